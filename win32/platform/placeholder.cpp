@@ -1,0 +1,1 @@
+// POSIX platform implementation (filled in by the platform work).
