@@ -1,0 +1,42 @@
+// Mail accounts, the account roster, the three sender lists and the
+// scrambling of stored mail passwords, all kept in set.ini.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "settings/settings_store.h"
+
+namespace iw::settings {
+
+// One configured POP3 mailbox. `Password` stays in its scrambled stored form
+// until the moment it is sent or shown.
+struct MailAccount {
+    std::u16string Address;   // e-mail address: roster key and section name
+    std::u16string User;      // key "Account"
+    std::u16string Password;  // key "PassWord", scrambled
+    std::u16string Pop3Host;  // key "PoP3"; "host" (port 110) or "host:port"
+};
+
+// The section names of one Windows user.
+std::u16string RosterSection(const std::u16string& userSection);     // <user>-Mail
+std::u16string BlackListSection(const std::u16string& userSection);  // <user>-BlackList
+std::u16string TrustListSection(const std::u16string& userSection);  // <user>-TrustList
+std::u16string DomainListSection(const std::u16string& userSection); // <user>-Domain
+
+// Every account of the roster in file order, however many there are.
+std::vector<std::u16string> ReadRoster(SettingsStore& s, const std::u16string& userSection);
+MailAccount ReadMailAccount(SettingsStore& s, const std::u16string& address);
+
+// Sender-list membership, one keyed read each (names match without regard
+// to letter case).
+bool IsTrusted(SettingsStore& s, const std::u16string& userSection, const std::u16string& address);
+bool IsBlackListed(SettingsStore& s, const std::u16string& userSection, const std::u16string& address);
+bool IsDomainListed(SettingsStore& s, const std::u16string& userSection, const std::u16string& domain);
+
+// Password scrambling for key "PassWord". Characters are handled by their
+// code in code page 950.
+std::u16string ScramblePassword(const platform::CodePage& cp, const std::u16string& text);
+std::u16string UnscramblePassword(const platform::CodePage& cp, const std::u16string& text);
+
+}  // namespace iw::settings
