@@ -1,1 +1,0 @@
-// POSIX platform implementation (filled in by the platform work).
