@@ -37,8 +37,9 @@ bool IsDomainListed(SettingsStore& s, const std::u16string& userSection, const s
 // Scrambling. The codes are the characters' codes in code page 950. Only
 // printable ASCII (32-126) takes part in the arithmetic; every other
 // character (control characters, Chinese characters, anything the page
-// cannot hold) counts as "?" (63), the same substitution the code page makes
-// for a character it cannot hold. PasswordIsScramblable() lets a dialog
+// cannot hold) is scrambled as "?" (63), the substitution the code page
+// makes for a character it cannot hold, and such a character in a stored
+// text unscrambles to "?". PasswordIsScramblable() lets a dialog
 // refuse such a password before it is stored.
 //
 // Positions beyond 94 go past the printable range in the plain formula; there
@@ -59,23 +60,17 @@ constexpr int kPrintableFirst = 32;
 constexpr int kPrintableLast = 126;
 constexpr int kUnknown = '?';
 
-bool isDbcsLead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+constexpr int kOutside = -1;
 
-// The code of each character of `text` in code page 950, with characters
-// outside printable ASCII as "?".
-std::vector<int> codesOf(const platform::CodePage& cp, const std::u16string& text) {
-    const std::string bytes = cp.fromUtf16(platform::kBig5, text);
+// The code of each character of `text` in code page 950, or kOutside for a
+// character outside printable ASCII (a surrogate pair is one character).
+// Printable ASCII has the same codes in code page 950 as in Unicode.
+std::vector<int> codesOf(const std::u16string& text) {
     std::vector<int> codes;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const unsigned char b = static_cast<unsigned char>(bytes[i]);
-        if (isDbcsLead(b) && i + 1 < bytes.size()) {
-            ++i;
-            codes.push_back(kUnknown);
-        } else if (b >= kPrintableFirst && b <= kPrintableLast) {
-            codes.push_back(b);
-        } else {
-            codes.push_back(kUnknown);
-        }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) ++i;
+        codes.push_back(c >= kPrintableFirst && c <= kPrintableLast ? c : kOutside);
     }
     return codes;
 }
@@ -93,13 +88,13 @@ bool PasswordIsScramblable(const std::u16string& text) {
 }
 
 std::u16string ScramblePassword(const platform::CodePage& cp, const std::u16string& text) {
-    const std::vector<int> codes = codesOf(cp, text);
+    const std::vector<int> codes = codesOf(text);
     std::string out;
     out.reserve(codes.size() + 1);
     unsigned long long sum = 0;
     for (std::size_t k = 0; k < codes.size(); ++k) {
         const long long i = static_cast<long long>(k) + 1;
-        const int c = codes[k];
+        const int c = codes[k] == kOutside ? kUnknown : codes[k];
         sum += static_cast<unsigned long long>(c);
         long long e = (c ^ 5) + i;
         if (e > kPrintableLast) {
@@ -113,11 +108,15 @@ std::u16string ScramblePassword(const platform::CodePage& cp, const std::u16stri
 }
 
 std::u16string UnscramblePassword(const platform::CodePage& cp, const std::u16string& text) {
-    const std::vector<int> codes = codesOf(cp, text);
+    const std::vector<int> codes = codesOf(text);
     std::string out;
     if (codes.empty()) return {};
     // The last character is the check character; it is skipped, never verified.
     for (std::size_t k = 0; k + 1 < codes.size(); ++k) {
+        if (codes[k] == kOutside) {
+            out.push_back(static_cast<char>(kUnknown));  // not a scrambled character
+            continue;
+        }
         const long long i = static_cast<long long>(k) + 1;
         long long d = codes[k] - i;
         // Undo the later positions' extra wraps: the plain formula only ever
