@@ -289,7 +289,12 @@ void IniDocument::set(std::u16string_view section, std::u16string_view key, std:
         else if (!preamble_.empty()) last = &preamble_.back();
         if (last && last->eol.empty()) last->eol = crlf;
         Section fresh;
-        fresh.header = makeLine(u"[" + TrimBlanks(section) + u"]");
+        // Built by appending: GCC 12 at -O3 reports a false -Wrestrict for
+        // u"[" + std::u16string + u"]" in the MinGW build.
+        std::u16string header(1, u'[');
+        header.append(TrimBlanks(section));
+        header.push_back(u']');
+        fresh.header = makeLine(header);
         fresh.header.changed = true;
         fresh.header.eol = crlf;
         fresh.lines.push_back(std::move(entry));
