@@ -1,0 +1,148 @@
+// Opens top-level windows of the browser's classes for the window-command
+// tests, and reports what happens to them on stdout (UTF-8, one line each,
+// written at once):
+//
+//   browser_windows.exe [!]Class=Title ...
+//
+// Each argument opens one visible window of that class with that title;
+// "#32770" opens a dialog (the system's dialog class). A leading "!" makes
+// the window refuse WM_CLOSE. Output:
+//   ready <count>            all windows are open
+//   close <title>            a WM_CLOSE arrived
+//   refused <title>          ... and was refused
+//   destroyed <title>        the window is gone
+//   exit                     every window is gone; the program ends (code 0)
+#include <windows.h>
+#include <shellapi.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Spec {
+    std::wstring cls;
+    std::wstring title;
+    bool refuse = false;
+};
+
+std::map<HWND, Spec> g_windows;
+int g_open = 0;
+
+void say(const std::wstring& line) {
+    std::wstring l = line + L"\n";
+    int n = WideCharToMultiByte(CP_UTF8, 0, l.c_str(), static_cast<int>(l.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, l.c_str(), static_cast<int>(l.size()), bytes.data(), n, nullptr, nullptr);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+// Returns true when the message was handled here.
+bool onMessage(HWND h, UINT msg) {
+    auto it = g_windows.find(h);
+    if (it == g_windows.end()) return false;
+    if (msg == WM_CLOSE) {
+        say(L"close " + it->second.title);
+        if (it->second.refuse) {
+            say(L"refused " + it->second.title);
+        } else {
+            DestroyWindow(h);
+        }
+        return true;
+    }
+    if (msg == WM_DESTROY) {
+        say(L"destroyed " + it->second.title);
+        g_windows.erase(it);
+        if (--g_open == 0) PostQuitMessage(0);
+        return true;
+    }
+    return false;
+}
+
+LRESULT CALLBACK FrameProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
+    if (onMessage(h, msg)) return 0;
+    return DefWindowProcW(h, msg, w, l);
+}
+
+INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM, LPARAM) {
+    if (msg == WM_INITDIALOG) return TRUE;
+    return onMessage(h, msg) ? TRUE : FALSE;
+}
+
+HWND openDialog(const std::wstring& title) {
+    // An empty dialog template: no menu, the default class, no title (set
+    // afterwards), no controls.
+    struct alignas(4) Template {
+        DLGTEMPLATE t;
+        WORD menu, cls, title;
+    } tpl{};
+    tpl.t.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE;
+    tpl.t.cx = 160;
+    tpl.t.cy = 60;
+    HWND h = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), &tpl.t, nullptr, DialogProc, 0);
+    if (h) SetWindowTextW(h, title.c_str());
+    return h;
+}
+
+HWND openFrame(const std::wstring& cls, const std::wstring& title) {
+    static std::vector<std::wstring> registered;
+    bool known = false;
+    for (const auto& r : registered) known = known || r == cls;
+    if (!known) {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = FrameProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = cls.c_str();
+        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        if (!RegisterClassW(&wc)) return nullptr;
+        registered.push_back(cls);
+    }
+    return CreateWindowExW(0, cls.c_str(), title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 320, 200,
+                           nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv) return 2;
+    std::vector<Spec> specs;
+    for (int i = 1; i < argc; ++i) {
+        std::wstring a = argv[i];
+        Spec s;
+        if (!a.empty() && a[0] == L'!') {
+            s.refuse = true;
+            a.erase(0, 1);
+        }
+        const auto eq = a.find(L'=');
+        if (eq == std::wstring::npos) return 2;
+        s.cls = a.substr(0, eq);
+        s.title = a.substr(eq + 1);
+        specs.push_back(s);
+    }
+    LocalFree(argv);
+    if (specs.empty()) return 2;
+
+    for (const Spec& s : specs) {
+        // Known before creation, so messages sent during creation find it.
+        HWND h = s.cls == L"#32770" ? openDialog(s.title) : openFrame(s.cls, s.title);
+        if (!h) {
+            say(L"failed " + s.title);
+            return 3;
+        }
+        g_windows[h] = s;
+        ++g_open;
+    }
+    say(L"ready " + std::to_wstring(g_open));
+
+    MSG m;
+    while (GetMessageW(&m, nullptr, 0, 0) > 0) {
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+    }
+    say(L"exit");
+    return 0;
+}
