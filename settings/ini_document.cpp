@@ -289,12 +289,7 @@ void IniDocument::set(std::u16string_view section, std::u16string_view key, std:
         else if (!preamble_.empty()) last = &preamble_.back();
         if (last && last->eol.empty()) last->eol = crlf;
         Section fresh;
-        // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict)
-        // about the chained operator+ form.
-        std::u16string header = u"[";
-        header += TrimBlanks(section);
-        header += u']';
-        fresh.header = makeLine(header);
+        fresh.header = makeLine(u"[" + TrimBlanks(section) + u"]");
         fresh.header.changed = true;
         fresh.header.eol = crlf;
         fresh.lines.push_back(std::move(entry));
