@@ -202,8 +202,11 @@ TEST_F(NativeTcp, ReconnectDropsEventsOfTheEarlierConnection) {
     ASSERT_TRUE(pumpUntil([&] { return !rec.data.empty(); }));
     EXPECT_FALSE(rec.has("error"));
 
-    // Data of the first connection that nobody took is gone with it.
+    // Data of the first connection that nobody took is gone with it. The
+    // old peer may already have closed along with its greeting (both come
+    // in one read), before the reconnect: only what follows it counts.
     rec.data.clear();
+    rec.events.clear();
     sock->setEvents({});
     const auto end = steady_clock::now() + Milliseconds(200);
     while (steady_clock::now() < end) loop->pump(Milliseconds(50));

@@ -4,7 +4,8 @@
 //    text is not plainly valid, because the tables map some lone bytes
 //    (0x80, 0xFF) to characters and would swallow a bad trail byte;
 //  - UTF-8 is decoded here, one U+FFFD for each maximal invalid piece;
-//  - UTF-7 and the way back to bytes use the system as it is, with "?" for
+//  - UTF-7 goes to the system, with eight-bit bytes made U+FFFD;
+//  - the way back to bytes use the system as it is, with "?" for
 //    characters a page cannot hold (no "best fit" look-alikes).
 #include <string>
 
@@ -34,6 +35,31 @@ bool systemDecode(int cp, const char* p, int n, std::u16string& out) {
     return true;
 }
 
+// Big5 pairs that Windows keeps for user-defined characters (its EUDC
+// areas); the system maps them into the private use area on purpose. Other
+// pairs that come back in the private use area are unassigned in Big5.
+bool isUserDefinedBig5(unsigned char lead, unsigned char trail) {
+    return lead >= 0xFA || lead <= 0xA0 || (lead == 0xC6 && trail >= 0xA1) || lead == 0xC7 || lead == 0xC8;
+}
+
+bool isPrivateUse(char16_t c) { return c >= 0xE000 && c <= 0xF8FF; }
+
+// One character of two bytes, already known to be well formed; an
+// unassigned pair is one "?".
+void decodePair(int cp, const char* p, std::u16string& out) {
+    std::u16string one;
+    if (!systemDecode(cp, p, 2, one) || one.empty()) {
+        out.push_back(u'?');
+        return;
+    }
+    const auto lead = static_cast<unsigned char>(p[0]), trail = static_cast<unsigned char>(p[1]);
+    if (cp == platform::kBig5 && one.size() == 1 && isPrivateUse(one[0]) && !isUserDefinedBig5(lead, trail)) {
+        out.push_back(u'?');
+        return;
+    }
+    out += one;
+}
+
 std::u16string decodeDbcs(int cp, std::string_view bytes) {
     std::u16string out;
     out.reserve(bytes.size());
@@ -43,13 +69,9 @@ std::u16string decodeDbcs(int cp, std::string_view bytes) {
         std::size_t j = i;
         while (j < bytes.size()) {
             const auto b = static_cast<unsigned char>(bytes[j]);
-            if (b < 0x80) ++j;
+            if (b < 0x80 || (cp == platform::kGbk && b == 0x80)) ++j;  // 936 keeps the euro at 0x80
             else if (isLead(b) && j + 1 < bytes.size() && isTrail(cp, static_cast<unsigned char>(bytes[j + 1]))) j += 2;
             else break;
-        }
-        if (j > i && systemDecode(cp, bytes.data() + i, static_cast<int>(j - i), out)) {
-            i = j;
-            continue;
         }
         if (j == i) {
             // A byte that starts no character here, or a lead byte whose
@@ -58,20 +80,51 @@ std::u16string decodeDbcs(int cp, std::string_view bytes) {
             ++i;
             continue;
         }
-        // The system refused something in the run: go through it one
-        // character at a time.
+        const std::size_t mark = out.size();
+        if (systemDecode(cp, bytes.data() + i, static_cast<int>(j - i), out)) {
+            bool suspect = false;
+            if (cp == platform::kBig5)
+                for (std::size_t k = mark; k < out.size() && !suspect; ++k) suspect = isPrivateUse(out[k]);
+            if (!suspect) {
+                i = j;
+                continue;
+            }
+            out.resize(mark);
+        }
+        // The system refused something in the run, or mapped a pair into
+        // the private use area: one character at a time.
         while (i < j) {
             const auto b = static_cast<unsigned char>(bytes[i]);
             if (b < 0x80) {
                 out.push_back(static_cast<char16_t>(b));
                 ++i;
-            } else if (systemDecode(cp, bytes.data() + i, 2, out)) {
-                i += 2;
-            } else {
-                out.push_back(u'?');  // unassigned pair: the trail is read again
+            } else if (b == 0x80) {
+                if (!systemDecode(cp, bytes.data() + i, 1, out)) out.push_back(u'?');
                 ++i;
+            } else {
+                decodePair(cp, bytes.data() + i, out);
+                i += 2;
             }
         }
+    }
+    return out;
+}
+
+// UTF-7 is seven-bit: a byte with the high bit set is invalid (U+FFFD),
+// where the system would take it as a Latin-1 character.
+std::u16string decodeSystem(int cp, std::string_view bytes);
+std::u16string decodeUtf7(std::string_view bytes) {
+    std::u16string out;
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        std::size_t j = i;
+        while (j < bytes.size() && static_cast<unsigned char>(bytes[j]) < 0x80) ++j;
+        out += decodeSystem(platform::kUtf7, bytes.substr(i, j - i));
+        if (j < bytes.size()) {
+            out.push_back(u'\xFFFD');
+            ++j;
+        }
+        i = j;
     }
     return out;
 }
@@ -150,14 +203,27 @@ public:
         case platform::kBig5:
         case platform::kGbk: return decodeDbcs(cp, bytes);
         case platform::kUtf8: return decodeUtf8(bytes);
+        case platform::kUtf7: return decodeUtf7(bytes);
         default: return decodeSystem(cp, bytes);
         }
     }
 
     std::string fromUtf16(int cp, std::u16string_view text) const override {
         if (text.empty()) return {};
-        const std::wstring w(text.begin(), text.end());
         const bool dbcs = cp != platform::kUtf8 && cp != platform::kUtf7;
+        std::wstring w;
+        w.reserve(text.size());
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            // Neither double-byte page holds characters beyond the BMP: a
+            // surrogate pair becomes one "?", not two.
+            if (dbcs && text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                text[i + 1] <= 0xDFFF) {
+                w.push_back(L'?');
+                ++i;
+                continue;
+            }
+            w.push_back(static_cast<wchar_t>(text[i]));
+        }
         // UTF-7 and UTF-8 take no flags and no default character.
         const DWORD flags = dbcs ? WC_NO_BEST_FIT_CHARS : 0;
         const char* defaultChar = dbcs ? "?" : nullptr;

@@ -48,6 +48,11 @@ public:
 
     bool replaceAll(const std::u16string& path, const std::string& bytes) override {
         if (path.empty()) return false;
+        // A read-only file refuses the write, as Windows' own move would
+        // (Wine's move replaces it anyway).
+        const DWORD attributes = GetFileAttributesW(wide(path));
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+            return false;
         const std::u16string temp = tempNameFor(path);
         {
             UniqueFile f(CreateFileW(wide(temp), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -100,18 +100,22 @@ public:
     std::u16string programFolder() const override { return folderOfPath(modulePath()); }
 
     bool previousInstanceRunning() override {
-        // The first answer stands for the whole process; the mutex is
-        // deliberately held until the process ends.
-        static const bool running = [] {
-            const std::u16string name = instanceMutexName(modulePath());
-            HANDLE m = CreateMutexW(nullptr, FALSE, wide(name));
-            const bool exists = GetLastError() == ERROR_ALREADY_EXISTS;
-            if (!m) return false;
-            static UniqueKernel held(m);
-            return exists;
-        }();
-        return running;
+        // The first call claims; later calls repeat its answer. A claim that
+        // succeeded is held until the process ends, even past this object.
+        if (answer_) return *answer_;
+        const std::u16string name = instanceMutexName(modulePath());
+        HANDLE m = CreateMutexW(nullptr, FALSE, wide(name));
+        const bool exists = m && GetLastError() == ERROR_ALREADY_EXISTS;
+        if (m) {
+            static std::vector<UniqueKernel> held;
+            held.emplace_back(m);
+        }
+        answer_ = exists;
+        return exists;
     }
+
+private:
+    std::optional<bool> answer_;
 };
 
 }  // namespace
