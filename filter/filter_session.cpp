@@ -304,7 +304,7 @@ void FilterWindow::listingCollect(int i, const std::string& data) {
         ListingDone_ = true;
         return;
     }
-    if (ListingText_.size() > kMaxReplyBytes) failAccountData(i);
+    if (ListingText_.size() > maxReplyBytes_) failAccountData(i);
 }
 
 void FilterWindow::splitReplies(int i, const std::string& data) {
@@ -313,17 +313,19 @@ void FilterWindow::splitReplies(int i, const std::string& data) {
         SplitterIdle_ = false;
         TopText_ += PendingText_;
         PendingText_.clear();
-        std::size_t searchFrom = 0;
         for (;;) {
-            const auto ok = FindNoCase(TopText_, "+OK", searchFrom);
+            const auto ok = FindNoCase(TopText_, "+OK");
             if (ok == std::string::npos) break;
-            const auto end = TopText_.find("\r\n.\r\n", ok);
+            // Text already searched is not searched again, so a long reply
+            // arriving in many pieces costs linear time.
+            const auto end = TopText_.find("\r\n.\r\n", std::max(ok, topScanned_));
             if (end == std::string::npos) {
-                // Only the tail can hold the terminator later: search again from there.
+                topScanned_ = TopText_.size() >= 4 ? TopText_.size() - 4 : 0;
                 break;
             }
             const std::string reply = TopText_.substr(0, end + 5);
             TopText_.erase(0, end + 5);
+            topScanned_ = 0;
             ++replyNumber_;
             touchActivity();
             parser_(*this, i, reply);
@@ -331,7 +333,7 @@ void FilterWindow::splitReplies(int i, const std::string& data) {
             if (replyNumber_ >= accounts_[static_cast<std::size_t>(i)].count) PhaseDone_ = true;
         }
         SplitterIdle_ = true;
-        if (TopText_.size() + PendingText_.size() > kMaxReplyBytes) {
+        if (TopText_.size() + PendingText_.size() > maxReplyBytes_) {
             failAccountData(i);
             return;
         }
@@ -372,6 +374,7 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
     if (a.count > 0 && ListingDone_ && !dataFailed_) {
         PendingText_.clear();
         TopText_.clear();
+        topScanned_ = 0;
         SplitterIdle_ = true;
         PhaseDone_ = false;
         replyNumber_ = 0;

@@ -130,6 +130,10 @@ public:
     bool closed() const { return closed_; }
     const std::u16string& statusText() const { return status_; }
 
+    // The limit on a reply or listing without its terminator (kMaxReplyBytes;
+    // tests lower it).
+    void setMaxReplyBytes(std::size_t n) { maxReplyBytes_ = n; }
+
     // Test hook: the state of a check box changed by the user through the view.
     void setCheckState(Control c, bool checked);
 
@@ -229,6 +233,8 @@ private:
     int LastActivity_ = 0;
     std::int32_t replyNumber_ = 0;  // TOP replies handed to the parser for this account
     bool statusLineRemoved_ = false;
+    std::size_t topScanned_ = 0;  // bytes of TopText known to hold no terminator
+    std::size_t maxReplyBytes_ = kMaxReplyBytes;
     int selectedMessage_ = -1;
     int clientWidth_ = 8085, clientHeight_ = 5880;
     bool unloaded_ = false;
