@@ -149,11 +149,19 @@ void FilterWindow::reportRunError(const char16_t* tag, int number, const std::u1
 
 void FilterWindow::Winsock1_DataArrival(int i) {
     if (i < 0 || i >= static_cast<int>(accounts_.size()) || !accounts_[static_cast<std::size_t>(i)].socket) return;
-    const std::string data = accounts_[static_cast<std::size_t>(i)].socket->receive();
+    std::string data = accounts_[static_cast<std::size_t>(i)].socket->receive();
     // Replies only count on the socket of the account in dialogue: late data
     // of another account (one whose wait has run out) is dropped rather than
     // read as the reply the shared state awaits.
     if (i != dialogue_ || data.empty()) return;
+    if (ReplyState_ != 4 && ReplyState_ != 5) {
+        // A one-line reply is judged once its line end has come, however the
+        // network cut it.
+        lineBuf_ += data;
+        if (lineBuf_.find("\r\n") == std::string::npos && lineBuf_.size() <= maxReplyBytes_) return;
+        data.swap(lineBuf_);
+        lineBuf_.clear();
+    }
     const bool accepted = data.compare(0, 3, "+OK") == 0;
     if (accepted || ReplyState_ == 4 || ReplyState_ == 5)
         stateAccepted(i, data);
@@ -350,6 +358,7 @@ void FilterWindow::connectAccount(int i, const std::string& address, std::uint16
     LoggedIn_ = false;
     ListingDone_ = false;
     dataFailed_ = false;
+    lineBuf_.clear();
     ReplyState_ = 0;
     PhaseDone_ = false;
     a.socket->connect(address, port);
@@ -531,6 +540,7 @@ void FilterWindow::Command1_Click() {
                 if (!connected(i)) break;
                 if (!a.list[p].Checked) continue;
                 ReplyState_ = 7;
+                lineBuf_.clear();
                 m1_.NewMailCount -= 1;
                 // Cleared before the send, so a reply that comes at once is not lost.
                 PhaseDone_ = false;
@@ -547,6 +557,7 @@ void FilterWindow::Command1_Click() {
                 statusBar(u"切斷信箱(" + a.section + u")的連線中....");
                 view_.setTipLabel(a.section + u"\r\n\r\n結束連線中...");
                 ReplyState_ = 8;
+                lineBuf_.clear();
                 PhaseDone_ = false;
                 a.socket->send("QUIT\r\n");
                 WaitSendComplete();
@@ -575,7 +586,7 @@ void FilterWindow::startMailProgram() {
     static const int kNumbers[6] = {1, 3, 5, 10, 20, 30};
     if (!checked_[0] || kNumbers[comboPos_] > m1_.NewMailCount) return;
     const auto dot = value->find(u'.');
-    const std::u16string command = dot == std::u16string::npos ? value->substr(0, 4) : value->substr(0, dot + 4);
+    const std::u16string command = dot == std::u16string::npos ? value->substr(0, 4) : value->substr(0, dot + 5);
     p_.shell.startCommandLine(command);  // a command that does not start is not reported
 }
 

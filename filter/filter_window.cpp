@@ -354,17 +354,20 @@ void FilterWindow::ListView1_MouseUp(MouseButton button, int selectedRow) {
 }
 
 void FilterWindow::ListView2_ItemCheck(int row, bool on) {
-    if (row < 0 || row >= static_cast<int>(visible_.size())) return;
-    visible_[static_cast<std::size_t>(row)].Checked = on;
+    const bool inList = row >= 0 && row < static_cast<int>(visible_.size());
+    if (inList) visible_[static_cast<std::size_t>(row)].Checked = on;
     if (!enabled(Control::Command1)) return;
     if (timer_ != 0) stopCountdown();
     if (CopyBusy_) {
         const int sel = (selectedMessage_ >= 0 && selectedMessage_ < static_cast<int>(visible_.size())) ? selectedMessage_ : row;
-        visible_[static_cast<std::size_t>(sel)].Checked = false;
-        view_.setMessageChecked(sel, false);
+        if (sel >= 0 && sel < static_cast<int>(visible_.size())) {
+            visible_[static_cast<std::size_t>(sel)].Checked = false;
+            view_.setMessageChecked(sel, false);
+        }
         statusBar(u"資料載入中,請稍等...");
         return;
     }
+    if (!inList) return;
     if (ShownList_ >= 1 && ShownList_ <= static_cast<int>(accounts_.size())) {
         auto& list = accounts_[static_cast<std::size_t>(ShownList_ - 1)].list;
         if (row < static_cast<int>(list.size())) list[static_cast<std::size_t>(row)].Checked = on;

@@ -233,6 +233,7 @@ private:
     int LastActivity_ = 0;
     std::int32_t replyNumber_ = 0;  // TOP replies handed to the parser for this account
     bool statusLineRemoved_ = false;
+    std::string lineBuf_;  // a one-line reply not yet complete
     std::size_t topScanned_ = 0;  // bytes of TopText known to hold no terminator
     std::size_t maxReplyBytes_ = kMaxReplyBytes;
     int selectedMessage_ = -1;

@@ -7,9 +7,10 @@ namespace iw::test {
 
 struct ScriptedPop3Server::Session {
     ScriptedPop3Server* server = nullptr;
-    std::function<void(std::string)> deliver;
+    std::function<void(std::string, int)> deliver;
     std::function<void()> drop;
     std::string input;
+    int extraDelay = 0;
     bool authed = false;
     bool gotUser = false;
     bool closed = false;
@@ -23,10 +24,10 @@ struct ScriptedPop3Server::Session {
         if (closed) return;
         const auto& b = server->behaviour;
         if (b.chunk == 0) {
-            deliver(s);
+            deliver(s, extraDelay);
             return;
         }
-        for (std::size_t i = 0; i < s.size(); i += b.chunk) deliver(s.substr(i, b.chunk));
+        for (std::size_t i = 0; i < s.size(); i += b.chunk) deliver(s.substr(i, b.chunk), extraDelay);
     }
     void hangUp() {
         if (closed) return;
@@ -115,6 +116,7 @@ struct ScriptedPop3Server::Session {
             else
                 reply = "+OK\r\n" + body(k, lines) + ".\r\n";
             ++tops;
+            extraDelay = b.topGapMs * tops;
             if (b.batchTops) {
                 held += reply;
                 if (++heldCount == b.batchTops) {
@@ -125,6 +127,7 @@ struct ScriptedPop3Server::Session {
             } else {
                 out(reply);
             }
+            extraDelay = 0;
             if (b.dropAfterTops >= 0 && tops >= b.dropAfterTops) hangUp();
         } else if (verb == "DELE") {
             const std::size_t k = std::stoul(arg) - 1;
@@ -169,7 +172,7 @@ struct ScriptedPop3Server::Session {
     }
 };
 
-std::shared_ptr<ScriptedPop3Server::Session> ScriptedPop3Server::open(std::function<void(std::string)> deliver,
+std::shared_ptr<ScriptedPop3Server::Session> ScriptedPop3Server::open(std::function<void(std::string, int)> deliver,
                                                                        std::function<void()> drop) {
     auto s = std::make_shared<Session>();
     s->server = this;
@@ -205,8 +208,8 @@ public:
             state_ = platform::SocketState::Connected;
             if (events_.connected) events_.connected();
             session_ = server->open(
-                [this, gen](std::string bytes) {
-                    later(gen, net_.server(address_, port_) ? delay() : 0, [this, bytes] {
+                [this, gen](std::string bytes, int extraMs) {
+                    later(gen, delay() + extraMs, [this, bytes] {
                         rx_ += bytes;
                         if (events_.dataArrival) events_.dataArrival(rx_.size());
                     });

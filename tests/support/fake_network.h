@@ -33,6 +33,7 @@ struct Pop3Behaviour {
     std::size_t endlessTopBytes = 0;   // the first TOP answered with this many bytes and no terminator
     std::string statReply;          // replaces the STAT reply when set
     int replyDelayMs = 0;           // every reply waits this long
+    int topGapMs = 0;               // TOP reply k comes k times this long after the TOP commands
 };
 
 // One mailbox on one address and port. Messages are whole RFC 822 texts with
@@ -53,7 +54,7 @@ public:
 
     // Internal: a connection's view of the server.
     struct Session;
-    std::shared_ptr<Session> open(std::function<void(std::string)> deliver, std::function<void()> drop);
+    std::shared_ptr<Session> open(std::function<void(std::string, int)> deliver, std::function<void()> drop);
 };
 
 class FakeTcpSocket;
