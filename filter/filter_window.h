@@ -17,7 +17,7 @@
 #include "app/module1.h"
 #include "filter/filter_profile.h"
 #include "filter/filter_window_view.h"
-#include "filter/header_parser.h"
+#include "filter/parser_host.h"
 #include "filter/main_window_link.h"
 #include "filter/message_row.h"
 #include "platform/platform.h"

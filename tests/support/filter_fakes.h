@@ -12,7 +12,7 @@
 
 #include "filter/filter_profile.h"
 #include "filter/filter_window_view.h"
-#include "filter/header_parser.h"
+#include "filter/parser_host.h"
 #include "filter/main_window_link.h"
 #include "platform/platform.h"
 

@@ -436,14 +436,25 @@ TEST_F(FilterFixture, SelectAllAndNone) {
 TEST_F(FilterFixture, LateDataOnAnotherSocketIsNotParsedIntoTheNextAccount) {
     addA();
     addB();
+    // a's header comes 40 s after its TOP, when its 35 s wait is over and b
+    // is in the middle of its login (b answers 3 s after each command).
     a.messages = {Message(1, "late@a", "late")};
-    a.behaviour.replyDelayMs = 0;
-    a.behaviour.silentAfterTops = 0;  // the TOP reply never comes in time...
+    a.behaviour.topGapMs = 40000;
     b.messages = {Message(2, "b@b", "own")};
+    b.behaviour.replyDelayMs = 3000;
     runSession();
     EXPECT_EQ(w->account(0).status, u"alice@a接收郵件資料逾時");
+    EXPECT_TRUE(w->account(0).list.empty());
     ASSERT_EQ(w->account(1).list.size(), 1u);
     EXPECT_EQ(w->account(1).list[0].Subject, u"own");
+    // Nothing meant for b was sent on a's socket.
+    EXPECT_TRUE(sent(a, "PASS").size() == 1u && sent(a, "STAT").size() == 1u);
+    // The deletion run's waits still end on their own replies.
+    w->ListView2_ItemCheck(0, true);
+    const auto before = clock.nowMs();
+    w->Command1_Click();
+    EXPECT_EQ(b.removed, (std::vector<std::size_t>{0}));
+    EXPECT_LT(clock.nowMs() - before, 8000 + 8000);
 }
 
 TEST_F(FilterFixture, EndlessReplyEndsTheAccountOnly) {

@@ -1,4 +1,4 @@
-// The seam between the POP3 session and the header parser: the session hands
+// The seam between the POP3 session and a header parser: the session hands
 // every complete TOP reply (raw bytes, from the buffered text before its
 // "+OK" line through the terminating CR LF "." CR LF) to a HeaderParseFn,
 // which appends one row to the account's list through ParserHost.
