@@ -549,26 +549,12 @@ void FilterWindow::Command1_Click() {
                 waitPhase(8);
             }
         }
-        if (SessionStarted_) {
-            for (int i = 0; i < AccountCount_ && i < static_cast<int>(accounts_.size()); ++i) {
-                if (!connected(i)) continue;
-                Account& a = accounts_[static_cast<std::size_t>(i)];
-                dialogue_ = i;
-                statusBar(u"切斷信箱(" + a.section + u")的連線中....");
-                view_.setTipLabel(a.section + u"\r\n\r\n結束連線中...");
-                ReplyState_ = 8;
-                lineBuf_.clear();
-                PhaseDone_ = false;
-                a.socket->send("QUIT\r\n");
-                WaitSendComplete();
-                waitPhase(8);
-                a.socket->close();
-            }
-        }
+        if (SessionStarted_) logOutAll();
         dialogue_ = -1;
         view_.closeTip();
         p_.loop.pump(platform::Milliseconds(0));
     }
+    remainingAfterRun_ = m1_.NewMailCount;
     startMailProgram();
     main_.setTrayMenuEnabled(TrayMenuEntry::Exit, true);
     if (m1_.Online) main_.setTrayMenuEnabled(TrayMenuEntry::CheckNow, true);
@@ -577,6 +563,30 @@ void FilterWindow::Command1_Click() {
     closed_ = true;
     view_.closeWindow();
     Form_Unload();
+}
+
+void FilterWindow::logOutAll() {
+    for (int i = 0; i < AccountCount_ && i < static_cast<int>(accounts_.size()); ++i) {
+        if (!connected(i)) continue;
+        Account& a = accounts_[static_cast<std::size_t>(i)];
+        dialogue_ = i;
+        statusBar(u"切斷信箱(" + a.section + u")的連線中....");
+        view_.setTipLabel(a.section + u"\r\n\r\n結束連線中...");
+        ReplyState_ = 8;
+        lineBuf_.clear();
+        // Cleared before the send, so a reply that comes during the send wait is not lost.
+        PhaseDone_ = false;
+        a.socket->send("QUIT\r\n");
+        WaitSendComplete();
+        waitPhase(8);
+        a.socket->close();
+    }
+    dialogue_ = -1;
+}
+
+void FilterWindow::LogOutWithoutDeleting() {
+    stopTimer();
+    logOutAll();
 }
 
 void FilterWindow::startMailProgram() {

@@ -106,6 +106,11 @@ public:
     void Command2_Click();
     void Command3_Click();
     void RecheckAccount(int account);
+    // Logs out of every connected account with QUIT and closes the sockets,
+    // deleting nothing (the console front end without --delete).
+    void LogOutWithoutDeleting();
+    // NewMailCount as the deletion run left it, before the unload reset it.
+    std::int32_t remainingAfterRun() const { return remainingAfterRun_; }
 
     // State, for the views and tests.
     bool enabled(Control c) const;
@@ -181,6 +186,7 @@ private:
     bool waitPhase(int limitSeconds);
     bool selectedSender(std::u16string& text, std::u16string& address) const;
     void startMailProgram();
+    void logOutAll();
     void reportRunError(const char16_t* tag, int number, const std::u16string& description);
 
     platform::Platform& p_;
@@ -239,6 +245,7 @@ private:
     int selectedMessage_ = -1;
     int clientWidth_ = 8085, clientHeight_ = 5880;
     bool unloaded_ = false;
+    std::int32_t remainingAfterRun_ = 0;
 
     std::shared_ptr<bool> alive_;
 };
