@@ -1,0 +1,253 @@
+// The filter window's presenter: the window state, the POP3 filter session
+// over every account, the deletion run with its countdown, the re-check of
+// one account and the list actions of the two pop-up menus. The view
+// (FilterWindowView) mirrors the state and forwards the user's actions to
+// the handlers below; all run on the UI thread, and the long procedures
+// (RunFilterSession, Command1_Click, RecheckAccount) pump the event loop
+// while they wait, so handlers re-enter while they run. No exception leaves
+// a handler.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/module1.h"
+#include "filter/filter_profile.h"
+#include "filter/filter_window_view.h"
+#include "filter/parser_host.h"
+#include "filter/main_window_link.h"
+#include "filter/message_row.h"
+#include "platform/platform.h"
+
+namespace iw::filter {
+
+// A reply or listing that grows past this without its terminator ends the
+// account: a broken or hostile server cannot make memory grow without bound.
+inline constexpr std::size_t kMaxReplyBytes = 64u * 1024 * 1024;
+
+inline constexpr char16_t kMailProgramKey[] = u"SOFTWARE\\CLASSES\\mailto\\shell\\open\\command";
+
+// Parses a "PoP3" value: "host" (port 110) or "host:port". Returns false
+// for a port that is not a number from 1 to 65535.
+bool ParsePop3Host(const std::u16string& value, std::u16string& host, std::uint16_t& port);
+
+// Hooks for the account dialog (mail_add, mail_modify), which lives with the
+// settings dialogs; unset hooks do nothing.
+struct AccountDialogHooks {
+    std::function<void()> add;
+    std::function<void(int row)> modify;
+    // Removes the account's roster key and section; true when it was removed.
+    std::function<bool(const std::u16string& address)> remove;
+};
+
+class FilterWindow : private ParserHost {
+public:
+    struct Account {
+        std::u16string section;
+        std::u16string user;
+        std::int32_t count = 0;
+        std::int32_t size = 0;
+        std::u16string status;
+        std::unique_ptr<platform::TcpSocket> socket;
+        std::vector<MessageRow> list;
+    };
+    struct AccountRow {
+        std::u16string user, address;
+        int icon = 1;
+    };
+
+    FilterWindow(platform::Platform& platform, FilterProfile& profile, app::Module1State& module1,
+                 MainWindowLink& mainWindow, FilterWindowView& view, HeaderParseFn parser);
+    ~FilterWindow() override;
+    FilterWindow(const FilterWindow&) = delete;
+    FilterWindow& operator=(const FilterWindow&) = delete;
+
+    void setAccountDialogHooks(AccountDialogHooks hooks) { hooks_ = std::move(hooks); }
+
+    // Window events.
+    void Form_Load();
+    void Form_Activate();
+    void Form_Resize(int clientWidth, int clientHeight, bool minimized);
+    // The user's close (close box, system menu). Returns true when the window
+    // may close now; the close is refused during the session, and otherwise
+    // turned into the deletion run, which closes the window itself.
+    bool Form_QueryUnload();
+    void Form_Unload();
+    void Check1_Click(bool checked);
+    void Check2_Click(bool checked);
+    void Check3_Click(bool checked);
+    void Check4_Click(bool checked);
+    void Combo1_Click(int position);
+    void ListView1_MouseUp(MouseButton button, int selectedRow);  // -1: none selected
+    void ListView2_ItemCheck(int row, bool checked);
+    void ListView2_ItemClick(int row);
+    void ListView2_MouseUp(MouseButton button, int selectedRow);
+    void black_all_Click();
+    void black_add_Click();
+    void add_domain_Click();
+    void trust_add_Click();
+    void mnu_recheck_Click();
+    void mail_add_Click();
+    void mail_modify_Click();
+    void mail_del_Click();
+    // The account dialog added an account to the roster while the window is open.
+    void AccountAdded(const std::u16string& user, const std::u16string& address);
+
+    // The session, the deletion run, the countdown and the re-check.
+    void RunFilterSession();
+    void Winsock1_DataArrival(int index);
+    void Winsock1_SendComplete(int index);
+    void WaitSendComplete();
+    void Command1_Click();
+    void Timer1_Timer();
+    void Command2_Click();
+    void Command3_Click();
+    void RecheckAccount(int account);
+    // Logs out of every connected account with QUIT and closes the sockets,
+    // deleting nothing (the console front end without --delete).
+    void LogOutWithoutDeleting();
+    // NewMailCount as the deletion run left it, before the unload reset it.
+    std::int32_t remainingAfterRun() const { return remainingAfterRun_; }
+
+    // State, for the views and tests.
+    bool enabled(Control c) const;
+    bool checked(Control c) const;
+    bool menuEnabled(MenuEntry e) const;
+    bool menuChecked(MenuEntry e) const;
+    bool timerEnabled() const { return timer_ != 0; }
+    bool label2Visible() const { return label2Visible_; }
+    const std::u16string& label2Text() const { return label2Text_; }
+    int comboPosition() const { return comboPos_; }
+    int accountCount() const { return AccountCount_; }
+    const Account& account(int i) const { return accounts_.at(static_cast<std::size_t>(i)); }
+    const std::vector<AccountRow>& accountRows() const { return accountRows_; }
+    int selectedAccountRow() const { return selectedAccount_; }
+    const std::vector<MessageRow>& visibleList() const { return visible_; }
+    int shownList() const { return ShownList_; }
+    bool previewLines() const override { return PreviewLines_; }
+    bool useProgressTip() const { return UseProgressTip_; }
+    bool sessionStarted() const { return SessionStarted_; }
+    int sizeLimitKB() const { return SizeLimitKB_; }
+    int countdownTicks() const { return CountdownTicks_; }
+    bool closed() const { return closed_; }
+    const std::u16string& statusText() const { return status_; }
+
+    // The limit on a reply or listing without its terminator (kMaxReplyBytes;
+    // tests lower it).
+    void setMaxReplyBytes(std::size_t n) { maxReplyBytes_ = n; }
+
+    // Test hook: the state of a check box changed by the user through the view.
+    void setCheckState(Control c, bool checked);
+
+private:
+    // ParserHost
+    const std::u16string& accountSection(int account) const override;
+    std::int32_t messageCount(int account) const override;
+    std::int32_t replyNumber() const override { return replyNumber_; }
+    std::vector<MessageRow>& accountList(int account) override;
+    std::string& listingText() override { return ListingText_; }
+    void statusBar(const std::u16string& text) override;
+    void tipLabel(const std::u16string& text) override;
+    void copyLastRowToVisible(int account) override;
+    void touchActivity() override;
+    void setPhaseDone() override { PhaseDone_ = true; }
+    void messageBox(const std::u16string& text) override;
+
+    void setEnabledState(Control c, bool enabled);
+    void setMenuEnabledState(MenuEntry e, bool enabled);
+    void setMenuCheckedState(MenuEntry e, bool checked);
+    void enableAfterRun();
+    void startCountdown();
+    void stopCountdown();
+    void showLabel2(bool visible);
+    void setLabel2(const std::u16string& text);
+    void stopTimer();
+    void startTimer();
+    void tip(const std::u16string& text);  // only when UseProgressTip
+    void tipSection(int i, const std::u16string& text);
+    void applyListLayout();
+    void runAccount(int i, bool recheck);
+    void connectAccount(int i, const std::string& address, std::uint16_t port);
+    void fetchHeaders(int i, bool recheck);
+    void sendOn(int i, const std::string& bytes);
+    bool connected(int i) const;
+    void wireSocket(int i);
+    void failAccountData(int i);
+    void stateAccepted(int i, const std::string& data);
+    void stateRejected(int i);
+    void statusReply(int i, const std::string& data);
+    void listingCollect(int i, const std::string& data);
+    void splitReplies(int i, const std::string& data);
+    void copyAccountToVisible(int list);
+    void remarkSame(const std::function<bool(const MessageRow&)>& match, bool mark);
+    bool waitPhase(int limitSeconds);
+    bool selectedSender(std::u16string& text, std::u16string& address) const;
+    void startMailProgram();
+    void logOutAll();
+    void reportRunError(const char16_t* tag, int number, const std::u16string& description);
+
+    platform::Platform& p_;
+    FilterProfile& profile_;
+    app::Module1State& m1_;
+    MainWindowLink& main_;
+    FilterWindowView& view_;
+    HeaderParseFn parser_;
+    AccountDialogHooks hooks_;
+
+    // Controls.
+    bool enabled_[10] = {false, true, true, true, true, true, true, true, true, true};
+    bool checked_[4] = {false, false, false, false};
+    bool menuEnabled_[8] = {false, true, true, true, true, true, true, true};
+    bool menuChecked_[8] = {};
+    int comboPos_ = 0;
+    bool label2Visible_ = false;
+    std::u16string label2Text_;
+    std::u16string status_;
+    std::vector<double> columnWidths_{2440, 3080, 1440, 1950, 1440};
+    platform::TimerId timer_ = 0;
+    bool closed_ = false;
+
+    // Window state.
+    bool StartOnActivate_ = false;
+    bool UseProgressTip_ = false;
+    bool PreviewLines_ = false;
+    bool CopyBusy_ = false;
+    int ShownList_ = 0;
+    int SizeLimitKB_ = 50;
+    std::uint8_t CountdownTicks_ = 0;
+    std::vector<AccountRow> accountRows_;
+    int selectedAccount_ = -1;
+    std::vector<MessageRow> visible_;
+
+    // Session state, shared by all accounts.
+    std::vector<Account> accounts_;
+    int AccountCount_ = 0;
+    bool SessionStarted_ = false;
+    int dialogue_ = -1;  // the account whose replies are awaited
+    std::u16string sessionUser_, sessionPassword_, sessionHost_;
+    int ReplyState_ = 0;
+    bool PhaseDone_ = false;
+    bool LoggedIn_ = false;
+    bool ListingDone_ = false;
+    bool SendDone_ = false;
+    bool SplitterIdle_ = true;
+    bool dataFailed_ = false;  // the account's reply outgrew kMaxReplyBytes
+    std::string ListingText_, PendingText_, TopText_;
+    int LastActivity_ = 0;
+    std::int32_t replyNumber_ = 0;  // TOP replies handed to the parser for this account
+    bool statusLineRemoved_ = false;
+    std::string lineBuf_;  // a one-line reply not yet complete
+    std::size_t topScanned_ = 0;  // bytes of TopText known to hold no terminator
+    std::size_t maxReplyBytes_ = kMaxReplyBytes;
+    int selectedMessage_ = -1;
+    int clientWidth_ = 8085, clientHeight_ = 5880;
+    bool unloaded_ = false;
+    std::int32_t remainingAfterRun_ = 0;
+
+    std::shared_ptr<bool> alive_;
+};
+
+}  // namespace iw::filter

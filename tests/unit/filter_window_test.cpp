@@ -1,0 +1,631 @@
+// The filter window presenter on the fake loop, clock and network: the
+// session's states and failures, the deletion run and countdown, the
+// re-check, account switching and the list actions.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "filter/filter_window.h"
+#include "platform/native.h"
+#include "tests/support/fake_network.h"
+#include "tests/support/filter_fakes.h"
+
+namespace iw::test {
+namespace {
+
+using filter::Control;
+using filter::FilterWindow;
+using filter::MouseButton;
+
+std::string Message(int id, const std::string& from, const std::string& subject, const std::string& body = "line1\r\nline2\r\nline3\r\nline4\r\n") {
+    return "From: " + from + "\r\nSubject: " + subject + "\r\nMessage-ID: <m" + std::to_string(id) +
+           "@test>\r\n\r\n" + body;
+}
+
+struct FilterFixture : ::testing::Test {
+    FakeClock clock;
+    FakeEventLoop loop{clock};
+    FakeNetwork net{loop, clock};
+    std::unique_ptr<platform::CodePage> cp = platform::createCodePage();
+    StubRegistry registry;
+    StubDesktop desktop;
+    StubShell shell;
+    StubFileStore files;
+    platform::Platform plat{loop, clock, net, *cp, registry, desktop, shell, files};
+    FakeFilterProfile profile;
+    app::Module1State m1;
+    RecordingMainLink link;
+    RecordingFilterView view;
+    ScriptedPop3Server a, b;
+    std::unique_ptr<FilterWindow> w;
+
+    FilterFixture() {
+        net.addHost("mail.a", "127.0.0.1");
+        net.addHost("mail.b", "127.0.0.2");
+        net.addServer("127.0.0.1", 26110, a);
+        net.addServer("127.0.0.2", 26111, b);
+        a.user = "alice";
+        b.user = "bob";
+    }
+    void addA() { profile.addAccount(u"alice@a", u"alice", u"secret", u"mail.a:26110"); }
+    void addB() { profile.addAccount(u"bob@b", u"bob", u"secret", u"mail.b:26111"); }
+    void open() {
+        w = std::make_unique<FilterWindow>(plat, profile, m1, link, view, SimpleParseHeader);
+        w->Form_Load();
+    }
+    void runSession() {
+        if (!w) open();
+        w->Form_Activate();
+    }
+    std::vector<std::string> sent(const ScriptedPop3Server& s, const std::string& verb) {
+        std::vector<std::string> out;
+        for (auto& c : s.commands)
+            if (c.rfind(verb, 0) == 0) out.push_back(c);
+        return out;
+    }
+    bool sawStatus(const std::u16string& t) {
+        return std::find(view.statuses.begin(), view.statuses.end(), t) != view.statuses.end();
+    }
+};
+
+TEST_F(FilterFixture, SessionFetchesEveryAccountAndLeavesConnectionsOpen) {
+    addA();
+    addB();
+    a.messages = {Message(1, "x <x@spam.com>", "[junk] buy"), Message(2, "Friend <f@ok.org>", "hello")};
+    b.messages = {Message(3, "y@b", "hi")};
+    runSession();
+    ASSERT_EQ(w->accountCount(), 2);
+    EXPECT_EQ(w->account(0).list.size(), 2u);
+    EXPECT_EQ(w->account(1).list.size(), 1u);
+    EXPECT_EQ(w->account(0).status.rfind(u"信箱(alice@a)有2封新郵件,共有", 0), 0u);
+    EXPECT_EQ(sent(a, "TOP"), (std::vector<std::string>{"TOP 1 0", "TOP 2 0"}));
+    EXPECT_TRUE(sent(a, "QUIT").empty());
+    EXPECT_EQ(w->account(0).socket->state(), platform::SocketState::Connected);
+    EXPECT_TRUE(w->enabled(Control::Command1));
+    EXPECT_TRUE(w->menuEnabled(filter::MenuEntry::Recheck));
+    EXPECT_EQ(w->shownList(), 2);
+    ASSERT_EQ(w->visibleList().size(), 1u);  // the last account's rows
+    EXPECT_TRUE(m1.CheckBusy);
+    EXPECT_EQ(view.tipShown, 1);
+    EXPECT_EQ(view.tipClosed, 1);
+    EXPECT_FALSE(w->timerEnabled());
+}
+
+TEST_F(FilterFixture, StatTextsAndBatchDownload) {
+    struct Case {
+        std::string stat;
+        bool batch;
+        std::u16string status;
+        int tops;
+    } cases[] = {
+        {"+OK 2 1536\r\n", false, u"信箱(alice@a)有2封新郵件,共有1.5KB...", 2},
+        {"+OK 1 1024\r\n", false, u"信箱(alice@a)有1封新郵件,共有1KB...", 1},
+        {"+OK 1 2304\r\n", false, u"信箱(alice@a)有1封新郵件,共有2.2KB...", 1},
+        {"+OK 500 1024\r\n", true, u"信箱(alice@a)有500封新郵件,共有1KB...", 500},
+        {"+OK 501 1024\r\n", true, u"信箱(alice@a)有501封新郵件,共有1KB...先下載前250封", 250},
+        {"+OK 501 1024\r\n", false, u"信箱(alice@a)有501封新郵件,共有1KB...", 501},
+        {"+OK 0 0\r\n", false, u"信箱(alice@a)沒有新郵件... ", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stat);
+        ScriptedPop3Server s;
+        s.user = "alice";
+        s.behaviour.statReply = c.stat;
+        for (int k = 0; k < 501; ++k) s.messages.push_back(Message(k, "a@b", "s"));
+        net.addServer("127.0.0.1", 26110, s);
+        profile = FakeFilterProfile();
+        addA();
+        m1.OptionFlags = c.batch ? u"011011000110" : u"011011000100";
+        view = RecordingFilterView();
+        w.reset();
+        runSession();
+        EXPECT_TRUE(sawStatus(c.status));
+        EXPECT_EQ(static_cast<int>(sent(s, "TOP").size()), c.tops);
+        EXPECT_EQ(sent(s, "LIST").size(), c.tops ? 1u : 0u);
+        if (c.tops == 0) { EXPECT_EQ(w->account(0).status, c.status); }
+    }
+}
+
+TEST_F(FilterFixture, FailureTable) {
+    struct Case {
+        const char* name;
+        std::function<void(ScriptedPop3Server&, FakeFilterProfile&)> setup;
+        std::u16string status;
+        std::u16string tip;
+    } cases[] = {
+        {"unknown host", [](ScriptedPop3Server&, FakeFilterProfile& p) { p.sections[u"alice@a"][u"PoP3"] = u"nowhere"; },
+         u"無法查詢主機IP位置", u"無法查詢主機IP位置"},
+        {"refused", [](ScriptedPop3Server&, FakeFilterProfile& p) { p.sections[u"alice@a"][u"PoP3"] = u"mail.a:26999"; },
+         u"alice@a未連上郵件主機(mail.a:26999)", u"alice@a\r\n\r\n未連上郵件主機..."},
+        {"-ERR greeting", [](ScriptedPop3Server& s, FakeFilterProfile&) { s.behaviour.greeting = "-ERR busy\r\n"; },
+         u"alice@a未連上郵件主機(mail.a:26110)", u"alice@a\r\n\r\n未連上郵件主機..."},
+        {"silent", [](ScriptedPop3Server& s, FakeFilterProfile&) { s.behaviour.silent = true; },
+         u"alice@a未連上郵件主機(mail.a:26110)", u"alice@a\r\n\r\n未連上郵件主機..."},
+        {"lower-case +ok", [](ScriptedPop3Server& s, FakeFilterProfile&) { s.behaviour.lowercaseUserOk = true; },
+         u"使用者名稱或密碼錯誤!", u"alice@a\r\n\r\n使用者名稱或密碼錯誤!"},
+        {"wrong password", [](ScriptedPop3Server& s, FakeFilterProfile&) { s.password = "other"; },
+         u"使用者名稱或密碼錯誤!", u"alice@a\r\n\r\n使用者名稱或密碼錯誤!"},
+        {"STAT rejected", [](ScriptedPop3Server& s, FakeFilterProfile&) { s.behaviour.statReply = "-ERR no\r\n"; },
+         u"alice@a接收郵件資料錯誤", u""},
+        {"drop in TOP stream", [](ScriptedPop3Server& s, FakeFilterProfile&) { s.behaviour.dropAfterTops = 1; },
+         u"alice@a接收郵件資料錯誤", u"alice@a\r\n\r\n接收郵件資料錯誤"},
+        {"headers stop", [](ScriptedPop3Server& s, FakeFilterProfile&) { s.behaviour.silentAfterTops = 1; },
+         u"alice@a接收郵件資料逾時", u"alice@a\r\n\r\n接收郵件資料逾時"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPop3Server s;
+        s.user = "alice";
+        for (int k = 0; k < 3; ++k) s.messages.push_back(Message(k, "a@b", "s"));
+        net.addServer("127.0.0.1", 26110, s);
+        profile = FakeFilterProfile();
+        addA();
+        addB();
+        b.messages = {Message(9, "z@b", "later")};
+        b.commands.clear();
+        c.setup(s, profile);
+        view = RecordingFilterView();
+        w.reset();
+        runSession();
+        EXPECT_EQ(w->account(0).status, c.status);
+        if (!c.tip.empty()) { EXPECT_NE(std::find(view.tips.begin(), view.tips.end(), c.tip), view.tips.end()); }
+        // The next account still runs and its list survives.
+        EXPECT_EQ(w->account(1).list.size(), 1u);
+        EXPECT_TRUE(w->enabled(Control::Command1));
+        if (std::string(c.name) == "-ERR greeting") { EXPECT_TRUE(sent(s, "USER").empty()); }
+    }
+}
+
+TEST_F(FilterFixture, HeaderTimeoutCountsFromLastParsedHeader) {
+    addA();
+    for (int k = 0; k < 3; ++k) a.messages.push_back(Message(k, "a@b", "s"));
+    a.behaviour.topGapMs = 30000;  // headers 30 s apart: 90 s in all, never 35 s without one
+    runSession();
+    EXPECT_EQ(w->account(0).list.size(), 3u);
+    EXPECT_NE(w->account(0).status.find(u"有3封"), std::u16string::npos);
+    // With 40 s between headers the wait runs out after the first.
+    ScriptedPop3Server s;
+    s.user = "alice";
+    for (int k = 0; k < 3; ++k) s.messages.push_back(Message(k, "a@b", "s"));
+    s.behaviour.topGapMs = 40000;
+    net.addServer("127.0.0.1", 26110, s);
+    w.reset();
+    runSession();
+    EXPECT_EQ(w->account(0).list.size(), 0u);
+    EXPECT_EQ(w->account(0).status, u"alice@a接收郵件資料逾時");
+}
+
+TEST_F(FilterFixture, WaitsEndAcrossMidnight) {
+    clock.setTime(23, 59, 40);
+    addA();
+    a.behaviour.silent = true;
+    runSession();
+    EXPECT_EQ(w->account(0).status, u"alice@a未連上郵件主機(mail.a:26110)");
+    EXPECT_LT(clock.secondsSinceMidnight(), 60.0);
+}
+
+TEST_F(FilterFixture, RepliesSplitAtEveryByteOrBatchedAreParsedWhole) {
+    for (std::size_t chunk : {1u, 2u, 3u, 7u}) {
+        for (std::size_t batch : {0u, 3u}) {
+            SCOPED_TRACE(chunk * 10 + batch);
+            ScriptedPop3Server s;
+            s.user = "alice";
+            for (int k = 0; k < 3; ++k) s.messages.push_back(Message(k, "u" + std::to_string(k) + "@b", "subj" + std::to_string(k)));
+            s.behaviour.chunk = chunk;
+            s.behaviour.batchTops = batch;
+            s.behaviour.listStatusApart = true;
+            net.addServer("127.0.0.1", 26110, s);
+            profile = FakeFilterProfile();
+            addA();
+            view = RecordingFilterView();
+            w.reset();
+            runSession();
+            ASSERT_EQ(w->account(0).list.size(), 3u);
+            for (int k = 0; k < 3; ++k) {
+                EXPECT_EQ(w->account(0).list[k].Subject, u"subj" + std::u16string(1, u'0' + k));
+            }
+            EXPECT_NE(w->account(0).list[0].SizeText, u"0");  // the listing survived the split status line
+        }
+    }
+}
+
+TEST_F(FilterFixture, PreviewLinesAskForThreeBodyLines) {
+    profile.options[u"View"] = u"1";
+    addA();
+    for (int k = 0; k < 7; ++k) a.messages.push_back(Message(k, "a@b", "s"));
+    runSession();
+    EXPECT_EQ(sent(a, "TOP").back(), "TOP 7 3");
+    EXPECT_TRUE(view.layouts.back().text1Visible);
+    w->ListView1_MouseUp(MouseButton::Left, 0);
+    w->ListView2_ItemClick(0);
+    EXPECT_EQ(view.texts[Control::Text1], u"line1\r\nline2\r\nline3\r\n");
+}
+
+TEST_F(FilterFixture, EmptyRosterEnablesControlsAndStartsCountdown) {
+    profile.options[u"AutoMail"] = u"1";
+    runSession();
+    EXPECT_EQ(w->accountCount(), 0);
+    EXPECT_TRUE(w->enabled(Control::Command1));
+    EXPECT_TRUE(w->timerEnabled());
+    EXPECT_TRUE(w->label2Visible());
+    EXPECT_TRUE(net.lookups.empty());
+}
+
+TEST_F(FilterFixture, CountdownSequenceAndRun) {
+    profile.options[u"AutoMail"] = u"1";
+    addA();
+    a.messages = {Message(1, "s@x", "[junk] a"), Message(2, "f@x", "b")};
+    runSession();
+    ASSERT_TRUE(w->timerEnabled());
+    view.label2Texts.clear();
+    for (int t = 0; t < 31; ++t) loop.runUntil([] { return false; }, platform::Milliseconds(1000));
+    ASSERT_EQ(view.label2Texts.size(), 31u);
+    EXPECT_EQ(view.label2Texts[0], u"30 秒後自動執行刪除");
+    EXPECT_EQ(view.label2Texts[1], u"29 秒後自動執行刪除");
+    EXPECT_EQ(view.label2Texts[30], u"0 秒後自動執行刪除");
+    EXPECT_FALSE(w->closed());
+    loop.runUntil([&] { return w->closed(); }, platform::Milliseconds(1000));
+    EXPECT_TRUE(w->closed());
+    EXPECT_EQ(sent(a, "DELE"), (std::vector<std::string>{"DELE 1"}));
+    EXPECT_EQ(a.removed, (std::vector<std::size_t>{0}));
+}
+
+TEST_F(FilterFixture, CountdownStopEvents) {
+    profile.options[u"AutoMail"] = u"1";
+    addA();
+    a.messages = {Message(1, "s@x", "a"), Message(2, "f@x", "b")};
+    struct Case {
+        const char* name;
+        std::function<void(FilterWindow&)> act;
+    } cases[] = {
+        {"check change", [](FilterWindow& f) { f.ListView2_ItemCheck(0, true); }},
+        {"row click", [](FilterWindow& f) { f.ListView2_ItemClick(0); }},
+        {"account list click", [](FilterWindow& f) { f.ListView1_MouseUp(MouseButton::Middle, 0); }},
+        {"Check3 off", [](FilterWindow& f) { f.Check3_Click(false); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        a.messages = {Message(1, "s@x", "a"), Message(2, "f@x", "b")};
+        w.reset();
+        view = RecordingFilterView();
+        profile.options[u"AutoMail"] = u"1";
+        runSession();
+        ASSERT_TRUE(w->timerEnabled());
+        c.act(*w);
+        EXPECT_FALSE(w->timerEnabled());
+        EXPECT_FALSE(w->label2Visible());
+        loop.runUntil([] { return false; }, platform::Milliseconds(40000));
+        EXPECT_FALSE(w->closed());
+    }
+    // Turning Check3 on again starts afresh from 30.
+    w->Check3_Click(true);
+    EXPECT_TRUE(w->timerEnabled());
+    EXPECT_EQ(w->label2Text(), u"30 秒後自動執行刪除");
+    EXPECT_EQ(profile.options[u"AutoMail"], u"1");
+}
+
+TEST_F(FilterFixture, DeletionRunDeletesCheckedRowsByMessageNumberAndQuits) {
+    addA();
+    addB();
+    for (int k = 1; k <= 6; ++k) a.messages.push_back(Message(k, "u@x", k == 4 ? "[fail]" : "s"));
+    b.messages = {Message(10, "v@x", "t")};
+    m1.Online = true;
+    runSession();
+    // Message 4 failed to parse: rows are 1,2,3,5,6. Check the rows of messages 2 and 5.
+    ASSERT_EQ(w->account(0).list.size(), 5u);
+    w->ListView1_MouseUp(MouseButton::Left, 0);
+    w->ListView2_ItemCheck(1, true);
+    w->ListView2_ItemCheck(3, true);
+    m1.NewMailCount = 99;
+    w->Command1_Click();
+    EXPECT_EQ(sent(a, "DELE"), (std::vector<std::string>{"DELE 2", "DELE 5"}));
+    EXPECT_EQ(a.removed, (std::vector<std::size_t>{1, 4}));
+    EXPECT_EQ(sent(b, "DELE").size(), 0u);
+    EXPECT_EQ(sent(b, "QUIT").size(), 1u);
+    EXPECT_TRUE(w->closed());
+    EXPECT_EQ(view.closedWindow, 1);
+    EXPECT_FALSE(m1.CheckBusy);
+    EXPECT_TRUE(link.enabled[filter::TrayMenuEntry::Exit]);
+    EXPECT_TRUE(link.enabled[filter::TrayMenuEntry::CheckNow]);
+    EXPECT_EQ(m1.NewMailCount, 0);  // reset by the unload
+    EXPECT_TRUE(sawStatus(u"切斷信箱(alice@a)的連線中...."));
+}
+
+TEST_F(FilterFixture, DeletionRunSkipsAfterDropAndCountsRemaining) {
+    addA();
+    addB();
+    for (int k = 1; k <= 4; ++k) a.messages.push_back(Message(k, "u@x", "[junk]"));
+    b.messages = {Message(10, "v@x", "[junk]"), Message(11, "w@x", "ok")};
+    a.behaviour.dropAfterDeles = 1;
+    runSession();
+    w->Command1_Click();
+    EXPECT_EQ(sent(a, "DELE").size(), 1u);  // the rest skipped after the drop
+    EXPECT_TRUE(a.removed.empty());          // a drop before QUIT deletes nothing
+    EXPECT_EQ(sent(b, "DELE"), (std::vector<std::string>{"DELE 1"}));
+    EXPECT_EQ(b.removed, (std::vector<std::size_t>{0}));
+}
+
+TEST_F(FilterFixture, MailProgramStartsWhenEnoughRemain) {
+    struct Case {
+        int combo;
+        std::u16string value;
+        bool started;
+        std::u16string command;
+    } cases[] = {
+        {0, u"\"C:\\Program Files\\Mail\\mail.exe\" /mailto:%1", true, u"\"C:\\Program Files\\Mail\\mail.exe\""},
+        {1, u"\"C:\\mail.exe\" %1", false, u""},  // 3 needed, 2 remain
+        {0, u"abcdef", true, u"abcd"},
+        {0, std::u16string(130, u'a') + u".exe", false, u""},
+    };
+    for (const auto& c : cases) {
+        ScriptedPop3Server s;
+        s.user = "alice";
+        s.messages = {Message(1, "a@b", "x"), Message(2, "a@b", "y")};
+        net.addServer("127.0.0.1", 26110, s);
+        profile = FakeFilterProfile();
+        addA();
+        profile.options[u"Open"] = u"1";
+        profile.options[u"EMail"] = c.combo == 0 ? u"0" : u"1";
+        registry.strings[std::u16string(filter::kMailProgramKey) + u"\\"] = c.value;
+        shell.started.clear();
+        w.reset();
+        runSession();
+        w->Command1_Click();
+        EXPECT_EQ(!shell.started.empty(), c.started);
+        if (c.started) { EXPECT_EQ(shell.started[0], c.command); }
+    }
+}
+
+TEST_F(FilterFixture, CloseRefusedDuringSessionAndTurnedIntoRunAfter) {
+    addA();
+    a.messages = {Message(1, "a@b", "x")};
+    a.behaviour.replyDelayMs = 1000;
+    open();
+    bool refused = false;
+    a.behaviour.replyDelayMs = 1000;
+    loop.post([&] { refused = !w->Form_QueryUnload() && !w->closed(); });
+    w->Form_Activate();
+    EXPECT_TRUE(refused);
+    EXPECT_FALSE(w->closed());
+    w->Form_QueryUnload();
+    EXPECT_TRUE(w->closed());
+    EXPECT_EQ(sent(a, "QUIT").size(), 1u);
+}
+
+TEST_F(FilterFixture, CheckMirroringOnlyAfterSessionAndNotWhileCopying) {
+    addA();
+    addB();
+    a.messages = {Message(1, "a@b", "x"), Message(2, "a@b", "y")};
+    b.messages = {Message(3, "c@d", "z")};
+    open();
+    bool duringChecked = false;
+    b.behaviour.replyDelayMs = 500;
+    loop.post([&] {
+        // Still in the session: the check stays in the visible list.
+        if (!w->visibleList().empty()) w->ListView2_ItemCheck(0, true);
+        duringChecked = true;
+    });
+    w->Form_Activate();
+    EXPECT_TRUE(duringChecked);
+    EXPECT_FALSE(w->account(0).list[0].Checked);
+    // After it: switching shows account 0; a check reaches its list.
+    w->ListView1_MouseUp(MouseButton::Left, 0);
+    EXPECT_EQ(w->shownList(), 1);
+    ASSERT_EQ(view.rows.size(), 2u);
+    w->ListView2_ItemCheck(1, true);
+    EXPECT_TRUE(w->account(0).list[1].Checked);
+    // While the copy yields, a check is refused with a status text.
+    loop.post([&] { w->ListView2_ItemCheck(0, true); });
+    w->ListView1_MouseUp(MouseButton::Left, 1);
+    EXPECT_TRUE(sawStatus(u"資料載入中,請稍等..."));
+    EXPECT_FALSE(w->account(1).list[0].Checked);
+}
+
+TEST_F(FilterFixture, SelectAllAndNone) {
+    addA();
+    a.messages = {Message(1, "a@b", "x"), Message(2, "a@b", "y")};
+    runSession();
+    w->Command2_Click();
+    EXPECT_TRUE(w->account(0).list[0].Checked && w->account(0).list[1].Checked);
+    EXPECT_TRUE(view.rows[1].Checked);
+    w->Command3_Click();
+    EXPECT_FALSE(w->account(0).list[0].Checked || w->account(0).list[1].Checked);
+}
+
+TEST_F(FilterFixture, LateDataOnAnotherSocketIsNotParsedIntoTheNextAccount) {
+    addA();
+    addB();
+    // a's header comes 40 s after its TOP, when its 35 s wait is over and b
+    // is in the middle of its login (b answers 3 s after each command).
+    a.messages = {Message(1, "late@a", "late")};
+    a.behaviour.topGapMs = 40000;
+    b.messages = {Message(2, "b@b", "own")};
+    b.behaviour.replyDelayMs = 3000;
+    runSession();
+    EXPECT_EQ(w->account(0).status, u"alice@a接收郵件資料逾時");
+    EXPECT_TRUE(w->account(0).list.empty());
+    ASSERT_EQ(w->account(1).list.size(), 1u);
+    EXPECT_EQ(w->account(1).list[0].Subject, u"own");
+    // Nothing meant for b was sent on a's socket.
+    EXPECT_TRUE(sent(a, "PASS").size() == 1u && sent(a, "STAT").size() == 1u);
+    // The deletion run's waits still end on their own replies.
+    w->ListView2_ItemCheck(0, true);
+    const auto before = clock.nowMs();
+    w->Command1_Click();
+    EXPECT_EQ(b.removed, (std::vector<std::size_t>{0}));
+    EXPECT_LT(clock.nowMs() - before, 8000 + 8000);
+}
+
+TEST_F(FilterFixture, EndlessReplyEndsTheAccountOnly) {
+    for (int which = 0; which < 2; ++which) {
+        SCOPED_TRACE(which);
+        ScriptedPop3Server s;
+        s.user = "alice";
+        s.messages = {Message(1, "a@b", "x")};
+        if (which == 0)
+            s.behaviour.endlessListBytes = 5u << 20;
+        else
+            s.behaviour.endlessTopBytes = 5u << 20;
+        net.addServer("127.0.0.1", 26110, s);
+        profile = FakeFilterProfile();
+        addA();
+        addB();
+        b.messages = {Message(2, "b@b", "own")};
+        w.reset();
+        open();
+        w->setMaxReplyBytes(2u << 20);
+        w->Form_Activate();
+        EXPECT_EQ(w->account(0).status, u"alice@a接收郵件資料錯誤");
+        EXPECT_EQ(w->account(1).list.size(), 1u);
+    }
+}
+
+TEST_F(FilterFixture, MessageNumbersPast16Bits) {
+    addA();
+    a.behaviour.statReply = "+OK 40000 400000\r\n";
+    a.behaviour.silentAfterTops = 0;
+    for (int k = 0; k < 40000; ++k) a.messages.push_back("Subject: s\r\n\r\n");
+    runSession();
+    EXPECT_EQ(sent(a, "TOP").size(), 40000u);
+    EXPECT_EQ(sent(a, "TOP").back(), "TOP 40000 0");
+}
+
+TEST_F(FilterFixture, RecheckDeletesThenFetchesAnew) {
+    profile.options[u"AutoMail"] = u"1";
+    addA();
+    for (int k = 1; k <= 4; ++k) a.messages.push_back(Message(k, "u@x", "s" + std::to_string(k)));
+    runSession();
+    ASSERT_TRUE(w->timerEnabled());
+    w->ListView1_MouseUp(MouseButton::Right, 0);
+    w->ListView2_ItemCheck(0, true);
+    w->ListView2_ItemCheck(2, true);
+    w->mnu_recheck_Click();
+    EXPECT_EQ(sent(a, "DELE"), (std::vector<std::string>{"DELE 1", "DELE 3"}));
+    EXPECT_EQ(a.connections, 2);
+    ASSERT_EQ(w->account(0).list.size(), 2u);
+    EXPECT_EQ(w->account(0).list[0].Subject, u"s2");
+    EXPECT_EQ(w->account(0).list[0].Number, 1);
+    EXPECT_FALSE(w->timerEnabled());
+    EXPECT_TRUE(w->enabled(Control::Command1));
+    EXPECT_TRUE(w->menuEnabled(filter::MenuEntry::Recheck));
+    // A host that no longer resolves.
+    profile.sections[u"alice@a"][u"PoP3"] = u"gone";
+    w->mnu_recheck_Click();
+    EXPECT_EQ(w->account(0).status, u"無法查詢主機gone");
+    EXPECT_TRUE(w->account(0).list.empty());
+}
+
+TEST_F(FilterFixture, ListActionsRemarkSameSender) {
+    addA();
+    m1.OptionFlags = u"011111000101";
+    a.messages = {Message(1, "John <jd@x.com>", "a"), Message(2, "jd@x.com", "b"), Message(3, "John <jd@x.com>", "c"),
+                  Message(4, "Ann <ann@ab.com>", "[junk] d")};
+    runSession();
+    w->ListView2_MouseUp(MouseButton::Right, 0);
+    EXPECT_FALSE(w->menuChecked(filter::MenuEntry::BlackAdd));
+    w->black_add_Click();
+    EXPECT_TRUE(profile.listed(filter::SenderList::Black, u"jd@x.com"));
+    EXPECT_TRUE(w->account(0).list[0].Checked && w->account(0).list[2].Checked);
+    EXPECT_FALSE(w->account(0).list[1].Checked);  // another text, same address
+    // Trusting unchecks, trusting again checks.
+    w->trust_add_Click();
+    EXPECT_TRUE(profile.listed(filter::SenderList::Trust, u"jd@x.com"));
+    EXPECT_FALSE(w->account(0).list[0].Checked);
+    w->trust_add_Click();
+    EXPECT_FALSE(profile.listed(filter::SenderList::Trust, u"jd@x.com"));
+    EXPECT_TRUE(w->account(0).list[2].Checked);
+    // Domain "x.com" re-marks every sender text holding it.
+    w->ListView2_MouseUp(MouseButton::Right, 1);
+    w->add_domain_Click();
+    EXPECT_TRUE(profile.listed(filter::SenderList::Domain, u"x.com"));
+    EXPECT_TRUE(w->account(0).list[1].Checked);
+    // black_all skips trusted senders.
+    profile.listAdd(filter::SenderList::Trust, u"ann@ab.com");
+    profile.lists[filter::SenderList::Black].clear();
+    w->black_all_Click();
+    EXPECT_TRUE(profile.listed(filter::SenderList::Black, u"jd@x.com"));
+    EXPECT_FALSE(profile.listed(filter::SenderList::Black, u"ann@ab.com"));
+    // Both marks show for a sender on both lists.
+    profile.listAdd(filter::SenderList::Black, u"ann@ab.com");
+    w->ListView2_MouseUp(MouseButton::Right, 3);
+    EXPECT_TRUE(w->menuChecked(filter::MenuEntry::BlackAdd));
+    EXPECT_TRUE(w->menuChecked(filter::MenuEntry::TrustAdd));
+    // No menu for the left button.
+    const auto menus = view.menusShown.size();
+    w->ListView2_MouseUp(MouseButton::Left, 0);
+    EXPECT_EQ(view.menusShown.size(), menus);
+}
+
+TEST_F(FilterFixture, BlankSenderBlackListShowsMessage) {
+    addA();
+    a.messages = {"Subject: none\r\n\r\nbody\r\n"};
+    runSession();
+    w->ListView2_MouseUp(MouseButton::Right, 0);
+    w->black_add_Click();
+    ASSERT_EQ(view.messageBoxes.size(), 1u);
+    EXPECT_EQ(view.messageBoxes[0], u"請設定寄信者空白\r\n視為垃圾郵件!");
+    EXPECT_TRUE(profile.lists[filter::SenderList::Black].empty());
+}
+
+TEST_F(FilterFixture, LoadOptionsLayoutAndUnload) {
+    profile.options[u"ColumnWidth"] = u"100,200,300";
+    profile.options[u"EMail"] = u"-3";
+    profile.options[u"Size"] = u"99999";
+    open();
+    EXPECT_EQ(view.widths[0], 2440);
+    EXPECT_EQ(w->comboPosition(), 3);
+    EXPECT_EQ(w->sizeLimitKB(), 32767);
+    EXPECT_FALSE(link.enabled[filter::TrayMenuEntry::Exit]);
+    EXPECT_TRUE(link.enabled[filter::TrayMenuEntry::Preview]);
+    w->Form_Resize(8000, 5000, false);
+    EXPECT_EQ(view.outerSizes.back(), (std::pair<int, int>{8205, 6285}));
+    w->Form_Resize(10000, 7000, false);
+    EXPECT_EQ(view.layouts.back().listView2, (filter::TwipRect{60, 1300, 9855, 4840}));
+    EXPECT_EQ(view.layouts.back().command1.left, 10000 - 810 - 960);
+    view.widths = {2440.063, 3080.126, 1440, 1950.236, 1440};
+    w->Form_Unload();
+    EXPECT_EQ(profile.options[u"ColumnWidth"], u"2440.063,3080.126,1440,1950.236");
+    profile.options[u"ColumnWidth"] = u"100,200,300,400";
+    w = std::make_unique<FilterWindow>(plat, profile, m1, link, view, SimpleParseHeader);
+    w->Form_Load();
+    EXPECT_EQ(view.widths[3], 400);
+}
+
+TEST_F(FilterFixture, AutoOpenedWindowStartsOnFirstTick) {
+    m1.AutoOpened = true;
+    addA();
+    a.messages = {Message(1, "a@b", "x")};
+    open();
+    EXPECT_EQ(view.centred, 1);
+    EXPECT_FALSE(w->useProgressTip());
+    w->Form_Activate();  // no session from an activation
+    EXPECT_EQ(a.connections, 0);
+    loop.runUntil([&] { return w->enabled(Control::Command1); }, platform::Milliseconds(5000));
+    EXPECT_EQ(a.connections, 1);
+    EXPECT_FALSE(m1.AutoOpened);
+    EXPECT_TRUE(view.tips.empty());
+}
+
+TEST(Pop3HostTest, PortExtension) {
+    struct Case {
+        std::u16string value;
+        bool ok;
+        std::u16string host;
+        int port;
+    } cases[] = {{u"mail.x", true, u"mail.x", 110}, {u"mail.x:2525", true, u"mail.x", 2525},
+                 {u"mail.x:0", false, u"mail.x", 110}, {u"mail.x:99999", false, u"mail.x", 110},
+                 {u"mail.x:abc", false, u"mail.x", 110}};
+    for (const auto& c : cases) {
+        std::u16string h;
+        std::uint16_t p = 0;
+        EXPECT_EQ(filter::ParsePop3Host(c.value, h, p), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(h, c.host);
+            EXPECT_EQ(p, c.port);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace iw::test

@@ -1,0 +1,110 @@
+// The windowless filter run of the console front end: its arguments, its
+// JSON lines and table, and that only --delete deletes.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "filter/filter_window.h"
+#include "filter/headless_run.h"
+#include "platform/native.h"
+#include "tests/support/fake_network.h"
+#include "tests/support/filter_fakes.h"
+
+namespace iw::test {
+namespace {
+
+TEST(FilterArgsTest, Table) {
+    struct Case {
+        std::vector<std::u16string> args;
+        bool ok;
+    } cases[] = {
+        {{}, true},
+        {{u"--profile", u"/p", u"--user", u"u", u"--delete", u"--json"}, true},
+        {{u"--profile"}, false},
+        {{u"--profile", u""}, false},
+        {{u"--user", u"a", u"--user", u"b"}, false},
+        {{u"--delete", u"--delete"}, false},
+        {{u"--verbose"}, false},
+    };
+    for (const auto& c : cases) {
+        filter::FilterRunOptions o;
+        EXPECT_EQ(filter::ParseFilterArgs(c.args, o).empty(), c.ok);
+    }
+    filter::FilterRunOptions o;
+    ASSERT_EQ(filter::ParseFilterArgs({u"--profile", u"/p", u"--delete"}, o), "");
+    EXPECT_EQ(*o.profileDir, u"/p");
+    EXPECT_TRUE(o.deleteChecked);
+    EXPECT_FALSE(o.json);
+}
+
+TEST(JsonStringTest, Escapes) {
+    EXPECT_EQ(filter::JsonString(u"a\"b\\c\r\n\x01中"), u"\"a\\\"b\\\\c\\r\\n\\u0001中\"");
+}
+
+struct HeadlessFixture : ::testing::Test {
+    FakeClock clock;
+    FakeEventLoop loop{clock};
+    FakeNetwork net{loop, clock};
+    std::unique_ptr<platform::CodePage> cp = platform::createCodePage();
+    StubRegistry registry;
+    StubDesktop desktop;
+    StubShell shell;
+    StubFileStore files;
+    platform::Platform plat{loop, clock, net, *cp, registry, desktop, shell, files};
+    FakeFilterProfile profile;
+    app::Module1State m1;
+    ScriptedPop3Server server;
+    std::vector<std::u16string> out, progress;
+
+    HeadlessFixture() {
+        net.addHost("mail.a", "127.0.0.1");
+        net.addServer("127.0.0.1", 26112, server);
+        server.user = "alice";
+        server.messages = {"From: s <s@x>\r\nSubject: [junk] buy\r\n\r\nb\r\n", "From: f@x\r\nSubject: hi\r\n\r\nb\r\n"};
+        profile.addAccount(u"alice@a", u"alice", u"secret", u"mail.a:26112");
+        profile.options[u"Open"] = u"1";
+        registry.strings[std::u16string(filter::kMailProgramKey) + u"\\"] = u"mail.exe";
+    }
+    int run(bool del, bool json) {
+        filter::FilterRunOptions o;
+        o.deleteChecked = del;
+        o.json = json;
+        return filter::RunFilterHeadless(plat, profile, m1, SimpleParseHeader, o,
+                                         [&](const std::u16string& l) { out.push_back(l); },
+                                         [&](const std::u16string& l) { progress.push_back(l); });
+    }
+    std::size_t count(const std::string& verb) const {
+        std::size_t n = 0;
+        for (auto& c : server.commands) n += c.rfind(verb, 0) == 0;
+        return n;
+    }
+};
+
+TEST_F(HeadlessFixture, JsonLinesWithoutDeleteQuitsAndDeletesNothing) {
+    EXPECT_EQ(run(false, true), 0);
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(out[0], u"{\"type\":\"account\",\"index\":0,\"section\":\"alice@a\",\"user\":\"alice\",\"status\":\"" +
+                          std::u16string(u"信箱(alice@a)有2封新郵件,共有0.1KB...") + u"\"}");
+    EXPECT_NE(out[1].find(u"\"number\":1,\"sender\":\"s <s@x>\""), std::u16string::npos);
+    EXPECT_NE(out[1].find(u"\"checked\":true,\"color\":\"#FF0000\""), std::u16string::npos);
+    EXPECT_NE(out[2].find(u"\"checked\":false,\"color\":null"), std::u16string::npos);
+    EXPECT_EQ(out[3], u"{\"type\":\"summary\",\"remaining\":2}");
+    EXPECT_EQ(count("DELE"), 0u);
+    EXPECT_EQ(count("QUIT"), 1u);
+    EXPECT_TRUE(server.removed.empty());
+    EXPECT_TRUE(shell.started.empty());
+    EXPECT_FALSE(progress.empty());
+    EXPECT_EQ(progress[0], u"status: 查詢主機IP位置中...");
+}
+
+TEST_F(HeadlessFixture, DeleteRemovesCheckedOnlyAndNeverStartsMailProgram) {
+    EXPECT_EQ(run(true, false), 0);
+    EXPECT_EQ(server.removed, (std::vector<std::size_t>{0}));
+    EXPECT_EQ(out.back(), u"remaining: 1");
+    EXPECT_EQ(out[1].rfind(u"  [x] 1", 0), 0u);
+    EXPECT_TRUE(shell.started.empty());
+    EXPECT_TRUE(profile.writes.empty());  // the console changes no option
+}
+
+}  // namespace
+}  // namespace iw::test
