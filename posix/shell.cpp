@@ -49,10 +49,6 @@ bool startDetached(const std::function<void()>& exec) {
 
 class PosixShell : public platform::Shell {
 public:
-    ~PosixShell() override {
-        if (lockFd_ >= 0) ::close(lockFd_);
-    }
-
     bool openDocument(const std::u16string& target) override {
         if (target.empty()) return false;
         const std::string arg = utf16ToUtf8(target);
@@ -109,9 +105,9 @@ public:
     }
 
     bool previousInstanceRunning() override {
-        if (lockFd_ >= 0) return false;  // this process holds the claim
-        if (!checked_) {
-            checked_ = true;
+        // The first answer stands for the whole process; the lock is held
+        // until the process ends.
+        static const bool running = [] {
             std::string folder = "/tmp";
             if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run) folder = run;
             // One lock per executable path, so copies in other folders do not count.
@@ -120,22 +116,13 @@ public:
             std::snprintf(name, sizeof name, "/inkwarden-%u-%016zx.lock", static_cast<unsigned>(::getuid()), key);
             int fd = ::open((folder + name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
             if (fd < 0) return false;  // no place for a lock: do not refuse to run
-            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-                lockFd_ = fd;  // held until the process ends
-                return false;
-            }
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return false;  // fd stays open: the claim
             ::close(fd);
-            otherRunning_ = true;
-        }
-        return otherRunning_;
+            return true;
+        }();
+        return running;
     }
-
-private:
-    int lockFd_ = -1;
-    bool checked_ = false;
-    bool otherRunning_ = false;
 };
-
 }  // namespace
 }  // namespace iw::posix
 

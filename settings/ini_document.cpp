@@ -289,7 +289,10 @@ void IniDocument::set(std::u16string_view section, std::u16string_view key, std:
         else if (!preamble_.empty()) last = &preamble_.back();
         if (last && last->eol.empty()) last->eol = crlf;
         Section fresh;
-        fresh.header = makeLine(u"[" + TrimBlanks(section) + u"]");
+        std::u16string header(1, u'[');
+        header += TrimBlanks(section);
+        header += u']';
+        fresh.header = makeLine(std::move(header));
         fresh.header.changed = true;
         fresh.header.eol = crlf;
         fresh.lines.push_back(std::move(entry));
