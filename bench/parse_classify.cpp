@@ -1,0 +1,107 @@
+// Parses and classifies 10,000 realistic TOP replies (Big5, GB2312, UTF-8
+// and plain headers, with and without preview lines) against black, trust
+// and domain lists of 10,000 entries each in set.ini, with the settings
+// cache on and off. Prints messages per second and peak memory.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "filter/header_parser.h"
+#include "platform/native.h"
+#include "settings/settings_store.h"
+
+namespace {
+
+class Reporter : public iw::filter::ParseReporter {
+public:
+    void statusText(const std::u16string&) override {}
+    void tipLabel(const std::u16string&) override {}
+    void errorBox(const std::u16string&) override { ++errors; }
+    int errors = 0;
+};
+
+std::string makeReply(int i) {
+    std::string h = "+OK\r\nReturn-Path: <s" + std::to_string(i) + "@mail.example.com>\r\nReceived: from mx.example.com by pop.example.tw\r\n";
+    switch (i % 4) {
+    case 0: h += "From: =?big5?B?pUqkaw==?= <s" + std::to_string(i) + "@big5.tw>\r\nSubject: =?big5?B?pUqka6RqpGo=?=\r\n"; break;
+    case 1: h += "From: =?gb2312?B?1tDOxA==?= <s" + std::to_string(i) + "@gb.cn>\r\nSubject: =?gb2312?B?1tDOxNbQzsQ=?=\r\n"; break;
+    case 2: h += "From: =?utf-8?B?5Lit5paH?= <s" + std::to_string(i) + "@utf.com>\r\nSubject: Re: =?utf-8?B?5Lit5paH5Lit5paH5Lit5paH?=\r\n"; break;
+    default: h += "From: Plain Sender <s" + std::to_string(i) + "@plain.org>\r\nSubject: Weekly report number " + std::to_string(i) + "\r\n"; break;
+    }
+    h += "Date: Mon, 7 Dec 2026 10:23:45 +0800\r\nMIME-Version: 1.0\r\nContent-Type: text/plain\r\n";
+    if (i % 2 == 0) h += "Content-Transfer-Encoding: base64\r\n\r\nQUJDREVGR0g=\r\n5Lit5paH\r\nSGVsbG8=\r\n";
+    else h += "\r\n";
+    return h + ".\r\n";
+}
+
+long peakKb() {
+#ifdef __linux__
+    std::ifstream f("/proc/self/status");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+#endif
+    return -1;
+}
+
+}  // namespace
+
+int main() {
+    constexpr int kMessages = 10000;
+    auto cp = iw::platform::createCodePage();
+    auto files = iw::platform::createFileStore();
+    auto clock = iw::platform::createSystemClock();
+    iw::platform::FixedDateFormat dates;
+
+    const std::string dir = "/tmp/iw_bench_parse_classify/";
+    std::system(("mkdir -p " + dir).c_str());
+    std::string ini = "[u-TrustList]\r\n";
+    for (int i = 0; i < 10000; ++i) ini += "t" + std::to_string(i) + "@trust.tw=0\r\n";
+    ini += "[u-BlackList]\r\n";
+    for (int i = 0; i < 10000; ++i) ini += "s" + std::to_string(i * 7) + "@big5.tw=0\r\n";
+    ini += "[u-Domain]\r\n";
+    for (int i = 0; i < 10000; ++i) ini += "d" + std::to_string(i) + ".example=0\r\n";
+    ini += "gb.cn=0\r\n";
+    const std::u16string appPath(dir.begin(), dir.end());
+    files->replaceAll(appPath + u"set.ini", ini);
+
+    std::vector<std::string> replies;
+    std::string listing;
+    for (int i = 0; i < kMessages; ++i) {
+        replies.push_back(makeReply(i));
+        listing += std::to_string(i + 1) + " " + std::to_string(1000 + (i * 37) % 90000) + "\r\n";
+    }
+
+    for (bool cache : {true, false}) {
+        iw::settings::SettingsStore store(*files, *cp, appPath);
+        store.setCacheEnabled(cache);
+        iw::filter::StoreSenderLists lists(store, u"u");
+        Reporter reporter;
+        iw::filter::FilterModel model;
+        model.resetAccounts({u"me@x.tw"});
+        model.MessageCounts[0] = kMessages;
+        model.PreviewLines = true;
+        model.ListingText = listing;
+        iw::filter::ParseServices services{*cp, *clock, dates, {lists, u"011111100101", 50}, reporter};
+        const int count = cache ? kMessages : 200;  // without the cache every row parses set.ini three times
+        const long before = peakKb();
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < count; ++i) iw::filter::ParseMessageHeader(model, services, 0, replies[i]);
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        std::size_t textBytes = 0;
+        for (const auto& e : model.AccountLists[0])
+            textBytes += 2 * (e.SenderText.size() + e.Subject.size() + e.SizeText.size() + e.ReceivedText.size() +
+                              e.PreviewText.size());
+        std::printf("cache %s: %d messages in %.1f ms, %.0f messages/s, errors %d, checked %zu\n",
+                    cache ? "on " : "off", count, s * 1000, count / s, reporter.errors,
+                    static_cast<std::size_t>(std::count_if(model.AccountLists[0].begin(), model.AccountLists[0].end(),
+                                                           [](const auto& e) { return e.Checked; })));
+        std::printf("  entry size %zu bytes (plus texts, %zu bytes for %d rows in two lists), peak memory %ld KB (before %ld KB)\n",
+                    sizeof(iw::filter::MessageEntry), textBytes, count, peakKb(), before);
+    }
+    return 0;
+}

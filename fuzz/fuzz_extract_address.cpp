@@ -1,0 +1,30 @@
+// Fuzzes ExtractAddress on text and on bytes; both must agree on whether
+// they raise, and on ASCII input on the result.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "filter/decoders.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    std::u16string text;
+    for (unsigned char c : bytes) text.push_back(c);
+    bool threwText = false, threwBytes = false;
+    std::u16string a;
+    std::string b;
+    try {
+        a = iw::filter::ExtractAddress(text);
+    } catch (const iw::filter::AddressError&) {
+        threwText = true;
+    }
+    try {
+        b = iw::filter::ExtractAddressBytes(bytes);
+    } catch (const iw::filter::AddressError&) {
+        threwBytes = true;
+    }
+    if (threwText != threwBytes) std::abort();
+    if (!threwText && std::u16string(b.begin(), b.end()).size() != a.size()) std::abort();
+    return 0;
+}

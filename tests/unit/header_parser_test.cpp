@@ -1,0 +1,297 @@
+// ParseMessageHeader on whole TOP replies: sender forms, subject windows,
+// the Big5 branches, sizes, dates, preview lines, progress texts, the end
+// of an account and the error paths (a failed reply still takes its row).
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "filter/header_parser.h"
+#include "platform/native.h"
+#include "tests/support/fake_time.h"
+
+using namespace iw::filter;
+using iw::platform::LocalDateTime;
+
+namespace {
+
+class SetLists : public SenderLists {
+public:
+    std::set<std::u16string> trusted, black, domains;
+    bool isTrusted(const std::u16string& a) override { return trusted.count(a) != 0; }
+    bool isBlackListed(const std::u16string& a) override { return black.count(a) != 0; }
+    bool isDomainListed(const std::u16string& d) override { return domains.count(d) != 0; }
+};
+
+class RecordingReporter : public ParseReporter {
+public:
+    std::vector<std::u16string> status, tips, errors;
+    void statusText(const std::u16string& t) override { status.push_back(t); }
+    void tipLabel(const std::u16string& t) override { tips.push_back(t); }
+    void errorBox(const std::u16string& t) override { errors.push_back(t); }
+};
+
+class ParserTest : public ::testing::Test {
+protected:
+    ParserTest() : clock_(LocalDateTime{2026, 12, 10, 8, 30, 15, 600}) {
+        model.resetAccounts({u"me@x.tw"});
+        model.MessageCounts[0] = 3;
+    }
+
+    // Parses one reply made of header lines and optional body lines.
+    const MessageEntry& parse(const std::string& headers, const std::string& body = "") {
+        ParseMessageHeader(model, services(), 0, "+OK\r\n" + headers + "\r\n\r\n" + body + ".\r\n");
+        return model.AccountLists[0].back();
+    }
+    ParseServices services() { return ParseServices{*cp, clock_, dates_, {lists, flags, 50}, reporter}; }
+    std::u16string big5(const std::string& b) { return cp->toUtf16(iw::platform::kBig5, b); }
+
+    std::unique_ptr<iw::platform::CodePage> cp = iw::platform::createCodePage();
+    iw::test::FakeClock clock_;
+    iw::platform::FixedDateFormat dates_;
+    SetLists lists;
+    std::u16string flags = u"000000000000";
+    RecordingReporter reporter;
+    FilterModel model;
+};
+
+struct TextCase {
+    const char* headers;
+    std::u16string expected;
+};
+
+class SenderForms : public ParserTest, public ::testing::WithParamInterface<TextCase> {};
+
+TEST_P(SenderForms, ShowsTheSenderText) {
+    EXPECT_EQ(parse(GetParam().headers).SenderText, GetParam().expected) << GetParam().headers;
+    EXPECT_TRUE(reporter.errors.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SenderForms,
+    ::testing::Values(
+        TextCase{"From: John <jd@x>", u"John <jd@x>"}, TextCase{"From: <jd@x>", u"jd@x"},
+        TextCase{"FROM: x", u"x"},                                        // keyword letter case ignored
+        TextCase{"X-From: y", u""},                                       // needs a line end before "From:"
+        TextCase{"X-From: y\r\nFrom: z@w", u"z@w"},
+        TextCase{"From: =?utf-8?B?5Lit5paH?= <a@b>", u"中文<a@b>"},       // re-read as UTF-8
+        TextCase{"From: =?gb2312?B?1tDOxA==?= <a@b>", u"中文<a@b>"},      // re-read as GB2312
+        TextCase{"From: =?UTF-8?Q?=E4=B8=AD?= <a@b>", u"中<a@b>"},
+        TextCase{"From: =?x?Z?abc?= <a@b>", u"abc<a@b>"},                 // unknown letter: payload as is
+        TextCase{"From: =?big5?B?QQ==?= =?big5?B?Qg==?= <a@b>", u"B<a@b>"},  // only the last word
+        TextCase{"From: =?utf-8?B?QQBC?=", u"A"}));                      // cut at the first NUL
+
+TEST_F(ParserTest, Big5SenderNameIsDecodedInBig5) {
+    EXPECT_EQ(parse("From: =?big5?B?pUqkaw==?= <jd@x>").SenderText, big5("\xA5\x4A\xA4\x6B") + u"<jd@x>");
+}
+
+class SubjectWindows : public ParserTest, public ::testing::WithParamInterface<TextCase> {};
+
+TEST_P(SubjectWindows, ShowsTheSubject) {
+    EXPECT_EQ(parse(GetParam().headers).Subject, GetParam().expected) << GetParam().headers;
+    EXPECT_TRUE(reporter.errors.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SubjectWindows,
+    ::testing::Values(
+        TextCase{"X-Subject: a\r\nSubject: b", u"a"},                     // first match anywhere
+        TextCase{"Subject: Re: =?utf-8?B?5Lit5paH?=", u"中文"},            // text before the word dropped
+        TextCase{"Subject: =?gb2312?B?1tDOxA==?=", u"中文"},
+        TextCase{"Subject: hello world\r\n folded on", u"hello world"},   // folded lines not joined
+        TextCase{"Subject: plain\r\nX-A: 1\r\nX-B: utf-8 =?x?B?QQ==?=", u"plain"},  // no word on line 1
+        TextCase{"Subject: =?x?B?QQ==?=\r\nX-A: 1\r\nX-B: gb2312", u"A"},  // charset seen in the window only
+        TextCase{"Subject: =?utf-8?X?abc?=", u"=?utf-8?X?abc"},           // unknown letter: line before "?="
+        TextCase{"Subject: =?big5?Q?=A4=A4?=", u"中"},
+        TextCase{"Subject: about big5 things", u"about big5 things"},     // big5 then another letter
+        TextCase{"Subject: =?big5?B?QQ==?=\r\nX-A: =?big5?B?Qg==?=\r\nX-B: =?gbk?B?Qw==?=", u"AB"}));
+
+TEST_F(ParserTest, Big5SubjectDecoderRunsPastTheWindowToTheEndOfTheReply) {
+    const MessageEntry& e = parse("Subject: =?big5?B?pUqkaw==?=\r\nFrom: =?big5?B?QQ==?= <x>");
+    EXPECT_EQ(e.Subject, big5("\xA5\x4A\xA4\x6B") + u"A");
+}
+
+TEST_F(ParserTest, LongUtf8AndGbSubjectsShowInFull) {
+    std::string b64;
+    std::u16string text;
+    for (int i = 0; i < 30; ++i) {
+        b64 += "5Lit5paH";
+        text += u"中文";
+    }
+    EXPECT_EQ(parse("Subject: =?utf-8?B?" + b64 + "?=").Subject, text);  // 180 bytes of UTF-8
+    std::string gb;
+    for (int i = 0; i < 100; ++i) gb += "=D6=D0";
+    EXPECT_EQ(parse("Subject: =?gb2312?Q?" + gb + "?=").Subject, std::u16string(100, u'中'));
+}
+
+TEST_F(ParserTest, KeywordInsideABig5CharacterIsNotAMatch) {
+    // "\xA4\x44" is one Big5 character whose trail byte is "D".
+    const MessageEntry& e = parse("Subject: \xA4\x44" "ate: 1 Jan 2020 10:00:00");
+    EXPECT_EQ(e.ReceivedText, u"2026/12/10 08:30:15");  // no Date header: the parse time
+}
+
+struct ErrorCase {
+    const char* headers;
+    std::u16string sender;
+    std::u16string subject;
+    std::u16string errorStart;
+};
+
+class ErrorPaths : public ParserTest, public ::testing::WithParamInterface<ErrorCase> {};
+
+TEST_P(ErrorPaths, ShowTheMessageBoxAndStillTakeTheRow) {
+    lists.black = {u"y", u"a@b"};
+    flags = u"000100000000";
+    const MessageEntry& e = parse(GetParam().headers);
+    ASSERT_EQ(reporter.errors.size(), 1u);
+    EXPECT_EQ(reporter.errors[0].substr(0, GetParam().errorStart.size()), GetParam().errorStart);
+    EXPECT_EQ(e.SenderText, GetParam().sender);
+    EXPECT_EQ(e.Subject, GetParam().subject);
+    EXPECT_FALSE(e.Checked);  // not classified
+    EXPECT_EQ(model.AccountLists[0].size(), 1u);
+    EXPECT_EQ(model.VisibleList.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ErrorPaths,
+    ::testing::Values(ErrorCase{"From: x <y\r\nSubject: s", u"x <y", u"s", u"9001LIST\r\n"},
+                      ErrorCase{"From: ?= a <a@b>\r\nSubject: s", u"?= a <a@b>", u"s", u"9002LIST\r\n"},
+                      ErrorCase{"From: a@b\r\nSubject: Why?=", u"a@b", u"Why?=", u"9002LIST\r\n"},
+                      ErrorCase{"From: a@b\r\nSubject: plain\r\nX-M: big5?Q", u"a@b", u"plain", u"9003LIST\r\n"},
+                      // The decoded name brings its own "<" without ">": found when the row is made.
+                      ErrorCase{"From: =?big5?B?QQ==?= <y", u"A<y", u"", u"9001LIST\r\n"}));
+
+TEST_F(ParserTest, FailedReplyKeepsRowNumberingAndSizesInStep) {
+    model.ListingText = "1 1024\r\n2 2048\r\n3 3072\r\n";
+    parse("From: a@b");
+    parse("From: x <y");
+    parse("From: c@d");
+    ASSERT_EQ(model.AccountLists[0].size(), 3u);
+    ASSERT_EQ(model.VisibleList.size(), 3u);
+    EXPECT_EQ(model.AccountLists[0][1].SenderText, u"x <y");
+    EXPECT_EQ(model.AccountLists[0][2].SenderText, u"c@d");
+    EXPECT_EQ(model.AccountLists[0][2].SizeText, u"3KB");
+    EXPECT_EQ(model.VisibleList[2].SenderText, u"c@d");
+    EXPECT_TRUE(model.PhaseDone);
+    EXPECT_EQ(reporter.errors.size(), 1u);
+}
+
+TEST_F(ParserTest, FailedReplyDoesNotLeakItsTextsIntoTheNext) {
+    parse("From: x <y\r\nSubject: first");
+    const MessageEntry& e = parse("Date: 7 Dec 2026 10:00");
+    EXPECT_EQ(e.SenderText, u"");
+    EXPECT_EQ(e.Subject, u"");
+}
+
+struct SizeCase {
+    int n;
+    const char* line;
+    std::u16string expected;
+};
+
+class Sizes : public ParserTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(Sizes, RoundHalfToEven) {
+    model.AccountLists[0].resize(GetParam().n - 1);
+    model.MessageCounts[0] = 1000;
+    model.ListingText = GetParam().line;
+    EXPECT_EQ(parse("From: a@b").SizeText, GetParam().expected);
+    EXPECT_EQ(model.ListingText, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Sizes,
+                         ::testing::Values(SizeCase{12, "12 3456\r\n", u"3.4KB"}, SizeCase{10, "10 1536\r\n", u"1.5KB"},
+                                           SizeCase{1, "1 1024\r\n", u"1KB"}, SizeCase{5, "5 2304\r\n", u"2.2KB"},
+                                           SizeCase{1, "1 2816\r\n", u"2.8KB"},  // 2.75 goes up to the even 2.8
+                                           SizeCase{1, "1 x\r\n", u"0KB"}, SizeCase{100, "100 0\r\n", u"0KB"},
+                                           SizeCase{1, "", u"0KB"}));
+
+TEST_F(ParserTest, ListingIsConsumedOneLinePerReply) {
+    model.ListingText = "1 1024\r\n2 10240\r\n";
+    parse("From: a@b");
+    EXPECT_EQ(model.ListingText, "2 10240\r\n");
+    EXPECT_EQ(parse("From: a@b").SizeText, u"10KB");
+}
+
+class Dates : public ParserTest, public ::testing::WithParamInterface<TextCase> {};
+
+TEST_P(Dates, ShowTheDateInTheGeneralFormat) {
+    EXPECT_EQ(parse(GetParam().headers).ReceivedText, GetParam().expected) << GetParam().headers;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Dates,
+    ::testing::Values(TextCase{"Date: Mon, 7 Dec 2026 10:23:45 +0800", u"2026/12/7 10:23:45"},
+                      TextCase{"Date: 7 Dec 26 10:23 +0800", u"2026/12/7 10:23:00"},       // two-digit year
+                      TextCase{"Subject: x", u"2026/12/10 08:30:15"},                      // no Date: parse time
+                      TextCase{"Date: Sun, 7 Dec 2025 09:15:00 +0800", u"2025/12/7 09:15:00"},
+                      TextCase{"Date: Sun, 7 Dec 2025 10:26:00 +0800", u"2026/12/10 08:30:15"},  // "26" in the time
+                      TextCase{"Date: Tue, 31 Feb 2026 10:00:00 +0800", u"2026/12/10 08:30:15"},
+                      TextCase{"Date: whenever", u"2026/12/10 08:30:15"},
+                      TextCase{"Date: 2026/3/4 05:06:07", u"2026/12/10 08:30:15"},  // year before the 6th character: replaced, invalid
+                      TextCase{"Date: Thu, 01 Jan 2026 00:00:00 GMT", u"2026/1/1 00:00:00"}));
+
+TEST_F(ParserTest, ProgressTextsNameAccountCountAndNumber) {
+    parse("From: a@b");
+    ASSERT_EQ(reporter.status.size(), 1u);
+    EXPECT_EQ(reporter.status[0], u"信箱(me@x.tw)有3封,接收郵件第1封...");
+    EXPECT_EQ(reporter.tips[0], u"me@x.tw\r\n\r\n有3封,接收郵件第1封...");
+}
+
+TEST_F(ParserTest, LastMessageOfTheAccountSetsPhaseDoneAndActivityIsSet) {
+    model.MessageCounts[0] = 2;
+    parse("From: a@b");
+    EXPECT_FALSE(model.PhaseDone);
+    EXPECT_EQ(model.LastActivity, 8 * 3600 + 30 * 60 + 16);  // 30,615.6 s rounds up
+    parse("From: a@b");
+    EXPECT_TRUE(model.PhaseDone);
+}
+
+TEST_F(ParserTest, ClassifiedRowIsMirroredInTheVisibleListWithoutPreview) {
+    lists.black = {u"jd@x"};
+    flags = u"000100000000";
+    model.PreviewLines = true;
+    const MessageEntry& e = parse("From: John <jd@x>\r\nSubject: s", "body\r\n");
+    EXPECT_TRUE(e.Checked);
+    EXPECT_EQ(e.TextColor, RowColor::BlackList);
+    EXPECT_EQ(e.PreviewText, u"Subject: s\r\nbody\r\n");
+    MessageEntry shown = e;
+    shown.PreviewText.clear();
+    EXPECT_EQ(model.VisibleList.back(), shown);
+}
+
+struct PreviewCase {
+    const char* headers;
+    const char* body;
+    std::u16string expected;
+};
+
+class Previews : public ParserTest, public ::testing::WithParamInterface<PreviewCase> {};
+
+TEST_P(Previews, TakeTheLastThreeLines) {
+    model.PreviewLines = true;
+    EXPECT_EQ(parse(GetParam().headers, GetParam().body).PreviewText, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Previews,
+    ::testing::Values(
+        PreviewCase{"Subject: =?utf-8?B?QQ==?=\r\nContent-Transfer-Encoding: base64", "QUJD\r\nREVG\r\n5Lit5paH\r\n",
+                    u"ABC\r\nDEF\r\n中文\r\n"},  // base64, re-read as the subject's UTF-8
+        PreviewCase{"Content-Transfer-Encoding: Quoted-Printable", "first\r\n\xA4\xA4x\r\nabc=\r\n",
+                    u"first\r\n\r\nabc\x11\r\n"},  // a Chinese line decodes to empty but keeps its line
+        PreviewCase{"Subject: s", "only\r\n", u"Subject: s\r\nonly\r\n"},  // the blank separator adds nothing
+        PreviewCase{"Content-Transfer-Encoding: 8bit", "\xA4\xA4\r\n", u"Content-Transfer-Encoding: 8bit\r\n中\r\n"},
+        PreviewCase{"Subject: =?gb2312?B?QQ==?=\r\nContent-Transfer-Encoding: base64",
+                    "1tDOxA==\r\n", u"\r\n中文\r\n"}));
+
+TEST_F(ParserTest, NoPreviewWithoutTheSwitch) {
+    EXPECT_EQ(parse("Subject: s", "body\r\n").PreviewText, u"");
+}
+
+TEST_F(ParserTest, BadAccountIndexReportsAndAddsNothing) {
+    ParseMessageHeader(model, services(), 5, "+OK\r\n\r\n.\r\n");
+    EXPECT_EQ(model.VisibleList.size(), 0u);
+    EXPECT_EQ(reporter.errors.size(), 1u);
+}
+
+}  // namespace
