@@ -216,7 +216,8 @@ void MasterPresenter::Form_Unload() {
         s_.BrowserWindowsHidden = false;
         showHideBrowserWindows();
     }
-    loaded_ = false;  // ends any wait still running
+    loaded_ = false;
+    stopping_ = true;  // ends any wait still running
     if (check_->socket) check_->socket->close();
     view_.unloadAllWindows();
 }
@@ -337,7 +338,7 @@ void MasterPresenter::Timer1_Timer() {
 void MasterPresenter::Timer2_Timer() {
     disableTimer2();
     // A check is never started inside another one (both would share Winsock1).
-    if (checkRunning_ || !loaded_) return;
+    if (checkRunning_ || stopping_) return;
     RunBackgroundCheck();
 }
 
@@ -348,7 +349,7 @@ bool MasterPresenter::waitFor(const std::function<bool()>& done, std::int64_t se
     const std::int64_t start = startMark(p_.clock);
     for (;;) {
         if (done()) return true;
-        if (!loaded_) return false;
+        if (stopping_) return false;
         const std::int64_t e = elapsedSince(p_.clock, start);
         if (strictlyMore ? e > seconds : e >= seconds) return false;
         p_.loop.pump();
@@ -445,7 +446,7 @@ void MasterPresenter::RunBackgroundCheck() {
         BackgroundCheck& c = *check_;
         if (!c.socket) c.socket = p_.network.createTcp();
         for (const std::u16string& section : sections) {
-            if (!loaded_) break;
+            if (stopping_) break;
             const settings::MailAccount account = settings::ReadMailAccount(store_, section);
             std::string host;
             std::uint16_t port = 0;
@@ -493,7 +494,7 @@ void MasterPresenter::RunBackgroundCheck() {
             c.socket->close();
         }
 
-        if (loaded_ && s_.option(3) && s_.NewMailCount >= s_.OpenThreshold && opener_) {
+        if (!stopping_ && s_.option(3) && s_.NewMailCount >= s_.OpenThreshold && opener_) {
             store_.write(IniFile::Set, s_.UserSection, u"Open-mail", std::u16string(u"Check-Quit"));
             item(MenuCommand::Preview)->enabled = true;
             menuChanged();

@@ -129,7 +129,9 @@ public:
     void Timer1_Timer();
     void Timer2_Timer();
 
-    // One pass over all accounts (normally run by Timer2).
+    // One pass over all accounts (normally run by Timer2). Also usable
+    // without Form_Load (the console front end): the icon and menu are then
+    // left alone, and with no opener the filter window is never opened.
     void RunBackgroundCheck();
     // Sends the time request (normally run when the connection comes up).
     void CorrectClock();
@@ -181,6 +183,7 @@ private:
 
     std::vector<MenuItem> menu_;
     bool loaded_ = false;
+    bool stopping_ = false;  // unloading: every wait ends at once
     bool paused_ = false;
     bool checkRunning_ = false;
     std::int64_t onlineSeconds_ = 0;
