@@ -65,8 +65,10 @@ int runCheckCommand(const std::vector<std::u16string>& args) {
         state.OptionFlags = store.read(settings::IniFile::Set, state.UserSection, u"Option", app::kDefaultOptionFlags);
 
         const app::CheckReport report = app::RunCheckReport(p, store, state);
-        std::u16string tip = report.tip;
-        for (std::size_t at; (at = tip.find(u"\r\n")) != std::u16string::npos;) tip.replace(at, 2, u"\n");
+        // One tip line per output line: CR LF becomes LF.
+        std::u16string tip;
+        for (char16_t c : report.tip)
+            if (c != u'\r') tip.push_back(c);
         write(stdout, p.codePage, tip + u"\n");
         std::printf("count: %d\n", static_cast<int>(report.count));
         std::fflush(stdout);

@@ -18,6 +18,7 @@ int dispatch(const std::vector<std::u16string>& words) {
     return 2;
 }
 
+#ifndef _WIN32
 // Arguments arrive as UTF-8 on POSIX; decoded here without a code page
 // object because the platform is not created before the arguments are read.
 std::u16string fromUtf8(const char* s) {
@@ -39,6 +40,7 @@ std::u16string fromUtf8(const char* s) {
     }
     return out;
 }
+#endif
 
 }  // namespace
 
