@@ -541,7 +541,7 @@ void MasterPresenter::CorrectClock() {
 void MasterPresenter::Winsock2_DataArrival(const std::string& datagram) {
     if (datagram.size() != 48) return;
     const double travel = SecondsBetween(requestSentAt_, p_.clock.secondsSinceMidnight());
-    const std::int64_t half = RoundHalfEven(travel / 2.0);
+    const std::int64_t half = HalfTravelSeconds(travel);
     const auto t = LocalTimeFromReply(datagram, timeZoneOffsetMinutes_, half);
     if (!t) return;
     if (p_.clock.now().year == 2036) return;

@@ -16,7 +16,8 @@ std::string SntpRequest() {
     return r;
 }
 
-std::int64_t RoundHalfEven(double x) {
+std::int64_t HalfTravelSeconds(double travelSeconds) {
+    const double x = travelSeconds / 2.0;
     const double f = std::floor(x);
     const double diff = x - f;
     if (diff < 0.5) return static_cast<std::int64_t>(f);

@@ -29,8 +29,10 @@ std::string SntpRequest();
 // Seconds from 1900-01-01 to 1990-01-01.
 inline constexpr std::int64_t kSeconds1900To1990 = 2840140800LL;
 
-// Rounds to the nearest whole number, halves to the even neighbour.
-std::int64_t RoundHalfEven(double x);
+// Half the travel time of the request and reply in whole seconds, rounded
+// to the nearest whole number with halves to the even neighbour (3 s -> 2,
+// 5 s -> 2).
+std::int64_t HalfTravelSeconds(double travelSeconds);
 
 // Seconds between two readings of seconds since midnight, corrected for
 // midnight (a reply just after midnight to a request just before it).

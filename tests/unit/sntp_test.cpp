@@ -32,12 +32,12 @@ TEST(Sntp, TimeServerSettingPicksEntry) {
     for (int other : {7, 4, -1, 100000}) EXPECT_STREQ(TimeServerFor(other), kTimeServers[0]) << other;
 }
 
-TEST(Sntp, RoundHalfEven) {
+TEST(Sntp, HalfTravelRoundsHalvesToEven) {
     struct Case {
-        double x;
-        std::int64_t r;
-    } cases[] = {{0.0, 0}, {0.4, 0}, {0.5, 0}, {1.5, 2}, {2.5, 2}, {3.5, 4}, {2.6, 3}, {-0.5, 0}, {-1.5, -2}};
-    for (const Case& c : cases) EXPECT_EQ(RoundHalfEven(c.x), c.r) << c.x;
+        double travel;
+        std::int64_t half;
+    } cases[] = {{0.0, 0}, {0.8, 0}, {1.0, 0}, {3.0, 2}, {5.0, 2}, {7.0, 4}, {5.2, 3}, {0.05, 0}};
+    for (const Case& c : cases) EXPECT_EQ(HalfTravelSeconds(c.travel), c.half) << c.travel;
 }
 
 TEST(Sntp, MidnightBetweenRequestAndReply) {
