@@ -35,8 +35,16 @@ bool IsBlackListed(SettingsStore& s, const std::u16string& userSection, const st
 bool IsDomainListed(SettingsStore& s, const std::u16string& userSection, const std::u16string& domain);
 
 // Password scrambling for key "PassWord". Characters are handled by their
-// code in code page 950.
+// code in code page 950. Only printable ASCII takes part: any other
+// character is scrambled as "?" (see PasswordIsScramblable). Passwords of any
+// length survive storage; "%" and "z" share a scrambled form (it comes back
+// as "z" at positions 1 to 94 and as "%" from position 95 on).
 std::u16string ScramblePassword(const platform::CodePage& cp, const std::u16string& text);
 std::u16string UnscramblePassword(const platform::CodePage& cp, const std::u16string& text);
+
+// True when every character is printable ASCII (32 to 126), so the password
+// comes back from storage as typed (but for "%" / "z"). A dialog refuses any
+// other password before it scrambles it.
+bool PasswordIsScramblable(const std::u16string& text);
 
 }  // namespace iw::settings

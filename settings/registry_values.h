@@ -1,8 +1,9 @@
 // The program's registry values, read and written through platform::Registry.
 // Writes go to HKEY_LOCAL_MACHINE and, when the system refuses them there (as
 // it does for every normal user on a current Windows), to the same path under
-// HKEY_CURRENT_USER; reads look in HKEY_LOCAL_MACHINE first, then
-// HKEY_CURRENT_USER.
+// HKEY_CURRENT_USER. A write that succeeds under HKEY_LOCAL_MACHINE removes
+// the user's copy, so a value under HKEY_CURRENT_USER is always the newer
+// one: reads look there first, then under HKEY_LOCAL_MACHINE.
 #pragma once
 
 #include <cstdint>

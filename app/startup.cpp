@@ -1,0 +1,37 @@
+// The start-up decision as a function of its inputs; see startup.h.
+#include "app/startup.h"
+
+namespace iw::app {
+
+std::u16string MakeAppPath(const std::u16string& folder, char16_t separator) {
+    if (!folder.empty() && folder.back() == separator) return folder;
+    return folder + separator;
+}
+
+std::u16string MakeUserSection(const std::u16string& userName) {
+    return userName.substr(0, userName.find(u'\0'));
+}
+
+StartupDecision DecideStartup(const StartupInputs& in) {
+    StartupDecision d;
+    if (in.previousInstance) {
+        d.action = StartupAction::CloseBrowsersAndExit;
+        return d;
+    }
+    d.AppPath = MakeAppPath(in.programFolder, in.separator);
+    d.UserSection = MakeUserSection(in.userName);
+    d.OptionFlags = in.option ? *in.option : std::u16string(kDefaultOptionFlags);
+    d.FirstRun = in.firstRunNumber != 1;
+    d.action = d.FirstRun ? StartupAction::OpenSettingsFirstRun : StartupAction::LoadMaster;
+    return d;
+}
+
+void ApplyStartupDecision(const StartupDecision& d, Module1State& state) {
+    if (d.action == StartupAction::CloseBrowsersAndExit) return;
+    state.AppPath = d.AppPath;
+    state.UserSection = d.UserSection;
+    state.OptionFlags = d.OptionFlags;
+    state.FirstRun = d.FirstRun;
+}
+
+}  // namespace iw::app

@@ -1,0 +1,450 @@
+// Code pages of the native build. 950 and 936 use tables built once from
+// iconv's CP950 and CP936, which agree with the Windows tables on every
+// assigned character; the user-defined areas (private-use characters) and
+// four box-drawing characters whose preferred byte pair differs are
+// overridden so both builds give the same bytes. UTF-8 and UTF-7 are
+// decoded here directly, so invalid input gets exactly the replacement
+// rules of platform/code_page.h.
+#include <iconv.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/native.h"
+#include "posix/text.h"
+
+namespace iw::posix {
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+bool isHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool isLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// ---- UTF-8 -------------------------------------------------------------
+
+void appendCodePoint(std::u16string& out, char32_t cp) {
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    }
+}
+
+}  // namespace
+
+// Each maximal part of an ill-formed sequence becomes one U+FFFD (the
+// practice Unicode recommends): a valid start whose sequence breaks off
+// counts once, every other stray byte once.
+std::u16string utf8ToUtf16(std::string_view in) {
+    std::u16string out;
+    out.reserve(in.size());
+    std::size_t i = 0;
+    const std::size_t n = in.size();
+    auto at = [&](std::size_t k) { return static_cast<unsigned char>(in[k]); };
+    while (i < n) {
+        const unsigned char b = at(i);
+        if (b < 0x80) {
+            out.push_back(b);
+            ++i;
+            continue;
+        }
+        std::size_t need = 0;
+        char32_t cp = 0;
+        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        if (b >= 0xC2 && b <= 0xDF) {
+            need = 1;
+            cp = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            need = 2;
+            cp = b & 0x0F;
+            if (b == 0xE0) lo = 0xA0;  // no overlong forms
+            if (b == 0xED) hi = 0x9F;  // no surrogates
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            need = 3;
+            cp = b & 0x07;
+            if (b == 0xF0) lo = 0x90;
+            if (b == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+        } else {
+            out.push_back(kReplacement);
+            ++i;
+            continue;
+        }
+        std::size_t k = 1;
+        for (; k <= need; ++k) {
+            if (i + k >= n) break;
+            const unsigned char c = at(i + k);
+            const unsigned char l = k == 1 ? lo : 0x80, h = k == 1 ? hi : 0xBF;
+            if (c < l || c > h) break;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        if (k <= need) {
+            out.push_back(kReplacement);
+            i += k;  // the bytes that matched so far form the one bad part
+            continue;
+        }
+        appendCodePoint(out, cp);
+        i += need + 1;
+    }
+    return out;
+}
+
+// A lone surrogate has no UTF-8 form and is written as U+FFFD.
+std::string utf16ToUtf8(std::u16string_view in) {
+    std::string out;
+    out.reserve(in.size() * 3);
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        char32_t cp = in[i];
+        if (isHigh(in[i]) && i + 1 < in.size() && isLow(in[i + 1])) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+            ++i;
+        } else if (isHigh(in[i]) || isLow(in[i])) {
+            cp = kReplacement;
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// ---- UTF-7 (RFC 2152) ---------------------------------------------------
+
+int base64Value(unsigned char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Decodes as Windows does: "+-" is "+", a shifted run ends at any character
+// that is not base64 (a "-" there is dropped), leftover bits of a run are
+// dropped, and a "+" followed by no base64 character is dropped. A byte
+// outside 7-bit ASCII is invalid and becomes U+FFFD.
+std::u16string utf7ToUtf16(std::string_view in) {
+    std::u16string out;
+    std::size_t i = 0;
+    while (i < in.size()) {
+        const unsigned char b = static_cast<unsigned char>(in[i]);
+        if (b >= 0x80) {
+            out.push_back(kReplacement);
+            ++i;
+            continue;
+        }
+        if (b != '+') {
+            out.push_back(b);
+            ++i;
+            continue;
+        }
+        ++i;
+        if (i < in.size() && in[i] == '-') {
+            out.push_back(u'+');
+            ++i;
+            continue;
+        }
+        std::uint32_t bits = 0;
+        int count = 0;
+        while (i < in.size()) {
+            const int v = base64Value(static_cast<unsigned char>(in[i]));
+            if (v < 0) break;
+            bits = (bits << 6) | static_cast<std::uint32_t>(v);
+            count += 6;
+            if (count >= 16) {
+                count -= 16;
+                out.push_back(static_cast<char16_t>((bits >> count) & 0xFFFF));
+            }
+            ++i;
+        }
+        if (i < in.size() && in[i] == '-') ++i;
+    }
+    return out;
+}
+
+// Encodes as Windows does: the characters of RFC 2152's set D, space, tab,
+// CR and LF stand for themselves, "+" becomes "+-", every other run is
+// base64 of its UTF-16 units closed by "-".
+std::string utf16ToUtf7(std::u16string_view in) {
+    auto direct = [](char16_t c) {
+        if ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9')) return true;
+        switch (c) {
+        case u'\'': case u'(': case u')': case u',': case u'-': case u'.': case u'/': case u':':
+        case u'?': case u' ': case u'\t': case u'\r': case u'\n':
+            return true;
+        default:
+            return false;
+        }
+    };
+    std::string out;
+    std::size_t i = 0;
+    while (i < in.size()) {
+        const char16_t c = in[i];
+        if (direct(c)) {
+            out.push_back(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        if (c == u'+') {
+            out += "+-";
+            ++i;
+            continue;
+        }
+        out.push_back('+');
+        std::uint32_t bits = 0;
+        int count = 0;
+        while (i < in.size() && !direct(in[i]) && in[i] != u'+') {
+            bits = (bits << 16) | in[i];
+            count += 16;
+            while (count >= 6) {
+                count -= 6;
+                out.push_back(kBase64[(bits >> count) & 0x3F]);
+            }
+            ++i;
+        }
+        if (count > 0) out.push_back(kBase64[(bits << (6 - count)) & 0x3F]);
+        out.push_back('-');
+    }
+    return out;
+}
+
+// ---- Double-byte pages --------------------------------------------------
+
+struct DbcsTables {
+    std::vector<char16_t> decode;        // index lead<<8|trail; 0 = not assigned
+    std::vector<std::uint16_t> encode;   // index UTF-16 unit; 0 = not in the page
+    char16_t single80 = 0;               // what the byte 0x80 stands for, 0 = invalid
+};
+
+bool isTrail(int cp, unsigned char t) {
+    if (t >= 0x40 && t <= 0x7E) return true;
+    if (cp == platform::kGbk) return t >= 0x80 && t <= 0xFE;
+    return t >= 0xA1 && t <= 0xFE;
+}
+bool isLead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+
+struct UserRange {
+    unsigned char firstLead, lastLead, firstTrail, lastTrail;
+    char16_t firstChar;
+};
+
+// The user-defined areas, which Windows maps onto the private-use area in
+// this order, row by row over the page's trail bytes.
+const std::vector<UserRange>& userRanges(int cp) {
+    static const std::vector<UserRange> big5 = {
+        {0xFA, 0xFE, 0x40, 0xFE, 0xE000},
+        {0x8E, 0xA0, 0x40, 0xFE, 0xE311},
+        {0x81, 0x8D, 0x40, 0xFE, 0xEEB8},
+        {0xC6, 0xC8, 0xA1, 0xFE, 0xF6B1},
+    };
+    static const std::vector<UserRange> gbk = {
+        {0xAA, 0xAF, 0xA1, 0xFE, 0xE000},
+        {0xF8, 0xFE, 0xA1, 0xFE, 0xE234},
+        {0xA1, 0xA7, 0x40, 0xA0, 0xE4C6},
+    };
+    return cp == platform::kGbk ? gbk : big5;
+}
+
+void fillUserRanges(int cp, DbcsTables& t) {
+    for (const UserRange& r : userRanges(cp)) {
+        char16_t c = r.firstChar;
+        for (int lead = r.firstLead; lead <= r.lastLead; ++lead) {
+            for (int trail = r.firstTrail; trail <= r.lastTrail; ++trail) {
+                if (!isTrail(cp, static_cast<unsigned char>(trail))) continue;
+                const std::uint16_t code = static_cast<std::uint16_t>(lead << 8 | trail);
+                // Where iconv knows the pair (parts of C6A1-C8FE), it agrees already.
+                if (t.decode[code] == 0) t.decode[code] = c;
+                if (t.encode[c] == 0 && t.decode[code] == c) t.encode[c] = code;
+                ++c;
+            }
+        }
+    }
+}
+
+// Converts with one iconv descriptor, resetting its state for every input.
+class Iconv {
+public:
+    Iconv(const char* to, const char* from) : cd_(::iconv_open(to, from)) {}
+    ~Iconv() {
+        if (ok()) ::iconv_close(cd_);
+    }
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    // The bytes of a complete conversion, or empty when it fails.
+    std::string run(const char* data, std::size_t size) {
+        ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        char* src = const_cast<char*>(data);
+        std::size_t srcLeft = size;
+        char buf[16];
+        char* dst = buf;
+        std::size_t dstLeft = sizeof buf;
+        if (::iconv(cd_, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1) || srcLeft != 0)
+            return {};
+        return std::string(buf, sizeof buf - dstLeft);
+    }
+
+private:
+    iconv_t cd_;
+};
+
+std::unique_ptr<DbcsTables> buildTables(int cp) {
+    const char* name = cp == platform::kGbk ? "CP936" : "CP950";
+    auto t = std::make_unique<DbcsTables>();
+    t->decode.assign(0x10000, 0);
+    t->encode.assign(0x10000, 0);
+    Iconv toU(("UTF-16LE"), name);
+    Iconv fromU(name, "UTF-16LE");
+    if (toU.ok()) {
+        for (int lead = 0x81; lead <= 0xFE; ++lead) {
+            for (int trail = 0x40; trail <= 0xFE; ++trail) {
+                if (!isTrail(cp, static_cast<unsigned char>(trail))) continue;
+                const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+                const std::string u = toU.run(pair, 2);
+                if (u.size() != 2) continue;  // unassigned, or not one UTF-16 unit
+                t->decode[lead << 8 | trail] = static_cast<char16_t>(static_cast<unsigned char>(u[0]) |
+                                                                     static_cast<unsigned char>(u[1]) << 8);
+            }
+        }
+        const char b80 = static_cast<char>(0x80);
+        const std::string u = toU.run(&b80, 1);
+        // 936 has the euro sign at 0x80; in 950 the byte is not a character.
+        if (cp == platform::kGbk && u.size() == 2)
+            t->single80 = static_cast<char16_t>(static_cast<unsigned char>(u[0]) | static_cast<unsigned char>(u[1]) << 8);
+    }
+    if (fromU.ok()) {
+        for (int c = 0x80; c <= 0xFFFF; ++c) {
+            if (c >= 0xD800 && c <= 0xDFFF) continue;
+            const char unit[2] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+            const std::string b = fromU.run(unit, 2);
+            if (b.size() == 2 && isLead(static_cast<unsigned char>(b[0])) &&
+                t->decode[static_cast<unsigned char>(b[0]) << 8 | static_cast<unsigned char>(b[1])] == c)
+                t->encode[c] = static_cast<std::uint16_t>(static_cast<unsigned char>(b[0]) << 8 |
+                                                          static_cast<unsigned char>(b[1]));
+        }
+    }
+    if (t->single80) t->encode[t->single80] = 0x80;
+    if (cp == platform::kBig5) {
+        // Box-drawing characters held twice in Big5: Windows writes the
+        // second (ETEN) pair.
+        t->encode[0x2550] = 0xF9F9;
+        t->encode[0x255E] = 0xF9E9;
+        t->encode[0x2561] = 0xF9EB;
+        t->encode[0x256A] = 0xF9EA;
+    }
+    fillUserRanges(cp, *t);
+    return t;
+}
+
+const DbcsTables& tables(int cp) {
+    // Built on first use; conversions run on the one UI thread, but the
+    // statics are initialised safely anyway.
+    if (cp == platform::kGbk) {
+        static const std::unique_ptr<DbcsTables> gbk = buildTables(platform::kGbk);
+        return *gbk;
+    }
+    static const std::unique_ptr<DbcsTables> big5 = buildTables(platform::kBig5);
+    return *big5;
+}
+
+std::u16string dbcsToUtf16(int cp, std::string_view in) {
+    const DbcsTables& t = tables(cp);
+    std::u16string out;
+    out.reserve(in.size());
+    std::size_t i = 0;
+    while (i < in.size()) {
+        const unsigned char b = static_cast<unsigned char>(in[i]);
+        if (b < 0x80) {
+            out.push_back(b);
+            ++i;
+        } else if (b == 0x80 && t.single80) {
+            out.push_back(t.single80);
+            ++i;
+        } else if (isLead(b) && i + 1 < in.size() && isTrail(cp, static_cast<unsigned char>(in[i + 1]))) {
+            // A well-formed pair the table does not hold is one unknown character.
+            const char16_t c = t.decode[b << 8 | static_cast<unsigned char>(in[i + 1])];
+            out.push_back(c ? c : u'?');
+            i += 2;
+        } else {
+            // A stray byte, or a lead byte without a trail byte: the next byte is read on its own.
+            out.push_back(u'?');
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string utf16ToDbcs(int cp, std::u16string_view in) {
+    const DbcsTables& t = tables(cp);
+    std::string out;
+    out.reserve(in.size() * 2);
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const char16_t c = in[i];
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
+        if (isHigh(c) && i + 1 < in.size() && isLow(in[i + 1])) {
+            ++i;  // a character beyond the BMP: neither page holds one
+            out.push_back('?');
+            continue;
+        }
+        const std::uint16_t code = t.encode[c];
+        if (code == 0) {
+            out.push_back('?');
+        } else if (code < 0x100) {
+            out.push_back(static_cast<char>(code));
+        } else {
+            out.push_back(static_cast<char>(code >> 8));
+            out.push_back(static_cast<char>(code & 0xFF));
+        }
+    }
+    return out;
+}
+
+class IconvCodePage : public platform::CodePage {
+public:
+    std::u16string toUtf16(int cp, std::string_view bytes) const override {
+        switch (cp) {
+        case platform::kBig5:
+        case platform::kGbk: return dbcsToUtf16(cp, bytes);
+        case platform::kUtf8: return utf8ToUtf16(bytes);
+        case platform::kUtf7: return utf7ToUtf16(bytes);
+        default: return dbcsToUtf16(platform::kBig5, bytes);  // the ANSI page
+        }
+    }
+    std::string fromUtf16(int cp, std::u16string_view text) const override {
+        switch (cp) {
+        case platform::kBig5:
+        case platform::kGbk: return utf16ToDbcs(cp, text);
+        case platform::kUtf8: return utf16ToUtf8(text);
+        case platform::kUtf7: return utf16ToUtf7(text);
+        default: return utf16ToDbcs(platform::kBig5, text);
+        }
+    }
+};
+
+}  // namespace
+}  // namespace iw::posix
+
+namespace iw::platform {
+std::unique_ptr<CodePage> createCodePage() { return std::make_unique<posix::IconvCodePage>(); }
+}  // namespace iw::platform

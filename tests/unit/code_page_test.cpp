@@ -1,0 +1,135 @@
+// The build's code pages against one table of cases, so the native build
+// (iconv) and the Windows build (the system's tables, normalised) are held to
+// the same results: text in each page, the invalid-byte rules of
+// platform/code_page.h, unmappable characters, and characters split over two
+// chunks.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/native.h"
+
+namespace {
+
+using namespace iw::platform;
+
+struct DecodeCase {
+    const char* what;
+    int page;
+    std::string bytes;
+    std::u16string text;
+};
+
+const DecodeCase kDecode[] = {
+    {"big5 text", kBig5, "\xA4\xA4\xA4\xE5 ok", u"中文 ok"},
+    {"big5 mixed with ascii", kBig5, "a\xAB\x48\xBD\x63" "b", u"a信箱b"},
+    {"big5 euro", kBig5, "\xA3\xE1", u"\u20AC"},
+    {"big5 hyphenation point", kBig5, "\xA1\x45", u"\u2027"},
+    {"big5 small wavy low line", kBig5, "\xA1\x4E", u"\uFE51"},
+    {"big5 fullwidth macron", kBig5, "\xA1\xC3", u"\uFFE3"},
+    {"big5 modifier low macron", kBig5, "\xA1\xC5", u"\u02CD"},
+    {"big5 duplicate ten and thirty", kBig5, "\xA2\xCC\xA2\xCE", u"\u5341\u5345"},
+    {"big5 eten extensions", kBig5, "\xF9\xD6\xF9\xDC\xF9\xDD\xF9\xFE", u"\u7881\u5AFA\u2554\u2593"},
+    {"big5 user-defined area", kBig5, "\xFA\x40\x81\x40\xC6\xA1", u"\uE000\uEEB8\uF6B1"},
+    {"big5 byte 0x80 is not a character", kBig5, "a\x80" "b", u"a?b"},
+    {"big5 byte 0xFF is not a character", kBig5, "\xFF" "a", u"?a"},
+    {"big5 lead with invalid trail reads the trail again", kBig5, "\xA4\x30\xA4\xA4", u"?0中"},
+    {"big5 lead before a newline", kBig5, "\xA4\r\n", u"?\r\n"},
+    {"big5 unassigned pair is one character", kBig5, "\xA3\xFE" "a", u"?a"},
+    {"big5 lone lead at the end", kBig5, "ab\xA4", u"ab?"},
+    {"gb2312 text", kGbk, "\xD6\xD0\xCE\xC4\xBA\xBA\xD7\xD6", u"中文汉字"},
+    {"gbk euro at 0x80", kGbk, "\x80", u"\u20AC"},
+    {"gbk trail in the 0x80 column", kGbk, "\x81\x80", u"\u4E90"},
+    {"gbk lead with invalid trail", kGbk, "\x81\x30z", u"?0z"},
+    {"gbk byte 0xFF", kGbk, "\xFF", u"?"},
+    {"gbk lone lead at the end", kGbk, "x\xD6", u"x?"},
+    {"utf-8 text", kUtf8, "\xE4\xB8\xAD\xE6\x96\x87 ok", u"中文 ok"},
+    {"utf-8 four bytes make a surrogate pair", kUtf8, "a\xF0\x9F\x98\x80" "b", u"a\U0001F600b"},
+    {"utf-8 overlong nul", kUtf8, "\xC0\x80", u"\uFFFD\uFFFD"},
+    {"utf-8 stray continuations", kUtf8, "\x80\x80" "a", u"\uFFFD\uFFFDa"},
+    {"utf-8 byte 0xFF", kUtf8, "\xFF", u"\uFFFD"},
+    {"utf-8 broken sequence then ascii", kUtf8, "\xE4\xB8" "a", u"\uFFFDa"},
+    {"utf-8 cut at the end", kUtf8, "\xF0\x9F\x98", u"\uFFFD"},
+    {"utf-7 text", kUtf7, "+ZeVnLIqe-", u"日本語"},
+    {"utf-7 run ended by a direct character", kUtf7, "+ZeVn.", u"日.", },
+    {"utf-7 plus sign", kUtf7, "a+-b", u"a+b"},
+    {"utf-7 surrogate pair", kUtf7, "+2D3eAA-", u"\U0001F600"},
+    {"utf-7 eight-bit byte is invalid", kUtf7, "a\xE9z", u"a\uFFFDz"},
+};
+
+struct EncodeCase {
+    const char* what;
+    int page;
+    std::u16string text;
+    std::string bytes;
+};
+
+const EncodeCase kEncode[] = {
+    {"big5 text", kBig5, u"中文 ok", "\xA4\xA4\xA4\xE5 ok"},
+    {"big5 euro", kBig5, u"\u20AC", "\xA3\xE1"},
+    {"big5 duplicate takes the main pair", kBig5, u"\u5341\u5345", "\xA4\x51\xA4\xCA"},
+    {"big5 double box drawing takes the eten pair", kBig5, u"\u2550\u255E\u2561\u256A",
+     "\xF9\xF9\xF9\xE9\xF9\xEB\xF9\xEA"},
+    {"big5 private use to user-defined area", kBig5, u"\uE000", "\xFA\x40"},
+    {"big5 unmappable, no best fit", kBig5, u"\u00E9\u00A9\u6C49", "???"},
+    {"big5 character beyond the bmp is one ?", kBig5, u"a\U0001F600b", "a?b"},
+    {"big5 lone surrogate", kBig5, u"\xD800" "a", "?a"},
+    {"gbk text", kGbk, u"汉字中文", "\xBA\xBA\xD7\xD6\xD6\xD0\xCE\xC4"},
+    {"gbk euro", kGbk, u"\u20AC", "\x80"},
+    {"gbk unmappable, no best fit", kGbk, u"\u00A9\u00AA", "??"},
+    {"utf-8 text with a surrogate pair", kUtf8, u"中\U0001F600", "\xE4\xB8\xAD\xF0\x9F\x98\x80"},
+    {"utf-8 lone surrogate", kUtf8, u"\xD800" "a", "\xEF\xBF\xBD" "a"},
+    {"utf-7 text", kUtf7, u"日本語", "+ZeVnLIqe-"},
+    {"utf-7 plus sign", kUtf7, u"A+B", "A+-B"},
+    {"utf-7 run between direct characters", kUtf7, u"a日b", "a+ZeU-b"},
+    {"utf-7 optional direct characters are encoded", kUtf7, u"Hi!", "Hi+ACE-"},
+};
+
+class NativeCodePage : public ::testing::Test {
+protected:
+    std::unique_ptr<CodePage> cp = createCodePage();
+};
+
+TEST_F(NativeCodePage, DecodesEveryCase) {
+    for (const DecodeCase& c : kDecode) EXPECT_EQ(cp->toUtf16(c.page, c.bytes), c.text) << c.what;
+}
+
+TEST_F(NativeCodePage, EncodesEveryCase) {
+    for (const EncodeCase& c : kEncode) EXPECT_EQ(cp->fromUtf16(c.page, c.text), c.bytes) << c.what;
+}
+
+TEST_F(NativeCodePage, EmptyInputEitherWay) {
+    for (int page : {kBig5, kGbk, kUtf8, kUtf7}) {
+        EXPECT_EQ(cp->toUtf16(page, ""), u"") << page;
+        EXPECT_EQ(cp->fromUtf16(page, u""), "") << page;
+    }
+}
+
+struct SplitCase {
+    const char* what;
+    int page;
+    std::string first, second;
+    std::size_t keep;  // completePrefix of `first`
+    std::u16string text;
+};
+
+const SplitCase kSplit[] = {
+    {"big5 character split after its lead byte", kBig5, "A\xA4", "\xA4" "B", 1, u"A中B"},
+    {"big5 whole characters are not held back", kBig5, "\xA4\xA4\xA4", "\xE5", 2, u"中文"},
+    {"gbk character split", kGbk, "\xD6", "\xD0", 0, u"中"},
+    {"utf-8 sequence split after two bytes", kUtf8, "x\xE4\xB8", "\xAD", 1, u"x中"},
+    {"utf-8 four-byte sequence split", kUtf8, "\xF0\x9F", "\x98\x80", 0, u"\U0001F600"},
+    {"utf-8 complete text kept whole", kUtf8, "ab", "c", 2, u"abc"},
+};
+
+TEST_F(NativeCodePage, CharacterSplitOverTwoChunksStaysWhole) {
+    for (const SplitCase& c : kSplit) {
+        const std::size_t keep = completePrefix(c.page, c.first);
+        EXPECT_EQ(keep, c.keep) << c.what;
+        const std::u16string text =
+            cp->toUtf16(c.page, c.first.substr(0, keep)) + cp->toUtf16(c.page, c.first.substr(keep) + c.second);
+        EXPECT_EQ(text, c.text) << c.what;
+    }
+}
+
+}  // namespace
