@@ -5,8 +5,10 @@
 #include <exception>
 #include <limits>
 
+#include "app/services.h"
 #include "app/sntp.h"
 #include "app/tray_texts.h"
+#include "app/waits.h"
 #include "settings/accounts.h"
 
 namespace iw::app {
@@ -24,14 +26,6 @@ int pick(const int (&list)[N], std::int32_t position) {
     // A hand-edited value outside the list takes the first entry.
     return (position >= 0 && static_cast<std::size_t>(position) < N) ? list[position] : list[0];
 }
-
-// Whole seconds since `start` (rounded seconds since midnight), across midnight.
-std::int64_t elapsedSince(const platform::SystemClock& clock, std::int64_t start) {
-    const std::int64_t now = std::llround(clock.secondsSinceMidnight());
-    return ((now + 86400 - start) % 86400 + 86400) % 86400;
-}
-
-std::int64_t startMark(const platform::SystemClock& clock) { return std::llround(clock.secondsSinceMidnight()); }
 
 MenuItem entry(MenuCommand c, const char16_t* caption, bool enabled = true, bool checkable = false) {
     MenuItem m;
@@ -346,14 +340,11 @@ void MasterPresenter::Timer2_Timer() {
 // The background check.
 
 bool MasterPresenter::waitFor(const std::function<bool()>& done, std::int64_t seconds, bool strictlyMore) {
-    const std::int64_t start = startMark(p_.clock);
-    for (;;) {
-        if (done()) return true;
-        if (stopping_) return false;
-        const std::int64_t e = elapsedSince(p_.clock, start);
-        if (strictlyMore ? e > seconds : e >= seconds) return false;
-        p_.loop.pump();
-    }
+    // Unloading ends every wait at once.
+    const WaitOutcome r = waitUntil(p_.loop, p_.clock, static_cast<double>(seconds),
+                                    [&] { return stopping_ || done(); },
+                                    strictlyMore ? LimitRule::Exceeds : LimitRule::AtLeast);
+    return r == WaitOutcome::ConditionMet && !stopping_;
 }
 
 void MasterPresenter::sendCheckLine(const std::string& line) {
@@ -361,7 +352,7 @@ void MasterPresenter::sendCheckLine(const std::string& line) {
     c.SendDone = false;
     c.socket->send(line);
     // WaitSendComplete: up to 10 whole seconds for the send-complete event.
-    waitFor([&c] { return c.SendDone; }, 10, false);
+    waitFor([&c] { return c.SendDone; }, 10, true);
 }
 
 void MasterPresenter::onCheckData() {
@@ -553,27 +544,11 @@ void MasterPresenter::Winsock2_DataArrival(const std::string& datagram) {
 // Services.
 
 std::u16string MasterPresenter::lookupHostAddress(const std::string& host) {
-    p_.loop.pump(Milliseconds(0));
-    const platform::ResolveResult r = p_.network.resolve(host);
-    if (!r.found || !r.ipv4 || r.address.empty()) {
-        s_.StatusText = u"無法查詢主機IP位置";
-        return u"";
-    }
-    return p_.codePage.toUtf16(platform::kBig5, r.address);
+    return p_.codePage.toUtf16(platform::kBig5, LookupHostAddress(s_, p_.loop, p_.network, host));
 }
 
-void MasterPresenter::showHideBrowserWindows() {
-    for (platform::WindowHandle w : p_.desktop.topLevelWindows()) {
-        if (p_.desktop.className(w) == u"IEFrame") {
-            p_.desktop.showAsync(w, s_.BrowserWindowsHidden ? platform::ShowCommand::Hide
-                                                            : platform::ShowCommand::ShowNormal);
-            p_.loop.pump(Milliseconds(0));
-        }
-    }
-}
+void MasterPresenter::showHideBrowserWindows() { ShowHideBrowserWindows(p_.desktop, p_.loop, s_.BrowserWindowsHidden); }
 
-void MasterPresenter::closeBrowserWindows() {
-    // Filled in by the shared service.
-}
+void MasterPresenter::closeBrowserWindows() { CloseBrowserWindows(p_.desktop, p_.loop, p_.clock); }
 
 }  // namespace iw::app

@@ -1,6 +1,8 @@
 // SNTP request and reply decoding; see sntp.h.
 #include "app/sntp.h"
 
+#include "app/waits.h"
+
 #include <cmath>
 #include <limits>
 
@@ -16,14 +18,7 @@ std::string SntpRequest() {
     return r;
 }
 
-std::int64_t HalfTravelSeconds(double travelSeconds) {
-    const double x = travelSeconds / 2.0;
-    const double f = std::floor(x);
-    const double diff = x - f;
-    if (diff < 0.5) return static_cast<std::int64_t>(f);
-    if (diff > 0.5) return static_cast<std::int64_t>(f) + 1;
-    return std::fmod(f, 2.0) == 0.0 ? static_cast<std::int64_t>(f) : static_cast<std::int64_t>(f) + 1;
-}
+std::int64_t HalfTravelSeconds(double travelSeconds) { return RoundHalfEven(travelSeconds / 2.0); }
 
 double SecondsBetween(double earlier, double later) {
     double d = later - earlier;

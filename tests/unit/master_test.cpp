@@ -155,8 +155,8 @@ TEST_F(MasterTest, PauseTogglesAndIsNotStored) {
 }
 
 TEST_F(MasterTest, LeftClickHidesAndShowsBrowserFramesAndExitRestoresThem) {
-    const auto frame = rig.desktop.add(u"IEFrame");
-    const auto folder = rig.desktop.add(u"CabinetWClass");
+    const auto frame = rig.desktop.add(u"IEFrame", u"");
+    const auto folder = rig.desktop.add(u"CabinetWClass", u"");
     load();
     master->TrayCallback(kMouseLeftDown);
     EXPECT_TRUE(rig.state.BrowserWindowsHidden);
@@ -252,7 +252,7 @@ TEST_F(MasterTest, NoPeriodicCheckWhenPausedBusyOrSwitchedOff) {
 
 TEST_F(MasterTest, ConnectionGoingAway) {
     goodAccount(u"amy", 27110, 1);
-    const auto frame = rig.desktop.add(u"IEFrame");
+    const auto frame = rig.desktop.add(u"IEFrame", u"");
     rig.shell.connected = true;
     load();
     runFor(3000ms);
