@@ -1,0 +1,48 @@
+// One windowless background check; see check_report.h.
+#include "app/check_report.h"
+
+#include <cmath>
+
+#include "app/master.h"
+#include "app/tray_texts.h"
+#include "settings/accounts.h"
+
+namespace iw::app {
+
+namespace {
+
+// The check runs without a window: nothing to show.
+class SilentView : public MasterView {
+public:
+    void addTrayIcon(TrayPicture, const std::u16string&) override {}
+    void modifyTrayIcon(TrayPicture, const std::u16string&) override {}
+    void removeTrayIcon() override {}
+    void updateMenu(const std::vector<MenuItem>&) override {}
+    void popUpMenu(const std::vector<MenuItem>&) override {}
+    void showSettingsDialog() override {}
+    void showAbout() override {}
+    void minimizeAllWindows() override {}
+    void unloadAllWindows() override {}
+};
+
+}  // namespace
+
+CheckReport RunCheckReport(platform::Platform& platform, settings::SettingsStore& store, Module1State& state) {
+    CheckReport report;
+    report.accounts = settings::ReadRoster(store, state.UserSection).size();
+    SilentView view;
+    const double start = platform.clock.secondsSinceMidnight();
+    {
+        MasterPresenter master(platform, store, state, view, nullptr);
+        master.RunBackgroundCheck();
+    }
+    double took = platform.clock.secondsSinceMidnight() - start;
+    if (took < 0) took += 86400;
+    const std::int64_t online = 1 + std::llround(took);
+    report.count = state.NewMailCount;
+    report.status = state.StatusText;
+    report.tip = FitTip(platform.codePage, ConnectedTip(online, state.StatusText, state.NewMailCount, true));
+    return report;
+}
+
+}  // namespace iw::app

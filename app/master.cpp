@@ -1,0 +1,554 @@
+// The main window's presenter; see master.h.
+#include "app/master.h"
+
+#include <cmath>
+#include <exception>
+#include <limits>
+
+#include "app/services.h"
+#include "app/sntp.h"
+#include "app/tray_texts.h"
+#include "app/waits.h"
+#include "settings/accounts.h"
+
+namespace iw::app {
+
+using platform::Milliseconds;
+using settings::IniFile;
+
+namespace {
+
+constexpr int kIntervalMinutes[] = {3, 5, 10, 15, 30, 60, 90, 120, 240, 480};
+constexpr int kThresholds[] = {1, 3, 5, 10, 20, 30};
+
+template <std::size_t N>
+int pick(const int (&list)[N], std::int32_t position) {
+    // A hand-edited value outside the list takes the first entry.
+    return (position >= 0 && static_cast<std::size_t>(position) < N) ? list[position] : list[0];
+}
+
+MenuItem entry(MenuCommand c, const char16_t* caption, bool enabled = true, bool checkable = false) {
+    MenuItem m;
+    m.command = c;
+    m.caption = caption;
+    m.enabled = enabled;
+    m.checkable = checkable;
+    return m;
+}
+
+MenuItem separator() { return MenuItem{}; }
+
+std::vector<MenuItem> buildMenu() {
+    std::vector<MenuItem> menu;
+    MenuItem border = entry(MenuCommand::Border, u"");
+    border.ownerDrawn = true;
+    menu.push_back(border);
+    MenuItem mail = entry(MenuCommand::Mail, u"偏好設定");
+    mail.isDefault = true;
+    mail.columnBreak = true;
+    menu.push_back(mail);
+    menu.push_back(entry(MenuCommand::Preview, u"郵件預覽...", false));
+    menu.push_back(entry(MenuCommand::Imm, u"立即檢查郵件", false));
+    menu.push_back(entry(MenuCommand::Pause, u"暫停檢查郵件", false, true));
+    menu.push_back(separator());
+    MenuItem set = entry(MenuCommand::Set, u"視窗管理");
+    set.submenu.push_back(entry(MenuCommand::Close, u"關閉 IE 視窗"));
+    set.submenu.push_back(entry(MenuCommand::Small, u"最小化視窗"));
+    set.submenu.push_back(entry(MenuCommand::Pop, u"攔截廣告視窗", true, true));
+    set.submenu.push_back(entry(MenuCommand::Max, u"最大化IE 視窗", true, true));
+    set.submenu.push_back(entry(MenuCommand::Ie, u"整合至 IE 視窗", true, true));
+    menu.push_back(set);
+    menu.push_back(separator());
+    menu.push_back(entry(MenuCommand::About, u"關於...."));
+    menu.push_back(entry(MenuCommand::Exit, u"結束"));
+    return menu;
+}
+
+bool isDigits(const std::string& s) {
+    if (s.empty()) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Helpers used by the check and the CLI.
+
+void ReadMasterPreferences(settings::SettingsStore& store, Module1State& s) {
+    s.CheckIntervalMinutes = pick(kIntervalMinutes, store.readNumber(IniFile::Set, s.UserSection, u"Check", 0));
+    s.OpenThreshold = pick(kThresholds, store.readNumber(IniFile::Set, s.UserSection, u"Value", 0));
+    s.PopupRatio = store.readNumber(IniFile::Set, s.UserSection, u"AD-PoP", 75) / 100.0;
+}
+
+void SplitHostPort(const std::string& text, std::uint16_t defaultPort, std::string& host, std::uint16_t& port) {
+    host = text;
+    port = defaultPort;
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos) return;
+    const std::string digits = text.substr(colon + 1);
+    host = text.substr(0, colon);
+    if (isDigits(digits) && digits.size() <= 5) {
+        const long n = std::stol(digits);
+        if (n >= 1 && n <= 65535) port = static_cast<std::uint16_t>(n);
+    }
+}
+
+std::int64_t StatCount(const std::string& reply) {
+    // "+OK", a space, the count, a space, the size; a line end or further
+    // text after a space may follow.
+    std::string line = reply.substr(0, reply.find_first_of("\r\n"));
+    if (line.rfind("+OK ", 0) != 0) return -1;
+    line.erase(0, 4);
+    const std::size_t sp = line.find(' ');
+    if (sp == std::string::npos) return -1;
+    const std::string count = line.substr(0, sp);
+    std::string size = line.substr(sp + 1);
+    size = size.substr(0, size.find(' '));
+    if (!isDigits(count) || !isDigits(size) || count.size() > 9) return -1;
+    return std::stoll(count);
+}
+
+// ---------------------------------------------------------------------------
+// The background dialogue of one account on Winsock1.
+
+struct MasterPresenter::BackgroundCheck {
+    std::unique_ptr<platform::TcpSocket> socket;
+    int CheckState = 0;
+    bool CheckDone = false;
+    bool SendDone = false;
+    std::string pending;  // bytes of a reply whose line end has not arrived
+    std::u16string user;
+    std::u16string password;  // stored (scrambled) form
+};
+
+MasterPresenter::MasterPresenter(platform::Platform& platform, settings::SettingsStore& store, Module1State& state,
+                                 MasterView& view, FilterWindowOpener* opener, MasterHooks hooks,
+                                 MasterConfig config)
+    : p_(platform),
+      store_(store),
+      s_(state),
+      view_(view),
+      opener_(opener),
+      hooks_(std::move(hooks)),
+      config_(std::move(config)),
+      menu_(buildMenu()),
+      check_(std::make_unique<BackgroundCheck>()) {}
+
+MasterPresenter::~MasterPresenter() {
+    if (timer1_) p_.loop.stopTimer(timer1_);
+    if (timer2_) p_.loop.stopTimer(timer2_);
+    if (check_->socket) {
+        check_->socket->setEvents({});
+        check_->socket->close();
+    }
+    if (winsock2_) {
+        winsock2_->setDataArrival(nullptr);
+        winsock2_->close();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Menu model.
+
+MenuItem* MasterPresenter::item(MenuCommand command) {
+    return const_cast<MenuItem*>(static_cast<const MasterPresenter*>(this)->findItem(command));
+}
+
+const MenuItem* MasterPresenter::findItem(MenuCommand command) const {
+    for (const MenuItem& m : menu_) {
+        if (m.command == command && command != MenuCommand::Separator) return &m;
+        for (const MenuItem& sub : m.submenu)
+            if (sub.command == command) return &sub;
+    }
+    return nullptr;
+}
+
+void MasterPresenter::setMenuEnabled(MenuCommand command, bool enabled) {
+    MenuItem* m = item(command);
+    if (!m || m->enabled == enabled) return;
+    m->enabled = enabled;
+    menuChanged();
+}
+
+void MasterPresenter::setChecked(MenuCommand command, bool checked) {
+    if (MenuItem* m = item(command)) m->checked = checked;
+}
+
+void MasterPresenter::menuChanged() {
+    if (loaded_) view_.updateMenu(menu_);
+}
+
+// ---------------------------------------------------------------------------
+// Load and unload.
+
+void MasterPresenter::Form_Load() {
+    if (loaded_) return;
+    loaded_ = true;
+    tip_ = kIdleTip;
+    picture_ = TrayPicture::Program;
+    view_.addTrayIcon(picture_, FitTip(p_.codePage, tip_));
+
+    ReadMasterPreferences(store_, s_);
+    setChecked(MenuCommand::Max, store_.readNumber(IniFile::Set, s_.UserSection, u"Max", 0) != 0);
+    setChecked(MenuCommand::Pop, store_.readNumber(IniFile::Set, s_.UserSection, u"Set", 0) != 0);
+    setChecked(MenuCommand::Ie, store_.readNumber(IniFile::Set, u"ShowIE", u"Value", 0) != 0);
+    paused_ = false;
+    view_.updateMenu(menu_);
+
+    timer1_ = p_.loop.startTimer(Milliseconds(1000), true, [this] { Timer1_Timer(); });
+}
+
+void MasterPresenter::Form_Unload() {
+    if (!loaded_) return;
+    if (timer1_) p_.loop.stopTimer(timer1_);
+    timer1_ = 0;
+    disableTimer2();
+    view_.removeTrayIcon();
+    if (s_.BrowserWindowsHidden) {
+        s_.BrowserWindowsHidden = false;
+        showHideBrowserWindows();
+    }
+    loaded_ = false;
+    stopping_ = true;  // ends any wait still running
+    if (check_->socket) check_->socket->close();
+    view_.unloadAllWindows();
+}
+
+// ---------------------------------------------------------------------------
+// Tray icon and menu commands.
+
+void MasterPresenter::TrayCallback(unsigned mouseMessage) {
+    if (!loaded_) return;
+    if (mouseMessage == kMouseLeftDown) {
+        s_.BrowserWindowsHidden = !s_.BrowserWindowsHidden;
+        showHideBrowserWindows();
+    } else if (mouseMessage == kMouseRightUp) {
+        view_.popUpMenu(menu_);
+    }
+}
+
+void MasterPresenter::toggleStoredMark(MenuCommand command, const std::u16string& section, const std::u16string& key) {
+    MenuItem* m = item(command);
+    m->checked = !m->checked;
+    store_.write(IniFile::Set, section, key, std::u16string(m->checked ? u"-1" : u"0"));
+    menuChanged();
+}
+
+void MasterPresenter::menuCommand(MenuCommand command) {
+    const MenuItem* m = findItem(command);
+    if (!loaded_ || !m || !m->enabled) return;
+    switch (command) {
+    case MenuCommand::Mail: view_.showSettingsDialog(); break;
+    case MenuCommand::Preview:
+        if (opener_) opener_->showFilterWindow();
+        break;
+    case MenuCommand::Imm: enableTimer2(); break;
+    case MenuCommand::Pause:
+        item(command)->checked = !m->checked;
+        paused_ = item(command)->checked;
+        menuChanged();
+        break;
+    case MenuCommand::Close: closeBrowserWindows(); break;
+    case MenuCommand::Small: view_.minimizeAllWindows(); break;
+    case MenuCommand::Pop: toggleStoredMark(command, s_.UserSection, u"Set"); break;
+    case MenuCommand::Max: toggleStoredMark(command, s_.UserSection, u"Max"); break;
+    case MenuCommand::Ie: {
+        MenuItem* ie = item(command);
+        ie->checked = !ie->checked;
+        if (hooks_.toolbarButtonSwitched) hooks_.toolbarButtonSwitched(ie->checked);
+        store_.write(IniFile::Set, u"ShowIE", u"Value", std::u16string(ie->checked ? u"-1" : u"0"));
+        menuChanged();
+        break;
+    }
+    case MenuCommand::About: view_.showAbout(); break;
+    case MenuCommand::Exit: Form_Unload(); break;
+    default: break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Timers and the connection monitor.
+
+void MasterPresenter::enableTimer2() {
+    if (timer2_ || !loaded_) return;
+    timer2_ = p_.loop.startTimer(Milliseconds(1000), true, [this] { Timer2_Timer(); });
+}
+
+void MasterPresenter::disableTimer2() {
+    if (timer2_) p_.loop.stopTimer(timer2_);
+    timer2_ = 0;
+}
+
+void MasterPresenter::showTip(TrayPicture picture, const std::u16string& tip) {
+    picture_ = picture;
+    tip_ = FitTip(p_.codePage, tip);
+    view_.modifyTrayIcon(picture_, tip_);
+}
+
+void MasterPresenter::Timer1_Timer() {
+    if (!loaded_) return;
+    try {
+        if (hooks_.browserWatcherTick) hooks_.browserWatcherTick();
+
+        if (!s_.Online) {
+            if (!p_.shell.isConnected()) return;
+            p_.loop.pump(Milliseconds(0));
+            if (!loaded_) return;
+            for (MenuCommand c : {MenuCommand::Imm, MenuCommand::Preview, MenuCommand::Pause}) item(c)->enabled = true;
+            menuChanged();
+            s_.Online = true;
+            onlineSeconds_ = 1;
+            if (s_.option(8)) CorrectClock();
+            enableTimer2();
+            return;
+        }
+
+        if (!p_.shell.isConnected()) {
+            showTip(TrayPicture::Program, kIdleTip);
+            for (MenuCommand c : {MenuCommand::Imm, MenuCommand::Preview, MenuCommand::Pause}) item(c)->enabled = false;
+            menuChanged();
+            s_.Online = false;
+            if (s_.BrowserWindowsHidden) {
+                s_.BrowserWindowsHidden = false;
+                showHideBrowserWindows();
+            }
+            return;
+        }
+
+        ++onlineSeconds_;
+        const std::int64_t period = static_cast<std::int64_t>(s_.CheckIntervalMinutes) * 60;
+        if (s_.option(2) && !paused_ && !s_.CheckBusy && period > 0 && onlineSeconds_ % period == 0) enableTimer2();
+
+        const TrayPicture picture =
+            paused_ ? TrayPicture::Paused : (s_.NewMailCount >= 1 ? TrayPicture::NewMail : TrayPicture::Connected);
+        showTip(picture, ConnectedTip(onlineSeconds_, s_.StatusText, s_.NewMailCount, !paused_));
+    } catch (...) {
+        // A failure in one tick must not stop the timer or reach the loop.
+    }
+}
+
+void MasterPresenter::Timer2_Timer() {
+    disableTimer2();
+    // A check is never started inside another one (both would share Winsock1).
+    if (checkRunning_ || stopping_) return;
+    RunBackgroundCheck();
+}
+
+// ---------------------------------------------------------------------------
+// The background check.
+
+bool MasterPresenter::waitFor(const std::function<bool()>& done, std::int64_t seconds, bool strictlyMore) {
+    // Unloading ends every wait at once.
+    const WaitOutcome r = waitUntil(p_.loop, p_.clock, static_cast<double>(seconds),
+                                    [&] { return stopping_ || done(); },
+                                    strictlyMore ? LimitRule::Exceeds : LimitRule::AtLeast);
+    return r == WaitOutcome::ConditionMet && !stopping_;
+}
+
+void MasterPresenter::sendCheckLine(const std::string& line) {
+    BackgroundCheck& c = *check_;
+    c.SendDone = false;
+    c.socket->send(line);
+    // WaitSendComplete: up to 10 whole seconds for the send-complete event.
+    waitFor([&c] { return c.SendDone; }, 10, true);
+}
+
+void MasterPresenter::onCheckData() {
+    BackgroundCheck& c = *check_;
+    if (!c.socket) return;
+    c.pending += c.socket->receive();
+    // One reply is one line; wait for its line end when it comes in pieces.
+    const std::size_t lf = c.pending.find('\n');
+    if (lf == std::string::npos) return;
+    const std::string reply = c.pending.substr(0, lf + 1);
+    c.pending.erase(0, lf + 1);
+
+    const auto& cp = p_.codePage;
+    const bool positive = reply.compare(0, 3, "+OK") == 0 || c.CheckState == 3;
+    switch (c.CheckState) {
+    case 0:
+        if (positive) {
+            c.CheckDone = false;
+            c.CheckState = 1;
+            sendCheckLine("USER " + cp.fromUtf16(platform::kBig5, c.user) + "\r\n");
+        } else {
+            c.CheckDone = true;
+            s_.StatusText = c.user + u"主機無法連線..";
+        }
+        break;
+    case 1:
+        if (positive) {
+            c.CheckState = 2;
+            sendCheckLine("PASS " + cp.fromUtf16(platform::kBig5, settings::UnscramblePassword(cp, c.password)) +
+                          "\r\n");
+        } else {
+            c.CheckDone = true;
+            s_.StatusText = c.user + u"使用者錯誤..";
+        }
+        break;
+    case 2:
+        if (positive) {
+            c.CheckState = 3;
+            sendCheckLine("STAT\r\n");
+        } else {
+            c.CheckDone = true;
+            s_.StatusText = c.user + u"密碼錯誤..";
+        }
+        break;
+    case 3: {
+        const std::int64_t count = StatCount(reply);
+        if (count >= 0) {
+            const std::int64_t sum = static_cast<std::int64_t>(s_.NewMailCount) + count;
+            s_.NewMailCount = static_cast<std::int32_t>(std::min<std::int64_t>(sum, std::numeric_limits<std::int32_t>::max()));
+            s_.StatusText = u"";
+        } else {
+            // Not "+OK count size": nothing is added, and the user is told.
+            s_.StatusText = c.user + u"郵件數目無法讀取..";
+        }
+        c.CheckState = 7;
+        sendCheckLine("QUIT\r\n");
+        c.CheckDone = true;
+        break;
+    }
+    case 7: c.socket->close(); break;
+    default: break;
+    }
+}
+
+void MasterPresenter::RunBackgroundCheck() {
+    if (checkRunning_) return;
+    checkRunning_ = true;
+    s_.CheckBusy = true;
+    try {
+        const std::vector<std::u16string> sections = settings::ReadRoster(store_, s_.UserSection);
+        if (sections.empty()) {
+            s_.CheckBusy = false;
+            checkRunning_ = false;
+            return;
+        }
+        s_.NewMailCount = 0;
+        s_.StatusText = u"";
+        item(MenuCommand::Imm)->enabled = false;
+        item(MenuCommand::Preview)->enabled = false;
+        menuChanged();
+
+        BackgroundCheck& c = *check_;
+        if (!c.socket) c.socket = p_.network.createTcp();
+        for (const std::u16string& section : sections) {
+            if (stopping_) break;
+            const settings::MailAccount account = settings::ReadMailAccount(store_, section);
+            std::string host;
+            std::uint16_t port = 0;
+            SplitHostPort(p_.codePage.fromUtf16(platform::kBig5, account.Pop3Host), config_.defaultPop3Port, host,
+                          port);
+            const std::u16string address = lookupHostAddress(host);
+            if (address.empty()) continue;
+
+            c.socket->close();
+            c.CheckState = 0;
+            c.CheckDone = false;
+            c.SendDone = false;
+            c.pending.clear();
+            c.user = account.User;
+            c.password = account.Password;
+            platform::TcpSocketEvents events;
+            events.dataArrival = [this](std::size_t) {
+                try {
+                    onCheckData();
+                } catch (...) {
+                    check_->CheckDone = true;
+                }
+            };
+            events.sendComplete = [this] { check_->SendDone = true; };
+            // A refused or broken connection ends the account at once, with
+            // the same text as a server that never answers.
+            auto failed = [this] {
+                if (!check_->CheckDone) {
+                    check_->CheckDone = true;
+                    s_.StatusText = check_->user + u"未連上伺服器";
+                }
+                check_->SendDone = true;
+            };
+            events.closed = failed;
+            events.error = [failed](int, const std::string&) { failed(); };
+            c.socket->setEvents(std::move(events));
+            c.socket->connect(p_.codePage.fromUtf16(platform::kBig5, address), port);
+
+            if (!waitFor([&c] { return c.CheckDone; }, 45, true)) s_.StatusText = c.user + u"未連上伺服器";
+            waitFor([&c] { return c.socket->state() == platform::SocketState::Closed; }, 3, false);
+        }
+        if (c.socket) {
+            // The last account's connection is not left open after an error reply.
+            c.socket->setEvents({});
+            c.socket->close();
+        }
+
+        if (!stopping_ && s_.option(3) && s_.NewMailCount >= s_.OpenThreshold && opener_) {
+            store_.write(IniFile::Set, s_.UserSection, u"Open-mail", std::u16string(u"Check-Quit"));
+            item(MenuCommand::Preview)->enabled = true;
+            menuChanged();
+            s_.AutoOpened = true;
+            opener_->showFilterWindowQuietly(store_.readNumber(IniFile::Set, s_.UserSection, u"AutoMin", 0) == 1);
+            checkRunning_ = false;
+            return;
+        }
+    } catch (...) {
+        // Falls through to the common end below.
+    }
+    s_.CheckBusy = false;
+    item(MenuCommand::Imm)->enabled = true;
+    item(MenuCommand::Preview)->enabled = true;
+    menuChanged();
+    checkRunning_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// Network time correction.
+
+void MasterPresenter::CorrectClock() {
+    timeZoneOffsetMinutes_ = p_.clock.utcOffsetMinutes();
+    const std::string request = SntpRequest();
+    const std::string server = config_.timeServerOverride.empty()
+                                   ? TimeServerFor(store_.readNumber(IniFile::Set, s_.UserSection, u"TimeServer", 0))
+                                   : config_.timeServerOverride;
+    const std::u16string address = lookupHostAddress(server);
+    if (address.empty()) return;
+    if (!winsock2_) {
+        winsock2_ = p_.network.createUdp();
+        winsock2_->setDataArrival([this](const std::string& datagram) {
+            try {
+                Winsock2_DataArrival(datagram);
+            } catch (...) {
+            }
+        });
+    }
+    if (!winsock2_->sendTo(p_.codePage.fromUtf16(platform::kBig5, address), config_.timePort, request)) return;
+    requestSentAt_ = p_.clock.secondsSinceMidnight();
+    requestPending_ = true;
+}
+
+void MasterPresenter::Winsock2_DataArrival(const std::string& datagram) {
+    if (datagram.size() != 48) return;
+    const double travel = SecondsBetween(requestSentAt_, p_.clock.secondsSinceMidnight());
+    const std::int64_t half = HalfTravelSeconds(travel);
+    const auto t = LocalTimeFromReply(datagram, timeZoneOffsetMinutes_, half);
+    if (!t) return;
+    if (p_.clock.now().year == 2036) return;
+    if (!p_.clock.setLocalTime(*t)) return;
+    s_.StatusText = u"網路校時成功!";
+}
+
+// ---------------------------------------------------------------------------
+// Services.
+
+std::u16string MasterPresenter::lookupHostAddress(const std::string& host) {
+    return p_.codePage.toUtf16(platform::kBig5, LookupHostAddress(s_, p_.loop, p_.network, host));
+}
+
+void MasterPresenter::showHideBrowserWindows() { ShowHideBrowserWindows(p_.desktop, p_.loop, s_.BrowserWindowsHidden); }
+
+void MasterPresenter::closeBrowserWindows() { CloseBrowserWindows(p_.desktop, p_.loop, p_.clock); }
+
+}  // namespace iw::app

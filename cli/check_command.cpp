@@ -1,0 +1,82 @@
+// The "check" command of inkwarden-cli; see check_command.h.
+#include "cli/check_command.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "app/check_report.h"
+#include "platform/native.h"
+#include "settings/settings_store.h"
+
+namespace iw::cli {
+
+namespace {
+
+void write(FILE* f, const platform::CodePage& cp, const std::u16string& text) {
+    const std::string bytes = cp.fromUtf16(platform::kUtf8, text);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+}
+
+// The usage text needs no code page: it is plain ASCII.
+int usage(const char* why) {
+    std::fprintf(stderr, "inkwarden-cli check: %s\nusage: inkwarden-cli check [--profile DIR] [--user NAME]\n", why);
+    return 2;
+}
+
+}  // namespace
+
+int runCheckCommand(const std::vector<std::u16string>& args) {
+    std::optional<std::u16string> profile, user;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::u16string& a = args[i];
+        std::optional<std::u16string>* target = a == u"--profile" ? &profile : a == u"--user" ? &user : nullptr;
+        if (!target) return usage("unknown argument");
+        if (i + 1 >= args.size() || args[i + 1].empty()) return usage("an option needs a value");
+        if (*target) return usage("an option is given twice");
+        *target = args[++i];
+    }
+
+    try {
+        // The services one by one (not NativePlatform, which lives in the
+        // core library and would be linked before the platform's factories).
+        auto loop = platform::createEventLoop();
+        auto clock = platform::createSystemClock();
+        auto network = platform::createNetwork(*loop);
+        auto codePage = platform::createCodePage();
+        auto registry = platform::createRegistry();
+        auto desktop = platform::createDesktop();
+        auto shell = platform::createShell();
+        auto files = platform::createFileStore();
+        platform::Platform p{*loop, *clock, *network, *codePage, *registry, *desktop, *shell, *files};
+        std::u16string folder = profile ? *profile : p.shell.programFolder();
+        if (folder.empty() || (folder.back() != u'/' && folder.back() != u'\\')) folder += p.files.separator();
+        const std::u16string iniPath = folder + u"set.ini";
+        if (!p.files.readAll(iniPath)) {
+            std::fputs("inkwarden-cli check: cannot read the profile's set.ini: ", stderr);
+            write(stderr, p.codePage, iniPath);
+            std::fputs("\n", stderr);
+            return 2;
+        }
+
+        settings::SettingsStore store(p.files, p.codePage, folder);
+        app::Module1State state;
+        state.AppPath = folder;
+        state.UserSection = user ? *user : p.shell.userName();
+        state.OptionFlags = store.read(settings::IniFile::Set, state.UserSection, u"Option", app::kDefaultOptionFlags);
+
+        const app::CheckReport report = app::RunCheckReport(p, store, state);
+        // One tip line per output line: CR LF becomes LF.
+        std::u16string tip;
+        for (char16_t c : report.tip)
+            if (c != u'\r') tip.push_back(c);
+        write(stdout, p.codePage, tip + u"\n");
+        std::printf("count: %d\n", static_cast<int>(report.count));
+        std::fflush(stdout);
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "inkwarden-cli check: %s\n", e.what());
+        return 2;
+    }
+}
+
+}  // namespace iw::cli

@@ -1,0 +1,32 @@
+// Real servers on loopback for the integration tests: Dovecot's POP3 server
+// with one user and a Maildir of the test's own, and chrony serving the
+// (unchanged) system clock over SNTP. Each runs in the foreground in a
+// temporary folder and is stopped, and the folder removed, when the object
+// goes. Only the POSIX build can start them; elsewhere (and when the server
+// is not installed) the start functions return nullptr and tests skip.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace iw::test {
+
+class LocalServer {
+public:
+    virtual ~LocalServer() = default;
+    // The folder the server runs in.
+    virtual const std::string& folder() const = 0;
+};
+
+// Dovecot POP3 on 127.0.0.1:port (a second listener on port + 1), user
+// `user` with password `password`, holding `messages` (each a whole message
+// with CR LF line ends) in that order. Returns once the server answers.
+std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string& user, const std::string& password,
+                                          const std::vector<std::string>& messages);
+
+// chrony answering SNTP on 127.0.0.1:port, never touching the clock.
+std::unique_ptr<LocalServer> StartChrony(std::uint16_t port);
+
+}  // namespace iw::test

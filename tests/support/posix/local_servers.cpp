@@ -1,0 +1,189 @@
+// Dovecot and chrony in the foreground in a temporary folder; see
+// tests/support/local_servers.h.
+#include "tests/support/local_servers.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace iw::test {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kDovecotConf = R"(base_dir  = @ROOT@/run
+state_dir = @ROOT@/state
+instance_name = iwtray@PORT1@
+log_path  = @ROOT@/dovecot.log
+info_log_path = @ROOT@/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain
+first_valid_uid = 1
+mail_location = maildir:@ROOT@/mail/%u/Maildir
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u @ROOT@/passwd
+}
+userdb {
+  driver = static
+  args = uid=65534 gid=65534 home=@ROOT@/mail/%u
+}
+service pop3-login {
+  service_count = 0
+  process_min_avail = 1
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = @PORT1@
+  }
+  inet_listener pop3alt {
+    address = 127.0.0.1
+    port = @PORT2@
+  }
+}
+)";
+
+constexpr const char* kChronyConf = R"(port @PORT@
+bindaddress 127.0.0.1
+allow 127.0.0.1
+local stratum 10
+cmdport 0
+bindcmdaddress /
+pidfile @DIR@/chronyd.pid
+)";
+
+std::string fillIn(std::string text, const std::string& key, const std::string& value) {
+    for (std::size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, key.size(), value);
+    return text;
+}
+
+void writeFile(const fs::path& p, const std::string& bytes) {
+    std::ofstream f(p, std::ios::binary);
+    f << bytes;
+}
+
+bool tcpAnswers(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (ok) {
+        char buf[64];
+        ok = ::recv(fd, buf, sizeof buf, 0) > 0;  // the greeting
+    }
+    ::close(fd);
+    return ok;
+}
+
+class Process : public LocalServer {
+public:
+    explicit Process(std::string folder) : folder_(std::move(folder)) {}
+    ~Process() override {
+        if (pid_ > 0) {
+            ::kill(-pid_, SIGTERM);
+            int status = 0;
+            for (int i = 0; i < 50 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ::kill(-pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+        }
+        std::error_code ec;
+        fs::remove_all(folder_, ec);
+    }
+    const std::string& folder() const override { return folder_; }
+
+    bool start(const std::vector<std::string>& argv) {
+        pid_ = ::fork();
+        if (pid_ < 0) return false;
+        if (pid_ == 0) {
+            ::setpgid(0, 0);
+            const std::string log = folder_ + "/stderr.log";
+            std::FILE* f = std::freopen(log.c_str(), "w", stderr);
+            (void)f;
+            std::vector<char*> args;
+            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            ::execv(args[0], args.data());
+            ::_exit(127);
+        }
+        ::setpgid(pid_, pid_);
+        return true;
+    }
+    bool alive() const {
+        int status = 0;
+        return pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == 0;
+    }
+
+private:
+    std::string folder_;
+    pid_t pid_ = -1;
+};
+
+std::string makeFolder() {
+    char tmpl[] = "/tmp/iw-tray-XXXXXX";
+    const char* d = ::mkdtemp(tmpl);
+    if (!d) return {};
+    ::chmod(d, 0755);
+    return d;
+}
+
+}  // namespace
+
+std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string& user, const std::string& password,
+                                          const std::vector<std::string>& messages) {
+    if (::access("/usr/sbin/dovecot", X_OK) != 0) return nullptr;
+    const std::string root = makeFolder();
+    if (root.empty()) return nullptr;
+    auto server = std::make_unique<Process>(root);
+    std::string conf = fillIn(kDovecotConf, "@ROOT@", root);
+    conf = fillIn(conf, "@PORT1@", std::to_string(port));
+    conf = fillIn(conf, "@PORT2@", std::to_string(port + 1));
+    writeFile(root + "/dovecot.conf", conf);
+    writeFile(root + "/passwd", user + ":{PLAIN}" + password + "::::::\n");
+    const fs::path maildir = fs::path(root) / "mail" / user / "Maildir";
+    for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(maildir / sub);
+    long stamp = 1700000000;
+    int n = 0;
+    for (const std::string& m : messages) writeFile(maildir / "new" / (std::to_string(stamp + n++) + ".M1P1.iw"), m);
+    for (const auto& e : fs::recursive_directory_iterator(fs::path(root) / "mail"))
+        (void)::chown(e.path().c_str(), 65534, 65534);
+    (void)::chown((fs::path(root) / "mail").c_str(), 65534, 65534);
+    if (!server->start({"/usr/sbin/dovecot", "-F", "-c", root + "/dovecot.conf"})) return nullptr;
+    for (int i = 0; i < 100; ++i) {
+        if (tcpAnswers(port)) return server;
+        if (!server->alive()) return nullptr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return nullptr;
+}
+
+std::unique_ptr<LocalServer> StartChrony(std::uint16_t port) {
+    if (::access("/usr/sbin/chronyd", X_OK) != 0) return nullptr;
+    const std::string dir = makeFolder();
+    if (dir.empty()) return nullptr;
+    auto server = std::make_unique<Process>(dir);
+    writeFile(dir + "/chrony.conf", fillIn(fillIn(kChronyConf, "@PORT@", std::to_string(port)), "@DIR@", dir));
+    if (!server->start({"/usr/sbin/chronyd", "-x", "-d", "-u", "root", "-f", dir + "/chrony.conf"})) return nullptr;
+    // chrony binds at once; give it a moment and make sure it did not exit.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (!server->alive()) return nullptr;
+    return server;
+}
+
+}  // namespace iw::test
