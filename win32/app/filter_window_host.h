@@ -1,0 +1,27 @@
+// The seam between the main window and the filter window on screen: the main
+// window asks for an opener and calls it from its menu and its background
+// check; the filter window's Win32 code (filter_window_host.cpp) creates the
+// presenter and its view when asked and destroys both when the window closes.
+#pragma once
+
+#include <memory>
+
+#include "app/filter_window_opener.h"
+#include "app/module1.h"
+#include "filter/main_window_link.h"
+#include "platform/platform.h"
+#include "settings/settings_store.h"
+
+namespace iw::win32app {
+
+struct FilterWindowDeps {
+    platform::Platform& platform;
+    app::Module1State& state;
+    settings::SettingsStore& store;
+    filter::MainWindowLink& mainWindow;
+};
+
+// Everything in `deps` must outlive the opener.
+std::unique_ptr<app::FilterWindowOpener> createFilterWindowOpener(FilterWindowDeps deps);
+
+}  // namespace iw::win32app
