@@ -118,7 +118,6 @@ if [ -f "$IW_ROOT/build/win/inkwarden-cli.exe" ]; then
   WPROFILE=$(winepath -w "$PROFILE" 2>/dev/null || echo "Z:${PROFILE//\//\\}")
   PROFILE_NATIVE=$PROFILE
   PROFILE=$WPROFILE
-  remaining_profile_fix=1
   run_build windows iw_wine "$IW_ROOT/build/win/inkwarden-cli.exe"
   PROFILE=$PROFILE_NATIVE
 else
