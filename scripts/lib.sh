@@ -18,6 +18,10 @@ iw_configure() {  # dir, extra cmake args...
   local dir=$1; shift
   if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S "$IW_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  else
+    # Configure again so files added since the last build (the folders are
+    # globbed) are part of this one.
+    cmake "$dir" >/dev/null
   fi
 }
 
