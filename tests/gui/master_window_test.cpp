@@ -268,6 +268,29 @@ TEST_F(MasterWindowTest, FilterWindowLinkDisablesAndEnablesTrayEntries) {
     EXPECT_FALSE(readItem(master->menu(), 9).state & MFS_DISABLED);
 }
 
+TEST_F(MasterWindowTest, AboutCommandShowsTheAboutBoxOnce) {
+    PostMessageW(master->window(), WM_COMMAND, menuId(MenuCommand::About), 0);
+    pumpFor(300);
+    HWND about = master->aboutWindow();
+    ASSERT_TRUE(IsWindow(about));
+    EXPECT_TRUE(IsWindowVisible(about));
+    wchar_t cls[32] = {};
+    GetClassNameW(about, cls, 32);
+    EXPECT_STREQ(cls, L"frmAbout");
+    const std::wstring folder = screenshotFolder();
+    if (!folder.empty()) saveScreen(folder + L"about_box.bmp");
+    // A second command brings the same box forward instead of a new one.
+    PostMessageW(master->window(), WM_COMMAND, menuId(MenuCommand::About), 0);
+    pumpFor(100);
+    EXPECT_EQ(master->aboutWindow(), about);
+    // Closed by the user, then asked for again: a new box, no stale handle.
+    SendMessageW(about, WM_COMMAND, IDOK, 0);
+    EXPECT_FALSE(IsWindow(about));
+    PostMessageW(master->window(), WM_COMMAND, menuId(MenuCommand::About), 0);
+    pumpFor(100);
+    EXPECT_TRUE(IsWindow(master->aboutWindow()));
+}
+
 TEST(TrayIconPicture, DrawnAtEverySizeTheShellAsks) {
     for (int size : {16, 20, 24, 32, 40, 48}) {
         for (auto pic : {app::TrayPicture::Program, app::TrayPicture::NewMail, app::TrayPicture::Connected,
