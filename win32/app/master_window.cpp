@@ -130,7 +130,8 @@ bool MasterWindow::notify(DWORD action) {
     if (action != NIM_DELETE) {
         nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
         nid.uCallbackMessage = app::kTrayCallbackMessage;
-        const int size = GetSystemMetrics(SM_CXSMICON);
+        // The small-icon size at this window's DPI: 16 at 100%, 24 at 150%, ...
+        const int size = GetSystemMetricsForDpi(SM_CXSMICON, dpi());
         icon_.reset(DrawTrayIcon(picture_, size > 0 ? size : 16));
         nid.hIcon = icon_.get();
         const std::size_t n = std::min<std::size_t>(tip_.size(), std::size(nid.szTip) - 1);
@@ -213,8 +214,13 @@ void MasterWindow::popUpMenu(const std::vector<MenuItem>& menu) {
     if (cmd) PostMessageW(hwnd_.get(), WM_COMMAND, MAKEWPARAM(cmd, 0), 0);
 }
 
+int MasterWindow::dpi() const {
+    const UINT d = hwnd_ ? GetDpiForWindow(hwnd_.get()) : 0;
+    return d ? static_cast<int>(d) : 96;
+}
+
 int MasterWindow::menuItemHeight() const {
-    const int h = GetSystemMetrics(SM_CYMENU);
+    const int h = GetSystemMetricsForDpi(SM_CYMENU, static_cast<UINT>(dpi()));
     return h > 0 ? h : 18;
 }
 
@@ -289,7 +295,7 @@ LRESULT CALLBACK MasterWindow::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
     auto* self = reinterpret_cast<MasterWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!self || !self->presenter_) return DefWindowProcW(hwnd, msg, wp, lp);
     try {
-        return self->handle(msg, wp, lp);
+        return self->handle(hwnd, msg, wp, lp);
     } catch (const std::exception&) {
         return 0;  // the presenter's own guards report; nothing may leave here
     } catch (...) {
@@ -297,8 +303,7 @@ LRESULT CALLBACK MasterWindow::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
     }
 }
 
-LRESULT MasterWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
-    HWND hwnd = hwnd_.get() ? hwnd_.get() : nullptr;
+LRESULT MasterWindow::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (taskbarCreated_ && msg == taskbarCreated_) {
         if (iconShown_) notify(NIM_ADD);
         return 0;

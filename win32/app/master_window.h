@@ -56,7 +56,8 @@ public:
 
 private:
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-    LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    int dpi() const;
     bool notify(DWORD action);
     void buildMenu(const std::vector<app::MenuItem>& items);
     int menuItemHeight() const;

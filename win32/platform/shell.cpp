@@ -100,9 +100,12 @@ public:
     std::u16string programFolder() const override { return folderOfPath(modulePath()); }
 
     bool previousInstanceRunning() override {
-        // The first call claims; later calls repeat its answer. A claim that
+        // The first call in the process claims; later calls, through this or
+        // any other shell object, repeat its answer (asking again would find
+        // our own claim and report ourselves as the other copy). A claim that
         // succeeded is held until the process ends, even past this object.
-        if (answer_) return *answer_;
+        static std::optional<bool> processAnswer;
+        if (processAnswer) return *processAnswer;
         const std::u16string name = instanceMutexName(modulePath());
         HANDLE m = CreateMutexW(nullptr, FALSE, wide(name));
         const bool exists = m && GetLastError() == ERROR_ALREADY_EXISTS;
@@ -110,12 +113,9 @@ public:
             static std::vector<UniqueKernel> held;
             held.emplace_back(m);
         }
-        answer_ = exists;
+        processAnswer = exists;
         return exists;
     }
-
-private:
-    std::optional<bool> answer_;
 };
 
 }  // namespace
