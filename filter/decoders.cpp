@@ -151,20 +151,27 @@ std::string DecodeQuotedPrintable(std::string_view text) {
 }
 
 std::string DecodeBig5Words(std::string_view text) {
+    // The loop goes on while "big5" still occurs in what is left. What is
+    // left always starts at a character start of the whole text, so that is
+    // the same as asking whether the last "big5" of the whole text (at a
+    // character start) lies at or after it: found once, not searched again
+    // for every word.
+    std::size_t lastBig5 = big5::npos;
+    for (std::size_t at = big5::findNoCase(text, "big5"); at != big5::npos;
+         at = big5::findNoCase(text, "big5", at + 1))
+        lastBig5 = at;
     std::string acc;
-    std::string_view rest = text;
-    std::size_t p = rest.find("?=");
-    while (p != std::string_view::npos && big5::containsNoCase(rest, "big5")) {
-        const std::string_view left = rest.substr(0, p);
+    if (lastBig5 == big5::npos) return acc;
+    std::size_t start = 0;  // where what is left begins
+    std::size_t p = text.find("?=");
+    while (p != std::string_view::npos && start <= lastBig5) {
+        const std::string_view left = text.substr(start, p - start);
         const std::size_t q = left.rfind('?');
-        if (q != std::string_view::npos) {
-            acc += DecodeBase64(left.substr(q + 1));
-            const std::size_t nul = acc.find('\0');
-            if (nul != std::string::npos) acc.resize(nul);
-        }
+        // A decoded word ends before its first zero byte, so the result never holds one.
+        if (q != std::string_view::npos) acc += DecodeBase64(left.substr(q + 1));
         // Skip "?=" and the two characters after it.
-        rest = rest.substr(big5::advance(rest, p + 2, 2));
-        p = rest.find("?=");
+        start = big5::advance(text, p + 2, 2);
+        p = text.find("?=", start);
     }
     return acc;
 }

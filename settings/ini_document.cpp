@@ -16,13 +16,20 @@ bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 }  // namespace
 
+namespace {
+
+char16_t foldChar(char16_t c) {
+    if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
+    if (c >= 0x00C0 && c <= 0x00DE && c != 0x00D7) return static_cast<char16_t>(c + 32);
+    if (c >= 0xFF21 && c <= 0xFF3A) return static_cast<char16_t>(c + 32);
+    return c;
+}
+
+}  // namespace
+
 std::u16string FoldName(std::u16string_view name) {
     std::u16string out(name);
-    for (char16_t& c : out) {
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-        else if (c >= 0x00C0 && c <= 0x00DE && c != 0x00D7) c = static_cast<char16_t>(c + 32);
-        else if (c >= 0xFF21 && c <= 0xFF3A) c = static_cast<char16_t>(c + 32);
-    }
+    for (char16_t& c : out) c = foldChar(c);
     return out;
 }
 
@@ -186,13 +193,29 @@ void IniDocument::reindexSections() {
     for (std::size_t i = 0; i < sections_.size(); ++i) sectionIndex_.emplace(FoldName(sections_[i].header.name), i);
 }
 
+namespace {
+
+// The trimmed, folded form of a name in a buffer kept per thread, so a keyed
+// read allocates nothing once the buffer has grown to the longest name.
+const std::u16string& lookupName(std::u16string_view name) {
+    thread_local std::u16string buffer;
+    std::size_t b = 0, e = name.size();
+    while (b < e && isBlank(name[b])) ++b;
+    while (e > b && isBlank(name[e - 1])) --e;
+    buffer.assign(name.substr(b, e - b));
+    for (char16_t& c : buffer) c = foldChar(c);
+    return buffer;
+}
+
+}  // namespace
+
 const IniDocument::Section* IniDocument::findSection(std::u16string_view section) const {
-    auto it = sectionIndex_.find(FoldName(TrimBlanks(section)));
+    auto it = sectionIndex_.find(lookupName(section));
     return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
 }
 
 IniDocument::Section* IniDocument::findSection(std::u16string_view section) {
-    auto it = sectionIndex_.find(FoldName(TrimBlanks(section)));
+    auto it = sectionIndex_.find(lookupName(section));
     return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
 }
 
@@ -239,7 +262,7 @@ std::string IniDocument::serialise(const platform::CodePage& cp) const {
 const std::u16string* IniDocument::find(std::u16string_view section, std::u16string_view key) const {
     const Section* s = findSection(section);
     if (!s) return nullptr;
-    auto it = s->index.find(FoldName(TrimBlanks(key)));
+    auto it = s->index.find(lookupName(key));
     return it == s->index.end() ? nullptr : &s->lines[it->second].value;
 }
 

@@ -25,17 +25,18 @@ struct SettingsStore::Impl {
     std::u16string appPath;
     bool cacheEnabled = true;
     CachedFile cache[2];
+    std::u16string paths[2];  // built once: every read checks its file's stamp by path
 
     Impl(platform::FileStore& f, const platform::CodePage& c, std::u16string p)
-        : files(f), cp(c), appPath(std::move(p)) {}
+        : files(f), cp(c), appPath(std::move(p)), paths{appPath + u"set.ini", appPath + u"ie.ini"} {}
 
-    std::u16string path(IniFile file) const { return appPath + (file == IniFile::Set ? u"set.ini" : u"ie.ini"); }
+    const std::u16string& path(IniFile file) const { return paths[static_cast<int>(file)]; }
 
     // The document as it is on disk now: the cached one while the stamp is
     // unchanged, otherwise parsed again.
     const IniDocument& current(IniFile file) {
         CachedFile& c = cache[static_cast<int>(file)];
-        const std::u16string p = path(file);
+        const std::u16string& p = path(file);
         const std::optional<platform::FileStamp> now = files.stamp(p);
         if (cacheEnabled && c.loaded && now == c.stamp) return c.doc;
         c.stamp = now;
@@ -65,7 +66,7 @@ struct SettingsStore::Impl {
         if (!c.loaded) return false;  // the file exists but cannot be read: do not overwrite it
         IniDocument next = now;
         if (!change(next)) return true;  // nothing to change
-        const std::u16string p = path(file);
+        const std::u16string& p = path(file);
         if (!files.replaceAll(p, next.serialise(cp))) return false;
         c.doc = std::move(next);
         c.stamp = files.stamp(p);

@@ -139,6 +139,8 @@ const std::vector<Case>& cases() {
          {{Op::Write, u"S", u"c", u"0"}, {Op::Write, u"S", u"a", u"0"}, {Op::Write, u"S", u"b", u"0"},
           {Op::DeleteKey, u"S", u"c", u""}, {Op::Write, u"S", u"c", u"0"}},
          u"S", u"a", u"0", {u"a", u"b", u"c"}, {u"S"}, 0},
+        // The system reads a key with an empty value as the caller's default number.
+        {"empty value", {{Op::Write, u"U", u"k", u""}}, u"U", u"k", u"", {u"k"}, {u"U"}, 99},
         {"minus one", {{Op::Write, u"U", u"Max", u"-1"}}, u"U", u"Max", u"-1", {u"Max"}, {u"U"}, -1},
         {"leading number", {{Op::Write, u"U", u"Size", u"12abc"}}, u"U", u"Size", u"12abc", {u"Size"}, {u"U"}, 12},
         {"Big5 names and value",

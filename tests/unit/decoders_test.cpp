@@ -74,7 +74,26 @@ INSTANTIATE_TEST_SUITE_P(
                       WordsCase{"Re: =?BIG5?B?QQ==?=\r\n =?big5?B?Qg==?=", "AB"},  // any case, text outside dropped
                       WordsCase{"=?big5?Q?=41?=", ""},     // every word is read as Base64
                       WordsCase{"big5 no words", ""}, WordsCase{"", ""},
-                      WordsCase{"?=big5", ""}));           // "?=" with no "?" before it: nothing appended
+                      WordsCase{"?=big5", ""},             // "?=" with no "?" before it: nothing appended
+                      // The last "big5" decides how far words are read: up to the word just past it.
+                      WordsCase{"=?x?B?QQ==?=  big5 =?x?B?Qg==?= =?x?B?Qw==?=", "AB"},
+                      WordsCase{"=?big5?B?QQ==?= =?big5?B?AEI=?= =?big5?B?Qw==?=", "AC"},  // a zero byte ends its word only
+                      // A "b" that is the trail byte of a double-byte character starts no "big5".
+                      WordsCase{"=?x?B?QQ==?= \xA4""big5", ""},
+                      WordsCase{"=?x?B?QQ==?= \xA4\xA4""big5", "A"}));
+
+// A header of many encoded words once took time growing with the square of
+// its length; the result must still hold every word.
+TEST(DecodeBig5Words, ReadsEveryWordOfALongHeader) {
+    std::string in, expected;
+    for (int i = 0; i < 20000; ++i) {
+        in += "=?big5?B?QUI=?= ";
+        expected += "AB";
+    }
+    EXPECT_EQ(DecodeBig5Words(in), expected);
+    in += "=?gbk?B?Qw==?=";  // no "big5" after the last big5 word: the loop stops before it
+    EXPECT_EQ(DecodeBig5Words(in), expected);
+}
 
 TEST(ConvertCodePage, ReadsBytesInTheNamedPageWithoutLengthLimit) {
     auto cp = iw::platform::createCodePage();

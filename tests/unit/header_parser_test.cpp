@@ -288,6 +288,25 @@ TEST_F(ParserTest, NoPreviewWithoutTheSwitch) {
     EXPECT_EQ(parse("Subject: s", "body\r\n").PreviewText, u"");
 }
 
+// A reply the fuzzer found slow: a "From-" line that is no sender, a date
+// line full of colons and an unfinished encoded word cut by a zero byte.
+TEST_F(ParserTest, FuzzerSlowReplyStillTakesItsRow) {
+    flags = u"111111111111";
+    model.PreviewLines = true;
+    model.ListingText = "1 51252\r\n";
+    const std::string reply("+OK\r\nFrom-8<Date: Mo:::::jwn?B:0tm: =e=?utfXXXXXXXX\x00" "8\xC5Q?=E4=B8\x1E" "A 5@=<\n.\r\n",
+                            73);
+    ParseMessageHeader(model, services(), 0, reply);
+    ASSERT_EQ(model.AccountLists[0].size(), 1u);
+    ASSERT_EQ(model.VisibleList.size(), 1u);
+    const MessageEntry& row = model.AccountLists[0][0];
+    EXPECT_EQ(row.SenderText, u"");
+    EXPECT_TRUE(row.Checked);  // a blank sender
+    EXPECT_EQ(row.TextColor, RowColor::BlankSender);
+    EXPECT_EQ(row.SizeText, u"50.1KB");
+    EXPECT_TRUE(reporter.errors.empty());
+}
+
 TEST_F(ParserTest, BadAccountIndexReportsAndAddsNothing) {
     ParseMessageHeader(model, services(), 5, "+OK\r\n\r\n.\r\n");
     EXPECT_EQ(model.VisibleList.size(), 0u);
