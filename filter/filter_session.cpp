@@ -1,10 +1,12 @@
 // The POP3 filter session over every account, its receive handler and waits,
 // the deletion run with the countdown, and the re-check of one account.
 #include <algorithm>
+#include <cmath>
 #include <exception>
 
 #include "filter/filter_window.h"
-#include "filter/waits.h"
+#include "app/waits.h"
+#include "filter/header_parser.h"
 
 namespace iw::filter {
 
@@ -60,6 +62,28 @@ std::size_t FindNoCase(const std::string& hay, const char* needle, std::size_t f
     return std::string::npos;
 }
 
+// Whole seconds since midnight, the start mark of a wait.
+int WholeSecondsNow(const platform::SystemClock& clock) { return app::StartMark(clock) % app::kSecondsPerDay; }
+
+// Pumps until `done` holds (true) or more than `limitSeconds` have passed
+// since `start()` (false). `start` is read again at every check, so a start
+// that moves forward (the header wait's last activity) makes the wait an
+// inactivity limit.
+bool WaitUntil(platform::EventLoop& loop, const platform::SystemClock& clock, const std::function<bool()>& done,
+               int limitSeconds, const std::function<int()>& start) {
+    for (;;) {
+        if (done()) return true;
+        const int s = start();
+        if (app::ElapsedSeconds(s, clock) > limitSeconds) return false;
+        // Sleep at most until the elapsed value could pass the limit.
+        const double exact = std::fmod(clock.secondsSinceMidnight() + 86400.0 - s, 86400.0);
+        const double left = (limitSeconds + 0.5) - exact;
+        auto ms = static_cast<long long>(std::ceil(std::max(left, 0.001) * 1000.0));
+        ms = std::clamp<long long>(ms, 1, 250);
+        loop.pump(platform::Milliseconds(ms));
+    }
+}
+
 struct SessionError : std::exception {
     explicit SessionError(const char* d) : what_(d) {}
     const char* what() const noexcept override { return what_; }
@@ -86,18 +110,17 @@ bool ParsePop3Host(const std::u16string& value, std::u16string& host, std::uint1
     return true;
 }
 
-const std::u16string& FilterWindow::accountSection(int a) const { return accounts_.at(static_cast<std::size_t>(a)).section; }
-std::int32_t FilterWindow::messageCount(int a) const { return accounts_.at(static_cast<std::size_t>(a)).count; }
-std::vector<MessageRow>& FilterWindow::accountList(int a) { return accounts_.at(static_cast<std::size_t>(a)).list; }
-void FilterWindow::touchActivity() { LastActivity_ = WholeSecondsNow(p_.clock); }
+void FilterWindow::touchActivity() { model_.LastActivity = app::StartMark(p_.clock) % app::kSecondsPerDay; }
 
-void FilterWindow::copyLastRowToVisible(int a) {
-    const auto& list = accounts_.at(static_cast<std::size_t>(a)).list;
-    if (list.empty()) return;
-    MessageRow v = list.back();
-    v.PreviewText.clear();
-    visible_.push_back(v);
-    view_.addMessageRow(v);
+// Hands one complete TOP reply to the header parser, which appends row n of
+// the account's list and of the visible list; the new visible row goes to
+// the view.
+void FilterWindow::parseReply(int i, const std::string& reply) {
+    const std::size_t shown = model_.VisibleList.size();
+    const ParseServices services{p_.codePage, p_.clock, dateFormat_,
+                                 ClassifyContext{senderLists_, m1_.OptionFlags, SizeLimitKB_}, *this};
+    ParseMessageHeader(model_, services, i, reply);
+    for (std::size_t k = shown; k < model_.VisibleList.size(); ++k) view_.addMessageRow(model_.VisibleList[k]);
 }
 
 bool FilterWindow::connected(int i) const {
@@ -140,7 +163,7 @@ void FilterWindow::WaitSendComplete() {
 
 bool FilterWindow::waitPhase(int limitSeconds) {
     const int start = WholeSecondsNow(p_.clock);
-    return WaitUntil(p_.loop, p_.clock, [this] { return PhaseDone_; }, limitSeconds, [start] { return start; });
+    return WaitUntil(p_.loop, p_.clock, [this] { return model_.PhaseDone; }, limitSeconds, [start] { return start; });
 }
 
 void FilterWindow::reportRunError(const char16_t* tag, int number, const std::u16string& description) {
@@ -194,7 +217,7 @@ void FilterWindow::stateAccepted(int i, const std::string& data) {
         case 2:
             ListingDone_ = false;
             LoggedIn_ = true;
-            PhaseDone_ = true;
+            model_.PhaseDone = true;
             ReplyState_ = 3;
             sendOn(i, "STAT\r\n");
             WaitSendComplete();
@@ -211,10 +234,10 @@ void FilterWindow::stateAccepted(int i, const std::string& data) {
             splitReplies(i, data);
             break;
         case 7:
-            PhaseDone_ = true;
+            model_.PhaseDone = true;
             break;
         case 8:
-            PhaseDone_ = true;
+            model_.PhaseDone = true;
             if (a.socket) a.socket->close();
             break;
         default:
@@ -227,14 +250,14 @@ void FilterWindow::stateRejected(int i) {
     switch (ReplyState_) {
         case 1:
         case 2:
-            PhaseDone_ = true;
+            model_.PhaseDone = true;
             a.status = u"使用者名稱或密碼錯誤!";
             tipSection(i, u"使用者名稱或密碼錯誤!");
             statusBar(a.status);
             break;
         case 3:
         case 7:
-            PhaseDone_ = true;
+            model_.PhaseDone = true;
             break;
         default:
             break;
@@ -243,7 +266,7 @@ void FilterWindow::stateRejected(int i) {
 
 void FilterWindow::statusReply(int i, const std::string& data) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
-    ListingText_.clear();
+    model_.ListingText.clear();
     statusLineRemoved_ = false;
     std::vector<std::string> fields;
     std::size_t pos = 0;
@@ -254,6 +277,7 @@ void FilterWindow::statusReply(int i, const std::string& data) {
         pos = sp + 1;
     }
     a.count = fields.size() > 1 ? LeadingNumber(fields[1]) : 0;
+    model_.MessageCounts[static_cast<std::size_t>(i)] = a.count;
     a.size = fields.size() > 2 ? LeadingNumber(fields[2]) : 0;
     if (a.count < 1) {
         tipSection(i, u"沒有新郵件...");
@@ -277,14 +301,14 @@ void FilterWindow::statusReply(int i, const std::string& data) {
 void FilterWindow::failAccountData(int i) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
     dataFailed_ = true;
-    ListingText_.clear();
-    ListingText_.shrink_to_fit();
+    model_.ListingText.clear();
+    model_.ListingText.shrink_to_fit();
     TopText_.clear();
     TopText_.shrink_to_fit();
     PendingText_.clear();
     PendingText_.shrink_to_fit();
     ReplyState_ = 6;  // nothing more is awaited from this account
-    PhaseDone_ = true;
+    model_.PhaseDone = true;
     a.status = a.section + u"接收郵件資料錯誤";
     tipSection(i, u"接收郵件資料錯誤");
     statusBar(a.status);
@@ -292,27 +316,27 @@ void FilterWindow::failAccountData(int i) {
 }
 
 void FilterWindow::listingCollect(int i, const std::string& data) {
-    ListingText_ += data;
+    model_.ListingText += data;
     if (!statusLineRemoved_) {
-        const auto ok = FindNoCase(ListingText_, "+OK");
+        const auto ok = FindNoCase(model_.ListingText, "+OK");
         if (ok != std::string::npos) {
-            const auto eol = ListingText_.find("\r\n", ok);
+            const auto eol = model_.ListingText.find("\r\n", ok);
             if (eol != std::string::npos) {
-                ListingText_.erase(0, eol + 2);
+                model_.ListingText.erase(0, eol + 2);
                 statusLineRemoved_ = true;
             }
         }
     }
-    const std::size_t n = ListingText_.size();
+    const std::size_t n = model_.ListingText.size();
     // The terminator is a line of its own: "." CR LF after a line end (or
     // alone once the status line is gone).
-    if (statusLineRemoved_ && n >= 3 && ListingText_.compare(n - 3, 3, ".\r\n") == 0 &&
-        (n == 3 || (n >= 5 && ListingText_.compare(n - 5, 2, "\r\n") == 0))) {
-        ListingText_.resize(n - 3);
+    if (statusLineRemoved_ && n >= 3 && model_.ListingText.compare(n - 3, 3, ".\r\n") == 0 &&
+        (n == 3 || (n >= 5 && model_.ListingText.compare(n - 5, 2, "\r\n") == 0))) {
+        model_.ListingText.resize(n - 3);
         ListingDone_ = true;
         return;
     }
-    if (ListingText_.size() > maxReplyBytes_) failAccountData(i);
+    if (model_.ListingText.size() > maxReplyBytes_) failAccountData(i);
 }
 
 void FilterWindow::splitReplies(int i, const std::string& data) {
@@ -336,9 +360,9 @@ void FilterWindow::splitReplies(int i, const std::string& data) {
             topScanned_ = 0;
             ++replyNumber_;
             touchActivity();
-            parser_(*this, i, reply);
+            parseReply(i, reply);
             if (closed_ || dataFailed_) break;
-            if (replyNumber_ >= accounts_[static_cast<std::size_t>(i)].count) PhaseDone_ = true;
+            if (replyNumber_ >= accounts_[static_cast<std::size_t>(i)].count) model_.PhaseDone = true;
         }
         SplitterIdle_ = true;
         if (TopText_.size() + PendingText_.size() > maxReplyBytes_) {
@@ -360,7 +384,7 @@ void FilterWindow::connectAccount(int i, const std::string& address, std::uint16
     dataFailed_ = false;
     lineBuf_.clear();
     ReplyState_ = 0;
-    PhaseDone_ = false;
+    model_.PhaseDone = false;
     a.socket->connect(address, port);
 }
 
@@ -377,7 +401,7 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
     }
     if (closed_) return;
     if (recheck) {
-        PreviewLines_ = checked_[1];
+        model_.PreviewLines = checked_[1];
         applyListLayout();
     }
     if (a.count > 0 && ListingDone_ && !dataFailed_) {
@@ -385,7 +409,7 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
         TopText_.clear();
         topScanned_ = 0;
         SplitterIdle_ = true;
-        PhaseDone_ = false;
+        model_.PhaseDone = false;
         replyNumber_ = 0;
         ReplyState_ = 5;
         bool allSent = true;
@@ -401,14 +425,14 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
                 allSent = false;
                 break;
             }
-            sendOn(i, "TOP " + std::to_string(t) + (PreviewLines_ ? " 3\r\n" : " 0\r\n"));
+            sendOn(i, "TOP " + std::to_string(t) + (model_.PreviewLines ? " 3\r\n" : " 0\r\n"));
             WaitSendComplete();
         }
         if (allSent) {
-            LastActivity_ = WholeSecondsNow(p_.clock);
+            model_.LastActivity = WholeSecondsNow(p_.clock);
             tipSection(i, u"接收郵件資料中...");
-            const bool done = WaitUntil(p_.loop, p_.clock, [this] { return PhaseDone_ || closed_; }, 35,
-                                        [this] { return LastActivity_; });
+            const bool done = WaitUntil(p_.loop, p_.clock, [this] { return model_.PhaseDone || closed_; }, 35,
+                                        [this] { return model_.LastActivity; });
             if (!done) {
                 tipSection(i, u"接收郵件資料逾時");
                 a.status = a.section + u"接收郵件資料逾時";
@@ -438,10 +462,11 @@ void FilterWindow::runAccount(int i, bool recheck) {
     }
     connectAccount(i, r.address, port);
     a.count = 0;
+    model_.MessageCounts[static_cast<std::size_t>(i)] = 0;
     const int start = WholeSecondsNow(p_.clock);
     tipSection(i, u"正在連線中...");
     statusBar(a.section + u"正在連線中...");
-    const bool loggedIn = WaitUntil(p_.loop, p_.clock, [this] { return PhaseDone_ || closed_; }, 45, [start] { return start; });
+    const bool loggedIn = WaitUntil(p_.loop, p_.clock, [this] { return model_.PhaseDone || closed_; }, 45, [start] { return start; });
     if (closed_) return;
     if (!loggedIn) {
         a.status = a.section + u"未連上郵件主機(" + sessionHost_ + u")";
@@ -473,6 +498,7 @@ void FilterWindow::RunFilterSession() {
             if (UseProgressTip_) view_.showTip();
             if (checked_[3] && !m1_.AutoOpened) view_.minimize();
             accounts_.resize(roster.size());
+            model_.resetAccounts(roster);
             for (std::size_t k = 0; k < roster.size(); ++k) {
                 accounts_[k].section = roster[k];
                 accounts_[k].socket = p_.network.createTcp();
@@ -490,7 +516,7 @@ void FilterWindow::RunFilterSession() {
                 view_.addAccountRow(sessionUser_, a.section, 1);
                 selectedAccount_ = i;
                 view_.selectAccountRow(i);
-                visible_.clear();
+                model_.VisibleList.clear();
                 view_.clearMessages();
                 statusBar(u"查詢主機IP位置中...");
                 tip(u"查詢主機IP位置中...");
@@ -505,7 +531,7 @@ void FilterWindow::RunFilterSession() {
             selectedAccount_ = AccountCount_ - 1;
             view_.selectAccountRow(selectedAccount_);
         }
-        ShownList_ = AccountCount_;
+        model_.ShownList = AccountCount_;
         enableAfterRun();
         if (checked_[2]) startCountdown();
     } catch (const std::exception& e) {
@@ -517,7 +543,7 @@ void FilterWindow::RunFilterSession() {
             if (UseProgressTip_) view_.closeTip();
             statusBar(a.status);
         }
-        ShownList_ = i + 1;
+        model_.ShownList = i + 1;
         dialogue_ = -1;
         enableAfterRun();
     }
@@ -536,15 +562,15 @@ void FilterWindow::Command1_Click() {
             m1_.NewMailCount += a.count;
             statusBar(a.section + u"執行過濾中...");
             view_.setTipLabel(a.section + u"\r\n\r\n執行過濾中...");
-            for (std::size_t p = 0; p < a.list.size(); ++p) {
+            for (std::size_t p = 0; p < list(i).size(); ++p) {
                 if (!connected(i)) break;
-                if (!a.list[p].Checked) continue;
+                if (!list(i)[p].Checked) continue;
                 ReplyState_ = 7;
                 lineBuf_.clear();
                 m1_.NewMailCount -= 1;
                 // Cleared before the send, so a reply that comes at once is not lost.
-                PhaseDone_ = false;
-                const std::int32_t number = a.list[p].Number > 0 ? a.list[p].Number : static_cast<std::int32_t>(p + 1);
+                model_.PhaseDone = false;
+                const std::int32_t number = static_cast<std::int32_t>(p + 1);
                 a.socket->send("DELE " + std::to_string(number) + "\r\n");
                 waitPhase(8);
             }
@@ -575,7 +601,7 @@ void FilterWindow::logOutAll() {
         ReplyState_ = 8;
         lineBuf_.clear();
         // Cleared before the send, so a reply that comes during the send wait is not lost.
-        PhaseDone_ = false;
+        model_.PhaseDone = false;
         a.socket->send("QUIT\r\n");
         WaitSendComplete();
         waitPhase(8);
@@ -617,25 +643,25 @@ void FilterWindow::Timer1_Timer() {
 }
 
 void FilterWindow::Command2_Click() {
-    if (visible_.empty() || CopyBusy_) return;
-    for (std::size_t p = 0; p < visible_.size(); ++p) {
-        visible_[p].Checked = true;
+    if (model_.VisibleList.empty() || CopyBusy_) return;
+    for (std::size_t p = 0; p < model_.VisibleList.size(); ++p) {
+        model_.VisibleList[p].Checked = true;
         view_.setMessageChecked(static_cast<int>(p), true);
-        if (ShownList_ >= 1 && ShownList_ <= static_cast<int>(accounts_.size())) {
-            auto& list = accounts_[static_cast<std::size_t>(ShownList_ - 1)].list;
-            if (p < list.size()) list[p].Checked = true;
+        if (model_.ShownList >= 1 && model_.ShownList <= static_cast<int>(accounts_.size())) {
+            auto& rows = list(model_.ShownList - 1);
+            if (p < rows.size()) rows[p].Checked = true;
         }
     }
 }
 
 void FilterWindow::Command3_Click() {
-    if (visible_.empty() || CopyBusy_) return;
-    for (std::size_t p = 0; p < visible_.size(); ++p) {
-        visible_[p].Checked = false;
+    if (model_.VisibleList.empty() || CopyBusy_) return;
+    for (std::size_t p = 0; p < model_.VisibleList.size(); ++p) {
+        model_.VisibleList[p].Checked = false;
         view_.setMessageChecked(static_cast<int>(p), false);
-        if (ShownList_ >= 1 && ShownList_ <= static_cast<int>(accounts_.size())) {
-            auto& list = accounts_[static_cast<std::size_t>(ShownList_ - 1)].list;
-            if (p < list.size()) list[p].Checked = false;
+        if (model_.ShownList >= 1 && model_.ShownList <= static_cast<int>(accounts_.size())) {
+            auto& rows = list(model_.ShownList - 1);
+            if (p < rows.size()) rows[p].Checked = false;
         }
     }
 }
@@ -651,7 +677,7 @@ void FilterWindow::RecheckAccount(int ai) {
         sessionUser_ = profile_.accountValue(a.section, u"Account");
         sessionPassword_ = profile_.accountValue(a.section, u"PassWord");
         sessionHost_ = profile_.accountValue(a.section, u"PoP3");
-        visible_.clear();
+        model_.VisibleList.clear();
         view_.clearMessages();
         const bool savedTip = UseProgressTip_;
         UseProgressTip_ = true;
@@ -660,16 +686,16 @@ void FilterWindow::RecheckAccount(int ai) {
         if (connected(ai)) {
             statusBar(a.section + u"執行過濾中...");
             view_.setTipLabel(a.section + u"\r\n\r\n執行過濾中...");
-            for (std::size_t p = 0; p < a.list.size(); ++p) {
-                if (!a.list[p].Checked) continue;
+            for (std::size_t p = 0; p < list(ai).size(); ++p) {
+                if (!list(ai)[p].Checked) continue;
                 ReplyState_ = 7;
-                PhaseDone_ = false;
-                const std::int32_t number = a.list[p].Number > 0 ? a.list[p].Number : static_cast<std::int32_t>(p + 1);
+                model_.PhaseDone = false;
+                const std::int32_t number = static_cast<std::int32_t>(p + 1);
                 a.socket->send("DELE " + std::to_string(number) + "\r\n");
                 waitPhase(5);
             }
             ReplyState_ = 8;
-            PhaseDone_ = false;
+            model_.PhaseDone = false;
             a.socket->send("QUIT\r\n");
             WaitSendComplete();
             waitPhase(10);
@@ -680,8 +706,9 @@ void FilterWindow::RecheckAccount(int ai) {
             WaitUntil(p_.loop, p_.clock, [&a] { return a.socket->state() == platform::SocketState::Closed; }, 3,
                       [start] { return start; });
         }
-        a.list.clear();
+        list(ai).clear();
         a.count = 0;
+        model_.MessageCounts[static_cast<std::size_t>(ai)] = 0;
         ReplyState_ = 0;
         statusBar(u"查詢主機IP位置中...");
         view_.setTipLabel(u"查詢主機IP位置中...");
@@ -689,7 +716,7 @@ void FilterWindow::RecheckAccount(int ai) {
         UseProgressTip_ = savedTip || UseProgressTip_;
         dialogue_ = -1;
         if (closed_) return;
-        ShownList_ = ai + 1;
+        model_.ShownList = ai + 1;
         view_.closeTip();
         statusBar(a.status);
         enableAfterRun();
@@ -698,7 +725,7 @@ void FilterWindow::RecheckAccount(int ai) {
         reportRunError(u"Recheck", 5, std::u16string(d.begin(), d.end()));
         a.status = u"接收帳號(" + a.section + u")" + u"失敗!..";
         statusBar(a.status);
-        ShownList_ = ai + 1;
+        model_.ShownList = ai + 1;
         dialogue_ = -1;
         view_.closeTip();
         enableAfterRun();

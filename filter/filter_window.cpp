@@ -3,7 +3,7 @@
 // session, deletion run and re-check are in filter_session.cpp.
 #include "filter/filter_window.h"
 
-#include "filter/waits.h"
+#include "app/waits.h"
 
 #include <cmath>
 #include <cstdio>
@@ -62,8 +62,9 @@ bool ExtractSenderAddress(const std::u16string& text, std::u16string& out) {
 }
 
 FilterWindow::FilterWindow(platform::Platform& platform, FilterProfile& profile, app::Module1State& module1,
-                           MainWindowLink& mainWindow, FilterWindowView& view, HeaderParseFn parser)
-    : p_(platform), profile_(profile), m1_(module1), main_(mainWindow), view_(view), parser_(std::move(parser)),
+                           MainWindowLink& mainWindow, FilterWindowView& view, SenderLists& senderLists,
+                           const platform::DateFormat& dateFormat)
+    : p_(platform), profile_(profile), m1_(module1), main_(mainWindow), view_(view), senderLists_(senderLists), dateFormat_(dateFormat),
       alive_(std::make_shared<bool>(true)) {}
 
 FilterWindow::~FilterWindow() {
@@ -151,8 +152,8 @@ void FilterWindow::applyListLayout() {
     const int W = clientWidth_, H = clientHeight_;
     FilterLayout l;
     l.listView1 = {75, 75, W - 150, 900};
-    l.text1Visible = PreviewLines_;
-    l.listView2 = {60, 1300, W - 145, H - (PreviewLines_ ? 3000 : 2160)};
+    l.text1Visible = model_.PreviewLines;
+    l.listView2 = {60, 1300, W - 145, H - (model_.PreviewLines ? 3000 : 2160)};
     l.text1 = {60, l.listView2.height + 1315, l.listView2.width, 840};
     l.command1 = {W - 810 - 960, 990, 960, 300};
     l.check2Top = H - 800;
@@ -163,7 +164,7 @@ void FilterWindow::applyListLayout() {
     l.label1Top = H - 555;
     l.check3Left = W - 3410;
     l.check4Left = W - 3410;
-    view_.setVisible(Control::Text1, PreviewLines_);
+    view_.setVisible(Control::Text1, model_.PreviewLines);
     view_.applyLayout(l);
 }
 
@@ -220,7 +221,7 @@ void FilterWindow::Form_Load() {
         UseProgressTip_ = true;
         StartOnActivate_ = true;
     }
-    PreviewLines_ = checked_[1];
+    model_.PreviewLines = checked_[1];
     applyListLayout();
     main_.setTrayMenuEnabled(TrayMenuEntry::Preview, true);
 }
@@ -234,8 +235,7 @@ void FilterWindow::Form_Activate() {
     if (checked_[3]) {
         view_.restoreNormal();
         view_.setTopmost(true);
-        const int start = WholeSecondsNow(p_.clock);
-        WaitUntil(p_.loop, p_.clock, [] { return false; }, 1, [start] { return start; });
+        app::waitUntil(p_.loop, p_.clock, 1, {}, app::LimitRule::Exceeds);
         view_.setTopmost(false);
     }
 }
@@ -310,12 +310,12 @@ void FilterWindow::Combo1_Click(int position) {
     profile_.writeOption(u"EMail", Ascii(std::to_string(position)));
 }
 
-void FilterWindow::copyAccountToVisible(int list) {
-    if (list < 1 || list > static_cast<int>(accounts_.size())) return;
-    for (const MessageRow& r : accounts_[static_cast<std::size_t>(list - 1)].list) {
-        MessageRow v = r;
+void FilterWindow::copyAccountToVisible(int shown) {
+    if (shown < 1 || shown > static_cast<int>(accounts_.size())) return;
+    for (const MessageEntry& r : list(shown - 1)) {
+        MessageEntry v = r;
         v.PreviewText.clear();
-        visible_.push_back(v);
+        model_.VisibleList.push_back(v);
         view_.addMessageRow(v);
     }
 }
@@ -343,42 +343,42 @@ void FilterWindow::ListView1_MouseUp(MouseButton button, int selectedRow) {
     if (button != MouseButton::Left || selectedAccount_ < 0) return;
     if (accountRows_[static_cast<std::size_t>(selectedAccount_)].icon == 3) return;
     CopyBusy_ = true;
-    ShownList_ = selectedAccount_ + 1;
-    visible_.clear();
+    model_.ShownList = selectedAccount_ + 1;
+    model_.VisibleList.clear();
     view_.clearMessages();
     p_.loop.pump(platform::Milliseconds(0));
     if (closed_) return;
-    copyAccountToVisible(ShownList_);
-    if (ShownList_ - 1 < static_cast<int>(accounts_.size())) statusBar(accounts_[static_cast<std::size_t>(ShownList_ - 1)].status);
+    copyAccountToVisible(model_.ShownList);
+    if (model_.ShownList - 1 < static_cast<int>(accounts_.size())) statusBar(accounts_[static_cast<std::size_t>(model_.ShownList - 1)].status);
     CopyBusy_ = false;
 }
 
 void FilterWindow::ListView2_ItemCheck(int row, bool on) {
-    const bool inList = row >= 0 && row < static_cast<int>(visible_.size());
-    if (inList) visible_[static_cast<std::size_t>(row)].Checked = on;
+    const bool inList = row >= 0 && row < static_cast<int>(model_.VisibleList.size());
+    if (inList) model_.VisibleList[static_cast<std::size_t>(row)].Checked = on;
     if (!enabled(Control::Command1)) return;
     if (timer_ != 0) stopCountdown();
     if (CopyBusy_) {
-        const int sel = (selectedMessage_ >= 0 && selectedMessage_ < static_cast<int>(visible_.size())) ? selectedMessage_ : row;
-        if (sel >= 0 && sel < static_cast<int>(visible_.size())) {
-            visible_[static_cast<std::size_t>(sel)].Checked = false;
+        const int sel = (selectedMessage_ >= 0 && selectedMessage_ < static_cast<int>(model_.VisibleList.size())) ? selectedMessage_ : row;
+        if (sel >= 0 && sel < static_cast<int>(model_.VisibleList.size())) {
+            model_.VisibleList[static_cast<std::size_t>(sel)].Checked = false;
             view_.setMessageChecked(sel, false);
         }
         statusBar(u"資料載入中,請稍等...");
         return;
     }
     if (!inList) return;
-    if (ShownList_ >= 1 && ShownList_ <= static_cast<int>(accounts_.size())) {
-        auto& list = accounts_[static_cast<std::size_t>(ShownList_ - 1)].list;
-        if (row < static_cast<int>(list.size())) list[static_cast<std::size_t>(row)].Checked = on;
+    if (model_.ShownList >= 1 && model_.ShownList <= static_cast<int>(accounts_.size())) {
+        auto& rows = list(model_.ShownList - 1);
+        if (row < static_cast<int>(rows.size())) rows[static_cast<std::size_t>(row)].Checked = on;
     }
 }
 
 void FilterWindow::ListView2_ItemClick(int row) {
     if (!enabled(Control::Command1)) return;
     selectedMessage_ = row;
-    if (PreviewLines_ && selectedAccount_ >= 0 && selectedAccount_ < static_cast<int>(accounts_.size())) {
-        const auto& list = accounts_[static_cast<std::size_t>(selectedAccount_)].list;
+    if (model_.PreviewLines && selectedAccount_ >= 0 && selectedAccount_ < static_cast<int>(accounts_.size())) {
+        const auto& list = model_.AccountLists[static_cast<std::size_t>(selectedAccount_)];
         if (row >= 0 && row < static_cast<int>(list.size()))
             view_.setText(Control::Text1, list[static_cast<std::size_t>(row)].PreviewText);
     }
@@ -386,8 +386,8 @@ void FilterWindow::ListView2_ItemClick(int row) {
 }
 
 bool FilterWindow::selectedSender(std::u16string& text, std::u16string& address) const {
-    if (selectedMessage_ < 0 || selectedMessage_ >= static_cast<int>(visible_.size())) return false;
-    text = visible_[static_cast<std::size_t>(selectedMessage_)].SenderText;
+    if (selectedMessage_ < 0 || selectedMessage_ >= static_cast<int>(model_.VisibleList.size())) return false;
+    text = model_.VisibleList[static_cast<std::size_t>(selectedMessage_)].SenderText;
     // A sender text with "<" and no later ">" has no address of its own; the
     // text after the "<" stands for it, so the actions still work.
     if (!ExtractSenderAddress(text, address)) ExtractSenderAddress(text.substr(text.find(u'<') + 1), address);
@@ -395,8 +395,8 @@ bool FilterWindow::selectedSender(std::u16string& text, std::u16string& address)
 }
 
 void FilterWindow::ListView2_MouseUp(MouseButton button, int selectedRow) {
-    if (button != MouseButton::Right || !enabled(Control::Command1) || visible_.empty()) return;
-    if (selectedRow >= 0 && selectedRow < static_cast<int>(visible_.size())) selectedMessage_ = selectedRow;
+    if (button != MouseButton::Right || !enabled(Control::Command1) || model_.VisibleList.empty()) return;
+    if (selectedRow >= 0 && selectedRow < static_cast<int>(model_.VisibleList.size())) selectedMessage_ = selectedRow;
     std::u16string text, address;
     if (!selectedSender(text, address)) return;
     setMenuCheckedState(MenuEntry::TrustAdd, profile_.listNumber(SenderList::Trust, address, 1) == 0);
@@ -407,14 +407,14 @@ void FilterWindow::ListView2_MouseUp(MouseButton button, int selectedRow) {
     view_.showPopupMenu(PopupMenu::BlackSet);
 }
 
-void FilterWindow::remarkSame(const std::function<bool(const MessageRow&)>& match, bool mark) {
-    for (std::size_t i = 0; i < visible_.size(); ++i) {
-        if (!match(visible_[i])) continue;
-        visible_[i].Checked = mark;
+void FilterWindow::remarkSame(const std::function<bool(const MessageEntry&)>& match, bool mark) {
+    for (std::size_t i = 0; i < model_.VisibleList.size(); ++i) {
+        if (!match(model_.VisibleList[i])) continue;
+        model_.VisibleList[i].Checked = mark;
         view_.setMessageChecked(static_cast<int>(i), mark);
-        if (ShownList_ >= 1 && ShownList_ <= static_cast<int>(accounts_.size())) {
-            auto& list = accounts_[static_cast<std::size_t>(ShownList_ - 1)].list;
-            if (i < list.size()) list[i].Checked = mark;
+        if (model_.ShownList >= 1 && model_.ShownList <= static_cast<int>(accounts_.size())) {
+            auto& rows = list(model_.ShownList - 1);
+            if (i < rows.size()) rows[i].Checked = mark;
         }
     }
 }
@@ -434,7 +434,7 @@ void FilterWindow::black_add_Click() {
         else
             profile_.listRemove(SenderList::Black, address);
     }
-    remarkSame([&](const MessageRow& r) { return r.SenderText == text; }, mark);
+    remarkSame([&](const MessageEntry& r) { return r.SenderText == text; }, mark);
 }
 
 void FilterWindow::trust_add_Click() {
@@ -448,7 +448,7 @@ void FilterWindow::trust_add_Click() {
         else
             profile_.listRemove(SenderList::Trust, address);
     }
-    remarkSame([&](const MessageRow& r) { return r.SenderText == text; }, !mark);
+    remarkSame([&](const MessageEntry& r) { return r.SenderText == text; }, !mark);
 }
 
 void FilterWindow::add_domain_Click() {
@@ -464,11 +464,11 @@ void FilterWindow::add_domain_Click() {
         profile_.listAdd(SenderList::Domain, domain);
     else
         profile_.listRemove(SenderList::Domain, domain);
-    remarkSame([&](const MessageRow& r) { return ContainsNoCase(r.SenderText, domain); }, mark);
+    remarkSame([&](const MessageEntry& r) { return ContainsNoCase(r.SenderText, domain); }, mark);
 }
 
 void FilterWindow::black_all_Click() {
-    for (const MessageRow& r : visible_) {
+    for (const MessageEntry& r : model_.VisibleList) {
         if (!r.Checked) continue;
         std::u16string address;
         if (!ExtractSenderAddress(r.SenderText, address)) continue;

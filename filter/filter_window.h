@@ -17,9 +17,10 @@
 #include "app/module1.h"
 #include "filter/filter_profile.h"
 #include "filter/filter_window_view.h"
-#include "filter/parser_host.h"
+#include "filter/classify.h"
 #include "filter/main_window_link.h"
-#include "filter/message_row.h"
+#include "filter/message_model.h"
+#include "platform/date_format.h"
 #include "platform/platform.h"
 
 namespace iw::filter {
@@ -34,6 +35,11 @@ inline constexpr char16_t kMailProgramKey[] = u"SOFTWARE\\CLASSES\\mailto\\shell
 // for a port that is not a number from 1 to 65535.
 bool ParsePop3Host(const std::u16string& value, std::u16string& host, std::uint16_t& port);
 
+// The address between "<" and the last ">", or the whole text, without
+// surrounding blanks. Returns false (and leaves `out` empty) when a "<" has
+// no ">" after it.
+bool ExtractSenderAddress(const std::u16string& text, std::u16string& out);
+
 // Hooks for the account dialog (mail_add, mail_modify), which lives with the
 // settings dialogs; unset hooks do nothing.
 struct AccountDialogHooks {
@@ -43,7 +49,7 @@ struct AccountDialogHooks {
     std::function<bool(const std::u16string& address)> remove;
 };
 
-class FilterWindow : private ParserHost {
+class FilterWindow : private ParseReporter {
 public:
     struct Account {
         std::u16string section;
@@ -52,7 +58,6 @@ public:
         std::int32_t size = 0;
         std::u16string status;
         std::unique_ptr<platform::TcpSocket> socket;
-        std::vector<MessageRow> list;
     };
     struct AccountRow {
         std::u16string user, address;
@@ -60,7 +65,8 @@ public:
     };
 
     FilterWindow(platform::Platform& platform, FilterProfile& profile, app::Module1State& module1,
-                 MainWindowLink& mainWindow, FilterWindowView& view, HeaderParseFn parser);
+                 MainWindowLink& mainWindow, FilterWindowView& view, SenderLists& senderLists,
+                 const platform::DateFormat& dateFormat);
     ~FilterWindow() override;
     FilterWindow(const FilterWindow&) = delete;
     FilterWindow& operator=(const FilterWindow&) = delete;
@@ -123,11 +129,13 @@ public:
     int comboPosition() const { return comboPos_; }
     int accountCount() const { return AccountCount_; }
     const Account& account(int i) const { return accounts_.at(static_cast<std::size_t>(i)); }
+    // Account i's message list (row n is message n).
+    const MessageList& accountList(int i) const { return model_.AccountLists.at(static_cast<std::size_t>(i)); }
     const std::vector<AccountRow>& accountRows() const { return accountRows_; }
     int selectedAccountRow() const { return selectedAccount_; }
-    const std::vector<MessageRow>& visibleList() const { return visible_; }
-    int shownList() const { return ShownList_; }
-    bool previewLines() const override { return PreviewLines_; }
+    const std::vector<MessageEntry>& visibleList() const { return model_.VisibleList; }
+    int shownList() const { return model_.ShownList; }
+    bool previewLines() const { return model_.PreviewLines; }
     bool useProgressTip() const { return UseProgressTip_; }
     bool sessionStarted() const { return SessionStarted_; }
     int sizeLimitKB() const { return SizeLimitKB_; }
@@ -143,18 +151,16 @@ public:
     void setCheckState(Control c, bool checked);
 
 private:
-    // ParserHost
-    const std::u16string& accountSection(int account) const override;
-    std::int32_t messageCount(int account) const override;
-    std::int32_t replyNumber() const override { return replyNumber_; }
-    std::vector<MessageRow>& accountList(int account) override;
-    std::string& listingText() override { return ListingText_; }
-    void statusBar(const std::u16string& text) override;
+    // ParseReporter
+    void statusText(const std::u16string& text) override { statusBar(text); }
     void tipLabel(const std::u16string& text) override;
-    void copyLastRowToVisible(int account) override;
-    void touchActivity() override;
-    void setPhaseDone() override { PhaseDone_ = true; }
-    void messageBox(const std::u16string& text) override;
+    void errorBox(const std::u16string& text) override { messageBox(text); }
+
+    MessageList& list(int account) { return model_.AccountLists.at(static_cast<std::size_t>(account)); }
+    void statusBar(const std::u16string& text);
+    void messageBox(const std::u16string& text);
+    void parseReply(int account, const std::string& reply);
+    void touchActivity();
 
     void setEnabledState(Control c, bool enabled);
     void setMenuEnabledState(MenuEntry e, bool enabled);
@@ -182,7 +188,7 @@ private:
     void listingCollect(int i, const std::string& data);
     void splitReplies(int i, const std::string& data);
     void copyAccountToVisible(int list);
-    void remarkSame(const std::function<bool(const MessageRow&)>& match, bool mark);
+    void remarkSame(const std::function<bool(const MessageEntry&)>& match, bool mark);
     bool waitPhase(int limitSeconds);
     bool selectedSender(std::u16string& text, std::u16string& address) const;
     void startMailProgram();
@@ -194,7 +200,10 @@ private:
     app::Module1State& m1_;
     MainWindowLink& main_;
     FilterWindowView& view_;
-    HeaderParseFn parser_;
+    SenderLists& senderLists_;
+    const platform::DateFormat& dateFormat_;
+    // The message lists, the visible list and the values the header parser shares.
+    FilterModel model_;
     AccountDialogHooks hooks_;
 
     // Controls.
@@ -213,14 +222,11 @@ private:
     // Window state.
     bool StartOnActivate_ = false;
     bool UseProgressTip_ = false;
-    bool PreviewLines_ = false;
     bool CopyBusy_ = false;
-    int ShownList_ = 0;
     int SizeLimitKB_ = 50;
     std::uint8_t CountdownTicks_ = 0;
     std::vector<AccountRow> accountRows_;
     int selectedAccount_ = -1;
-    std::vector<MessageRow> visible_;
 
     // Session state, shared by all accounts.
     std::vector<Account> accounts_;
@@ -229,14 +235,12 @@ private:
     int dialogue_ = -1;  // the account whose replies are awaited
     std::u16string sessionUser_, sessionPassword_, sessionHost_;
     int ReplyState_ = 0;
-    bool PhaseDone_ = false;
     bool LoggedIn_ = false;
     bool ListingDone_ = false;
     bool SendDone_ = false;
     bool SplitterIdle_ = true;
     bool dataFailed_ = false;  // the account's reply outgrew kMaxReplyBytes
-    std::string ListingText_, PendingText_, TopText_;
-    int LastActivity_ = 0;
+    std::string PendingText_, TopText_;
     std::int32_t replyNumber_ = 0;  // TOP replies handed to the parser for this account
     bool statusLineRemoved_ = false;
     std::string lineBuf_;  // a one-line reply not yet complete

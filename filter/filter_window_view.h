@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/message_row.h"
+#include "filter/message_model.h"
 
 namespace iw::filter {
 
@@ -50,7 +50,7 @@ public:
 
     // The visible message list (ListView2 element 0).
     virtual void clearMessages() = 0;
-    virtual void addMessageRow(const MessageRow& row) = 0;
+    virtual void addMessageRow(const MessageEntry& row) = 0;
     virtual void setMessageChecked(int row, bool checked) = 0;  // 0-based
     virtual void setColumnWidths(const std::vector<double>& twips) = 0;
     virtual std::vector<double> columnWidths() const = 0;

@@ -44,7 +44,7 @@ public:
     void setAccountIcon(int, int) override {}
     void selectAccountRow(int) override {}
     void clearMessages() override {}
-    void addMessageRow(const MessageRow&) override {}
+    void addMessageRow(const MessageEntry&) override {}
     void setMessageChecked(int, bool) override {}
     void setColumnWidths(const std::vector<double>& w) override { widths_ = w; }
     std::vector<double> columnWidths() const override { return widths_; }
@@ -99,10 +99,13 @@ private:
     FilterProfile& in_;
 };
 
-std::u16string ColorText(const MessageRow& r) {
-    if (r.TextColor == kDefaultTextColor) return u"null";
+std::u16string ColorText(const MessageEntry& r) {
+    // A row the user checked keeps the list's own colour, black text; only an
+    // unchecked row in that colour has none to report.
+    const std::optional<std::uint32_t> rgb = rowColorRgb(r.TextColor);
+    if (!rgb && !r.Checked) return u"null";
     char buf[16];
-    std::snprintf(buf, sizeof buf, "\"#%06X\"", static_cast<unsigned>(r.TextColor & 0xFFFFFF));
+    std::snprintf(buf, sizeof buf, "\"#%06X\"", static_cast<unsigned>(rgb.value_or(0x000000u)));
     return std::u16string(buf, buf + std::char_traits<char>::length(buf));
 }
 
@@ -153,13 +156,13 @@ std::u16string JsonString(const std::u16string& t) {
 }
 
 int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, app::Module1State& module1,
-                      HeaderParseFn parser, const FilterRunOptions& options, const LineSink& out,
+                      SenderLists& senderLists, const platform::DateFormat& dateFormat, const FilterRunOptions& options, const LineSink& out,
                       const LineSink& progress) {
     ConsoleView view(progress);
     NoMainWindow main;
     ConsoleProfile consoleProfile(profile);
     module1.AutoOpened = false;
-    FilterWindow w(platform, consoleProfile, module1, main, view, std::move(parser));
+    FilterWindow w(platform, consoleProfile, module1, main, view, senderLists, dateFormat);
     w.Form_Load();
     w.Form_Activate();
 
@@ -171,9 +174,10 @@ int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, app:
         } else {
             out(u"[" + a.section + u"] " + a.user + u": " + a.status);
         }
-        for (std::size_t p = 0; p < a.list.size(); ++p) {
-            const MessageRow& r = a.list[p];
-            const long long number = r.Number > 0 ? r.Number : static_cast<long long>(p + 1);
+        const MessageList& list = w.accountList(i);
+        for (std::size_t p = 0; p < list.size(); ++p) {
+            const MessageEntry& r = list[p];
+            const long long number = static_cast<long long>(p + 1);  // row n is message n
             if (options.json) {
                 out(u"{\"type\":\"message\",\"account\":" + JsonString(a.section) + u",\"number\":" + Num(number) +
                     u",\"sender\":" + JsonString(r.SenderText) + u",\"subject\":" + JsonString(r.Subject) +

@@ -12,7 +12,8 @@
 
 #include "app/module1.h"
 #include "filter/filter_profile.h"
-#include "filter/parser_host.h"
+#include "filter/classify.h"
+#include "platform/date_format.h"
 #include "platform/platform.h"
 
 namespace iw::filter {
@@ -37,7 +38,7 @@ using LineSink = std::function<void(const std::u16string& line)>;
 // started) or a QUIT on every account. Progress goes to `progress` (one
 // line per status or tip text as it changes), results to `out`. Returns 0.
 int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, app::Module1State& module1,
-                      HeaderParseFn parser, const FilterRunOptions& options, const LineSink& out,
+                      SenderLists& senderLists, const platform::DateFormat& dateFormat, const FilterRunOptions& options, const LineSink& out,
                       const LineSink& progress);
 
 }  // namespace iw::filter

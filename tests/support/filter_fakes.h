@@ -1,8 +1,7 @@
 // Fakes for driving the filter window presenter: a recording view, an
 // in-memory profile (roster, account sections, options, sender lists), a
 // recording main-window link, stand-ins for the registry, shell, desktop
-// and file store, and a small header parser that fills rows from the From,
-// Subject and LIST lines and checks a row whose subject holds "[junk]".
+// and file store, and the profile's sender lists for the classification.
 #pragma once
 
 #include <map>
@@ -12,7 +11,7 @@
 
 #include "filter/filter_profile.h"
 #include "filter/filter_window_view.h"
-#include "filter/parser_host.h"
+#include "filter/classify.h"
 #include "filter/main_window_link.h"
 #include "platform/platform.h"
 
@@ -25,7 +24,7 @@ public:
     std::vector<std::u16string> messageBoxes;
     std::vector<std::u16string> label2Texts;
     std::vector<filter::PopupMenu> menusShown;
-    std::vector<filter::MessageRow> rows;   // the visible list as the view shows it
+    std::vector<filter::MessageEntry> rows;   // the visible list as the view shows it
     std::map<filter::MenuEntry, bool> menuMarks;
     std::vector<std::pair<std::u16string, int>> accountRows;
     std::vector<filter::FilterLayout> layouts;
@@ -52,7 +51,7 @@ public:
     void setAccountIcon(int row, int icon) override { accountRows.at(static_cast<std::size_t>(row)).second = icon; }
     void selectAccountRow(int row) override { selectedAccount = row; }
     void clearMessages() override { rows.clear(); }
-    void addMessageRow(const filter::MessageRow& r) override { rows.push_back(r); }
+    void addMessageRow(const filter::MessageEntry& r) override { rows.push_back(r); }
     void setMessageChecked(int row, bool c) override { rows.at(static_cast<std::size_t>(row)).Checked = c; }
     void setColumnWidths(const std::vector<double>& w) override { widths = w; }
     std::vector<double> columnWidths() const override { return widths; }
@@ -182,10 +181,18 @@ public:
     char16_t separator() const override { return u'/'; }
 };
 
-// A small stand-in for the header parser: sender from the "From:" line,
-// subject from the "Subject:" line (ASCII), size from the LIST line; a
-// subject holding "[junk]" is checked in red. A subject "[fail]" makes the
-// parse fail (message box, no row), as a broken header does.
-void SimpleParseHeader(filter::ParserHost& host, int account, const std::string& reply);
+// The sender lists of a FakeFilterProfile as the classification asks them,
+// with the meanings of the stored values in set.ini (trusted: 0; black:
+// anything but 2; domain: 0).
+class ProfileSenderLists : public filter::SenderLists {
+public:
+    explicit ProfileSenderLists(filter::FilterProfile& profile) : profile_(profile) {}
+    bool isTrusted(const std::u16string& a) override { return profile_.listNumber(filter::SenderList::Trust, a, 1) == 0; }
+    bool isBlackListed(const std::u16string& a) override { return profile_.listNumber(filter::SenderList::Black, a, 2) != 2; }
+    bool isDomainListed(const std::u16string& d) override { return profile_.listNumber(filter::SenderList::Domain, d, 2) == 0; }
+
+private:
+    filter::FilterProfile& profile_;
+};
 
 }  // namespace iw::test

@@ -52,6 +52,8 @@ struct HeadlessFixture : ::testing::Test {
     StubFileStore files;
     platform::Platform plat{loop, clock, net, *cp, registry, desktop, shell, files};
     FakeFilterProfile profile;
+    ProfileSenderLists senderLists{profile};
+    platform::FixedDateFormat dates;
     app::Module1State m1;
     ScriptedPop3Server server;
     std::vector<std::u16string> out, progress;
@@ -62,6 +64,8 @@ struct HeadlessFixture : ::testing::Test {
         server.user = "alice";
         server.messages = {"From: s <s@x>\r\nSubject: [junk] buy\r\n\r\nb\r\n", "From: f@x\r\nSubject: hi\r\n\r\nb\r\n"};
         profile.addAccount(u"alice@a", u"alice", u"secret", u"mail.a:26112");
+        profile.listAdd(filter::SenderList::Black, u"s@x");
+        m1.OptionFlags = u"011111000100";  // the defaults with the black list on
         profile.options[u"Open"] = u"1";
         registry.strings[std::u16string(filter::kMailProgramKey) + u"\\"] = u"mail.exe";
     }
@@ -69,7 +73,7 @@ struct HeadlessFixture : ::testing::Test {
         filter::FilterRunOptions o;
         o.deleteChecked = del;
         o.json = json;
-        return filter::RunFilterHeadless(plat, profile, m1, SimpleParseHeader, o,
+        return filter::RunFilterHeadless(plat, profile, m1, senderLists, dates, o,
                                          [&](const std::u16string& l) { out.push_back(l); },
                                          [&](const std::u16string& l) { progress.push_back(l); });
     }

@@ -1,0 +1,93 @@
+// The "filter" command of inkwarden-cli; see filter_command.h.
+#include "cli/filter_command.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "app/module1.h"
+#include "app/startup.h"
+#include "filter/classify.h"
+#include "filter/headless_run.h"
+#include "filter/settings_profile.h"
+#include "platform/date_format.h"
+#include "platform/native.h"
+#include "settings/settings_store.h"
+
+namespace iw::cli {
+
+namespace {
+
+void write(FILE* f, const platform::CodePage& cp, const std::u16string& text) {
+    const std::string bytes = cp.fromUtf16(platform::kUtf8, text + u"\n");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fflush(f);
+}
+
+// One output line per text line: CR LF inside a status or tip becomes " / ".
+std::u16string oneLine(const std::u16string& text) {
+    std::u16string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            out += u" / ";
+            ++i;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+int usage(const std::string& why) {
+    std::fprintf(stderr,
+                 "inkwarden-cli filter: %s\nusage: inkwarden-cli filter [--profile DIR] [--user NAME] [--delete] [--json]\n",
+                 why.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int runFilterCommand(const std::vector<std::u16string>& args) {
+    filter::FilterRunOptions options;
+    const std::string wrong = filter::ParseFilterArgs(args, options);
+    if (!wrong.empty()) return usage(wrong);
+
+    try {
+        // The services one by one, as the check command creates them.
+        auto loop = platform::createEventLoop();
+        auto clock = platform::createSystemClock();
+        auto network = platform::createNetwork(*loop);
+        auto codePage = platform::createCodePage();
+        auto registry = platform::createRegistry();
+        auto desktop = platform::createDesktop();
+        auto shell = platform::createShell();
+        auto files = platform::createFileStore();
+        auto dates = platform::createDateFormat();
+        platform::Platform p{*loop, *clock, *network, *codePage, *registry, *desktop, *shell, *files};
+
+        std::u16string folder = options.profileDir ? *options.profileDir : p.shell.programFolder();
+        if (folder.empty() || (folder.back() != u'/' && folder.back() != u'\\')) folder += p.files.separator();
+        const std::u16string iniPath = folder + u"set.ini";
+        if (!p.files.readAll(iniPath)) {
+            std::fputs("inkwarden-cli filter: cannot read the profile's set.ini: ", stderr);
+            write(stderr, p.codePage, iniPath);
+            return 2;
+        }
+
+        settings::SettingsStore store(p.files, p.codePage, folder);
+        app::Module1State state;
+        state.AppPath = folder;
+        state.UserSection = options.user ? *options.user : app::MakeUserSection(p.shell.userName());
+        state.OptionFlags = store.read(settings::IniFile::Set, state.UserSection, u"Option", app::kDefaultOptionFlags);
+
+        filter::SettingsProfile profile(store, p.codePage, state.UserSection);
+        filter::StoreSenderLists lists(store, state.UserSection);
+        return filter::RunFilterHeadless(
+            p, profile, state, lists, *dates, options, [&](const std::u16string& line) { write(stdout, p.codePage, line); },
+            [&](const std::u16string& line) { write(stderr, p.codePage, oneLine(line)); });
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "inkwarden-cli filter: %s\n", e.what());
+        return 2;
+    }
+}
+
+}  // namespace iw::cli
