@@ -43,10 +43,7 @@ int controlId(Control c) {
 
 // The row colour the presenter asks for, as 0xRRGGBB; nullopt for the
 // list's own colour.
-std::optional<std::uint32_t> rowRgb(std::uint32_t c) {
-    if (c == filter::kDefaultTextColor) return std::nullopt;
-    return c & 0xFFFFFFu;
-}
+std::optional<std::uint32_t> rowRgb(filter::RowColor c) { return filter::rowColorRgb(c); }
 
 COLORREF toColorRef(std::uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
@@ -421,7 +418,7 @@ void FilterWindowWin32View::clearMessages() {
     --suppress_;
 }
 
-void FilterWindowWin32View::addMessageRow(const filter::MessageRow& row) {
+void FilterWindowWin32View::addMessageRow(const filter::MessageEntry& row) {
     ++suppress_;
     HWND lv = control(kIdListView2);
     LVITEMW item{};

@@ -86,7 +86,7 @@ public:
     void setAccountIcon(int row, int icon) override;
     void selectAccountRow(int row) override;
     void clearMessages() override;
-    void addMessageRow(const filter::MessageRow& row) override;
+    void addMessageRow(const filter::MessageEntry& row) override;
     void setMessageChecked(int row, bool checked) override;
     void setColumnWidths(const std::vector<double>& twips) override;
     std::vector<double> columnWidths() const override;
