@@ -1,0 +1,96 @@
+// createFilterWindowOpener: loads the filter window when the main window asks
+// for it (the presenter over the real platform, the settings store and the
+// header parser, and its Win32 view), shows it as asked, and destroys both
+// once the window has unloaded.
+#include "win32/app/filter_window_host.h"
+
+#include <memory>
+
+#include "filter/classify.h"
+#include "filter/filter_window.h"
+#include "filter/message_model.h"
+#include "filter/settings_profile.h"
+#include "platform/date_format.h"
+#include "win32/app/filter_window_view.h"
+
+namespace iw::win32app {
+
+namespace {
+
+// One loaded filter window: its settings, sender lists and date format, the
+// view and the presenter (which parses and classifies the headers itself).
+struct LoadedWindow {
+    explicit LoadedWindow(FilterWindowDeps deps)
+        : profile(deps.store, deps.platform.codePage, deps.state.UserSection),
+          lists(deps.store, deps.state.UserSection),
+          dates(platform::createDateFormat()),
+          view(deps.platform.loop),
+          presenter(deps.platform, profile, deps.state, deps.mainWindow, view, lists, *dates) {}
+    ~LoadedWindow() { view.attach(nullptr); }
+
+    filter::SettingsProfile profile;
+    filter::StoreSenderLists lists;
+    std::unique_ptr<platform::DateFormat> dates;
+    FilterWindowWin32View view;
+    filter::FilterWindow presenter;
+};
+
+class Opener final : public app::FilterWindowOpener {
+public:
+    explicit Opener(FilterWindowDeps deps) : deps_(deps), alive_(std::make_shared<bool>(true)) {}
+    ~Opener() override {
+        *alive_ = false;
+        if (loaded_ && !loaded_->presenter.closed()) {
+            // The program ends with the window open: unload it as the system would.
+            loaded_->view.attach(nullptr);
+            loaded_->presenter.Form_Unload();
+        }
+        loaded_.reset();
+    }
+
+    void showFilterWindow() override {
+        if (!load()) return;
+        loaded_->view.show(IsIconic(loaded_->view.window()) ? SW_RESTORE : SW_SHOWNORMAL);
+        SetForegroundWindow(loaded_->view.window());
+    }
+
+    void showFilterWindowQuietly(bool minimized) override {
+        if (!load()) return;
+        loaded_->view.show(minimized ? SW_SHOWMINNOACTIVE : SW_SHOWNOACTIVATE);
+    }
+
+    // For tests: the loaded window, or null.
+    LoadedWindow* loaded() { return loaded_.get(); }
+
+private:
+    bool load() {
+        if (loaded_) return !loaded_->view.closing();
+        loaded_ = std::make_unique<LoadedWindow>(deps_);
+        if (!loaded_->view.window()) {
+            loaded_.reset();
+            return false;
+        }
+        std::weak_ptr<bool> alive = alive_;
+        loaded_->view.onClosed = [this, alive] {
+            auto a = alive.lock();
+            if (!a || !*a) return;
+            // Runs from the loop once no handler of the window is on the stack.
+            loaded_.reset();
+        };
+        loaded_->presenter.Form_Load();
+        loaded_->view.attach(&loaded_->presenter);
+        return true;
+    }
+
+    FilterWindowDeps deps_;
+    std::unique_ptr<LoadedWindow> loaded_;
+    std::shared_ptr<bool> alive_;
+};
+
+}  // namespace
+
+std::unique_ptr<app::FilterWindowOpener> createFilterWindowOpener(FilterWindowDeps deps) {
+    return std::make_unique<Opener>(deps);
+}
+
+}  // namespace iw::win32app
