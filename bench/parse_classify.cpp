@@ -6,12 +6,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "filter/header_parser.h"
 #include "platform/native.h"
+#include "platform/process_stats.h"
 #include "settings/settings_store.h"
 
 namespace {
@@ -38,14 +39,10 @@ std::string makeReply(int i) {
     return h + ".\r\n";
 }
 
+// Peak resident memory so far, in KB; -1 when the system does not tell.
 long peakKb() {
-#ifdef __linux__
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-#endif
-    return -1;
+    const std::uint64_t bytes = iw::platform::processStats().peakResidentBytes;
+    return bytes ? static_cast<long>(bytes / 1024) : -1;
 }
 
 }  // namespace

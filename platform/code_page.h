@@ -23,13 +23,20 @@ public:
     // Bytes to UTF-16. Invalid bytes never stop the conversion:
     //  - 950 and 936: each byte that does not start a valid character, and
     //    each lead byte whose trail byte is not valid, becomes "?" (a lead
-    //    byte's invalid trail byte is then read again on its own);
-    //  - 65001 and 65000: each invalid sequence becomes U+FFFD.
+    //    byte's invalid trail byte is then read again on its own); a
+    //    well-formed pair that the page leaves unassigned is one "?" for
+    //    both bytes, as Windows' tables give it;
+    //  - 936 reads the byte 0x80 as the euro sign, as Windows does; in 950
+    //    it is not a character;
+    //  - 65001 and 65000: each invalid sequence becomes U+FFFD; in 65000,
+    //    which is seven-bit, that includes every byte from 0x80 up.
     // A lead byte at the very end (a character cut in two) becomes "?" or
     // U+FFFD; callers that receive text in pieces use completePrefix() first.
     virtual std::u16string toUtf16(int codePage, std::string_view bytes) const = 0;
 
-    // UTF-16 to bytes. A character the page cannot hold becomes "?".
+    // UTF-16 to bytes. A character the page cannot hold becomes "?", with no
+    // look-alike substitutes; a character beyond the BMP (a surrogate pair)
+    // is one character, so 950 and 936 write one "?" for it.
     virtual std::string fromUtf16(int codePage, std::u16string_view text) const = 0;
 };
 

@@ -1,13 +1,12 @@
 // UTF-8 conversions of the POSIX platform, for file paths and command lines
-// handed to the system; the same code serves code page 65001.
+// handed to the system; the same code serves code page 65001 in both builds.
 #pragma once
 
-#include <string>
-#include <string_view>
+#include "platform/unicode_forms.h"
 
 namespace iw::posix {
 
-std::u16string utf8ToUtf16(std::string_view bytes);
-std::string utf16ToUtf8(std::u16string_view text);
+using platform::utf16ToUtf8;
+using platform::utf8ToUtf16;
 
 }  // namespace iw::posix

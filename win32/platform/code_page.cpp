@@ -3,13 +3,15 @@
 //  - 950 and 936 are decoded one character at a time wherever the whole
 //    text is not plainly valid, because the tables map some lone bytes
 //    (0x80, 0xFF) to characters and would swallow a bad trail byte;
-//  - UTF-8 is decoded here, one U+FFFD for each maximal invalid piece;
+//  - UTF-8 goes through platform/unicode_forms.h, shared with the native
+//    build;
 //  - UTF-7 goes to the system, with eight-bit bytes made U+FFFD;
 //  - the way back to bytes use the system as it is, with "?" for
 //    characters a page cannot hold (no "best fit" look-alikes).
 #include <string>
 
 #include "platform/native.h"
+#include "platform/unicode_forms.h"
 #include "win32/platform/handles.h"
 
 namespace iw::win32 {
@@ -69,9 +71,16 @@ std::u16string decodeDbcs(int cp, std::string_view bytes) {
         std::size_t j = i;
         while (j < bytes.size()) {
             const auto b = static_cast<unsigned char>(bytes[j]);
-            if (b < 0x80 || (cp == platform::kGbk && b == 0x80)) ++j;  // 936 keeps the euro at 0x80
+            if (b < 0x80) ++j;
             else if (isLead(b) && j + 1 < bytes.size() && isTrail(cp, static_cast<unsigned char>(bytes[j + 1]))) j += 2;
             else break;
+        }
+        if (j == i && cp == platform::kGbk && static_cast<unsigned char>(bytes[i]) == 0x80) {
+            // Windows' 936 table holds the euro sign at 0x80; not every
+            // system's copy of it does, so it is decoded here.
+            out.push_back(u'\u20AC');
+            ++i;
+            continue;
         }
         if (j == i) {
             // A byte that starts no character here, or a lead byte whose
@@ -97,9 +106,6 @@ std::u16string decodeDbcs(int cp, std::string_view bytes) {
             const auto b = static_cast<unsigned char>(bytes[i]);
             if (b < 0x80) {
                 out.push_back(static_cast<char16_t>(b));
-                ++i;
-            } else if (b == 0x80) {
-                if (!systemDecode(cp, bytes.data() + i, 1, out)) out.push_back(u'?');
                 ++i;
             } else {
                 decodePair(cp, bytes.data() + i, out);
@@ -129,63 +135,6 @@ std::u16string decodeUtf7(std::string_view bytes) {
     return out;
 }
 
-void appendCodePoint(std::u16string& out, char32_t c) {
-    if (c < 0x10000) {
-        out.push_back(static_cast<char16_t>(c));
-    } else {
-        c -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    }
-}
-
-// UTF-8 with one U+FFFD per maximal subpart of an invalid sequence (the
-// Unicode recommendation): overlong forms, surrogates and values above
-// U+10FFFF are invalid.
-std::u16string decodeUtf8(std::string_view bytes) {
-    std::u16string out;
-    out.reserve(bytes.size());
-    std::size_t i = 0;
-    const std::size_t n = bytes.size();
-    auto at = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
-    while (i < n) {
-        const unsigned char b = at(i);
-        if (b < 0x80) {
-            out.push_back(b);
-            ++i;
-            continue;
-        }
-        int len = 0;
-        char32_t c = 0;
-        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-        if (b >= 0xC2 && b <= 0xDF) len = 2, c = b & 0x1F;
-        else if (b >= 0xE0 && b <= 0xEF) {
-            len = 3, c = b & 0x0F;
-            if (b == 0xE0) lo = 0xA0;
-            if (b == 0xED) hi = 0x9F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            len = 4, c = b & 0x07;
-            if (b == 0xF0) lo = 0x90;
-            if (b == 0xF4) hi = 0x8F;
-        }
-        if (len == 0) {
-            out.push_back(u'\xFFFD');
-            ++i;
-            continue;
-        }
-        std::size_t k = 1;
-        for (; k < static_cast<std::size_t>(len) && i + k < n; ++k) {
-            const unsigned char t = at(i + k);
-            if (t < (k == 1 ? lo : 0x80) || t > (k == 1 ? hi : 0xBF)) break;
-            c = (c << 6) | (t & 0x3F);
-        }
-        if (k == static_cast<std::size_t>(len)) appendCodePoint(out, c);
-        else out.push_back(u'\xFFFD');
-        i += k;
-    }
-    return out;
-}
-
 std::u16string decodeSystem(int cp, std::string_view bytes) {
     if (bytes.empty()) return {};
     const int n = static_cast<int>(bytes.size());
@@ -202,7 +151,7 @@ public:
         switch (cp) {
         case platform::kBig5:
         case platform::kGbk: return decodeDbcs(cp, bytes);
-        case platform::kUtf8: return decodeUtf8(bytes);
+        case platform::kUtf8: return platform::utf8ToUtf16(bytes);
         case platform::kUtf7: return decodeUtf7(bytes);
         default: return decodeSystem(cp, bytes);
         }
@@ -210,6 +159,7 @@ public:
 
     std::string fromUtf16(int cp, std::u16string_view text) const override {
         if (text.empty()) return {};
+        if (cp == platform::kUtf8) return platform::utf16ToUtf8(text);
         const bool dbcs = cp != platform::kUtf8 && cp != platform::kUtf7;
         std::wstring w;
         w.reserve(text.size());

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/date_format.h"
+#include "win32/platform/system_time.h"
 
 namespace iw::platform {
 
@@ -11,13 +12,7 @@ namespace {
 class LocaleDateFormat : public DateFormat {
 public:
     std::u16string formatDateTime(const LocalDateTime& t) const override {
-        SYSTEMTIME st{};
-        st.wYear = static_cast<WORD>(t.year);
-        st.wMonth = static_cast<WORD>(t.month);
-        st.wDay = static_cast<WORD>(t.day);
-        st.wHour = static_cast<WORD>(t.hour);
-        st.wMinute = static_cast<WORD>(t.minute);
-        st.wSecond = static_cast<WORD>(t.second);
+        const SYSTEMTIME st = win32::toSystemTime(t);
         wchar_t date[128];
         wchar_t time[128];
         if (GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, date, 128, nullptr) == 0 ||

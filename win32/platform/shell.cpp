@@ -100,22 +100,21 @@ public:
     std::u16string programFolder() const override { return folderOfPath(modulePath()); }
 
     bool previousInstanceRunning() override {
-        // The first call claims; later calls repeat its answer. A claim that
-        // succeeded is held until the process ends, even past this object.
-        if (answer_) return *answer_;
-        const std::u16string name = instanceMutexName(modulePath());
-        HANDLE m = CreateMutexW(nullptr, FALSE, wide(name));
-        const bool exists = m && GetLastError() == ERROR_ALREADY_EXISTS;
-        if (m) {
-            static std::vector<UniqueKernel> held;
-            held.emplace_back(m);
-        }
-        answer_ = exists;
-        return exists;
+        // The first call in the process claims; every later call, through
+        // any shell object, repeats its answer. Asking again would find this
+        // process's own mutex and report a second copy. The claim is held
+        // until the process ends.
+        static const bool running = [] {
+            const std::u16string name = instanceMutexName(modulePath());
+            const HANDLE m = CreateMutexW(nullptr, FALSE, wide(name));
+            const bool exists = m && GetLastError() == ERROR_ALREADY_EXISTS;
+            if (m) {
+                static UniqueKernel held(m);
+            }
+            return exists;
+        }();
+        return running;
     }
-
-private:
-    std::optional<bool> answer_;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 // GetTimeZoneInformation (daylight saving included when it applies), and
 // SetLocalTime after enabling the privilege it needs.
 #include "platform/native.h"
+#include "win32/platform/system_time.h"
 #include "win32/platform/handles.h"
 
 namespace iw::win32 {
@@ -54,14 +55,7 @@ public:
     bool setLocalTime(const platform::LocalDateTime& t) override {
         if (!validDate(t)) return false;
         enableSystemTimePrivilege();
-        SYSTEMTIME st{};
-        st.wYear = static_cast<WORD>(t.year);
-        st.wMonth = static_cast<WORD>(t.month);
-        st.wDay = static_cast<WORD>(t.day);
-        st.wHour = static_cast<WORD>(t.hour);
-        st.wMinute = static_cast<WORD>(t.minute);
-        st.wSecond = static_cast<WORD>(t.second);
-        st.wMilliseconds = static_cast<WORD>(t.millisecond);
+        const SYSTEMTIME st = win32::toSystemTime(t);
         return SetLocalTime(&st) != FALSE;
     }
 };

@@ -1,0 +1,113 @@
+// UTF-8 to and from UTF-16, written out here so both builds decode invalid
+// input the same way (one U+FFFD for each maximal invalid piece) whatever
+// the system's own converter does.
+#include "platform/unicode_forms.h"
+
+namespace iw::platform {
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+bool isHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool isLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+void appendCodePoint(std::u16string& out, char32_t cp) {
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    }
+}
+
+}  // namespace
+
+// Each maximal part of an ill-formed sequence becomes one U+FFFD (the
+// practice Unicode recommends): a valid start whose sequence breaks off
+// counts once, every other stray byte once.
+std::u16string utf8ToUtf16(std::string_view in) {
+    std::u16string out;
+    out.reserve(in.size());
+    std::size_t i = 0;
+    const std::size_t n = in.size();
+    auto at = [&](std::size_t k) { return static_cast<unsigned char>(in[k]); };
+    while (i < n) {
+        const unsigned char b = at(i);
+        if (b < 0x80) {
+            out.push_back(b);
+            ++i;
+            continue;
+        }
+        std::size_t need = 0;
+        char32_t cp = 0;
+        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        if (b >= 0xC2 && b <= 0xDF) {
+            need = 1;
+            cp = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            need = 2;
+            cp = b & 0x0F;
+            if (b == 0xE0) lo = 0xA0;  // no overlong forms
+            if (b == 0xED) hi = 0x9F;  // no surrogates
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            need = 3;
+            cp = b & 0x07;
+            if (b == 0xF0) lo = 0x90;
+            if (b == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+        } else {
+            out.push_back(kReplacement);
+            ++i;
+            continue;
+        }
+        std::size_t k = 1;
+        for (; k <= need; ++k) {
+            if (i + k >= n) break;
+            const unsigned char c = at(i + k);
+            const unsigned char l = k == 1 ? lo : 0x80, h = k == 1 ? hi : 0xBF;
+            if (c < l || c > h) break;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        if (k <= need) {
+            out.push_back(kReplacement);
+            i += k;  // the bytes that matched so far form the one bad part
+            continue;
+        }
+        appendCodePoint(out, cp);
+        i += need + 1;
+    }
+    return out;
+}
+
+// A lone surrogate has no UTF-8 form and is written as U+FFFD.
+std::string utf16ToUtf8(std::u16string_view in) {
+    std::string out;
+    out.reserve(in.size() * 3);
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        char32_t cp = in[i];
+        if (isHigh(in[i]) && i + 1 < in.size() && isLow(in[i + 1])) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+            ++i;
+        } else if (isHigh(in[i]) || isLow(in[i])) {
+            cp = kReplacement;
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+}  // namespace iw::platform
