@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "app/check_report.h"
-#include "platform/native.h"
+#include "cli/console_platform.h"
 #include "settings/settings_store.h"
 
 namespace iw::cli {
@@ -37,19 +37,9 @@ int runCheckCommand(const std::vector<std::u16string>& args) {
     }
 
     try {
-        // The services one by one (not NativePlatform, which lives in the
-        // core library and would be linked before the platform's factories).
-        auto loop = platform::createEventLoop();
-        auto clock = platform::createSystemClock();
-        auto network = platform::createNetwork(*loop);
-        auto codePage = platform::createCodePage();
-        auto registry = platform::createRegistry();
-        auto desktop = platform::createDesktop();
-        auto shell = platform::createShell();
-        auto files = platform::createFileStore();
-        platform::Platform p{*loop, *clock, *network, *codePage, *registry, *desktop, *shell, *files};
-        std::u16string folder = profile ? *profile : p.shell.programFolder();
-        if (folder.empty() || (folder.back() != u'/' && folder.back() != u'\\')) folder += p.files.separator();
+        ConsolePlatform console;
+        platform::Platform& p = console.p;
+        const std::u16string folder = console.profileFolder(profile);
         const std::u16string iniPath = folder + u"set.ini";
         if (!p.files.readAll(iniPath)) {
             std::fputs("inkwarden-cli check: cannot read the profile's set.ini: ", stderr);

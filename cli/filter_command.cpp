@@ -10,7 +10,7 @@
 #include "filter/headless_run.h"
 #include "filter/settings_profile.h"
 #include "platform/date_format.h"
-#include "platform/native.h"
+#include "cli/console_platform.h"
 #include "settings/settings_store.h"
 
 namespace iw::cli {
@@ -52,20 +52,10 @@ int runFilterCommand(const std::vector<std::u16string>& args) {
     if (!wrong.empty()) return usage(wrong);
 
     try {
-        // The services one by one, as the check command creates them.
-        auto loop = platform::createEventLoop();
-        auto clock = platform::createSystemClock();
-        auto network = platform::createNetwork(*loop);
-        auto codePage = platform::createCodePage();
-        auto registry = platform::createRegistry();
-        auto desktop = platform::createDesktop();
-        auto shell = platform::createShell();
-        auto files = platform::createFileStore();
+        ConsolePlatform console;
+        platform::Platform& p = console.p;
+        const std::u16string folder = console.profileFolder(options.profileDir);
         auto dates = platform::createDateFormat();
-        platform::Platform p{*loop, *clock, *network, *codePage, *registry, *desktop, *shell, *files};
-
-        std::u16string folder = options.profileDir ? *options.profileDir : p.shell.programFolder();
-        if (folder.empty() || (folder.back() != u'/' && folder.back() != u'\\')) folder += p.files.separator();
         const std::u16string iniPath = folder + u"set.ini";
         if (!p.files.readAll(iniPath)) {
             std::fputs("inkwarden-cli filter: cannot read the profile's set.ini: ", stderr);

@@ -1,0 +1,35 @@
+// The platform services of a console command, created one by one (not
+// NativePlatform, which lives in the core library and would be linked
+// before the platform's factories), and the profile folder the command
+// names or the program's folder.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/native.h"
+#include "platform/platform.h"
+
+namespace iw::cli {
+
+struct ConsolePlatform {
+    std::unique_ptr<platform::EventLoop> loop = platform::createEventLoop();
+    std::unique_ptr<platform::SystemClock> clock = platform::createSystemClock();
+    std::unique_ptr<platform::Network> network = platform::createNetwork(*loop);
+    std::unique_ptr<platform::CodePage> codePage = platform::createCodePage();
+    std::unique_ptr<platform::Registry> registry = platform::createRegistry();
+    std::unique_ptr<platform::Desktop> desktop = platform::createDesktop();
+    std::unique_ptr<platform::Shell> shell = platform::createShell();
+    std::unique_ptr<platform::FileStore> files = platform::createFileStore();
+    platform::Platform p{*loop, *clock, *network, *codePage, *registry, *desktop, *shell, *files};
+
+    // The folder of set.ini, ending in a separator.
+    std::u16string profileFolder(const std::optional<std::u16string>& given) const {
+        std::u16string folder = given ? *given : shell->programFolder();
+        if (folder.empty() || (folder.back() != u'/' && folder.back() != u'\\')) folder += files->separator();
+        return folder;
+    }
+};
+
+}  // namespace iw::cli
