@@ -7,10 +7,10 @@ namespace iw::test {
 
 using platform::WindowHandle;
 
-platform::WindowHandle FakeDesktop::add(FakeWindowSpec spec) {
+platform::WindowHandle FakeDesktop::add(FakeWindowSpec desc) {
     const WindowHandle h = next_;
     next_ += 4;
-    windows_[h] = Window{std::move(spec), 0, 0, false};
+    windows_[h] = Window{std::move(desc), 0, 0, false};
     order_.push_back(h);
     return h;
 }
@@ -23,10 +23,10 @@ platform::WindowHandle FakeDesktop::add(std::u16string className, std::u16string
     return add(std::move(s));
 }
 
-platform::WindowHandle FakeDesktop::addChild(WindowHandle parent, FakeWindowSpec spec) {
+platform::WindowHandle FakeDesktop::addChild(WindowHandle parent, FakeWindowSpec desc) {
     const WindowHandle h = next_;
     next_ += 4;
-    windows_[h] = Window{std::move(spec), parent, 0, false};
+    windows_[h] = Window{std::move(desc), parent, 0, false};
     childOrder_.push_back(h);
     return h;
 }
@@ -52,11 +52,11 @@ void FakeDesktop::destroy(WindowHandle w) {
 }
 
 void FakeDesktop::setTitle(WindowHandle w, std::u16string title) {
-    if (Window* x = find(w)) x->spec.title = std::move(title);
+    if (Window* x = find(w)) x->desc.title = std::move(title);
 }
 
 void FakeDesktop::setCloseRule(WindowHandle w, CloseRule rule) {
-    if (Window* x = find(w)) x->spec.close = rule;
+    if (Window* x = find(w)) x->desc.close = rule;
 }
 
 void FakeDesktop::deliverPending() {
@@ -112,7 +112,7 @@ WindowHandle FakeDesktop::findTopLevel(const std::u16string& className,
                                        const std::optional<std::u16string>& title) const {
     for (WindowHandle h : order_) {
         const Window& w = windows_.at(h);
-        if (w.spec.className == className && (!title || w.spec.title == *title)) return h;
+        if (w.desc.className == className && (!title || w.desc.title == *title)) return h;
     }
     return 0;
 }
@@ -127,32 +127,32 @@ bool FakeDesktop::exists(WindowHandle w) const { return find(w) != nullptr; }
 
 std::u16string FakeDesktop::className(WindowHandle w) const {
     const Window* x = find(w);
-    return x ? x->spec.className : std::u16string();
+    return x ? x->desc.className : std::u16string();
 }
 
 std::u16string FakeDesktop::windowText(WindowHandle w) const {
     const Window* x = find(w);
-    return x ? x->spec.title : std::u16string();
+    return x ? x->desc.title : std::u16string();
 }
 
 platform::WindowRect FakeDesktop::rect(WindowHandle w) const {
     const Window* x = find(w);
-    return x ? x->spec.rect : platform::WindowRect{};
+    return x ? x->desc.rect : platform::WindowRect{};
 }
 
 bool FakeDesktop::isVisible(WindowHandle w) const {
     const Window* x = find(w);
-    return x && x->spec.visible;
+    return x && x->desc.visible;
 }
 
 bool FakeDesktop::isMinimized(WindowHandle w) const {
     const Window* x = find(w);
-    return x && x->spec.minimized;
+    return x && x->desc.minimized;
 }
 
 bool FakeDesktop::isMaximized(WindowHandle w) const {
     const Window* x = find(w);
-    return x && x->spec.maximized;
+    return x && x->desc.maximized;
 }
 
 void FakeDesktop::postClose(WindowHandle w) {
@@ -160,9 +160,9 @@ void FakeDesktop::postClose(WindowHandle w) {
     Window* x = find(w);
     if (!x) return;
     ++x->closeRequests;
-    switch (x->spec.close.kind) {
+    switch (x->desc.close.kind) {
     case CloseRule::Kind::AfterRequests:
-        if (x->closeRequests >= x->spec.close.requests) destroy(w);
+        if (x->closeRequests >= x->desc.close.requests) destroy(w);
         break;
     case CloseRule::Kind::AtNextPump: x->closePending = true; break;
     case CloseRule::Kind::Never: break;
@@ -177,11 +177,11 @@ void FakeDesktop::postSystemCommand(WindowHandle w, platform::SystemCommand c) {
     if (!x) return;
     switch (c) {
     case platform::SystemCommand::Close:
-        if (x->spec.close.kind != CloseRule::Kind::Never) x->closePending = true;
+        if (x->desc.close.kind != CloseRule::Kind::Never) x->closePending = true;
         break;
-    case platform::SystemCommand::Maximize: x->spec.maximized = true; x->spec.minimized = false; break;
-    case platform::SystemCommand::Minimize: x->spec.minimized = true; x->spec.maximized = false; break;
-    case platform::SystemCommand::Restore: x->spec.minimized = false; x->spec.maximized = false; break;
+    case platform::SystemCommand::Maximize: x->desc.maximized = true; x->desc.minimized = false; break;
+    case platform::SystemCommand::Minimize: x->desc.minimized = true; x->desc.maximized = false; break;
+    case platform::SystemCommand::Restore: x->desc.minimized = false; x->desc.maximized = false; break;
     }
 }
 
@@ -192,15 +192,15 @@ void FakeDesktop::showAsync(WindowHandle w, platform::ShowCommand c) {
     Window* x = find(w);
     if (!x) return;
     switch (c) {
-    case platform::ShowCommand::Hide: x->spec.visible = false; break;
+    case platform::ShowCommand::Hide: x->desc.visible = false; break;
     case platform::ShowCommand::ShowNormal:
     case platform::ShowCommand::Restore:
-        x->spec.visible = true;
-        x->spec.minimized = false;
-        x->spec.maximized = false;
+        x->desc.visible = true;
+        x->desc.minimized = false;
+        x->desc.maximized = false;
         break;
-    case platform::ShowCommand::Maximize: x->spec.visible = true; x->spec.maximized = true; x->spec.minimized = false; break;
-    case platform::ShowCommand::Minimize: x->spec.visible = true; x->spec.minimized = true; x->spec.maximized = false; break;
+    case platform::ShowCommand::Maximize: x->desc.visible = true; x->desc.maximized = true; x->desc.minimized = false; break;
+    case platform::ShowCommand::Minimize: x->desc.visible = true; x->desc.minimized = true; x->desc.maximized = false; break;
     }
 }
 

@@ -57,10 +57,10 @@ public:
 
     // Adds a top-level window below all others (so windows added in order
     // list topmost first); returns its handle (never 0).
-    platform::WindowHandle add(FakeWindowSpec spec);
+    platform::WindowHandle add(FakeWindowSpec desc);
     platform::WindowHandle add(std::u16string className, std::u16string title, CloseRule close = CloseRule::atNextPump());
     // Adds a child window (listed by childWindows of every ancestor).
-    platform::WindowHandle addChild(platform::WindowHandle parent, FakeWindowSpec spec);
+    platform::WindowHandle addChild(platform::WindowHandle parent, FakeWindowSpec desc);
     // Moves a top-level window to the top of the z-order.
     void bringToTop(platform::WindowHandle w);
     // Removes a window and its children at once, as if its program closed it.
@@ -107,7 +107,7 @@ public:
 
 private:
     struct Window {
-        FakeWindowSpec spec;
+        FakeWindowSpec desc;
         platform::WindowHandle parent = 0;
         int closeRequests = 0;
         bool closePending = false;
