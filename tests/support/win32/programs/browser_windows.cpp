@@ -21,13 +21,13 @@
 
 namespace {
 
-struct Spec {
+struct WindowDesc {
     std::wstring cls;
     std::wstring title;
     bool refuse = false;
 };
 
-std::map<HWND, Spec> g_windows;
+std::map<HWND, WindowDesc> g_windows;
 int g_open = 0;
 
 void say(const std::wstring& line) {
@@ -109,10 +109,10 @@ int main() {
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv) return 2;
-    std::vector<Spec> specs;
+    std::vector<WindowDesc> descs;
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
-        Spec s;
+        WindowDesc s;
         if (!a.empty() && a[0] == L'!') {
             s.refuse = true;
             a.erase(0, 1);
@@ -121,12 +121,12 @@ int main() {
         if (eq == std::wstring::npos) return 2;
         s.cls = a.substr(0, eq);
         s.title = a.substr(eq + 1);
-        specs.push_back(s);
+        descs.push_back(s);
     }
     LocalFree(argv);
-    if (specs.empty()) return 2;
+    if (descs.empty()) return 2;
 
-    for (const Spec& s : specs) {
+    for (const WindowDesc& s : descs) {
         // Known before creation, so messages sent during creation find it.
         HWND h = s.cls == L"#32770" ? openDialog(s.title) : openFrame(s.cls, s.title);
         if (!h) {
