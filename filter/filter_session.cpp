@@ -163,7 +163,9 @@ void FilterWindow::WaitSendComplete() {
 
 bool FilterWindow::waitPhase(int limitSeconds) {
     const int start = WholeSecondsNow(p_.clock);
-    return WaitUntil(p_.loop, p_.clock, [this] { return model_.PhaseDone; }, limitSeconds, [start] { return start; });
+    // An unload (the system ending the session) ends the wait at once.
+    return WaitUntil(p_.loop, p_.clock, [this] { return model_.PhaseDone || closed_; }, limitSeconds,
+                     [start] { return start; });
 }
 
 void FilterWindow::reportRunError(const char16_t* tag, int number, const std::u16string& description) {
@@ -449,6 +451,7 @@ void FilterWindow::runAccount(int i, bool recheck) {
     std::uint16_t port = 110;
     platform::ResolveResult r;
     if (ParsePop3Host(sessionHost_, host, port) && !host.empty()) r = p_.network.resolve(Bytes(host));
+    if (closed_) return;
     if (!r.found || !r.ipv4 || r.address.empty()) {
         if (recheck) {
             a.status = u"無法查詢主機" + sessionHost_;
@@ -580,6 +583,10 @@ void FilterWindow::Command1_Click() {
         view_.closeTip();
         p_.loop.pump(platform::Milliseconds(0));
     }
+    // Unloaded meanwhile (the system ends the session): the connections are
+    // gone without QUIT, so the server deletes nothing, and no mail program
+    // is started.
+    if (closed_) return;
     remainingAfterRun_ = m1_.NewMailCount;
     startMailProgram();
     main_.setTrayMenuEnabled(TrayMenuEntry::Exit, true);
@@ -706,6 +713,7 @@ void FilterWindow::RecheckAccount(int ai) {
             WaitUntil(p_.loop, p_.clock, [&a] { return a.socket->state() == platform::SocketState::Closed; }, 3,
                       [start] { return start; });
         }
+        if (closed_) return;  // unloaded while logging out: do not connect again
         list(ai).clear();
         a.count = 0;
         model_.MessageCounts[static_cast<std::size_t>(ai)] = 0;

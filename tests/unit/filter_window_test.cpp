@@ -405,6 +405,50 @@ TEST_F(FilterFixture, CloseRefusedDuringSessionAndTurnedIntoRunAfter) {
     EXPECT_EQ(sent(a, "QUIT").size(), 1u);
 }
 
+// The system ends the session (log-off) while a long procedure waits: the
+// window unloads at once, the wait ends without running out, no QUIT is sent
+// (so the server deletes nothing), no mail program starts and a re-check
+// does not connect again.
+TEST_F(FilterFixture, UnloadInsideALongProcedureEndsItQuietly) {
+    struct Case {
+        const char* name;
+        std::function<void(FilterWindow&)> run;
+    } cases[] = {
+        {"deletion run", [](FilterWindow& f) { f.Command1_Click(); }},
+        {"re-check", [](FilterWindow& f) { f.mnu_recheck_Click(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPop3Server s;
+        s.user = "alice";
+        s.messages = {Message(1, "a@b", "x"), Message(2, "a@b", "y")};
+        net.addServer("127.0.0.1", 26110, s);
+        profile = FakeFilterProfile();
+        addA();
+        profile.options[u"Open"] = u"1";
+        registry.strings[std::u16string(filter::kMailProgramKey) + u"\\"] = u"mail.exe %1";
+        shell.started.clear();
+        view = RecordingFilterView();
+        w.reset();
+        runSession();
+        ASSERT_EQ(w->accountList(0).size(), 2u);
+        w->ListView1_MouseUp(MouseButton::Left, 0);
+        w->ListView2_ItemCheck(0, true);
+        s.behaviour.replyDelayMs = 5000;  // the DELE reply is slow in coming
+        loop.post([&] { w->Form_Unload(); });
+        const double before = clock.secondsSinceMidnight();
+        c.run(*w);
+        EXPECT_TRUE(w->closed());
+        EXPECT_LT(clock.secondsSinceMidnight() - before, 1.0);
+        EXPECT_EQ(sent(s, "DELE").size(), 1u);
+        EXPECT_TRUE(sent(s, "QUIT").empty());
+        EXPECT_TRUE(s.removed.empty());
+        EXPECT_EQ(s.connections, 1);
+        EXPECT_TRUE(shell.started.empty());
+        EXPECT_EQ(view.closedWindow, 0);
+    }
+}
+
 TEST_F(FilterFixture, CheckMirroringOnlyAfterSessionAndNotWhileCopying) {
     addA();
     addB();

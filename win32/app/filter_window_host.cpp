@@ -35,7 +35,7 @@ struct LoadedWindow {
     filter::FilterWindow presenter;
 };
 
-class Opener final : public app::FilterWindowOpener {
+class Opener final : public FilterWindowHost {
 public:
     explicit Opener(FilterWindowDeps deps) : deps_(deps), alive_(std::make_shared<bool>(true)) {}
     ~Opener() override {
@@ -59,11 +59,17 @@ public:
         loaded_->view.show(minimized ? SW_SHOWMINNOACTIVE : SW_SHOWNOACTIVATE);
     }
 
+    void unloadNow() override {
+        unloaded_ = true;
+        if (loaded_) loaded_->view.unloadForExit();
+    }
+
     // For tests: the loaded window, or null.
     LoadedWindow* loaded() { return loaded_.get(); }
 
 private:
     bool load() {
+        if (unloaded_) return false;
         if (loaded_) return !loaded_->view.closing();
         loaded_ = std::make_unique<LoadedWindow>(deps_);
         if (!loaded_->view.window()) {
@@ -85,11 +91,12 @@ private:
     FilterWindowDeps deps_;
     std::unique_ptr<LoadedWindow> loaded_;
     std::shared_ptr<bool> alive_;
+    bool unloaded_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<app::FilterWindowOpener> createFilterWindowOpener(FilterWindowDeps deps) {
+std::unique_ptr<FilterWindowHost> createFilterWindowOpener(FilterWindowDeps deps) {
     return std::make_unique<Opener>(deps);
 }
 

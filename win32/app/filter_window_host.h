@@ -21,7 +21,18 @@ struct FilterWindowDeps {
     filter::MainWindowLink& mainWindow;
 };
 
+// The opener as the main window holds it.
+class FilterWindowHost : public app::FilterWindowOpener {
+public:
+    // Unloads a loaded filter window at once (the program exits or the
+    // Windows session ends): its Form_Unload runs and it disappears, and no
+    // new one opens afterwards. The window and its presenter are destroyed
+    // with the host, never here, because a wait of the presenter may be on
+    // the stack below this call.
+    virtual void unloadNow() = 0;
+};
+
 // Everything in `deps` must outlive the opener.
-std::unique_ptr<app::FilterWindowOpener> createFilterWindowOpener(FilterWindowDeps deps);
+std::unique_ptr<FilterWindowHost> createFilterWindowOpener(FilterWindowDeps deps);
 
 }  // namespace iw::win32app

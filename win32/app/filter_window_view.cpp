@@ -158,8 +158,7 @@ FilterWindowWin32View::FilterWindowWin32View(platform::EventLoop& loop) : loop_(
     createImageList();
     createMenus();
     createControls();
-    const SIZE outer = minimumOuterSize();
-    SetWindowPos(window_.get(), nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    applyDefaultSize();
 }
 
 FilterWindowWin32View::~FilterWindowWin32View() {
@@ -239,6 +238,9 @@ void FilterWindowWin32View::createControls() {
     HWND lv1 = createChild(WC_LISTVIEWW, L"", LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_TABSTOP,
                            kIdListView1, WS_EX_CLIENTEDGE);
     SendMessageW(lv1, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    // The list view reports left and right clicks as notifications but not
+    // the middle button: its release is caught here.
+    SetWindowSubclass(lv1, &FilterWindowWin32View::accountListProc, 1, reinterpret_cast<DWORD_PTR>(this));
     SendMessageW(lv1, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images_));
     const struct {
         const wchar_t* text;
@@ -295,6 +297,32 @@ SIZE FilterWindowWin32View::minimumOuterSize() const {
     return SIZE{r.right - r.left, r.bottom - r.top};
 }
 
+SIZE FilterWindowWin32View::defaultOuterSize() const {
+    // Wide enough that the message list shows its four captioned columns
+    // whole (the fifth has no caption and stays empty), with its frame and
+    // a vertical scroll bar; the design height. Never wider than the work
+    // area of the window's screen, never below the minimum.
+    int columns = 0;
+    for (std::size_t k = 0; k < 4 && k < widthsTwips_.size(); ++k) columns += px(static_cast<int>(widthsTwips_[k] + 0.5));
+    const int list = columns + 2 * GetSystemMetricsForDpi(SM_CXEDGE, dpi_) + GetSystemMetricsForDpi(SM_CXVSCROLL, dpi_) + 2;
+    // The list is 145 twips narrower than the client area.
+    RECT r{0, 0, list + px(145) + 1, (kMinClientH * static_cast<int>(dpi_) + 1439) / 1440};
+    AdjustWindowRectExForDpi(&r, kWindowStyle, FALSE, kWindowExStyle, dpi_);
+    SIZE size{r.right - r.left, r.bottom - r.top};
+    MONITORINFO mi{};
+    mi.cbSize = sizeof mi;
+    if (window_ && GetMonitorInfoW(MonitorFromWindow(window_.get(), MONITOR_DEFAULTTOPRIMARY), &mi))
+        size.cx = std::min<LONG>(size.cx, mi.rcWork.right - mi.rcWork.left);
+    const SIZE least = minimumOuterSize();
+    return SIZE{std::max(size.cx, least.cx), std::max(size.cy, least.cy)};
+}
+
+void FilterWindowWin32View::applyDefaultSize() {
+    if (!window_ || shown_) return;
+    const SIZE outer = defaultOuterSize();
+    SetWindowPos(window_.get(), nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void FilterWindowWin32View::attach(filter::FilterWindow* presenter) {
     presenter_ = presenter;
     if (!presenter_ || !window_) return;
@@ -304,7 +332,29 @@ void FilterWindowWin32View::attach(filter::FilterWindow* presenter) {
 }
 
 void FilterWindowWin32View::show(int command) {
-    if (window_ && !closing_) ShowWindow(window_.get(), command);
+    if (!window_ || closing_) return;
+    shown_ = true;
+    ShowWindow(window_.get(), command);
+}
+
+void FilterWindowWin32View::unloadForExit() {
+    if (!window_ || closing_) return;
+    // From here on nothing reaches the presenter and no message box shows;
+    // the window is not destroyed, because the presenter may be inside a
+    // wait further down the stack: its owner destroys both once the stack
+    // has unwound (at the program's end).
+    closing_ = true;
+    closePosted_ = true;
+    if (presenter_) {
+        try {
+            presenter_->Form_Unload();
+        } catch (...) {
+            report("Form_Unload at the end of the session");
+        }
+    }
+    presenter_ = nullptr;
+    closeTip();
+    ShowWindow(window_.get(), SW_HIDE);
 }
 
 void FilterWindowWin32View::forward(const std::function<void(filter::FilterWindow&)>& fn) {
@@ -455,6 +505,9 @@ void FilterWindowWin32View::setColumnWidths(const std::vector<double>& twips) {
         widthsTwips_[k] = twips[k];
         SendMessageW(lv, LVM_SETCOLUMNWIDTH, k, px(static_cast<int>(twips[k] + 0.5)));
     }
+    // The stored widths, read at load before the window shows, decide its
+    // first width.
+    applyDefaultSize();
     --suppress_;
 }
 
@@ -490,6 +543,9 @@ void FilterWindowWin32View::showPopupMenu(PopupMenu m) {
 }
 
 void FilterWindowWin32View::messageBox(const std::u16string& text) {
+    // An unloaded window shows nothing (a box would hold up the end of the
+    // Windows session).
+    if (closing_) return;
     MessageBoxW(window_.get(), win32::wide(text), kProgramTitle, MB_OK);
 }
 
@@ -784,6 +840,13 @@ LRESULT FilterWindowWin32View::handle(UINT message, WPARAM wParam, LPARAM lParam
             return 0;
         case WM_CTLCOLORSTATIC:
             break;
+        case WM_QUERYENDSESSION:
+            return TRUE;  // never holds up the end of the session, not even mid-session
+        case WM_ENDSESSION:
+            // The session really ends: unload now, the process may be ended
+            // as soon as this returns. No deletion run, nothing waited for.
+            if (wParam) unloadForExit();
+            return 0;
         case WM_CLOSE: {
             // The user's close: refused during the session, otherwise the
             // deletion run, which closes the window itself.
@@ -800,6 +863,24 @@ LRESULT FilterWindowWin32View::handle(UINT message, WPARAM wParam, LPARAM lParam
             break;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK FilterWindowWin32View::accountListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                                        UINT_PTR, DWORD_PTR data) {
+    try {
+        if (message == WM_MBUTTONUP) {
+            auto* self = reinterpret_cast<FilterWindowWin32View*>(data);
+            if (self && self->suppress_ == 0) {
+                const int row = self->selectedRow(hwnd);
+                self->forward([row](filter::FilterWindow& p) { p.ListView1_MouseUp(filter::MouseButton::Middle, row); });
+            }
+        } else if (message == WM_NCDESTROY) {
+            RemoveWindowSubclass(hwnd, &FilterWindowWin32View::accountListProc, 1);
+        }
+    } catch (...) {
+        report("the account list");
+    }
+    return DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
 LRESULT CALLBACK FilterWindowWin32View::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

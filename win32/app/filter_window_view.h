@@ -62,6 +62,11 @@ public:
     void attach(filter::FilterWindow* presenter);
     // ShowWindow with `command` (SW_SHOWNORMAL, SW_SHOWNOACTIVATE, ...).
     void show(int command);
+    // The Windows session ends (WM_ENDSESSION) or the program exits: runs
+    // Form_Unload at once, hides the window and forwards nothing more. The
+    // window is not destroyed here (a presenter wait may be on the stack);
+    // `onClosed` is not called.
+    void unloadForExit();
     // Called once, from a posted callback, after the window unloaded.
     std::function<void()> onClosed;
 
@@ -107,6 +112,7 @@ public:
 
 private:
     static LRESULT CALLBACK windowProc(HWND, UINT, WPARAM, LPARAM);
+    static LRESULT CALLBACK accountListProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT onNotify(NMHDR* header);
     void onCommand(int id, int code);
@@ -123,6 +129,9 @@ private:
     void placeLabel2();
     void onDpiChanged(UINT dpi, const RECT* suggested);
     SIZE minimumOuterSize() const;
+    // The first size: the design height and every captioned column whole.
+    SIZE defaultOuterSize() const;
+    void applyDefaultSize();
     int px(int twips) const { return MulDiv(twips, static_cast<int>(dpi_), 1440); }
     int twipsOf(int pixels) const { return static_cast<int>(static_cast<long long>(pixels) * 1440 / dpi_); }
     HWND createChild(const wchar_t* cls, const wchar_t* text, DWORD style, int id, DWORD exStyle = 0);
@@ -140,7 +149,7 @@ private:
     UINT dpi_ = 96;
     int suppress_ = 0;   // >0 while a change of the program's is applied
     int depth_ = 0;      // presenter handlers on the stack
-    bool closing_ = false, closePosted_ = false, inOuterSize_ = false;
+    bool closing_ = false, closePosted_ = false, inOuterSize_ = false, shown_ = false;
     filter::FilterLayout layout_;
     bool haveLayout_ = false;
     std::vector<double> widthsTwips_{2440, 3080, 1440, 1950, 1440};

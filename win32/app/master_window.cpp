@@ -273,7 +273,9 @@ void MasterWindow::minimizeAllWindows() {
 void MasterWindow::unloadAllWindows() {
     if (about_ && !IsWindow(about_.get())) about_.release();
     about_.reset();
-    opener_.reset();
+    // The filter window goes at once but is destroyed with this window, once
+    // no wait of its presenter can be on the stack.
+    if (opener_) opener_->unloadNow();
 }
 
 void MasterWindow::setTrayMenuEnabled(filter::TrayMenuEntry entry, bool enabled) {
@@ -335,7 +337,22 @@ LRESULT MasterWindow::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             presenter_->menuCommand(static_cast<MenuCommand>(LOWORD(wp) - kMenuIdBase));
         return 0;
     case kShowSettingsNotice:
-        MessageBoxW(hwnd, L"設定對話框尚未提供。", L"Inkwarden", MB_OK | MB_ICONINFORMATION);
+        // Asked for before an exit or the end of the session: nothing shows.
+        if (presenter_->loaded() && !sessionEnding_)
+            MessageBoxW(hwnd, L"設定對話框尚未提供。", L"Inkwarden", MB_OK | MB_ICONINFORMATION);
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;  // log-off is never held up, not even by a running filter session
+    case WM_ENDSESSION:
+        // The session really ends (wParam TRUE): unload as the exit command
+        // does (hidden browser windows shown again, the icon removed, the
+        // filter window unloaded) before returning, since the process may be
+        // ended right after. A cancelled log-off (FALSE) changes nothing.
+        if (wp) {
+            sessionEnding_ = true;
+            EndMenu();
+            presenter_->Form_Unload();
+        }
         return 0;
     case WM_CLOSE:
         return 0;  // only the menu's exit command unloads the main window

@@ -13,6 +13,7 @@
 
 #include "app/master.h"
 #include "filter/main_window_link.h"
+#include "win32/app/filter_window_host.h"
 #include "win32/platform/handles.h"
 
 namespace iw::win32app {
@@ -39,6 +40,8 @@ public:
     HMENU menu() const { return menu_.get(); }
     bool iconShown() const { return iconShown_; }
     HWND aboutWindow() const { return about_.get(); }
+    // WM_ENDSESSION told that the Windows session ends.
+    bool sessionEnding() const { return sessionEnding_; }
 
     // MasterView
     void addTrayIcon(app::TrayPicture picture, const std::u16string& tip) override;
@@ -70,10 +73,11 @@ private:
     win32::UniqueMenu menu_;
     win32::UniqueIcon icon_;
     win32::UniqueWindow about_;
-    std::unique_ptr<app::FilterWindowOpener> opener_;
+    std::unique_ptr<FilterWindowHost> opener_;
     std::unique_ptr<app::MasterPresenter> presenter_;
     UINT taskbarCreated_ = 0;
     bool iconShown_ = false;
+    bool sessionEnding_ = false;
     app::TrayPicture picture_ = app::TrayPicture::Program;
     std::u16string tip_;
 };
