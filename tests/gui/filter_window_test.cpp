@@ -12,6 +12,8 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -97,6 +99,13 @@ std::wstring ScreenshotDir() {
         if (c == L'/') c = L'\\';
     CreateDirectoryW(dir.c_str(), nullptr);
     return dir;
+}
+
+// Appended to screenshot names, so a run at another DPI keeps its own files.
+std::wstring ShotSuffix() {
+    wchar_t buf[32] = L"";
+    GetEnvironmentVariableW(L"IW_SHOT_SUFFIX", buf, 32);
+    return buf;
 }
 
 // The screen's pixels inside `r` (screen coordinates), top row first.
@@ -288,7 +297,7 @@ TEST_F(FilterWindowOnScreen, SessionShowsTheRowsWithTheirMarksAndColours) {
         tipText = WindowText(label);
         RedrawWindow(t, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
         Sleep(300);
-        SaveBmp(Grab(screenRect(t)), ScreenshotDir() + L"\\mailtip.bmp");
+        SaveBmp(Grab(screenRect(t)), ScreenshotDir() + L"\\mailtip" + ShotSuffix() + L".bmp");
         SendMessageW(win, WM_CLOSE, 0, 0);
         refusedClose = IsWindow(win) && IsWindowVisible(win) && !IsWindowEnabled(item(kIdCommand1));
         mailbox.release = true;
@@ -331,7 +340,7 @@ TEST_F(FilterWindowOnScreen, SessionShowsTheRowsWithTheirMarksAndColours) {
     settle(700);
     const RECT lvScreen = screenRect(lv2);
     const Capture shot = Grab(screenRect(win));
-    SaveBmp(shot, ScreenshotDir() + L"\\filter_window.bmp");
+    SaveBmp(shot, ScreenshotDir() + L"\\filter_window" + ShotSuffix() + L".bmp");
     const Capture list = Grab(lvScreen);
     auto rowRect = [&](int i) {
         RECT r{};
@@ -410,6 +419,411 @@ TEST_F(FilterWindowOnScreen, CountdownLabelAndMinimumSize) {
     // Closing ends the run; nothing is checked, nothing deleted.
     PostMessageW(win, WM_CLOSE, 0, 0);
     ASSERT_TRUE(pumpUntil([&] { return filterWindow() == nullptr; }));
+}
+
+
+// --- the pop-up menus, the middle button, the first size, DPI, log-off -----
+
+// One item of a menu as read back.
+struct MenuRead {
+    std::wstring text;
+    UINT id = 0, type = 0, state = 0;
+};
+
+std::vector<MenuRead> ReadMenu(HMENU m) {
+    std::vector<MenuRead> out;
+    for (int i = 0; m && i < GetMenuItemCount(m); ++i) {
+        wchar_t buf[128] = L"";
+        MENUITEMINFOW mi{};
+        mi.cbSize = sizeof mi;
+        mi.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_STRING;
+        mi.dwTypeData = buf;
+        mi.cch = 127;
+        GetMenuItemInfoW(m, static_cast<UINT>(i), TRUE, &mi);
+        out.push_back({buf, mi.wID, mi.fType, mi.fState});
+    }
+    return out;
+}
+
+// Opens a pop-up menu by sending `open` (which runs the menu's modal loop),
+// reads the menu while it is open, closes it and, when `choose` names an
+// item, sends its command as the menu does when the user picks it.
+struct MenuProbe {
+    std::vector<MenuRead> items;
+    bool opened = false;
+    std::wstring choose;
+    HWND owner = nullptr;
+
+    static MenuProbe*& current() {
+        static MenuProbe* p = nullptr;
+        return p;
+    }
+    static HMENU& tracked() {
+        static HMENU m = nullptr;
+        return m;
+    }
+    static LRESULT CALLBACK hook(int code, WPARAM wp, LPARAM lp) {
+        auto* cw = reinterpret_cast<CWPSTRUCT*>(lp);
+        if (code >= 0 && cw->message == WM_INITMENUPOPUP) tracked() = reinterpret_cast<HMENU>(cw->wParam);
+        return CallNextHookEx(nullptr, code, wp, lp);
+    }
+    static void CALLBACK read(HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        MenuProbe* p = current();
+        if (!p || !tracked()) return;
+        p->opened = true;
+        p->items = ReadMenu(tracked());
+        EndMenu();
+        for (const auto& it : p->items)
+            if (!p->choose.empty() && it.text == p->choose) PostMessageW(p->owner, WM_COMMAND, it.id, 0);
+    }
+
+    // Returns once the menu has closed.
+    void run(HWND owner_, const std::function<void()>& open, const std::wstring& pick = L"") {
+        owner = owner_;
+        choose = pick;
+        items.clear();
+        opened = false;
+        current() = this;
+        tracked() = nullptr;
+        HHOOK h = SetWindowsHookExW(WH_CALLWNDPROC, &MenuProbe::hook, nullptr, GetCurrentThreadId());
+        const UINT_PTR timer = SetTimer(nullptr, 0, 300, &MenuProbe::read);
+        open();
+        KillTimer(nullptr, timer);
+        UnhookWindowsHookEx(h);
+        current() = nullptr;
+    }
+    const MenuRead* find(const std::wstring& text) const {
+        for (const auto& it : items)
+            if (it.text == text) return &it;
+        return nullptr;
+    }
+};
+
+void SendListNotify(HWND parent, HWND list, int id, UINT code, int row) {
+    NMITEMACTIVATE nm{};
+    nm.hdr.hwndFrom = list;
+    nm.hdr.idFrom = static_cast<UINT_PTR>(id);
+    nm.hdr.code = code;
+    nm.iItem = row;
+    SendMessageW(parent, WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&nm));
+}
+
+void SelectRow(HWND list, int row) {
+    LVITEMW st{};
+    st.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    st.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&st));
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Controls whose rectangles (in the filter window's client area) must not
+// overlap, with the texts that must fit their width.
+struct Placed {
+    int id;
+    const char* name;
+};
+const Placed kPlaced[] = {
+    {kIdListView1, "ListView1"}, {kIdCommand2, "Command2"}, {kIdCommand3, "Command3"}, {kIdLabel2, "Label2"},
+    {kIdCommand1, "Command1"},   {kIdListView2, "ListView2"}, {kIdText1, "Text1"},   {kIdCheck2, "Check2"},
+    {kIdCheck1, "Check1"},       {kIdCombo1, "Combo1"},     {kIdLabel1, "Label1"},   {kIdCheck3, "Check3"},
+    {kIdCheck4, "Check4"},       {kIdStatusBar1, "StatusBar1"},
+};
+
+RECT ClientRectOf(HWND parent, HWND child) {
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+// Every visible control against every other: no two overlap, every caption
+// of a button or label fits its control, and all lie inside the client area.
+void ExpectCleanLayout(HWND win) {
+    RECT client;
+    GetClientRect(win, &client);
+    std::vector<std::pair<const Placed*, RECT>> shown;
+    for (const Placed& p : kPlaced) {
+        HWND h = GetDlgItem(win, p.id);
+        if (!h || !IsWindowVisible(h)) continue;
+        shown.push_back({&p, ClientRectOf(win, h)});
+    }
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const RECT& a = shown[i].second;
+        EXPECT_TRUE(a.left >= 0 && a.top >= 0 && a.right <= client.right && a.bottom <= client.bottom)
+            << shown[i].first->name << " leaves the client area";
+        for (std::size_t k = i + 1; k < shown.size(); ++k) {
+            RECT both;
+            const RECT& b = shown[k].second;
+            EXPECT_FALSE(IntersectRect(&both, &a, &b))
+                << shown[i].first->name << " (" << a.left << "," << a.top << "," << a.right << "," << a.bottom << ") overlaps "
+                << shown[k].first->name << " (" << b.left << "," << b.top << "," << b.right << "," << b.bottom << ")";
+        }
+    }
+    // Captions: the text as drawn in the control's font, plus the check box
+    // square for check boxes.
+    const UINT dpi = GetDpiForWindow(win);
+    for (int id : {kIdCommand1, kIdCommand2, kIdCommand3, kIdCheck1, kIdCheck2, kIdCheck3, kIdCheck4, kIdLabel1, kIdLabel2}) {
+        HWND h = GetDlgItem(win, id);
+        if (!IsWindowVisible(h)) continue;
+        const std::wstring text = WindowText(h);
+        HDC dc = GetDC(h);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)));
+        SIZE ext{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &ext);
+        TEXTMETRICW tm{};
+        GetTextMetricsW(dc, &tm);
+        SelectObject(dc, old);
+        ReleaseDC(h, dc);
+        RECT r;
+        GetClientRect(h, &r);
+        const bool box = id >= kIdCheck1 && id <= kIdCheck4;
+        const int need = ext.cx + (box ? GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi) + 4 : 0);
+        EXPECT_LE(need, r.right) << "caption cut: " << id;
+        EXPECT_LE(tm.tmHeight, r.bottom) << "caption cut in height: " << id;
+    }
+}
+
+int FontHeight(HWND h) {
+    LOGFONTW lf{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)), sizeof lf, &lf);
+    return lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
+}
+
+TEST_F(FilterWindowOnScreen, OpensWideEnoughForEveryCaptionedColumn) {
+    struct Case {
+        const char16_t* stored;  // ColumnWidth, or null for none
+    } cases[] = {{nullptr}, {u"3000,4000,1440,2600"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored ? "stored widths" : "design widths");
+        if (c.stored) settings::WriteSetting(*store, IniFile::Set, kUser, u"ColumnWidth", c.stored);
+        opener = createFilterWindowOpener(FilterWindowDeps{p, state, *store, mainLink});
+        opener->showFilterWindow();
+        HWND win = filterWindow();
+        ASSERT_NE(win, nullptr);
+        HWND lv2 = item(kIdListView2);
+        RECT lc;
+        GetClientRect(lv2, &lc);
+        int columns = 0;
+        for (int k = 0; k < 4; ++k) columns += static_cast<int>(SendMessageW(lv2, LVM_GETCOLUMNWIDTH, k, 0));
+        // Room for a vertical scroll bar too, once the rows fill the list.
+        EXPECT_LE(columns + GetSystemMetricsForDpi(SM_CXVSCROLL, GetDpiForWindow(win)), lc.right);
+        ASSERT_TRUE(pumpUntil([&] { return sessionEnded(); }));
+        ExpectCleanLayout(win);
+        PostMessageW(win, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(pumpUntil([&] { return filterWindow() == nullptr; }));
+    }
+}
+
+TEST_F(FilterWindowOnScreen, MessageMenuShowsMarksAndItsCommandsWriteTheLists) {
+    opener->showFilterWindow();
+    ASSERT_TRUE(pumpUntil([&] { return sessionEnded(); }));
+    HWND win = filterWindow();
+    HWND lv2 = item(kIdListView2);
+    MenuProbe menu;
+
+    // Row 1 comes from the black-listed spammer: "黑名單" is marked.
+    SelectRow(lv2, 1);
+    menu.run(win, [&] { SendListNotify(win, lv2, kIdListView2, NM_RCLICK, 1); });
+    ASSERT_TRUE(menu.opened);
+    ASSERT_EQ(menu.items.size(), 4u);
+    const wchar_t* texts[] = {L"自動黑名單", L"黑名單", L"網域過濾", L"信任名單"};
+    const bool marks[] = {false, true, false, false};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(menu.items[static_cast<std::size_t>(i)].text, texts[i]);
+        EXPECT_EQ((menu.items[static_cast<std::size_t>(i)].state & MFS_CHECKED) != 0, marks[i]);
+        EXPECT_FALSE(menu.items[static_cast<std::size_t>(i)].state & MFS_DISABLED);
+    }
+
+    // "信任名單" for that sender: the key is written and the row unchecked.
+    const std::wstring ini = folder + L"set.ini";
+    menu.run(win, [&] { SendListNotify(win, lv2, kIdListView2, NM_RCLICK, 1); }, L"信任名單");
+    settle(150);
+    EXPECT_NE(ReadFileBytes(ini).find("[tester-TrustList]\r\nspam@junk.example=0"), std::string::npos);
+    EXPECT_FALSE(ListView_GetCheckState(lv2, 1));
+    // Opened again, the menu shows both marks (trusted and black-listed).
+    menu.run(win, [&] { SendListNotify(win, lv2, kIdListView2, NM_RCLICK, 1); });
+    ASSERT_NE(menu.find(L"信任名單"), nullptr);
+    EXPECT_TRUE(menu.find(L"信任名單")->state & MFS_CHECKED);
+    EXPECT_TRUE(menu.find(L"黑名單")->state & MFS_CHECKED);
+
+    // "網域過濾" on the oversized row's sender: the domain is listed and every
+    // row whose sender holds it is checked.
+    SelectRow(lv2, 0);
+    menu.run(win, [&] { SendListNotify(win, lv2, kIdListView2, NM_RCLICK, 0); }, L"網域過濾");
+    settle(150);
+    EXPECT_NE(ReadFileBytes(ini).find("[tester-Domain]\r\nexample.com=0"), std::string::npos);
+    for (int row : {0, 2, 3}) EXPECT_TRUE(ListView_GetCheckState(lv2, row)) << row;
+
+    // "自動黑名單": every checked row's sender goes on the black list.
+    menu.run(win, [&] { SendListNotify(win, lv2, kIdListView2, NM_RCLICK, 0); }, L"自動黑名單");
+    settle(150);
+    const std::string text = ReadFileBytes(ini);
+    for (const char* key : {"friend@example.com=0", "colleague@example.com=0", "big@example.com=0"})
+        EXPECT_NE(text.find(key), std::string::npos) << key;
+
+    // The left button opens no menu.
+    menu.run(win, [&] { SendListNotify(win, lv2, kIdListView2, NM_CLICK, 0); });
+    EXPECT_FALSE(menu.opened);
+
+    // The account's list got the same marks: closing deletes rows 1, 3, 4.
+    PostMessageW(win, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pumpUntil([&] { return filterWindow() == nullptr; }));
+    std::lock_guard<std::mutex> lock(mailbox.mutex);
+    EXPECT_EQ(mailbox.deleted, (std::vector<int>{1, 3, 4}));
+}
+
+TEST_F(FilterWindowOnScreen, AccountMenuAndTheMiddleButton) {
+    settings::WriteSetting(*store, IniFile::Set, kUser, u"AutoMail", u"1");
+    opener->showFilterWindow();
+    ASSERT_TRUE(pumpUntil([&] { return sessionEnded(); }));
+    HWND win = filterWindow();
+    HWND lv1 = item(kIdListView1);
+    HWND lv2 = item(kIdListView2);
+    HWND label2 = item(kIdLabel2);
+    ASSERT_TRUE(IsWindowVisible(label2));  // the countdown runs
+    MenuProbe menu;
+
+    // The middle button stops the countdown and opens nothing; the list stays.
+    SelectRow(lv1, 0);
+    menu.run(win, [&] {
+        SendMessageW(lv1, WM_MBUTTONDOWN, MK_MBUTTON, MAKELPARAM(20, 8));
+        SendMessageW(lv1, WM_MBUTTONUP, 0, MAKELPARAM(20, 8));
+    });
+    EXPECT_FALSE(menu.opened);
+    EXPECT_FALSE(IsWindowVisible(label2));
+    EXPECT_EQ(SendMessageW(lv2, LVM_GETITEMCOUNT, 0, 0), 4);
+
+    // The right button: the account menu, every entry usable for an account
+    // of the session.
+    menu.run(win, [&] { SendListNotify(win, lv1, kIdListView1, NM_RCLICK, 0); });
+    ASSERT_TRUE(menu.opened);
+    ASSERT_EQ(menu.items.size(), 5u);
+    const wchar_t* texts[] = {L"重新檢查信箱", L"", L"新增帳號", L"刪除帳號", L"修改帳號"};
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(menu.items[static_cast<std::size_t>(i)].text, texts[i]);
+        if (i != 1) { EXPECT_FALSE(menu.items[static_cast<std::size_t>(i)].state & MFS_DISABLED); }
+    }
+    EXPECT_TRUE(menu.items[1].type & MFT_SEPARATOR);
+
+    // "重新檢查信箱" logs in again and fetches the rows anew.
+    const int before = server->connections();
+    menu.run(win, [&] { SendListNotify(win, lv1, kIdListView1, NM_RCLICK, 0); }, L"重新檢查信箱");
+    ASSERT_TRUE(pumpUntil([&] { return server->connections() > before && sessionEnded() &&
+                                       SendMessageW(lv2, LVM_GETITEMCOUNT, 0, 0) == 4; }));
+
+    PostMessageW(win, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pumpUntil([&] { return filterWindow() == nullptr; }));
+}
+
+TEST_F(FilterWindowOnScreen, MiddleButtonOnAnEmptyAccountListOpensTheAccountMenu) {
+    settings::DeleteSettingKey(*store, IniFile::Set, settings::RosterSection(kUser), u"me@example.com");
+    opener->showFilterWindow();
+    ASSERT_TRUE(pumpUntil([&] { return sessionEnded(); }));
+    HWND win = filterWindow();
+    HWND lv1 = item(kIdListView1);
+    ASSERT_EQ(SendMessageW(lv1, LVM_GETITEMCOUNT, 0, 0), 0);
+    MenuProbe menu;
+    menu.run(win, [&] { SendMessageW(lv1, WM_MBUTTONUP, 0, MAKELPARAM(20, 8)); });
+    ASSERT_TRUE(menu.opened);
+    ASSERT_EQ(menu.items.size(), 5u);
+    // Only "新增帳號" is usable.
+    for (std::size_t i : {0u, 3u, 4u}) EXPECT_TRUE(menu.items[i].state & MFS_DISABLED) << i;
+    EXPECT_FALSE(menu.items[2].state & MFS_DISABLED);
+    PostMessageW(win, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pumpUntil([&] { return filterWindow() == nullptr; }));
+}
+
+TEST_F(FilterWindowOnScreen, DpiChangeScalesTheLayoutAndRecreatesTheFont) {
+    opener->showFilterWindow();
+    ASSERT_TRUE(pumpUntil([&] { return sessionEnded(); }));
+    HWND win = filterWindow();
+    const UINT start = GetDpiForWindow(win);
+    ExpectCleanLayout(win);
+    for (UINT to : {start == 96u ? 144u : 96u, start}) {
+        SCOPED_TRACE(to);
+        RECT wr;
+        GetWindowRect(win, &wr);
+        RECT client;
+        GetClientRect(win, &client);
+        const UINT from = start == to ? (start == 96u ? 144u : 96u) : start;
+        const int fontBefore = FontHeight(item(kIdCommand1));
+        const HFONT oldFont = reinterpret_cast<HFONT>(SendMessageW(item(kIdCommand1), WM_GETFONT, 0, 0));
+        const int colBefore = static_cast<int>(SendMessageW(item(kIdListView2), LVM_GETCOLUMNWIDTH, 1, 0));
+        // The rectangle the system suggests: the same window scaled.
+        RECT suggested{wr.left, wr.top, wr.left + MulDiv(wr.right - wr.left, static_cast<int>(to), static_cast<int>(from)),
+                       wr.top + MulDiv(wr.bottom - wr.top, static_cast<int>(to), static_cast<int>(from))};
+        SendMessageW(win, WM_DPICHANGED, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&suggested));
+        settle(200);
+        RECT now;
+        GetWindowRect(win, &now);
+        EXPECT_EQ(now.right - now.left, suggested.right - suggested.left);
+        EXPECT_EQ(now.bottom - now.top, suggested.bottom - suggested.top);
+        // A new font at the new size, the columns scaled, Command1 the same
+        // 810 twips from the right edge.
+        EXPECT_NE(reinterpret_cast<HFONT>(SendMessageW(item(kIdCommand1), WM_GETFONT, 0, 0)), oldFont);
+        EXPECT_NEAR(FontHeight(item(kIdCommand1)), MulDiv(fontBefore, static_cast<int>(to), static_cast<int>(from)), 1);
+        EXPECT_NEAR(SendMessageW(item(kIdListView2), LVM_GETCOLUMNWIDTH, 1, 0),
+                    MulDiv(colBefore, static_cast<int>(to), static_cast<int>(from)), 2);
+        GetClientRect(win, &client);
+        const RECT b = ClientRectOf(win, item(kIdCommand1));
+        EXPECT_NEAR(client.right - b.right, MulDiv(810, static_cast<int>(to), 1440), 2);
+        ExpectCleanLayout(win);
+        if (to != start) {
+            RedrawWindow(win, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+            settle(500);
+            SaveBmp(Grab(screenRect(win)), ScreenshotDir() + L"\\filter_window_dpi" + std::to_wstring(to) + ShotSuffix() + L".bmp");
+        }
+    }
+    PostMessageW(win, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pumpUntil([&] { return filterWindow() == nullptr; }));
+}
+
+// Log-off in the middle of a session: the window says yes at once, unloads
+// when told the session ends, shows no message box, deletes nothing, and the
+// session's waits end instead of running out.
+TEST_F(FilterWindowOnScreen, EndOfTheWindowsSessionMidSessionUnloadsAtOnce) {
+    mailbox.release = false;
+    opener->showFilterWindow();
+    HWND win = filterWindow();
+    ASSERT_NE(win, nullptr);
+    LRESULT query = 0;
+    bool sent = false;
+    DWORD endedAt = 0;
+    const auto timer = p.loop.startTimer(platform::Milliseconds(100), true, [&] {
+        if (sent || !FindWindowW(kTipWindowClass, nullptr)) return;
+        sent = true;
+        query = SendMessageW(win, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+        SendMessageW(win, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        endedAt = GetTickCount();
+    });
+    ASSERT_TRUE(pumpUntil([&] { return sent; }));
+    // Back out of the session's waits: well before any of them runs out.
+    p.loop.stopTimer(timer);
+    EXPECT_LT(GetTickCount() - endedAt, 3000u);
+    mailbox.release = true;
+    EXPECT_EQ(query, TRUE);
+    EXPECT_FALSE(IsWindowVisible(win));
+    EXPECT_EQ(FindWindowW(L"#32770", nullptr), nullptr);  // no message box
+    HWND tip = FindWindowW(kTipWindowClass, nullptr);
+    EXPECT_TRUE(tip == nullptr || !IsWindowVisible(tip));
+    // The unload saved the column widths; nothing else of the settings changed.
+    const std::string ini = ReadFileBytes(folder + L"set.ini");
+    EXPECT_NE(ini.find("ColumnWidth="), std::string::npos);
+    EXPECT_NE(ini.find("spam@junk.example=0"), std::string::npos);
+    // No new window opens once the program is unloading.
+    static_cast<FilterWindowHost*>(opener.get())->unloadNow();
+    opener->showFilterWindow();
+    settle(100);
+    EXPECT_FALSE(IsWindowVisible(win));
+    std::lock_guard<std::mutex> lock(mailbox.mutex);
+    EXPECT_TRUE(mailbox.deleted.empty());
 }
 
 }  // namespace

@@ -644,6 +644,33 @@ void FilterWindowWin32View::placeAll() {
     place(kIdCheck3, l.check3Left, l.check3Top, 2160, 195, line);
     place(kIdCheck4, l.check4Left, l.check4Top, 2370, 255, line);
     SendMessageW(control(kIdStatusBar1), WM_SIZE, 0, 0);
+    // The rows above the status bar: the combo box and the text-high boxes
+    // may reach into a status bar that is taller than its design height (at
+    // some font sizes by a pixel or two). Lift the two rows together by what
+    // they overlap, never into the message list or preview box above.
+    RECT bar;
+    GetWindowRect(control(kIdStatusBar1), &bar);
+    MapWindowPoints(nullptr, window_.get(), reinterpret_cast<POINT*>(&bar), 2);
+    const int rows[] = {kIdCheck1, kIdCheck2, kIdCheck3, kIdCheck4, kIdCombo1, kIdLabel1};
+    auto rectOf = [&](int id) {
+        RECT r;
+        GetWindowRect(control(id), &r);
+        MapWindowPoints(nullptr, window_.get(), reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    };
+    int lift = 0, room = 1 << 20;
+    RECT above = rectOf(l.text1Visible ? kIdText1 : kIdListView2);
+    for (int id : rows) {
+        const RECT r = rectOf(id);
+        lift = std::max(lift, static_cast<int>(r.bottom - bar.top));
+        room = std::min(room, static_cast<int>(r.top - above.bottom));
+    }
+    lift = std::min(lift, std::max(room, 0));
+    if (lift > 0)
+        for (int id : rows) {
+            const RECT r = rectOf(id);
+            SetWindowPos(control(id), nullptr, r.left, r.top - lift, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
     --suppress_;
     InvalidateRect(window_.get(), nullptr, TRUE);
 }
