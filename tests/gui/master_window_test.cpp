@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -17,6 +18,8 @@
 #include <vector>
 
 #include "platform/native.h"
+#include "settings/accounts.h"
+#include "tests/support/loopback_server.h"
 #include "settings/settings_store.h"
 #include "win32/app/master_window.h"
 
@@ -289,6 +292,110 @@ TEST_F(MasterWindowTest, AboutCommandShowsTheAboutBoxOnce) {
     PostMessageW(master->window(), WM_COMMAND, menuId(MenuCommand::About), 0);
     pumpFor(100);
     EXPECT_TRUE(IsWindow(master->aboutWindow()));
+}
+
+// A window of the browser frame's class, owned by the test.
+struct BrowserFrame {
+    HWND hwnd = nullptr;
+    BrowserFrame() {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"IEFrame";
+        RegisterClassW(&wc);
+        hwnd = CreateWindowExW(0, L"IEFrame", L"frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200, 150, nullptr,
+                               nullptr, wc.hInstance, nullptr);
+    }
+    ~BrowserFrame() {
+        if (hwnd) DestroyWindow(hwnd);
+    }
+};
+
+// A message box that shows is closed again and counted, so a test that must
+// see none fails instead of hanging.
+int g_boxes = 0;
+void CALLBACK closeBoxes(HWND, UINT, UINT_PTR, DWORD) {
+    if (HWND box = FindWindowW(L"#32770", nullptr)) {
+        ++g_boxes;
+        SendMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+}
+
+TEST_F(MasterWindowTest, EndOfTheWindowsSessionUnloadsLikeExitWithoutAnyBox) {
+    BrowserFrame frame;
+    ASSERT_TRUE(IsWindowVisible(frame.hwnd));
+    // The left button hides the browser frames.
+    SendMessageW(master->window(), app::kTrayCallbackMessage, app::kTrayIconId, WM_LBUTTONDOWN);
+    pumpFor(200);
+    ASSERT_FALSE(IsWindowVisible(frame.hwnd));
+    const std::string before = iniText();
+    g_boxes = 0;
+    const UINT_PTR watch = SetTimer(nullptr, 0, 100, closeBoxes);
+
+    // A cancelled log-off changes nothing.
+    EXPECT_EQ(SendMessageW(master->window(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    SendMessageW(master->window(), WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+    EXPECT_TRUE(master->presenter().loaded());
+    EXPECT_TRUE(iconExists());
+
+    // "偏好設定" chosen just before the session ends: its notice is pending.
+    SendMessageW(master->window(), WM_COMMAND, menuId(MenuCommand::Mail), 0);
+    EXPECT_EQ(SendMessageW(master->window(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    SendMessageW(master->window(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    // All done before the message returned: the process may end right after.
+    EXPECT_FALSE(master->presenter().loaded());
+    EXPECT_FALSE(iconExists());
+    EXPECT_TRUE(master->sessionEnding());
+    pumpFor(300);  // the asynchronous show reaches the frame
+    KillTimer(nullptr, watch);
+    EXPECT_TRUE(IsWindowVisible(frame.hwnd));
+    EXPECT_FALSE(state.BrowserWindowsHidden);
+    EXPECT_EQ(g_boxes, 0);
+    EXPECT_EQ(iniText(), before);
+}
+
+// Log-off while the filter window, opened from the tray menu, waits for a
+// server that never greets: the main window unloads it from inside the
+// session's wait, and the wait ends at once instead of after 45 seconds.
+TEST_F(MasterWindowTest, EndOfTheWindowsSessionDuringAFilterSession) {
+    std::atomic<bool> done{false};
+    test::LoopbackServer server([&](test::LoopbackStream&) {
+        while (!done) Sleep(20);
+    });
+    ASSERT_TRUE(server.listening());
+    const std::string port = std::to_string(server.port());
+    settings::WriteSetting(*store, settings::IniFile::Set, u"tester-Mail", u"me@example.com", u"0");
+    settings::WriteSetting(*store, settings::IniFile::Set, u"me@example.com", u"Account", u"me");
+    settings::WriteSetting(*store, settings::IniFile::Set, u"me@example.com", u"PoP3",
+                           u"127.0.0.1:" + std::u16string(port.begin(), port.end()));
+    master->presenter().setMenuEnabled(MenuCommand::Preview, true);
+    PostMessageW(master->window(), WM_COMMAND, menuId(MenuCommand::Preview), 0);
+
+    bool ended = false;
+    DWORD endedAt = 0;
+    HWND filter = nullptr;
+    g_boxes = 0;
+    const UINT_PTR watch = SetTimer(nullptr, 0, 100, closeBoxes);
+    const auto timer = p.loop.startTimer(platform::Milliseconds(100), true, [&] {
+        if (ended || server.connections() == 0) return;
+        filter = FindWindowW(L"InkwardenMailFilter", nullptr);
+        ended = true;
+        SendMessageW(master->window(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+        SendMessageW(master->window(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        endedAt = GetTickCount();
+    });
+    const DWORD start = GetTickCount();
+    while (!ended && GetTickCount() - start < 20000) p.loop.pump(platform::Milliseconds(20));
+    p.loop.stopTimer(timer);
+    KillTimer(nullptr, watch);
+    done = true;
+    ASSERT_TRUE(ended);
+    EXPECT_LT(GetTickCount() - endedAt, 3000u);
+    ASSERT_NE(filter, nullptr);
+    EXPECT_FALSE(IsWindowVisible(filter));
+    EXPECT_FALSE(master->presenter().loaded());
+    EXPECT_FALSE(iconExists());
+    EXPECT_EQ(g_boxes, 0);
 }
 
 TEST(TrayIconPicture, DrawnAtEverySizeTheShellAsks) {
