@@ -6,7 +6,8 @@ IW_NATIVE=$IW_BUILD/native       # g++ with AddressSanitizer + UBSan, for tests
 IW_RELEASE=$IW_BUILD/release     # g++ optimised, for benchmarks and the CLI
 IW_WIN=$IW_BUILD/win             # MinGW-w64
 IW_FUZZ_BUILD=$IW_BUILD/fuzz     # clang with libFuzzer
-export WINEPREFIX=$IW_BUILD/wineprefix
+# IW_WINEPREFIX names another prefix (the 150% test keeps its own).
+export WINEPREFIX=${IW_WINEPREFIX:-$IW_BUILD/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win64
 # Wine takes its ANSI code page from the locale: Traditional Chinese (950).

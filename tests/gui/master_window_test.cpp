@@ -113,7 +113,9 @@ void CALLBACK readOpenMenu(HWND, UINT, UINT_PTR id, DWORD) {
         for (int i = 0; i < GetMenuItemCount(sub); ++i) g_open->windowItems.push_back(readItem(sub, i));
     }
     const std::wstring folder = screenshotFolder();
-    if (!folder.empty()) saveScreen(folder + L"tray_menu.bmp");
+    wchar_t suffix[32] = L"";
+    GetEnvironmentVariableW(L"IW_SHOT_SUFFIX", suffix, 32);
+    if (!folder.empty()) saveScreen(folder + L"tray_menu" + suffix + L".bmp");
     EndMenu();
 }
 

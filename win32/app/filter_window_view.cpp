@@ -292,18 +292,25 @@ void FilterWindowWin32View::createControls() {
 
 SIZE FilterWindowWin32View::minimumOuterSize() const {
     // The smallest pixel client that still reads as 8085 x 5880 twips.
-    RECT r{0, 0, (kMinClientW * static_cast<int>(dpi_) + 1439) / 1440, (kMinClientH * static_cast<int>(dpi_) + 1439) / 1440};
+    const int cw = (kMinClientW * static_cast<int>(dpi_) + 1439) / 1440, ch = (kMinClientH * static_cast<int>(dpi_) + 1439) / 1440;
+    // The frame as the window has it now (the system may draw it at another
+    // size than the DPI's nominal one); the nominal frame before it exists.
+    RECT outer, client;
+    if (window_ && GetWindowRect(window_.get(), &outer) && GetClientRect(window_.get(), &client) && client.right > 0 &&
+        !IsIconic(window_.get()))
+        return SIZE{cw + (outer.right - outer.left) - client.right, ch + (outer.bottom - outer.top) - client.bottom};
+    RECT r{0, 0, cw, ch};
     AdjustWindowRectExForDpi(&r, kWindowStyle, FALSE, kWindowExStyle, dpi_);
     return SIZE{r.right - r.left, r.bottom - r.top};
 }
 
 SIZE FilterWindowWin32View::defaultOuterSize() const {
-    // Wide enough that the message list shows its four captioned columns
-    // whole (the fifth has no caption and stays empty), with its frame and
-    // a vertical scroll bar; the design height. Never wider than the work
-    // area of the window's screen, never below the minimum.
+    // Wide enough that the message list shows every column whole, with its
+    // frame and a vertical scroll bar (so no horizontal one takes a row's
+    // height); the design height. Never wider than the work area of the
+    // window's screen, never below the minimum.
     int columns = 0;
-    for (std::size_t k = 0; k < 4 && k < widthsTwips_.size(); ++k) columns += px(static_cast<int>(widthsTwips_[k] + 0.5));
+    for (double w : widthsTwips_) columns += px(static_cast<int>(w + 0.5));
     const int list = columns + 2 * GetSystemMetricsForDpi(SM_CXEDGE, dpi_) + GetSystemMetricsForDpi(SM_CXVSCROLL, dpi_) + 2;
     // The list is 145 twips narrower than the client area.
     RECT r{0, 0, list + px(145) + 1, (kMinClientH * static_cast<int>(dpi_) + 1439) / 1440};

@@ -129,7 +129,7 @@ private:
     void placeLabel2();
     void onDpiChanged(UINT dpi, const RECT* suggested);
     SIZE minimumOuterSize() const;
-    // The first size: the design height and every captioned column whole.
+    // The first size: the design height and every column whole.
     SIZE defaultOuterSize() const;
     void applyDefaultSize();
     int px(int twips) const { return MulDiv(twips, static_cast<int>(dpi_), 1440); }
