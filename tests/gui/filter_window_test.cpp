@@ -382,6 +382,19 @@ TEST_F(FilterWindowOnScreen, CountdownLabelAndMinimumSize) {
     RECT lr;
     GetClientRect(label2, &lr);
     EXPECT_GT(lr.right, 40);  // sized to its text
+    // It counts down once a second, and stays sized to its text.
+    EXPECT_TRUE(pumpUntil([&] { return WindowText(label2) == L"29 秒後自動執行刪除"; }, 5000)) << WindowText(label2);
+    {
+        HDC dc = GetDC(label2);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label2, WM_GETFONT, 0, 0)));
+        SIZE ext{};
+        const std::wstring now = WindowText(label2);
+        GetTextExtentPoint32W(dc, now.c_str(), static_cast<int>(now.size()), &ext);
+        SelectObject(dc, old);
+        ReleaseDC(label2, dc);
+        GetClientRect(label2, &lr);
+        EXPECT_GE(lr.right, ext.cx);
+    }
 
     // A click on the account list stops the countdown.
     HWND lv1 = item(kIdListView1);
