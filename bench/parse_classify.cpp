@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
         model.resetAccounts({u"me@x.tw"});
         model.MessageCounts[0] = kMessages;
         model.PreviewLines = true;
-        model.ListingText = listing;
+        model.setListing(listing);
         iw::filter::ParseServices services{*cp, *clock, dates, {lists, u"011111100101", 50}, reporter};
         const int count = std::min(kMessages, cache ? kMessages : kUncached);  // without the cache every row parses set.ini three times
         const long before = peakKb();
