@@ -93,7 +93,19 @@ private:
                 queue_.pop_front();
             }
             std::this_thread::sleep_until(c.due);
-            if (c.bytes.empty() || !writeAll(to_, c.bytes.data(), c.bytes.size())) {
+            // Chunks that have come due meanwhile go out in the same write:
+            // each still leaves no earlier than its time, in order, and a
+            // stream of small chunks costs one write per wake rather than one each.
+            bool end = c.bytes.empty();
+            if (!end) {
+                std::lock_guard<std::mutex> lock(m_);
+                const auto now = Clock::now();
+                while (!queue_.empty() && queue_.front().due <= now && !queue_.front().bytes.empty()) {
+                    c.bytes += queue_.front().bytes;
+                    queue_.pop_front();
+                }
+            }
+            if (end || !writeAll(to_, c.bytes.data(), c.bytes.size())) {
                 ::shutdown(to_, SHUT_WR);
                 ::shutdown(from_, SHUT_RD);  // a reader still blocked ends too
                 if (!c.bytes.empty()) drainUntilEnd();
