@@ -64,6 +64,7 @@ int runFilterCommand(const std::vector<std::u16string>& args) {
         }
 
         settings::SettingsStore store(p.files, p.codePage, folder);
+        store.setStampInterval(p.clock, settings::kStampIntervalSeconds);
         app::Module1State state;
         state.AppPath = folder;
         state.UserSection = options.user ? *options.user : app::MakeUserSection(p.shell.userName());

@@ -268,7 +268,7 @@ void FilterWindow::stateRejected(int i) {
 
 void FilterWindow::statusReply(int i, const std::string& data) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
-    model_.ListingText.clear();
+    model_.clearListing();
     statusLineRemoved_ = false;
     std::vector<std::string> fields;
     std::size_t pos = 0;
@@ -303,7 +303,7 @@ void FilterWindow::statusReply(int i, const std::string& data) {
 void FilterWindow::failAccountData(int i) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
     dataFailed_ = true;
-    model_.ListingText.clear();
+    model_.clearListing();
     model_.ListingText.shrink_to_fit();
     TopText_.clear();
     TopText_.shrink_to_fit();

@@ -222,14 +222,14 @@ void Parser::subject() {
 }
 
 void Parser::size(std::size_t n) {
-    std::string& listing = m_.ListingText;
+    const std::string_view listing = m_.RemainingListing();
     const std::size_t e = listing.find(kCrLf);
-    if (e == std::string::npos) {
+    if (e == std::string_view::npos) {
         sizeText_ = u"0";
     } else {
         const std::size_t skip = decimal(static_cast<std::int64_t>(n)).size() + 1;
-        sizeText_ = skip < e ? text(std::string_view(listing).substr(skip, e - skip)) : u"";
-        listing.erase(0, e + 2);
+        sizeText_ = skip < e ? text(listing.substr(skip, e - skip)) : u"";
+        m_.ListingRead = m_.ListingText.size() - listing.size() + e + 2;
     }
     sizeBytes_ = leadingNumber(sizeText_);
 }

@@ -31,7 +31,7 @@ struct ParseServices {
 //
 // Effects: appends row n (n = rows already in the account's list + 1) to
 // model.AccountLists[account] and a copy without PreviewText to
-// model.VisibleList; consumes the first line of model.ListingText; sets
+// model.VisibleList; consumes the first line of model.RemainingListing(); sets
 // model.LastActivity; sets model.PhaseDone when n equals
 // model.MessageCounts[account]. A reply that cannot be parsed still gets its
 // row n (with what could be read, unchecked), so row n is always message n,

@@ -9,9 +9,11 @@
 // ParseReporter interface below and never touches a window.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace iw::filter {
@@ -70,9 +72,22 @@ struct FilterModel {
     // while none is shown.
     int ShownList = 0;
 
-    // The remaining LIST lines, "n size" CR LF each, as received (bytes);
-    // the parser consumes one line per parsed reply.
+    // The LIST lines, "n size" CR LF each, as received (bytes). The parser
+    // consumes one line per parsed reply by moving ListingRead past it, so a
+    // long listing is read in linear time; RemainingListing() is what is
+    // left. Whoever clears or replaces ListingText goes through
+    // clearListing() or setListing(), which start reading from the front.
     std::string ListingText;
+    std::size_t ListingRead = 0;
+
+    std::string_view RemainingListing() const {
+        return std::string_view(ListingText).substr(std::min(ListingRead, ListingText.size()));
+    }
+    void setListing(std::string listing) {
+        ListingText = std::move(listing);
+        ListingRead = 0;
+    }
+    void clearListing() { setListing({}); }
     // Whole seconds since midnight of the last parsed header.
     std::int32_t LastActivity = 0;
     // Set by the parser when an account's last message has been parsed.

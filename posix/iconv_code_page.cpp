@@ -228,15 +228,34 @@ std::unique_ptr<DbcsTables> buildTables(int cp) {
             t->single80 = static_cast<char16_t>(static_cast<unsigned char>(u[0]) | static_cast<unsigned char>(u[1]) << 8);
     }
     if (fromU.ok()) {
-        for (int c = 0x80; c <= 0xFFFF; ++c) {
-            if (c >= 0xD800 && c <= 0xDFFF) continue;
+        // A character is written as a pair only when that pair reads back as
+        // it, so the encode table is the decode table turned round. Only a
+        // character held by more than one pair needs iconv to say which pair
+        // it writes; asking iconv once per pair found keeps this to a few
+        // thousand conversions instead of one per UTF-16 unit.
+        std::vector<std::uint8_t> pairs(0x10000, 0);
+        for (int code = 0x8140; code <= 0xFEFE; ++code) {
+            const char16_t c = t->decode[code];
+            if (c >= 0x80 && pairs[c] < 2) ++pairs[c];
+        }
+        for (int code = 0x8140; code <= 0xFEFE; ++code) {
+            const char16_t c = t->decode[code];
+            if (c < 0x80 || (c >= 0xD800 && c <= 0xDFFF) || t->encode[c] != 0) continue;
+            if (pairs[c] == 1) {
+                t->encode[c] = static_cast<std::uint16_t>(code);
+                continue;
+            }
             const char unit[2] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
             const std::string b = fromU.run(unit, 2);
             if (b.size() == 2 && isLead(static_cast<unsigned char>(b[0])) &&
                 t->decode[static_cast<unsigned char>(b[0]) << 8 | static_cast<unsigned char>(b[1])] == c)
                 t->encode[c] = static_cast<std::uint16_t>(static_cast<unsigned char>(b[0]) << 8 |
                                                           static_cast<unsigned char>(b[1]));
+            else
+                t->encode[c] = 0xFFFF;  // asked already: iconv writes no pair for it (cleared below)
         }
+        for (std::uint16_t& e : t->encode)
+            if (e == 0xFFFF) e = 0;
     }
     if (t->single80) t->encode[t->single80] = 0x80;
     if (cp == platform::kBig5) {

@@ -14,6 +14,8 @@ namespace {
 struct CachedFile {
     bool loaded = false;
     std::optional<platform::FileStamp> stamp;  // nullopt: the file did not exist
+    bool checked = false;                      // checkedAt holds when the stamp was last looked at
+    double checkedAt = 0;                      // seconds since midnight of the store's clock
     IniDocument doc;
 };
 
@@ -26,18 +28,36 @@ struct SettingsStore::Impl {
     bool cacheEnabled = true;
     CachedFile cache[2];
     std::u16string paths[2];  // built once: every read checks its file's stamp by path
+    const platform::SystemClock* clock = nullptr;  // set: reads check stamps once per interval
+    double interval = 0;
 
     Impl(platform::FileStore& f, const platform::CodePage& c, std::u16string p)
         : files(f), cp(c), appPath(std::move(p)), paths{appPath + u"set.ini", appPath + u"ie.ini"} {}
 
     const std::u16string& path(IniFile file) const { return paths[static_cast<int>(file)]; }
 
+    // Whether the cached document of `c` may be used without looking at the
+    // stamp: a clock is set and its stamp was checked within the interval.
+    bool recentlyChecked(const CachedFile& c) const {
+        if (!clock || !c.checked) return false;
+        const double since = clock->secondsSinceMidnight() - c.checkedAt;
+        return since >= 0 && since < interval;
+    }
+
+    void markChecked(CachedFile& c) {
+        c.checked = clock != nullptr;
+        if (clock) c.checkedAt = clock->secondsSinceMidnight();
+    }
+
     // The document as it is on disk now: the cached one while the stamp is
-    // unchanged, otherwise parsed again.
-    const IniDocument& current(IniFile file) {
+    // unchanged, otherwise parsed again. A read (`forWrite` false) trusts
+    // the cache without a look at the stamp while recentlyChecked().
+    const IniDocument& current(IniFile file, bool forWrite = false) {
         CachedFile& c = cache[static_cast<int>(file)];
+        if (cacheEnabled && c.loaded && !forWrite && recentlyChecked(c)) return c.doc;
         const std::u16string& p = path(file);
         const std::optional<platform::FileStamp> now = files.stamp(p);
+        markChecked(c);
         if (cacheEnabled && c.loaded && now == c.stamp) return c.doc;
         c.stamp = now;
         c.loaded = true;
@@ -61,7 +81,7 @@ struct SettingsStore::Impl {
     // cache takes the new document only when the write succeeded.
     template <typename Change>
     bool modify(IniFile file, Change&& change) {
-        const IniDocument& now = current(file);
+        const IniDocument& now = current(file, true);
         CachedFile& c = cache[static_cast<int>(file)];
         if (!c.loaded) return false;  // the file exists but cannot be read: do not overwrite it
         IniDocument next = now;
@@ -70,6 +90,7 @@ struct SettingsStore::Impl {
         if (!files.replaceAll(p, next.serialise(cp))) return false;
         c.doc = std::move(next);
         c.stamp = files.stamp(p);
+        markChecked(c);
         return true;
     }
 };
@@ -153,6 +174,11 @@ std::vector<std::u16string> SettingsStore::readListSection(IniFile file, const s
         }
     }
     return out;
+}
+
+void SettingsStore::setStampInterval(const platform::SystemClock& clock, double seconds) {
+    impl_->clock = &clock;
+    impl_->interval = seconds;
 }
 
 void SettingsStore::setCacheEnabled(bool enabled) { impl_->cacheEnabled = enabled; }

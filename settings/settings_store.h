@@ -6,7 +6,8 @@
 //
 // Each file is parsed once and kept; it is parsed again only when its size or
 // write time changes on disk, so a keyed read costs microseconds even in a
-// section of 10,000 keys. Every write replaces the file atomically through
+// section of 10,000 keys. With setStampInterval() the stamp itself is looked
+// at no more than once per interval for reads. Every write replaces the file atomically through
 // FileStore. Values are never cut at a buffer size.
 //
 // No operation reports failure to the user: a missing file, section or key
@@ -21,10 +22,15 @@
 
 #include "platform/code_page.h"
 #include "platform/file_store.h"
+#include "platform/system_clock.h"
 
 namespace iw::settings {
 
 enum class IniFile { Set, Ie };  // set.ini, ie.ini
+
+// The stamp interval the program's front ends use (see setStampInterval):
+// an edit another program makes to set.ini shows within a second.
+constexpr double kStampIntervalSeconds = 1.0;
 
 // How ReadListSection turns a line into an entry.
 enum class ListEntryRule {
@@ -68,6 +74,18 @@ public:
     // "[section]" (letter case counts) and the first empty line or line that
     // starts with "[".
     std::vector<std::u16string> readListSection(IniFile file, const std::u16string& section, ListEntryRule rule);
+
+    // Lets keyed reads trust the cached document for up to `seconds` of
+    // `clock` after its file's stamp was last checked, so a burst of reads
+    // (three per message row) costs one look at the disk instead of one per
+    // read. Writes through this store are seen by the next read at once (the
+    // cache takes them); a change another program makes to the file is seen
+    // once the interval has passed. A write always checks the stamp first, so
+    // it never overwrites a change made outside. Time that runs backwards
+    // (midnight, the clock being set) counts as the interval having passed.
+    // Without this call every read checks the stamp. `clock` must outlive
+    // the store.
+    void setStampInterval(const platform::SystemClock& clock, double seconds);
 
     // Turns the parse cache off (every read parses the file again), for the
     // benchmarks that show what the cache buys. On by default.

@@ -100,6 +100,26 @@ TEST_F(FilterFixture, SessionFetchesEveryAccountAndLeavesConnectionsOpen) {
     EXPECT_FALSE(w->timerEnabled());
 }
 
+// Each account's rows take their sizes from that account's own LIST, also
+// when the account before it had a longer listing.
+TEST_F(FilterFixture, EachAccountReadsSizesFromItsOwnListing) {
+    addA();
+    addB();
+    auto sized = [](int id, std::size_t bytes) {
+        std::string m = Message(id, "u@x", "s");
+        m.resize(bytes - 2, 'x');
+        return m + "\r\n";
+    };
+    a.messages = {sized(1, 1024), sized(2, 2048), sized(3, 3072)};
+    b.messages = {sized(4, 5120), sized(5, 1536)};
+    runSession();
+    ASSERT_EQ(w->accountList(0).size(), 3u);
+    ASSERT_EQ(w->accountList(1).size(), 2u);
+    EXPECT_EQ(w->accountList(0)[2].SizeText, u"3KB");
+    EXPECT_EQ(w->accountList(1)[0].SizeText, u"5KB");
+    EXPECT_EQ(w->accountList(1)[1].SizeText, u"1.5KB");
+}
+
 TEST_F(FilterFixture, StatTextsAndBatchDownload) {
     struct Case {
         std::string stat;

@@ -195,7 +195,7 @@ TEST_P(Sizes, RoundHalfToEven) {
     model.MessageCounts[0] = 1000;
     model.ListingText = GetParam().line;
     EXPECT_EQ(parse("From: a@b").SizeText, GetParam().expected);
-    EXPECT_EQ(model.ListingText, "");
+    EXPECT_EQ(model.RemainingListing(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Sizes,
@@ -208,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Sizes,
 TEST_F(ParserTest, ListingIsConsumedOneLinePerReply) {
     model.ListingText = "1 1024\r\n2 10240\r\n";
     parse("From: a@b");
-    EXPECT_EQ(model.ListingText, "2 10240\r\n");
+    EXPECT_EQ(model.RemainingListing(), "2 10240\r\n");
     EXPECT_EQ(parse("From: a@b").SizeText, u"10KB");
 }
 

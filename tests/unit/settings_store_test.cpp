@@ -8,6 +8,7 @@
 #include "settings/accounts.h"
 #include "settings/settings_store.h"
 #include "tests/support/fake_files.h"
+#include "tests/support/fake_time.h"
 
 namespace iw::settings {
 namespace {
@@ -228,6 +229,37 @@ TEST_F(StoreTest, CacheOffParsesEveryRead) {
     EXPECT_EQ(files.readCount(), reads + 3);
     files.putKeepingStamp(kSetIni, "[S]\r\nk=2\r\n");
     EXPECT_EQ(store.read(IniFile::Set, u"S", u"k", u""), u"2");
+}
+
+// With a stamp interval, reads may trust the cache for a second, but a
+// write through the store shows at once, an outside change shows once the
+// second has passed (or the clock ran backwards), and a write in between
+// keeps the outside change.
+TEST_F(StoreTest, StampIntervalStillSeesEveryChange) {
+    test::FakeClock clock;
+    clock.setTime(23, 59, 58);
+    store.setStampInterval(clock, 1.0);
+    put("[S]\r\nk=1\r\n");
+    EXPECT_EQ(store.read(IniFile::Set, u"S", u"k", u""), u"1");
+
+    ASSERT_TRUE(store.write(IniFile::Set, u"S", u"k", u"2"));
+    EXPECT_EQ(store.read(IniFile::Set, u"S", u"k", u""), u"2");
+
+    put("[S]\r\nk=3\r\n");
+    ASSERT_TRUE(store.write(IniFile::Set, u"S", u"j", u"x"));  // within the second
+    EXPECT_EQ(content(), "[S]\r\nk=3\r\nj=x\r\n");
+
+    put("[S]\r\nk=4\r\n");
+    clock.advance(platform::Milliseconds(1000));
+    EXPECT_EQ(store.read(IniFile::Set, u"S", u"k", u""), u"4");
+
+    put("[S]\r\nk=5\r\n");
+    clock.advance(platform::Milliseconds(1500));  // past midnight: the clock reads less than before
+    EXPECT_EQ(store.read(IniFile::Set, u"S", u"k", u""), u"5");
+
+    put("[S]\r\nk=6\r\n");
+    clock.setTime(10, 0, 0);  // set backwards by the time sync
+    EXPECT_EQ(store.read(IniFile::Set, u"S", u"k", u""), u"6");
 }
 
 TEST_F(StoreTest, ReadListSectionRules) {

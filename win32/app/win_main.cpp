@@ -31,6 +31,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         }
 
         settings::SettingsStore store(p.files, p.codePage, state.AppPath);
+        store.setStampInterval(p.clock, settings::kStampIntervalSeconds);
         win32app::MasterWindow master(p, store, state);
         if (!master.load()) return 1;
         win32::Win32EventLoop* loop = win32::asWin32(p.loop);

@@ -147,6 +147,12 @@ std::string makeFolder() {
 
 std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string& user, const std::string& password,
                                           const std::vector<std::string>& messages) {
+    return StartDovecot(port, user, password, static_cast<int>(messages.size()),
+                        [&messages](int n) { return messages[static_cast<std::size_t>(n)]; });
+}
+
+std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string& user, const std::string& password,
+                                          int count, const std::function<std::string(int)>& message) {
     if (::access("/usr/sbin/dovecot", X_OK) != 0) return nullptr;
     const std::string root = makeFolder();
     if (root.empty()) return nullptr;
@@ -159,8 +165,7 @@ std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string&
     const fs::path maildir = fs::path(root) / "mail" / user / "Maildir";
     for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(maildir / sub);
     long stamp = 1700000000;
-    int n = 0;
-    for (const std::string& m : messages) writeFile(maildir / "new" / (std::to_string(stamp + n++) + ".M1P1.iw"), m);
+    for (int n = 0; n < count; ++n) writeFile(maildir / "new" / (std::to_string(stamp + n) + ".M1P1.iw"), message(n));
     for (const auto& e : fs::recursive_directory_iterator(fs::path(root) / "mail"))
         (void)::chown(e.path().c_str(), 65534, 65534);
     (void)::chown((fs::path(root) / "mail").c_str(), 65534, 65534);

@@ -9,6 +9,11 @@ std::unique_ptr<LocalServer> StartDovecot(std::uint16_t, const std::string&, con
     return nullptr;
 }
 
+std::unique_ptr<LocalServer> StartDovecot(std::uint16_t, const std::string&, const std::string&, int,
+                                          const std::function<std::string(int)>&) {
+    return nullptr;
+}
+
 std::unique_ptr<LocalServer> StartChrony(std::uint16_t) { return nullptr; }
 
 }  // namespace iw::test
