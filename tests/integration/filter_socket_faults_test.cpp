@@ -304,6 +304,30 @@ TEST_F(SocketFaults, RepliesCutAnywhereAreParsedWholeAndDeleteByNumber) {
     }
 }
 
+TEST_F(SocketFaults, RefusedTopInTheMiddleKeepsTheNumbering) {
+    // The server answers TOP 2 with -ERR (the message went away meanwhile).
+    // Its row stays empty and unchecked; message 3, the junk, is still row 3
+    // and the DELE names 3, not 2.
+    ASSERT_TRUE(m1.option(6));  // blank senders count as junk
+    profile.listAdd(filter::SenderList::Black, u"junk@x");
+    a.setMessages({Message(1, "f@x", "first"), Message(2, "g@x", "second"), Message(3, "junk@x", "third")});
+    LoopbackPop3Script s;
+    s.errTop = 2;
+    a.setScript(s);
+    b.setMessages({Message(9, "z@y", "bob's")});
+    runSession();
+    EXPECT_EQ(w->account(0).status.rfind(u"信箱(alice@a)有3封新郵件,共有", 0), 0u);
+    EXPECT_EQ(subjects(0), (std::vector<std::u16string>{u"first", u"", u"third"}));
+    ASSERT_EQ(w->accountList(0).size(), 3u);
+    EXPECT_FALSE(w->accountList(0)[1].Checked);
+    EXPECT_EQ(w->accountList(0)[1].TextColor, filter::RowColor::Default);
+    EXPECT_TRUE(w->accountList(0)[2].Checked);
+    expectBobFetched();
+    w->Command1_Click();
+    EXPECT_EQ(a.commands("DELE"), (std::vector<std::string>{"DELE 3"}));
+    EXPECT_EQ(a.remaining(), (std::vector<std::string>{"m1@test", "m2@test"}));
+}
+
 TEST_F(SocketFaults, DropInTheMiddleOfTheDeletions) {
     profile.listAdd(filter::SenderList::Black, u"junk@x");
     a.setMessages({Message(1, "junk@x", "j1"), Message(2, "junk@x", "j2"), Message(3, "junk@x", "j3"),

@@ -224,7 +224,8 @@ void LoopbackPop3Server::serve(LoopbackStream& s) {
             const auto sp2 = arg.find(' ');
             const long n = std::strtol(arg.c_str(), nullptr, 10);
             const int lines = sp2 == std::string::npos ? 0 : std::atoi(arg.c_str() + sp2 + 1);
-            const bool exists = n >= 1 && n <= static_cast<long>(box.size()) && !marked[static_cast<std::size_t>(n - 1)];
+            const bool exists = n >= 1 && n <= static_cast<long>(box.size()) && !marked[static_cast<std::size_t>(n - 1)] &&
+                                n != sc.errTop;
             held.push_back(exists ? TopText(box[static_cast<std::size_t>(n - 1)], lines) : "-ERR no such message\r\n");
             if (static_cast<int>(held.size()) < sc.holdTops) continue;
             if (sc.dropAfterTops >= 0 && topsAnswered + static_cast<int>(held.size()) > sc.dropAfterTops) {

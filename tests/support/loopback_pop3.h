@@ -38,6 +38,7 @@ struct LoopbackPop3Script {
     std::string splitVerb;
     int splitTop = 1;
     std::vector<int> splitAt;
+    int errTop = 0;                // TOP of this message number is answered "-ERR" (0: none)
     int holdTops = 0;              // TOP replies wait until this many TOPs have come, then go in one write
     int dropAfterTops = -1;        // after this many TOP replies (and dropPartialBytes of the next) the server hangs up
     std::size_t dropPartialBytes = 0;
