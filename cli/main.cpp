@@ -5,6 +5,7 @@
 
 #include "cli/check_command.h"
 #include "cli/filter_command.h"
+#include "cli/scramble_command.h"
 
 namespace {
 
@@ -12,13 +13,15 @@ int dispatch(const std::vector<std::u16string>& words) {
     if (words.empty()) {
         std::fputs(
             "usage: inkwarden-cli check [--profile DIR] [--user NAME]\n"
-            "       inkwarden-cli filter [--profile DIR] [--user NAME] [--delete] [--json]\n",
+            "       inkwarden-cli filter [--profile DIR] [--user NAME] [--delete] [--json]\n"
+            "       inkwarden-cli scramble < password-file\n",
             stderr);
         return 2;
     }
     const std::vector<std::u16string> rest(words.begin() + 1, words.end());
     if (words[0] == u"check") return iw::cli::runCheckCommand(rest);
     if (words[0] == u"filter") return iw::cli::runFilterCommand(rest);
+    if (words[0] == u"scramble") return iw::cli::runScrambleCommand(rest);
     std::fputs("inkwarden-cli: unknown command\n", stderr);
     return 2;
 }

@@ -115,11 +115,21 @@ void FilterWindow::touchActivity() { model_.LastActivity = app::StartMark(p_.clo
 // Hands one complete TOP reply to the header parser, which appends row n of
 // the account's list and of the visible list; the new visible row goes to
 // the view.
-void FilterWindow::parseReply(int i, const std::string& reply) {
+void FilterWindow::parseReply(int i, const std::string& reply, bool refused) {
     const std::size_t shown = model_.VisibleList.size();
+    const std::size_t rows = list(i).size();
     const ParseServices services{p_.codePage, p_.clock, dateFormat_,
                                  ClassifyContext{senderLists_, m1_.OptionFlags, SizeLimitKB_}, *this};
     ParseMessageHeader(model_, services, i, reply);
+    if (refused && list(i).size() > rows) {
+        // No header was seen, so nothing is judged: the row is never junk.
+        list(i).back().Checked = false;
+        list(i).back().TextColor = RowColor::Default;
+        if (model_.VisibleList.size() > shown) {
+            model_.VisibleList.back().Checked = false;
+            model_.VisibleList.back().TextColor = RowColor::Default;
+        }
+    }
     for (std::size_t k = shown; k < model_.VisibleList.size(); ++k) view_.addMessageRow(model_.VisibleList[k]);
 }
 
@@ -348,6 +358,23 @@ void FilterWindow::splitReplies(int i, const std::string& data) {
         TopText_ += PendingText_;
         PendingText_.clear();
         for (;;) {
+            if (!TopText_.empty() && TopText_[0] == '-') {
+                // A one-line error reply to a TOP (the message went away
+                // meanwhile, or the server refuses it) still stands for its
+                // message number: it takes its row, unchecked, so the rows
+                // after it keep their numbers and no DELE hits the wrong message.
+                const auto eol = TopText_.find("\r\n");
+                if (eol == std::string::npos) break;
+                const std::string reply = TopText_.substr(0, eol + 2);
+                TopText_.erase(0, eol + 2);
+                topScanned_ = 0;
+                ++replyNumber_;
+                touchActivity();
+                parseReply(i, reply, true);
+                if (closed_ || dataFailed_) break;
+                if (replyNumber_ >= accounts_[static_cast<std::size_t>(i)].count) model_.PhaseDone = true;
+                continue;
+            }
             const auto ok = FindNoCase(TopText_, "+OK");
             if (ok == std::string::npos) break;
             // Text already searched is not searched again, so a long reply
@@ -690,6 +717,7 @@ void FilterWindow::RecheckAccount(int ai) {
         UseProgressTip_ = true;
         view_.showTip();
         dialogue_ = ai;
+        lineBuf_.clear();  // a piece of an earlier account's reply is no part of these
         if (connected(ai)) {
             statusBar(a.section + u"執行過濾中...");
             view_.setTipLabel(a.section + u"\r\n\r\n執行過濾中...");

@@ -159,7 +159,8 @@ private:
     MessageList& list(int account) { return model_.AccountLists.at(static_cast<std::size_t>(account)); }
     void statusBar(const std::u16string& text);
     void messageBox(const std::u16string& text);
-    void parseReply(int account, const std::string& reply);
+    // `refused`: the reply is a TOP's error line; its row is never checked.
+    void parseReply(int account, const std::string& reply, bool refused = false);
     void touchActivity();
 
     void setEnabledState(Control c, bool enabled);

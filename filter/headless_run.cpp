@@ -127,7 +127,9 @@ std::string ParseFilterArgs(const std::vector<std::u16string>& args, FilterRunOp
             if (target) return (a == u"--profile" ? "--profile" : "--user") + std::string(" is given twice");
             target = args[++i];
         } else {
-            return "unknown argument";
+            std::string word;  // named in the message; anything but ASCII shows as "?"
+            for (char16_t c : a) word.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+            return "unknown argument " + word;
         }
     }
     return "";

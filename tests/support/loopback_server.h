@@ -31,6 +31,9 @@ public:
     virtual void close() = 0;
     // Shrinks (or grows) the kernel buffers of this connection.
     virtual void setBufferSizes(int sendBytes, int receiveBytes) = 0;
+    // Sends every write at once, without coalescing small writes (Nagle off),
+    // so a test can hand the client its bytes in pieces of its choosing.
+    virtual void setNoDelay() = 0;
 };
 
 struct LoopbackOptions {

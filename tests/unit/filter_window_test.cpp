@@ -683,6 +683,35 @@ TEST_F(FilterFixture, AutoOpenedWindowStartsOnFirstTick) {
     EXPECT_EQ(view.tipShown, 0);  // the parser sets the tip's label, but the tip stays hidden
 }
 
+// A network whose sockets cannot be created: the run-time failure of the
+// session ends it at the account in hand with a message box.
+class NoSocketNetwork : public FakeNetwork {
+public:
+    using FakeNetwork::FakeNetwork;
+    std::unique_ptr<platform::TcpSocket> createTcp() override { return nullptr; }
+};
+
+TEST_F(FilterFixture, RunTimeFailureEndsTheSessionWithAMessageBox) {
+    NoSocketNetwork broken{loop, clock};
+    platform::Platform p{loop, clock, broken, *cp, registry, desktop, shell, files};
+    profile.options[u"AutoMail"] = u"1";
+    addA();
+    addB();
+    w = std::make_unique<FilterWindow>(p, profile, m1, link, view, senderLists, dates);
+    w->Form_Load();
+    w->Form_Activate();
+    ASSERT_EQ(view.messageBoxes.size(), 1u);
+    EXPECT_EQ(view.messageBoxes[0].find(u"Check\r\n"), 1u);  // the error number, then the tag
+    EXPECT_EQ(w->account(0).status, u"接收帳號(alice@a)失敗!..");
+    EXPECT_TRUE(sawStatus(u"接收帳號(alice@a)失敗!.."));
+    EXPECT_EQ(w->shownList(), 1);
+    EXPECT_EQ(view.tipClosed, 1);
+    EXPECT_TRUE(w->enabled(Control::Command1));
+    EXPECT_TRUE(w->menuEnabled(filter::MenuEntry::Recheck));
+    EXPECT_FALSE(w->timerEnabled());  // no countdown after a failed session
+    EXPECT_TRUE(a.commands.empty() && b.commands.empty());
+}
+
 TEST(Pop3HostTest, PortExtension) {
     struct Case {
         std::u16string value;

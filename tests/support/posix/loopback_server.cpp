@@ -68,6 +68,11 @@ public:
         if (receiveBytes > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBytes, sizeof receiveBytes);
     }
 
+    void setNoDelay() override {
+        int one = 1;
+        if (fd_ >= 0) ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+
     int fd() const { return fd_; }
 
 private:

@@ -82,6 +82,11 @@ public:
             ::setsockopt(s_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBytes), sizeof receiveBytes);
     }
 
+    void setNoDelay() override {
+        BOOL one = TRUE;
+        if (s_ != INVALID_SOCKET) ::setsockopt(s_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+    }
+
 private:
     bool fill() {
         char buf[16384];
