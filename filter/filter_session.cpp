@@ -399,7 +399,15 @@ void FilterWindow::splitReplies(int i, const std::string& data) {
             return;
         }
     }
-    p_.loop.pump(platform::Milliseconds(0));
+    // Let the window breathe between pieces of the stream, but only from the
+    // outermost arrival: the pump delivers the next piece, and pumping again
+    // from inside it would nest one level per piece, so a server trickling
+    // its replies a few bytes at a time would overflow the stack.
+    if (!splitterPumping_) {
+        splitterPumping_ = true;
+        p_.loop.pump(platform::Milliseconds(0));
+        splitterPumping_ = false;
+    }
 }
 
 void FilterWindow::connectAccount(int i, const std::string& address, std::uint16_t port) {

@@ -240,6 +240,7 @@ private:
     bool ListingDone_ = false;
     bool SendDone_ = false;
     bool SplitterIdle_ = true;
+    bool splitterPumping_ = false;  // inside the splitter's own pump
     bool dataFailed_ = false;  // the account's reply outgrew kMaxReplyBytes
     std::string PendingText_, TopText_;
     std::int32_t replyNumber_ = 0;  // TOP replies handed to the parser for this account

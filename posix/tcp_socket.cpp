@@ -181,9 +181,13 @@ private:
         std::size_t got = 0;
         bool eof = false;
         int err = 0;
-        char buf[kReadChunk];
+        // On the heap rather than the stack, which every re-entered pump
+        // would pay again; the handler runs after this loop, so one buffer
+        // per socket is never in use twice.
+        if (!readBuf_) readBuf_ = std::make_unique<char[]>(kReadChunk);
+        char* const buf = readBuf_.get();
         while (got < kReadPerEvent) {
-            ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            ssize_t n = ::recv(fd_, buf, kReadChunk, 0);
             if (n > 0) {
                 received.append(buf, static_cast<std::size_t>(n));
                 got += static_cast<std::size_t>(n);
@@ -218,6 +222,7 @@ private:
     std::uint64_t generation_ = 0;
     std::string queue_;
     std::size_t sentUpTo_ = 0;
+    std::unique_ptr<char[]> readBuf_;
     bool pendingComplete_ = false;
 };
 

@@ -236,9 +236,14 @@ private:
         bool got = false, peerDone = false;
         int error = 0;
         std::size_t total = 0;
-        char buf[kReadChunk];
+        // The read buffer lives on the heap: a 64 KiB array on the stack would
+        // be paid again at every level when handlers re-enter the loop while
+        // data keeps coming. The handler runs only after the loop, so one
+        // buffer per socket is never in use twice.
+        if (!readBuf_) readBuf_ = std::make_unique<char[]>(kReadChunk);
+        char* const buf = readBuf_.get();
         while (closing || total < kReadPerEvent) {
-            const int n = ::recv(socket_.get(), buf, sizeof buf, 0);
+            const int n = ::recv(socket_.get(), buf, static_cast<int>(kReadChunk), 0);
             if (n > 0) {
                 in_.append(buf, static_cast<std::size_t>(n));
                 total += static_cast<std::size_t>(n);
@@ -269,6 +274,7 @@ private:
     int lastError_ = 0;
     std::string in_, out_;
     std::size_t outPos_ = 0;
+    std::unique_ptr<char[]> readBuf_;
     std::uint64_t generation_ = 0;
     std::shared_ptr<char> life_ = std::make_shared<char>();
 };
