@@ -15,10 +15,21 @@ export IW_WINE_LANG=zh_TW.UTF-8
 
 iw_jobs() { nproc 2>/dev/null || echo 2; }
 
+# ccache, when present, keeps compiled objects across build folders and
+# checkouts: paths are made relative to the checkout so two checkouts of the
+# same sources share their objects.
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$IW_ROOT}
+  export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+  IW_LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+else
+  IW_LAUNCHER=()
+fi
+
 iw_configure() {  # dir, extra cmake args...
   local dir=$1; shift
   if [ ! -f "$dir/CMakeCache.txt" ]; then
-    cmake -S "$IW_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake -S "$IW_ROOT" -B "$dir" -G Ninja "${IW_LAUNCHER[@]}" "$@" >/dev/null
   else
     # Configure again so files added since the last build (the folders are
     # globbed) are part of this one.
