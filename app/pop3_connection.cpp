@@ -119,6 +119,10 @@ void Pop3Connection::replyMissing() {
     fail(Pop3End::OutOfStep, false);
 }
 
+void Pop3Connection::distrust() {
+    if (!outOfStep_) fail(Pop3End::OutOfStep, false);
+}
+
 void Pop3Connection::close() {
     ++generation_;
     framing_ = false;

@@ -117,6 +117,9 @@ public:
     // server that skipped a reply cannot be told from one that answers late,
     // so the connection is out of step and closed.
     void replyMissing();
+    // The owner found a reply that cannot be right (a listing that names a
+    // message twice, say): the connection is out of step and closed.
+    void distrust();
 
     // Closes the connection (no QUIT is sent); outstanding commands are
     // forgotten. Does not call `ended`.

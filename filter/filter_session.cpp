@@ -106,7 +106,7 @@ namespace {
 
 // What each command sent on an account's connection was, so its reply goes
 // to the step that asked for it.
-enum Tag { kGreeting = 1, kUser, kPass, kStat, kList, kTop, kDele, kQuit };
+enum Tag { kGreeting = 1, kUser, kPass, kStat, kList, kTop, kSync, kDele, kQuit };
 
 // The texts of a connection that ended by itself.
 const char16_t kOutOfStepText[] = u"郵件主機回應錯亂,已中斷連線,本信箱不刪除郵件";
@@ -288,6 +288,20 @@ void FilterWindow::onReply(int i, const app::Pop3Reply& r) {
         case kTop:
             topReply(i, r);
             break;
+        case kSync:
+            // The NOOP after the last TOP: its "+OK" must come right after
+            // exactly one reply per TOP. Anything else (a reply too many
+            // shifted everything by one) means the rows cannot be trusted.
+            if (!r.ok || replyNumber_ != a.count) {
+                a.conn->distrust();
+                holdRows(i);
+                ended_ = true;
+                a.status = a.section + kOutOfStepText;
+                tipSection(i, kOutOfStepText);
+                statusBar(a.status);
+            }
+            synced_ = true;
+            break;
         case kDele:
             if (r.ok) ++deleOks_;
             model_.PhaseDone = true;
@@ -430,7 +444,7 @@ void FilterWindow::listingReply(int i, const app::Pop3Reply& r) {
     for (std::size_t k = 1; k < entries.size() && !wrong; ++k)
         if (entries[k].first == entries[k - 1].first) wrong = true;
     if (wrong) {
-        a.conn->close();
+        a.conn->distrust();
         holdRows(i);
         ended_ = true;
         listingFailed_ = true;
@@ -454,7 +468,16 @@ void FilterWindow::listingReply(int i, const app::Pop3Reply& r) {
 
 void FilterWindow::topReply(int i, const app::Pop3Reply& r) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
-    if (a.held || replyNumber_ >= a.count) return;
+    if (a.held) return;
+    if (replyNumber_ >= a.count) {
+        // A TOP reply more than TOPs sent came where the NOOP's is due.
+        a.conn->distrust();
+        holdRows(i);
+        ended_ = true;
+        a.status = a.section + kOutOfStepText;
+        statusBar(a.status);
+        return;
+    }
     ++replyNumber_;
     touchActivity();
     // A one-line error reply to a TOP (the message went away meanwhile, or
@@ -471,7 +494,6 @@ void FilterWindow::topReply(int i, const app::Pop3Reply& r) {
         statusBar(a.status);
         return;
     }
-    if (replyNumber_ >= a.count) model_.PhaseDone = true;
 }
 
 void FilterWindow::connectAccount(int i, const std::string& address, std::uint16_t port) {
@@ -514,6 +536,7 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
     }
     if (a.count > 0 && ListingDone_ && !ended_ && a.conn->usable()) {
         model_.PhaseDone = false;
+        synced_ = false;
         replyNumber_ = 0;
         ReplyState_ = 5;
         bool allSent = true;
@@ -535,6 +558,7 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
             for (std::size_t k = t; k < std::min(a.numbers.size(), t + kPerWrite); ++k)
                 batch.push_back({"TOP " + std::to_string(a.numbers[k]) + (model_.PreviewLines ? " 3" : " 0"),
                                  app::Pop3Shape::MultiLine, kTop, 0});
+            if (t + kPerWrite >= a.numbers.size()) batch.push_back({"NOOP", app::Pop3Shape::Line, kSync, 0});
             a.conn->sendAll(batch);
             WaitSendComplete();
         }
@@ -548,11 +572,10 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
             const bool done = WaitUntil(
                 p_.loop, p_.clock,
                 [&] {
-                    return model_.PhaseDone || closed_ || ended_ ||
-                           app::ElapsedSeconds(phaseStart, p_.clock) > overall;
+                    return synced_ || closed_ || ended_ || app::ElapsedSeconds(phaseStart, p_.clock) > overall;
                 },
                 35, [this] { return model_.LastActivity; });
-            const bool complete = replyNumber_ >= a.count && !ended_;
+            const bool complete = synced_ && replyNumber_ >= a.count && !ended_;
             if (!closed_ && !ended_ && (!done || !complete)) {
                 // Replies still missing: a server that skipped one cannot
                 // be told from one that answers late, so no row is trusted.

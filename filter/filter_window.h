@@ -264,7 +264,8 @@ private:
     bool ListingDone_ = false;
     bool SendDone_ = false;
     bool ended_ = false;        // the account's connection ended by itself; its status is set
-    bool listingFailed_ = false;  // STAT or LIST refused: no headers for this account
+    bool listingFailed_ = false;
+    bool synced_ = false;       // the NOOP after the TOPs was answered  // STAT or LIST refused: no headers for this account
     std::int32_t replyNumber_ = 0;  // TOP replies handed to the parser for this account
     std::int32_t statCount_ = 0;    // what STAT announced (halved in batch mode): an upper bound
     int deleOks_ = 0;           // DELE replies "+OK" on the account in hand

@@ -257,6 +257,13 @@ void LoopbackPop3Server::serve(LoopbackStream& s) {
             } else {
                 ok = reply("-ERR no such message\r\n", split);
             }
+        } else if (verb == "NOOP" && !held.empty()) {
+            // Replies go out in order: TOP replies still held go first.
+            std::string block;
+            for (const std::string& r : held) block += r;
+            topsAnswered += static_cast<int>(held.size());
+            held.clear();
+            ok = reply(block + "+OK\r\n", false);
         } else if (verb == "NOOP" || verb == "RSET") {
             if (verb == "RSET") std::fill(marked.begin(), marked.end(), false);
             ok = reply("+OK\r\n", split);
