@@ -299,11 +299,17 @@ void FilterWindow::onReply(int i, const app::Pop3Reply& r) {
                 a.status = a.section + kOutOfStepText;
                 tipSection(i, kOutOfStepText);
                 statusBar(a.status);
+            } else {
+                // Every TOP, sent back to back, was answered in step: the
+                // DELEs may go the same way.
+                a.pipelines = true;
             }
             synced_ = true;
             break;
         case kDele:
             if (r.ok) ++deleOks_;
+            ++deleReplies_;
+            lastDeleReply_ = WholeSecondsNow(p_.clock);
             model_.PhaseDone = true;
             break;
         case kQuit:
@@ -505,6 +511,7 @@ void FilterWindow::connectAccount(int i, const std::string& address, std::uint16
     ended_ = false;
     listingFailed_ = false;
     a.held = false;
+    a.pipelines = false;
     a.numbers.clear();
     ReplyState_ = 0;
     model_.PhaseDone = false;
@@ -703,27 +710,53 @@ void FilterWindow::RunFilterSession() {
     }
 }
 
-// DELE for every checked row of account i, one at a time; each reply is
-// awaited up to `limitSeconds`. Nothing is sent on a connection that went out
-// of step or is gone. A DELE still unanswered when its wait ends leaves the
-// connection out of step, so no further DELE and no QUIT follow on it.
+// DELE for every checked row of account i. On a connection whose TOP replies
+// all came back in step, every DELE goes out back to back and the replies are
+// awaited together: `limitSeconds` is then the longest silence allowed
+// between two replies, so a silent server costs that once, not once per
+// message. Elsewhere one DELE at a time, each awaited up to `limitSeconds`.
+// Nothing is sent on a connection that went out of step or is gone. A DELE
+// still unanswered when its wait ends leaves the connection out of step, so
+// no QUIT follows and the server deletes nothing.
 void FilterWindow::sendDeletions(int i, int limitSeconds, bool testEach) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
     deleOks_ = 0;
     deleAsked_ = 0;
+    deleReplies_ = 0;
     quitOk_ = false;
     // Whatever the server sent meanwhile is framed first: a reply nobody
     // asked for puts the account out of step before any DELE goes out.
     p_.loop.pump(platform::Milliseconds(0));
-    for (std::size_t p = 0; p < list(i).size() && p < a.numbers.size(); ++p) {
-        if (a.held || !a.conn || !a.conn->usable() || closed_) break;
+    if (a.held || !a.conn || !a.conn->usable() || closed_) return;
+    std::vector<std::int32_t> numbers;
+    for (std::size_t p = 0; p < list(i).size() && p < a.numbers.size(); ++p)
+        if (list(i)[p].Checked) numbers.push_back(a.numbers[p]);
+    if (numbers.empty()) return;
+    ReplyState_ = 7;
+    if (a.pipelines) {
+        constexpr std::size_t kPerWrite = 512;
+        for (std::size_t t = 0; t < numbers.size(); t += kPerWrite) {
+            std::vector<app::Pop3Command> batch;
+            for (std::size_t k = t; k < std::min(numbers.size(), t + kPerWrite); ++k)
+                batch.push_back({"DELE " + std::to_string(numbers[k]), app::Pop3Shape::Line, kDele, 0});
+            deleAsked_ += static_cast<int>(batch.size());
+            a.conn->sendAll(batch);
+        }
+        lastDeleReply_ = WholeSecondsNow(p_.clock);
+        const bool all = WaitUntil(
+            p_.loop, p_.clock,
+            [&] { return deleReplies_ >= deleAsked_ || !a.conn->usable() || closed_; }, limitSeconds,
+            [this] { return lastDeleReply_; });
+        if (!all && !closed_) a.conn->replyMissing();
+        return;
+    }
+    for (std::int32_t n : numbers) {
+        if (!a.conn->usable() || closed_) break;
         if (testEach && !connected(i)) break;
-        if (!list(i)[p].Checked) continue;
-        ReplyState_ = 7;
         // Cleared before the send, so a reply that comes at once is not lost.
         model_.PhaseDone = false;
         ++deleAsked_;
-        sendOn(i, "DELE " + std::to_string(a.numbers[p]), kDele);
+        sendOn(i, "DELE " + std::to_string(n), kDele);
         if (!waitPhase(limitSeconds) && !closed_) a.conn->replyMissing();
     }
 }

@@ -72,6 +72,9 @@ public:
         // The replies went out of step: the rows stay visible but are never
         // checked, and no DELE is sent for this account.
         bool held = false;
+        // Its TOP replies, sent back to back, all came back in step: the
+        // deletion run pipelines its DELEs too.
+        bool pipelines = false;
         // Messages whose deletion the server confirmed, DELE and QUIT both "+OK".
         std::int32_t deleted = 0;
         // The socket, for its state; null before the session made it.
@@ -270,6 +273,8 @@ private:
     std::int32_t statCount_ = 0;    // what STAT announced (halved in batch mode): an upper bound
     int deleOks_ = 0;           // DELE replies "+OK" on the account in hand
     int deleAsked_ = 0;         // DELEs sent on it
+    int deleReplies_ = 0;       // DELE replies received on it
+    int lastDeleReply_ = 0;     // whole seconds since midnight of the last one
     bool quitOk_ = false;
     bool sessionRunning_ = false;  // a session or a re-check is fetching
     bool deletionRunning_ = false;

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
 #include <memory>
 #include <set>
 #include <string>
@@ -272,6 +273,86 @@ TEST_F(Hostile, ListInAnotherOrderKeepsEachMessagesSize) {
     EXPECT_FALSE(w->accountList(0)[0].Checked);
     EXPECT_EQ(w->accountList(0)[3].SizeText.substr(0, 3), u"60.");
     EXPECT_TRUE(w->accountList(0)[3].Checked);
+}
+
+}  // namespace
+}  // namespace iw::test
+
+namespace iw::test {
+namespace {
+
+// The deletion run sends every DELE of an account back to back and awaits
+// the replies together; QUIT follows only once each DELE is answered. A
+// silent server costs the 8-second wait once, not once per message.
+TEST_F(Hostile, DeletionsGoOutTogetherAndCountOnlyWhatTheServerConfirmed) {
+    std::vector<std::string> box;
+    Ids junk;
+    for (int k = 1; k <= 40; ++k) {
+        const bool isJunk = k % 3 == 0;
+        box.push_back(Message(k, isJunk ? "junk@x" : "ok@y", "s" + std::to_string(k)));
+        if (isJunk) junk.insert("m" + std::to_string(k) + "@test");
+    }
+    struct Case {
+        const char* name;
+        std::function<void(LoopbackPop3Script&)> script;
+        Ids removed;
+        double maxSeconds;  // on the program's clock
+    };
+    const std::vector<Case> cases = {
+        {"all answered", [](auto&) {}, junk, 8},
+        {"some answered -ERR", [](auto& s) { s.errDele = 9; }, [&] {
+             Ids r = junk;
+             r.erase("m9@test");
+             return r;
+         }(), 8},
+        {"a hang-up halfway", [](auto& s) { s.dropAtDele = 7; }, {}, 8},
+        // A server that answers no DELE before it has read them all: only a
+        // client that sent them together gets its deletions done.
+        {"replies held until every DELE has come",
+         [&](auto& s) {
+             auto held = std::make_shared<std::pair<std::size_t, std::string>>();
+             const std::size_t all = junk.size();
+             s.tamper = [held, all](const std::string& cmd, const std::string& r) {
+                 if (cmd.rfind("DELE", 0) != 0) return r;
+                 held->second += r;
+                 return ++held->first < all ? std::string() : std::exchange(held->second, {});
+             };
+         },
+         junk, 8},
+        {"no DELE answered",
+         [](auto& s) {
+             s.tamper = [](const std::string& cmd, const std::string& r) { return cmd.rfind("DELE", 0) == 0 ? std::string() : r; };
+         },
+         {}, 8 + 8 + 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoopbackPop3Server server(NextPort(), "alice", "secret");
+        ASSERT_TRUE(server.listening());
+        server.setMessages(box);
+        LoopbackPop3Script script;
+        c.script(script);
+        server.setScript(script);
+        profile.rosterList.clear();
+        profile.addAccount(u"alice@a", u"alice", u"secret", server.hostValue());
+        w = std::make_unique<FilterWindow>(plat, profile, m1, link, view, senderLists, dates);
+        w->Form_Load();
+        w->Form_Activate();
+        ASSERT_EQ(w->accountList(0).size(), box.size());
+        const double start = clock.secondsSinceMidnight();
+        w->Command1_Click();
+        EXPECT_LT(clock.secondsSinceMidnight() - start, c.maxSeconds);
+        const auto removed = server.removed();
+        EXPECT_EQ(Ids(removed.begin(), removed.end()), c.removed);
+        EXPECT_EQ(w->remainingAfterRun(), static_cast<std::int32_t>(box.size() - c.removed.size()));
+        if (c.removed != junk) { EXPECT_EQ(m1.StatusText, u"alice@a刪除郵件失敗,郵件仍在主機上"); }
+        m1.StatusText.clear();
+        if (std::string(c.name) != "a hang-up halfway") { EXPECT_EQ(server.commands("DELE").size(), junk.size()); }
+        if (c.removed.empty()) {
+            // No QUIT after a DELE that went unanswered or a hang-up.
+            EXPECT_TRUE(server.commands("QUIT").empty());
+        }
+    }
 }
 
 }  // namespace
