@@ -733,7 +733,7 @@ void FilterWindow::sendDeletions(int i, int limitSeconds, bool testEach) {
         if (list(i)[p].Checked) numbers.push_back(a.numbers[p]);
     if (numbers.empty()) return;
     ReplyState_ = 7;
-    if (a.pipelines) {
+    if (a.pipelines && pipelineDeletions_) {
         constexpr std::size_t kPerWrite = 512;
         for (std::size_t t = 0; t < numbers.size(); t += kPerWrite) {
             std::vector<app::Pop3Command> batch;

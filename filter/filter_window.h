@@ -166,6 +166,9 @@ public:
     // The limits on what a server may send, and on the rows' memory (tests lower them).
     void setLimits(app::Pop3Limits limits) { limits_ = limits; }
     void setMaxRowBytes(std::size_t n) { maxRowBytes_ = n; }
+    // Off: every DELE waits for the reply of the one before (the benchmark
+    // compares the two).
+    void setPipelinedDeletions(bool on) { pipelineDeletions_ = on; }
 
     // Test hook: the state of a check box changed by the user through the view.
     void setCheckState(Control c, bool checked);
@@ -281,6 +284,7 @@ private:
     app::Pop3Limits limits_;
     std::size_t maxRowBytes_ = kMaxRowBytes;
     std::size_t rowBytes_ = 0;  // what the rows of this session hold
+    bool pipelineDeletions_ = true;
     int selectedMessage_ = -1;
     int clientWidth_ = 8085, clientHeight_ = 5880;
     bool unloaded_ = false;
