@@ -785,7 +785,8 @@ void FilterWindow::reportDeletion(int i) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
     const int wanted = static_cast<int>(std::count_if(list(i).begin(), list(i).end(),
                                                       [](const MessageEntry& e) { return e.Checked; }));
-    if (a.deleted >= wanted && a.deleted >= deleAsked_) return;
+    a.deleteFailed = a.deleted < wanted || a.deleted < deleAsked_;
+    if (!a.deleteFailed) return;
     a.status = a.section + kDeleteFailedText;
     m1_.StatusText = a.status;
     statusBar(a.status);

@@ -77,6 +77,7 @@ public:
         bool pipelines = false;
         // Messages whose deletion the server confirmed, DELE and QUIT both "+OK".
         std::int32_t deleted = 0;
+        bool deleteFailed = false;  // some checked message is still on the server
         // The socket, for its state; null before the session made it.
         platform::TcpSocket* socket() const { return conn ? conn->socket() : nullptr; }
     };
