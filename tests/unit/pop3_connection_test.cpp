@@ -181,6 +181,23 @@ TEST(Pop3Connection, LimitsEndTheConnectionBeforeMemoryGrows) {
     }
 }
 
+// A line that was already received when a command went out cannot be its
+// reply, even when the command is sent from the handler of the reply before.
+TEST(Pop3Connection, BytesThatCameBeforeACommandAreNoReplyToIt) {
+    Rig r;
+    std::vector<std::string> answered;
+    std::vector<Pop3End> ends;
+    r.conn.setHandlers({[&](const Pop3Reply& rep) {
+                            answered.push_back(rep.command);
+                            if (rep.command.empty()) r.conn.send({"USER x", Pop3Shape::Line, 1});
+                        },
+                        {}, [&](Pop3End e) { ends.push_back(e); }});
+    r.sock->arrive(kGreeting + "+OK early\r\n");
+    EXPECT_EQ(answered, (std::vector<std::string>{""}));
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0], Pop3End::OutOfStep);
+}
+
 TEST(Pop3Connection, AHandlerThatPumpsGetsLaterRepliesAfterItReturnsInOrder) {
     Rig r;
     std::vector<std::string> order;
