@@ -1,0 +1,246 @@
+// The POP3 connection: socket, command queue, reply framing and limits; see
+// pop3_connection.h.
+#include "app/pop3_connection.h"
+
+namespace iw::app {
+
+namespace {
+
+bool StartsNoCase(std::string_view s, std::string_view prefix) {
+    if (s.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char c = s[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Pop3Connection::Pop3Connection(SocketFactory factory, Pop3Limits limits)
+    : factory_(std::move(factory)), limits_(limits), alive_(std::make_shared<bool>(true)) {}
+
+Pop3Connection::~Pop3Connection() {
+    *alive_ = false;
+    if (socket_) {
+        socket_->setEvents({});
+        socket_->close();
+    }
+}
+
+std::size_t Pop3Connection::limitOf(const Pending& p) const {
+    if (p.command.limit) return p.command.limit;
+    return p.command.shape == Pop3Shape::Line ? limits_.line : limits_.multiLine;
+}
+
+void Pop3Connection::wire() {
+    if (!socket_) return;
+    std::weak_ptr<bool> alive = alive_;
+    const std::uint64_t gen = generation_;
+    // Every handler checks that this object and this connection still
+    // exist: a late event of an earlier connection is dropped.
+    auto current = [this, alive, gen] {
+        auto a = alive.lock();
+        return a && *a && generation_ == gen;
+    };
+    platform::TcpSocketEvents ev;
+    ev.dataArrival = [this, current](std::size_t) {
+        if (current()) onData();
+    };
+    ev.sendComplete = [this, current] {
+        if (current() && handlers_.sendComplete) handlers_.sendComplete();
+    };
+    ev.closed = [this, current] {
+        if (current()) onEnded();
+    };
+    ev.error = [this, current](int, const std::string&) {
+        if (current()) onEnded();
+    };
+    socket_->setEvents(std::move(ev));
+}
+
+void Pop3Connection::connect(const std::string& ipv4, std::uint16_t port, int greetingTag) {
+    close();
+    socket_ = factory_ ? factory_() : nullptr;
+    outOfStep_ = false;
+    tooLarge_ = false;
+    endedCalled_ = false;
+    closedSeen_ = false;
+    received_ = 0;
+    Pending greeting;
+    greeting.command.shape = Pop3Shape::Line;
+    greeting.command.tag = greetingTag;
+    greeting.reply.tag = greetingTag;
+    queue_.push_back(std::move(greeting));
+    if (!socket_) {
+        closedSeen_ = true;
+        endedCalled_ = true;
+        if (handlers_.ended) handlers_.ended(Pop3End::Closed);
+        return;
+    }
+    wire();
+    socket_->connect(ipv4, port);
+}
+
+void Pop3Connection::send(const Pop3Command& command) { sendAll({command}); }
+
+void Pop3Connection::sendAll(const std::vector<Pop3Command>& commands) {
+    // Nothing more is ever sent on a connection that went out of step.
+    if (outOfStep_ || !socket_ || commands.empty()) return;
+    std::string bytes;
+    for (const Pop3Command& c : commands) {
+        Pending p;
+        p.command = c;
+        p.reply.command = c.line;
+        p.reply.tag = c.tag;
+        queue_.push_back(std::move(p));
+        bytes += c.line;
+        bytes += "\r\n";
+    }
+    socket_->send(bytes);
+}
+
+void Pop3Connection::upgrade(
+    const std::function<std::unique_ptr<platform::TcpSocket>(std::unique_ptr<platform::TcpSocket>)>& wrap) {
+    if (!socket_ || outOfStep_) return;
+    socket_->setEvents({});
+    socket_ = wrap(std::move(socket_));
+    buffer_.clear();
+    lineStart_ = 0;
+    scanned_ = 0;
+    ++generation_;
+    framing_ = false;
+    wire();
+}
+
+void Pop3Connection::replyMissing() {
+    if (queue_.empty() || outOfStep_) return;
+    fail(Pop3End::OutOfStep, false);
+}
+
+void Pop3Connection::close() {
+    ++generation_;
+    framing_ = false;
+    queue_.clear();
+    buffer_.clear();
+    buffer_.shrink_to_fit();
+    lineStart_ = 0;
+    scanned_ = 0;
+    if (socket_) {
+        socket_->setEvents({});
+        socket_->close();
+    }
+}
+
+bool Pop3Connection::connected() const {
+    return socket_ && socket_->state() == platform::SocketState::Connected && !closedSeen_;
+}
+
+void Pop3Connection::fail(Pop3End why, bool notify) {
+    outOfStep_ = true;
+    tooLarge_ = why == Pop3End::TooLarge;
+    close();
+    if (endedCalled_) return;
+    endedCalled_ = true;
+    if (notify && handlers_.ended) handlers_.ended(why);
+}
+
+void Pop3Connection::onData() {
+    if (!socket_) return;
+    const std::string bytes = socket_->receive();
+    received_ += bytes.size();
+    buffer_ += bytes;
+    frame();
+}
+
+void Pop3Connection::onEnded() {
+    closedSeen_ = true;
+    if (socket_) {
+        // Bytes that came with the end are framed before the end is told.
+        const std::string bytes = socket_->receive();
+        received_ += bytes.size();
+        buffer_ += bytes;
+    }
+    frame();
+}
+
+void Pop3Connection::frame() {
+    if (framing_) return;  // the outer call frames what a nested arrival added
+    framing_ = true;
+    const std::uint64_t gen = generation_;
+    while (generation_ == gen) {
+        if (lineStart_ >= buffer_.size()) {
+            buffer_.clear();
+            lineStart_ = 0;
+            scanned_ = 0;
+            break;
+        }
+        // What has been framed is dropped once it is the larger part, so the
+        // buffer stays small and every byte is copied a bounded number of times.
+        if (lineStart_ >= 64 * 1024 && lineStart_ * 2 >= buffer_.size()) {
+            buffer_.erase(0, lineStart_);
+            lineStart_ = 0;
+        }
+        if (queue_.empty()) {
+            fail(Pop3End::OutOfStep, true);  // data that no command asked for
+            break;
+        }
+        Pending& head = queue_.front();
+        const std::size_t lf = buffer_.find('\n', lineStart_ + scanned_);
+        if (lf == std::string::npos) {
+            scanned_ = buffer_.size() - lineStart_;
+            const bool over = head.statusSeen ? head.reply.text.size() + scanned_ > limitOf(head)
+                                              : scanned_ > limits_.line;
+            if (over) fail(Pop3End::TooLarge, true);
+            break;
+        }
+        std::string_view line(buffer_.data() + lineStart_, lf - lineStart_);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lineStart_ = lf + 1;
+        scanned_ = 0;
+        bool complete = false;
+        if (!head.statusSeen) {
+            if (line.size() > limits_.line) {
+                fail(Pop3End::TooLarge, true);
+                break;
+            }
+            const bool plus = StartsNoCase(line, "+OK");
+            if (!plus && !StartsNoCase(line, "-ERR")) {
+                fail(Pop3End::OutOfStep, true);  // no status line where one is due
+                break;
+            }
+            head.statusSeen = true;
+            head.reply.ok = line.substr(0, 3) == "+OK";
+            head.reply.text.assign(line);
+            head.reply.text += "\r\n";
+            complete = head.command.shape == Pop3Shape::Line || !plus;
+        } else if (line == ".") {
+            head.reply.text += ".\r\n";
+            complete = true;
+        } else {
+            if (!line.empty() && line.front() == '.') line.remove_prefix(1);
+            if (head.reply.text.size() + line.size() + 2 > limitOf(head)) {
+                fail(Pop3End::TooLarge, true);
+                break;
+            }
+            head.reply.text.append(line);
+            head.reply.text += "\r\n";
+        }
+        if (!complete) continue;
+        Pop3Reply reply = std::move(head.reply);
+        queue_.pop_front();
+        if (handlers_.reply) handlers_.reply(reply);
+    }
+    if (generation_ != gen) return;  // closed or connected again meanwhile
+    framing_ = false;
+    if (closedSeen_ && !endedCalled_) {
+        endedCalled_ = true;
+        // A reply still missing when the server hung up is a gap like any other.
+        if (!queue_.empty()) outOfStep_ = true;
+        queue_.clear();
+        if (handlers_.ended) handlers_.ended(Pop3End::Closed);
+    }
+}
+
+}  // namespace iw::app

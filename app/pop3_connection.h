@@ -1,0 +1,169 @@
+// One POP3 connection, the only place where this program reads what a mail
+// server sends. The background check, the filter session, the re-check and
+// the deletion run all speak through it.
+//
+// It owns the socket (made by the factory it is given, so the caller decides
+// plain or TLS), the queue of commands sent and not yet answered, the framing
+// of replies (a status line; a multi-line reply ended by a line "." with
+// dot-unstuffing) and the limits on what a server may send. Every reply is
+// handed to the owner together with the command that asked for it.
+//
+// A connection whose replies are out of step can never be trusted again:
+// data that arrives while no command is outstanding, a reply that does not
+// begin with "+OK" or "-ERR" where a status line is due, or a reply still
+// missing when its wait ended (replyMissing()). Such a connection is closed
+// at once, stays `outOfStep()` for good, and must never be given a DELE.
+// A reply that outgrows its limit ends the connection the same way.
+//
+// Ownership and re-entry: the owner owns the object and must not destroy it
+// from inside one of its handlers. Handlers run from the event loop (never
+// from inside a call on this object, except that close() inside a handler is
+// allowed) and may send, pump the loop, close or connect again. Bytes that
+// arrive while a handler pumps are framed after that handler returns, in
+// order, so replies are always delivered one at a time and in order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/tcp_socket.h"
+
+namespace iw::app {
+
+// How the reply to a command is framed.
+enum class Pop3Shape {
+    Line,       // one status line (USER, PASS, STAT, DELE, QUIT, the greeting)
+    MultiLine,  // a status line; after "+OK" lines up to a line "." (LIST, TOP)
+};
+
+// What the connection lets a server send. A reply beyond its limit ends the
+// connection (Pop3End::TooLarge); nothing beyond the limits is ever kept.
+struct Pop3Limits {
+    std::size_t line = 64 * 1024;                // a greeting, a status line, a one-line reply
+    std::size_t multiLine = 4 * 1024 * 1024;     // one TOP reply: a header of several MiB is absurd already
+    std::size_t listing = 16 * 1024 * 1024;      // the LIST reply: room for about a million messages
+};
+
+// Why a connection ended without the owner closing it.
+enum class Pop3End {
+    Closed,     // the server closed or reset it, or it could not be made
+    OutOfStep,  // the replies no longer match the commands
+    TooLarge,   // a reply outgrew its limit
+};
+
+// One whole reply, matched to its command.
+struct Pop3Reply {
+    std::string command;  // the command line without CR LF; "" for the greeting
+    int tag = 0;          // the owner's tag for the command
+    bool ok = false;      // the status line begins with "+OK" (exact case)
+    // The status line with CR LF; for a multi-line reply after "+OK" it is
+    // followed by the body lines, dot-unstuffed, each with CR LF, and the
+    // terminating ".\r\n".
+    std::string text;
+};
+
+struct Pop3Command {
+    std::string line;  // without CR LF
+    Pop3Shape shape = Pop3Shape::Line;
+    int tag = 0;
+    std::size_t limit = 0;  // 0: the limit of the shape
+};
+
+class Pop3Connection {
+public:
+    using SocketFactory = std::function<std::unique_ptr<platform::TcpSocket>()>;
+    struct Handlers {
+        // A whole reply to the command at the head of the queue.
+        std::function<void(const Pop3Reply&)> reply;
+        // Everything sent so far has been handed to the system.
+        std::function<void()> sendComplete;
+        // The connection ended by itself (see Pop3End). Called once per
+        // connection, after every reply that came before the end.
+        std::function<void(Pop3End)> ended;
+    };
+
+    explicit Pop3Connection(SocketFactory factory, Pop3Limits limits = {});
+    ~Pop3Connection();
+    Pop3Connection(const Pop3Connection&) = delete;
+    Pop3Connection& operator=(const Pop3Connection&) = delete;
+
+    void setHandlers(Handlers handlers) { handlers_ = std::move(handlers); }
+    void setLimits(Pop3Limits limits) { limits_ = limits; }
+
+    // Closes any earlier connection, makes a fresh socket with the factory
+    // and starts connecting. The greeting is the first reply awaited; it is
+    // delivered with an empty command and `greetingTag`. A fresh connection
+    // is in step again.
+    void connect(const std::string& ipv4, std::uint16_t port, int greetingTag = 0);
+
+    // Queues one command (CR LF is added) and the reply it expects.
+    void send(const Pop3Command& command);
+    // Queues several commands and writes them in one send.
+    void sendAll(const std::vector<Pop3Command>& commands);
+
+    // Replaces the socket with `wrap(current socket)` (the STLS upgrade after
+    // the server's "+OK"). Bytes received and not yet framed are dropped:
+    // nothing sent in plain after that reply may count as part of the
+    // protected dialogue. Only allowed with no command outstanding.
+    void upgrade(const std::function<std::unique_ptr<platform::TcpSocket>(std::unique_ptr<platform::TcpSocket>)>& wrap);
+
+    // The owner's wait for a reply ran out while commands are outstanding: a
+    // server that skipped a reply cannot be told from one that answers late,
+    // so the connection is out of step and closed.
+    void replyMissing();
+
+    // Closes the connection (no QUIT is sent); outstanding commands are
+    // forgotten. Does not call `ended`.
+    void close();
+
+    bool connected() const;
+    // The connection was made and is still in the transaction it began: not
+    // closed by either side, not out of step, no limit broken.
+    bool usable() const { return connected() && !outOfStep_; }
+    // Out of step or a limit broken, since the last connect().
+    bool outOfStep() const { return outOfStep_; }
+    bool tooLarge() const { return tooLarge_; }
+    std::size_t outstanding() const { return queue_.size(); }
+    // Bytes received since the last connect().
+    std::uint64_t bytesReceived() const { return received_; }
+    // The socket, for its state and errors (and the TLS layer).
+    platform::TcpSocket* socket() const { return socket_.get(); }
+
+private:
+    struct Pending {
+        Pop3Command command;
+        bool statusSeen = false;
+        Pop3Reply reply;
+    };
+    void wire();
+    void onData();
+    void onEnded();
+    void frame();
+    void fail(Pop3End why, bool notify);
+    std::size_t limitOf(const Pending& p) const;
+
+    SocketFactory factory_;
+    Pop3Limits limits_;
+    Handlers handlers_;
+    std::unique_ptr<platform::TcpSocket> socket_;
+    std::deque<Pending> queue_;
+    std::string buffer_;        // received bytes; [0, lineStart_) is already framed
+    std::size_t lineStart_ = 0;  // start of the line being read
+    std::size_t scanned_ = 0;    // bytes from lineStart_ known to hold no line feed
+    std::uint64_t received_ = 0;
+    bool framing_ = false;
+    bool outOfStep_ = false;
+    bool tooLarge_ = false;
+    bool endedCalled_ = false;
+    bool closedSeen_ = false;  // the socket reported its end
+    std::uint64_t generation_ = 0;  // moves on at every connect() and close()
+    std::shared_ptr<bool> alive_;
+};
+
+}  // namespace iw::app

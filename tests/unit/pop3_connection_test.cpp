@@ -1,0 +1,197 @@
+// The POP3 connection's framing, matching and limits, over a hand-driven
+// socket: replies matched to the commands that asked for them, dot-unstuffing,
+// a reply split at every byte, and every way a server can get out of step.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/pop3_connection.h"
+
+namespace iw::test {
+namespace {
+
+using app::Pop3Command;
+using app::Pop3Connection;
+using app::Pop3End;
+using app::Pop3Reply;
+using app::Pop3Shape;
+
+// A socket the test feeds by hand; events fire when the test says so.
+class HandSocket : public platform::TcpSocket {
+public:
+    platform::TcpSocketEvents ev;
+    std::string in, sent;
+    int sends = 0;
+    platform::SocketState st = platform::SocketState::Closed;
+    void setEvents(platform::TcpSocketEvents e) override { ev = std::move(e); }
+    void connect(const std::string&, std::uint16_t) override { st = platform::SocketState::Connected; }
+    void send(std::string_view b) override {
+        sent += b;
+        ++sends;
+    }
+    std::string receive() override { return std::exchange(in, {}); }
+    std::size_t bytesAvailable() const override { return in.size(); }
+    void close() override { st = platform::SocketState::Closed; }
+    platform::SocketState state() const override { return st; }
+    int lastError() const override { return 0; }
+    void arrive(const std::string& b) {
+        in += b;
+        if (ev.dataArrival) ev.dataArrival(in.size());
+    }
+};
+
+struct Rig {
+    HandSocket* sock = nullptr;
+    Pop3Connection conn{[this] {
+        auto s = std::make_unique<HandSocket>();
+        sock = s.get();
+        return s;
+    }};
+    std::vector<Pop3Reply> replies;
+    std::vector<Pop3End> ends;
+    Rig(app::Pop3Limits limits = {}) {
+        conn.setLimits(limits);
+        conn.setHandlers({[this](const Pop3Reply& r) { replies.push_back(r); }, {},
+                          [this](Pop3End e) { ends.push_back(e); }});
+        conn.connect("127.0.0.1", 110, 99);
+    }
+};
+
+const std::string kGreeting = "+OK ready\r\n";
+const std::string kTop1 = "+OK\r\nSubject: one\r\n\r\n..dotted\r\n.\r\n";
+const std::string kTop2 = "+OK\r\nSubject: two\r\n\r\n.\r\n";
+
+TEST(Pop3Connection, RepliesAreMatchedToTheirCommandsHoweverTheBytesArrive) {
+    const std::string stream = kGreeting + "-ERR no\r\n" + kTop1 + kTop2;
+    for (std::size_t piece : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{7}}) {
+        Rig r;
+        r.conn.send({"USER x", Pop3Shape::Line, 1});
+        r.conn.sendAll({{"TOP 1 0", Pop3Shape::MultiLine, 2}, {"TOP 2 0", Pop3Shape::MultiLine, 3}});
+        if (piece == 0)
+            r.sock->arrive(stream);
+        else
+            for (std::size_t k = 0; k < stream.size(); k += piece) r.sock->arrive(stream.substr(k, piece));
+        ASSERT_EQ(r.replies.size(), 4u) << "pieces of " << piece;
+        EXPECT_EQ(r.replies[0].tag, 99);
+        EXPECT_TRUE(r.replies[0].ok);
+        EXPECT_EQ(r.replies[1].command, "USER x");
+        EXPECT_FALSE(r.replies[1].ok);
+        EXPECT_EQ(r.replies[2].command, "TOP 1 0");
+        EXPECT_EQ(r.replies[2].text, "+OK\r\nSubject: one\r\n\r\n.dotted\r\n.\r\n");  // unstuffed
+        EXPECT_EQ(r.replies[3].text, kTop2);
+        EXPECT_TRUE(r.ends.empty());
+        EXPECT_FALSE(r.conn.outOfStep());
+        EXPECT_EQ(r.sock->sends, 2) << "sendAll writes once";
+    }
+}
+
+TEST(Pop3Connection, AServerOutOfStepEndsTheConnectionForGood) {
+    struct Case {
+        const char* name;
+        std::vector<Pop3Command> commands;
+        std::string bytes;
+        std::size_t delivered;  // replies handed over before the fault
+    };
+    const Pop3Command top{"TOP 1 0", Pop3Shape::MultiLine, 1};
+    const Pop3Command top2{"TOP 2 0", Pop3Shape::MultiLine, 2};
+    const Case cases[] = {
+        {"data before any command", {}, kGreeting + kTop1, 1},
+        {"one reply more than commands", {top}, kGreeting + kTop1 + kTop2, 2},
+        {"a reply without its status line", {top}, kGreeting + "Subject: one\r\n\r\n.\r\n", 1},
+        {"a bare dot line, then a line of the body", {top, top2}, kGreeting + "+OK\r\nSubject: x\r\n.\r\n-- sig\r\n.\r\n", 2},
+        {"a greeting that is no status line", {}, "* hello\r\n", 0},
+        {"a lower-case status is still a status line, text is not", {top}, kGreeting + "+ok\r\n.\r\nOK\r\n", 2},
+    };
+    for (const Case& c : cases) {
+        Rig r;
+        r.conn.sendAll(c.commands);
+        r.sock->arrive(c.bytes);
+        EXPECT_EQ(r.replies.size(), c.delivered) << c.name;
+        ASSERT_EQ(r.ends.size(), 1u) << c.name;
+        EXPECT_EQ(r.ends[0], Pop3End::OutOfStep) << c.name;
+        EXPECT_TRUE(r.conn.outOfStep()) << c.name;
+        EXPECT_FALSE(r.conn.usable()) << c.name;
+        // Nothing more goes out on it, least of all a DELE.
+        const std::string before = r.sock->sent;
+        r.conn.send({"DELE 1", Pop3Shape::Line, 5});
+        EXPECT_EQ(r.sock->sent, before) << c.name;
+    }
+}
+
+TEST(Pop3Connection, AMissingReplyOrAHangUpWithRepliesDuePutsItOutOfStep) {
+    Rig r;
+    r.sock->arrive(kGreeting);
+    r.conn.sendAll({{"TOP 1 0", Pop3Shape::MultiLine, 1}, {"TOP 2 0", Pop3Shape::MultiLine, 2}});
+    r.sock->arrive(kTop1);
+    r.conn.replyMissing();
+    EXPECT_TRUE(r.conn.outOfStep());
+    EXPECT_FALSE(r.conn.connected());
+
+    Rig h;
+    h.conn.send({"STAT", Pop3Shape::Line, 1});
+    h.sock->in = kGreeting;  // the last bytes come with the hang-up
+    h.sock->st = platform::SocketState::Closed;
+    h.sock->ev.closed();
+    ASSERT_EQ(h.replies.size(), 1u);
+    ASSERT_EQ(h.ends.size(), 1u);
+    EXPECT_EQ(h.ends[0], Pop3End::Closed);
+    EXPECT_TRUE(h.conn.outOfStep());
+
+    // After the last reply, a hang-up is a plain end.
+    Rig q;
+    q.conn.send({"QUIT", Pop3Shape::Line, 1});
+    q.sock->arrive(kGreeting + "+OK bye\r\n");
+    q.sock->ev.closed();
+    ASSERT_EQ(q.ends.size(), 1u);
+    EXPECT_FALSE(q.conn.outOfStep());
+}
+
+TEST(Pop3Connection, LimitsEndTheConnectionBeforeMemoryGrows) {
+    app::Pop3Limits limits;
+    limits.line = 100;
+    limits.multiLine = 1000;
+    struct Case {
+        const char* name;
+        Pop3Command command;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"a greeting without its line end", {}, "+OK " + std::string(101, '\r')},
+        {"a status line too long", {"STAT", Pop3Shape::Line, 1}, kGreeting + "+OK " + std::string(200, 'x') + "\r\n"},
+        {"a header reply too long", {"TOP 1 0", Pop3Shape::MultiLine, 1},
+         kGreeting + "+OK\r\n" + std::string(600, 'x') + "\r\n" + std::string(600, 'y') + "\r\n"},
+        {"a reply with its own smaller limit", {"LIST", Pop3Shape::MultiLine, 1, 50}, kGreeting + "+OK\r\n" + std::string(60, '1')},
+    };
+    for (const Case& c : cases) {
+        Rig r(limits);
+        if (!c.command.line.empty()) r.conn.send(c.command);
+        r.sock->arrive(c.bytes);
+        ASSERT_EQ(r.ends.size(), 1u) << c.name;
+        EXPECT_EQ(r.ends[0], Pop3End::TooLarge) << c.name;
+        EXPECT_TRUE(r.conn.tooLarge()) << c.name;
+        // The greeting cut by the limit is never judged as a reply.
+        for (const auto& rep : r.replies) EXPECT_NE(rep.tag, 1) << c.name;
+        if (std::string(c.name).rfind("a greeting", 0) == 0) {
+            EXPECT_TRUE(r.replies.empty()) << c.name;
+        }
+    }
+}
+
+TEST(Pop3Connection, AHandlerThatPumpsGetsLaterRepliesAfterItReturnsInOrder) {
+    Rig r;
+    std::vector<std::string> order;
+    r.conn.setHandlers({[&](const Pop3Reply& rep) {
+                            order.push_back(rep.command);
+                            // A nested arrival while the handler runs.
+                            if (rep.command == "A") r.sock->arrive("+OK c\r\n");
+                        },
+                        {}, {}});
+    r.conn.sendAll({{"A", Pop3Shape::Line, 1}, {"B", Pop3Shape::Line, 2}, {"C", Pop3Shape::Line, 3}});
+    r.sock->arrive(kGreeting + "+OK a\r\n+OK b\r\n");
+    EXPECT_EQ(order, (std::vector<std::string>{"", "A", "B", "C"}));
+}
+
+}  // namespace
+}  // namespace iw::test
