@@ -40,6 +40,21 @@ void TlsSocket::connect(const std::string& ipv4, std::uint16_t port) {
     lastError_ = 0;
     phase_ = Phase::Connecting;
     state_ = SocketState::Connecting;
+    wireInner();
+    inner_->connect(ipv4, port);
+}
+
+std::unique_ptr<TlsSocket> TlsSocket::OverConnected(std::unique_ptr<TcpSocket> connected, TlsOptions options) {
+    auto s = std::make_unique<TlsSocket>(std::move(connected), MailSecurity::Tls, std::move(options));
+    s->inner_->receive();
+    s->phase_ = Phase::Connecting;
+    s->state_ = SocketState::Connecting;
+    s->wireInner();
+    s->startHandshake();
+    return s;
+}
+
+void TlsSocket::wireInner() {
     TcpSocketEvents ev;
     ev.connected = [this] { onInnerConnected(); };
     ev.dataArrival = [this](std::size_t) { onInnerData(); };
@@ -47,13 +62,14 @@ void TlsSocket::connect(const std::string& ipv4, std::uint16_t port) {
     ev.closed = [this] { onInnerClosed(); };
     ev.error = [this](int code, const std::string& d) { onInnerError(code, d); };
     inner_->setEvents(std::move(ev));
-    inner_->connect(ipv4, port);
 }
 
 void TlsSocket::send(std::string_view bytes) {
-    // Like the plain socket, a send before the connection is usable is dropped:
-    // nothing the caller writes may travel before the checks have passed.
-    if (phase_ != Phase::Open || bytes.empty()) return;
+    // Nothing the caller writes travels before the checks have passed: during
+    // the handshake the session holds it; before that (no session, the plain
+    // STLS exchange) it is dropped, as the plain socket drops a send on a
+    // connection that is not made.
+    if (bytes.empty() || !session_ || (phase_ != Phase::Open && phase_ != Phase::Handshaking)) return;
     session_->writePlain(bytes);
     userSendPending_ = true;
     const std::string out = session_->takeCiphertext();

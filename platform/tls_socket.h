@@ -31,6 +31,12 @@ public:
     TlsSocket(std::unique_ptr<TcpSocket> inner, MailSecurity mode, TlsOptions options);
     ~TlsSocket() override;
 
+    // Starts TLS at once over a socket that is already connected (an STLS
+    // the caller has negotiated itself; every plain byte it has not taken is
+    // dropped). Sends made before the checks pass are held, then sent
+    // encrypted, or dropped if the connection fails.
+    static std::unique_ptr<TlsSocket> OverConnected(std::unique_ptr<TcpSocket> connected, TlsOptions options);
+
     void setEvents(TcpSocketEvents events) override;
     void connect(const std::string& ipv4, std::uint16_t port) override;
     void send(std::string_view bytes) override;
@@ -52,6 +58,7 @@ public:
 private:
     enum class Phase { Idle, Connecting, StlsGreeting, StlsReply, Handshaking, Open, Closed, Failed };
 
+    void wireInner();
     void onInnerConnected();
     void onInnerData();
     void onInnerClosed();

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/pop3_connection.h"
 #include "platform/tls_socket.h"
 #include "tests/support/tls_test_server.h"
 
@@ -255,17 +256,6 @@ TEST(TlsSocket, BrokenRecordKeepsTheTextBeforeItThenFails) {
     EXPECT_EQ(r.failure(), TlsFailure::Handshake);
 }
 
-TEST(TlsSocket, SendsBeforeTheCheckedConnectionAreDropped) {
-    Rig r;
-    r.sock->send("USER someone\r\n");
-    r.run();
-    ASSERT_EQ(r.connected, 1);
-    EXPECT_EQ(r.server.read(), "");
-    r.sock->send("USER someone\r\n");
-    r.run();
-    EXPECT_EQ(r.server.read(), "USER someone\r\n");
-}
-
 // STLS: plain greeting, "STLS", and bytes a man in the middle slipped in
 // behind the "+OK" (in the same segment and in a segment of their own
 // would break the handshake, never be read as a reply).
@@ -343,8 +333,12 @@ TEST(TlsSocket, CertificateDecisions) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Rig r(MailSecurity::Tls, c.leaf, TlsTestServer::Fault::None, c.pin, c.host);
+        // Written during the handshake: held until the checks pass, and
+        // never sent when they fail.
+        r.sock->send("USER someone\r\n");
         r.server.write(kGreeting);
         r.run();
+        EXPECT_EQ(r.server.read(), c.want == TlsFailure::None ? "USER someone\r\n" : "");
         EXPECT_EQ(r.failure(), c.want);
         EXPECT_EQ(r.connected, c.want == TlsFailure::None ? 1 : 0);
         EXPECT_EQ(r.got, c.want == TlsFailure::None ? kGreeting : "");
@@ -379,6 +373,65 @@ TEST(TlsSocket, ReconnectStartsAFreshSession) {
     r.wire->deliver(second.take());
     EXPECT_EQ(r.connected, 2);
     EXPECT_EQ(r.got, kGreeting + "+OK again\r\n");
+}
+
+// The POP3 connection's own STLS step: it asks, and on "+OK" wraps its
+// socket; a line injected behind the "+OK" is never framed as a reply, and
+// the commands after the upgrade travel only once the certificate passed.
+TEST(TlsSocket, UpgradeOfAPop3ConnectionAfterItsStls) {
+    for (const bool goodCertificate : {true, false}) {
+        SCOPED_TRACE(goodCertificate);
+        Wire* wire = nullptr;
+        app::Pop3Connection conn([&wire] {
+            auto w = std::make_unique<Wire>();
+            wire = w.get();
+            return w;
+        });
+        std::vector<app::Pop3Reply> replies;
+        int ended = 0;
+        platform::TlsOptions o;
+        o.host = goodCertificate ? "mail.test" : "elsewhere.test";
+        o.caFile = TlsTestServer::certificates().caFile;
+        app::Pop3Connection::Handlers h;
+        h.reply = [&](const app::Pop3Reply& r) {
+            replies.push_back(r);
+            if (r.command == "STLS" && r.ok)
+                conn.upgrade([&o](std::unique_ptr<platform::TcpSocket> s) {
+                    return platform::TlsSocket::OverConnected(std::move(s), o);
+                });
+        };
+        h.ended = [&](app::Pop3End) { ++ended; };
+        conn.setHandlers(h);
+        conn.connect("127.0.0.1", 110);
+        wire->up();
+        wire->deliver("+OK plain\r\n");
+        conn.send({"STLS"});
+        EXPECT_EQ(wire->takeSent(), "STLS\r\n");
+        wire->deliver("+OK Begin TLS\r\n+OK injected\r\n");
+        ASSERT_EQ(replies.size(), 2u);
+        conn.send({"CAPA", app::Pop3Shape::MultiLine});
+        TlsTestServer server;
+        for (int round = 0; round < 10; ++round) {
+            server.feed(wire->takeSent());
+            const std::string down = server.take();
+            if (down.empty()) break;
+            wire->deliver(down);
+        }
+        if (goodCertificate) {
+            EXPECT_EQ(server.read(), "CAPA\r\n");
+            server.write("+OK\r\nUSER\r\n.\r\n");
+            wire->deliver(server.take());
+            ASSERT_EQ(replies.size(), 3u);
+            EXPECT_EQ(replies[2].command, "CAPA");
+            EXPECT_EQ(replies[2].text, "+OK\r\nUSER\r\n.\r\n");
+            EXPECT_EQ(ended, 0);
+        } else {
+            EXPECT_EQ(server.read(), "");
+            EXPECT_EQ(replies.size(), 2u);
+            EXPECT_EQ(ended, 1);
+            EXPECT_EQ(platform::TlsFailureOfCode(conn.socket()->lastError()), TlsFailure::NameMismatch);
+        }
+    }
 }
 
 }  // namespace
