@@ -9,6 +9,7 @@
 #include "app/sntp.h"
 #include "app/tray_texts.h"
 #include "app/waits.h"
+#include "platform/tls_socket.h"
 #include "settings/accounts.h"
 
 namespace iw::app {
@@ -435,18 +436,28 @@ void MasterPresenter::RunBackgroundCheck() {
         menuChanged();
 
         BackgroundCheck& c = *check_;
-        if (!c.socket) c.socket = p_.network.createTcp();
         for (const std::u16string& section : sections) {
             if (stopping_) break;
             const settings::MailAccount account = settings::ReadMailAccount(store_, section);
+            const platform::MailSecurity security = platform::ParseMailSecurity(account.Security);
             std::string host;
             std::uint16_t port = 0;
-            SplitHostPort(p_.codePage.fromUtf16(platform::kBig5, account.Pop3Host), config_.defaultPop3Port, host,
-                          port);
+            SplitHostPort(p_.codePage.fromUtf16(platform::kBig5, account.Pop3Host),
+                          security == platform::MailSecurity::Tls ? platform::DefaultPop3Port(security)
+                                                                  : config_.defaultPop3Port,
+                          host, port);
             const std::u16string address = lookupHostAddress(host);
             if (address.empty()) continue;
 
-            c.socket->close();
+            // Each account gets a socket of its own kind: plain, or TLS checked
+            // against this account's host and pin.
+            if (c.socket) {
+                c.socket->setEvents({});
+                c.socket->close();
+            }
+            c.socket = platform::CreateMailSocket(p_.network.createTcp(), security, host,
+                                                  p_.codePage.fromUtf16(platform::kBig5, account.CertSha256));
+            if (!c.socket) continue;
             c.CheckState = 0;
             c.CheckDone = false;
             c.SendDone = false;
@@ -472,7 +483,15 @@ void MasterPresenter::RunBackgroundCheck() {
                 check_->SendDone = true;
             };
             events.closed = failed;
-            events.error = [failed](int, const std::string&) { failed(); };
+            events.error = [this, failed](int code, const std::string&) {
+                // A TLS failure says what failed; the password was never sent.
+                const std::u16string tls = platform::MailSocketFailureText(check_->socket.get(), code);
+                if (!tls.empty() && !check_->CheckDone) {
+                    check_->CheckDone = true;
+                    s_.StatusText = check_->user + tls;
+                }
+                failed();
+            };
             c.socket->setEvents(std::move(events));
             c.socket->connect(p_.codePage.fromUtf16(platform::kBig5, address), port);
 

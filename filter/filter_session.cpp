@@ -6,6 +6,7 @@
 
 #include "filter/filter_window.h"
 #include "app/waits.h"
+#include "platform/tls_socket.h"
 #include "filter/header_parser.h"
 
 namespace iw::filter {
@@ -159,6 +160,24 @@ void FilterWindow::wireSocket(int i) {
     ev.sendComplete = [this, alive, i] {
         auto a = alive.lock();
         if (a && *a) Winsock1_SendComplete(i);
+    };
+    // A TLS failure (a refused certificate or STLS, a failed handshake, a cut
+    // connection) says what failed and ends the wait at once. Before the
+    // login nothing was sent; after it, what was fetched is dropped as for
+    // any broken listing, and the closed connection takes no DELE.
+    ev.error = [this, alive, i](int code, const std::string&) {
+        auto a = alive.lock();
+        // Past the listing (deletions, logging out) a broken connection is
+        // handled as any other: the rows stay, the missing replies time out.
+        if (!a || !*a || i != dialogue_ || ReplyState_ > 5) return;
+        Account& acc = accounts_[static_cast<std::size_t>(i)];
+        const std::u16string text = platform::MailSocketFailureText(acc.socket.get(), code);
+        if (text.empty()) return;
+        if (LoggedIn_) failAccountData(i);
+        model_.PhaseDone = true;
+        acc.status = acc.section + text;
+        tipSection(i, text);
+        statusBar(acc.status);
     };
     accounts_[static_cast<std::size_t>(i)].socket->setEvents(std::move(ev));
 }
@@ -485,7 +504,11 @@ void FilterWindow::runAccount(int i, bool recheck) {
     std::u16string host;
     std::uint16_t port = 110;
     platform::ResolveResult r;
-    if (ParsePop3Host(sessionHost_, host, port) && !host.empty()) r = p_.network.resolve(Bytes(host));
+    const platform::MailSecurity security =
+        platform::ParseMailSecurity(profile_.accountValue(a.section, u"Security"));
+    const bool hostOk = ParsePop3Host(sessionHost_, host, port) && !host.empty();
+    if (hostOk && sessionHost_.find(u':') == std::u16string::npos) port = platform::DefaultPop3Port(security);
+    if (hostOk) r = p_.network.resolve(Bytes(host));
     if (closed_) return;
     if (!r.found || !r.ipv4 || r.address.empty()) {
         if (recheck) {
@@ -498,6 +521,11 @@ void FilterWindow::runAccount(int i, bool recheck) {
         statusBar(a.status);
         return;
     }
+    // The socket is made for this connection, so a changed security setting
+    // or pin counts from the next session or re-check on.
+    a.socket = platform::CreateMailSocket(p_.network.createTcp(), security, Bytes(host),
+                                          Bytes(profile_.accountValue(a.section, u"CertSha256")));
+    if (!a.socket) throw SessionError("no socket");
     connectAccount(i, r.address, port);
     a.count = 0;
     model_.MessageCounts[static_cast<std::size_t>(i)] = 0;
