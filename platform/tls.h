@@ -65,6 +65,9 @@ public:
     virtual std::string takePlain() = 0;
     // Queues close_notify (taken with takeCiphertext()).
     virtual void shutdown() = 0;
+    // The connection under the session ended. The session becomes PeerClosed
+    // if the server had ended it properly, otherwise Failed with Truncated.
+    virtual void transportClosed() = 0;
 
     virtual TlsState state() const = 0;
     virtual TlsFailure failure() const = 0;

@@ -236,11 +236,22 @@ void TlsSocket::onInnerClosed() {
     }
     case Phase::StlsReply: fail(TlsFailure::StlsRefused, "closed instead of answering STLS"); return;
     case Phase::Handshaking: fail(TlsFailure::Handshake, "closed during the handshake"); return;
-    case Phase::Open:
+    case Phase::Open: {
         // Without close_notify nobody can tell a cut from an end, so it is
         // reported as a failure, never as an orderly close.
+        session_->transportClosed();
+        if (session_->state() == TlsState::PeerClosed) {
+            ++generation_;
+            session_.reset();
+            phase_ = Phase::Closed;
+            state_ = SocketState::Closed;
+            inner_->setEvents({});
+            if (auto f = events_.closed) f();
+            return;
+        }
         fail(TlsFailure::Truncated, "closed without close_notify");
         return;
+    }
     default: return;
     }
 }

@@ -133,6 +133,12 @@ public:
         if (ssl_ && state_ == TlsState::Open) SSL_shutdown(ssl_.get());
     }
 
+    void transportClosed() override {
+        // OpenSSL reports close_notify itself (PeerClosed); any other end is a cut.
+        if (state_ == TlsState::Open || state_ == TlsState::Handshaking)
+            failNow(TlsFailure::Truncated, "closed without close_notify");
+    }
+
     TlsState state() const override { return state_; }
     TlsFailure failure() const override { return failure_; }
     std::string failureDetail() const override { return detail_; }
