@@ -115,13 +115,18 @@ std::int64_t StatCount(const std::string& reply) {
 // The background dialogue of one account on Winsock1.
 
 struct MasterPresenter::BackgroundCheck {
-    std::unique_ptr<platform::TcpSocket> socket;
+    // Made at the first check; every account's dialogue reconnects it.
+    std::unique_ptr<Pop3Connection> conn;
     int CheckState = 0;
     bool CheckDone = false;
     bool SendDone = false;
-    std::string pending;  // bytes of a reply whose line end has not arrived
     std::u16string user;
     std::u16string password;  // stored (scrambled) form
+    // The kind of socket the next connect makes: plain, or TLS checked
+    // against this account's host name and pin.
+    platform::MailSecurity security = platform::MailSecurity::Plain;
+    std::string host;
+    std::string pin;
 };
 
 MasterPresenter::MasterPresenter(platform::Platform& platform, settings::SettingsStore& store, Module1State& state,
@@ -140,10 +145,7 @@ MasterPresenter::MasterPresenter(platform::Platform& platform, settings::Setting
 MasterPresenter::~MasterPresenter() {
     if (timer1_) p_.loop.stopTimer(timer1_);
     if (timer2_) p_.loop.stopTimer(timer2_);
-    if (check_->socket) {
-        check_->socket->setEvents({});
-        check_->socket->close();
-    }
+    check_->conn.reset();
     if (winsock2_) {
         winsock2_->setDataArrival(nullptr);
         winsock2_->close();
@@ -213,7 +215,7 @@ void MasterPresenter::Form_Unload() {
     }
     loaded_ = false;
     stopping_ = true;  // ends any wait still running
-    if (check_->socket) check_->socket->close();
+    if (check_->conn) check_->conn->close();
     view_.unloadAllWindows();
 }
 
@@ -351,29 +353,24 @@ bool MasterPresenter::waitFor(const std::function<bool()>& done, std::int64_t se
 void MasterPresenter::sendCheckLine(const std::string& line) {
     BackgroundCheck& c = *check_;
     c.SendDone = false;
-    c.socket->send(line);
+    c.conn->send({line, Pop3Shape::Line, 0, 0});
     // WaitSendComplete: up to 10 whole seconds for the send-complete event.
     waitFor([&c] { return c.SendDone; }, 10, true);
 }
 
-void MasterPresenter::onCheckData() {
+// One whole reply, matched by the connection to the command that asked for it.
+void MasterPresenter::onCheckReply(const Pop3Reply& r) {
     BackgroundCheck& c = *check_;
-    if (!c.socket) return;
-    c.pending += c.socket->receive();
-    // One reply is one line; wait for its line end when it comes in pieces.
-    const std::size_t lf = c.pending.find('\n');
-    if (lf == std::string::npos) return;
-    const std::string reply = c.pending.substr(0, lf + 1);
-    c.pending.erase(0, lf + 1);
-
+    if (!c.conn) return;
+    const std::string& reply = r.text;
     const auto& cp = p_.codePage;
-    const bool positive = reply.compare(0, 3, "+OK") == 0 || c.CheckState == 3;
+    const bool positive = r.ok || c.CheckState == 3;
     switch (c.CheckState) {
     case 0:
         if (positive) {
             c.CheckDone = false;
             c.CheckState = 1;
-            sendCheckLine("USER " + cp.fromUtf16(platform::kBig5, c.user) + "\r\n");
+            sendCheckLine("USER " + cp.fromUtf16(platform::kBig5, c.user));
         } else {
             c.CheckDone = true;
             s_.StatusText = c.user + u"主機無法連線..";
@@ -382,8 +379,7 @@ void MasterPresenter::onCheckData() {
     case 1:
         if (positive) {
             c.CheckState = 2;
-            sendCheckLine("PASS " + cp.fromUtf16(platform::kBig5, settings::UnscramblePassword(cp, c.password)) +
-                          "\r\n");
+            sendCheckLine("PASS " + cp.fromUtf16(platform::kBig5, settings::UnscramblePassword(cp, c.password)));
         } else {
             c.CheckDone = true;
             s_.StatusText = c.user + u"使用者錯誤..";
@@ -392,7 +388,7 @@ void MasterPresenter::onCheckData() {
     case 2:
         if (positive) {
             c.CheckState = 3;
-            sendCheckLine("STAT\r\n");
+            sendCheckLine("STAT");
         } else {
             c.CheckDone = true;
             s_.StatusText = c.user + u"密碼錯誤..";
@@ -409,11 +405,11 @@ void MasterPresenter::onCheckData() {
             s_.StatusText = c.user + u"郵件數目無法讀取..";
         }
         c.CheckState = 7;
-        sendCheckLine("QUIT\r\n");
+        sendCheckLine("QUIT");
         c.CheckDone = true;
         break;
     }
-    case 7: c.socket->close(); break;
+    case 7: c.conn->close(); break;
     default: break;
     }
 }
@@ -436,6 +432,48 @@ void MasterPresenter::RunBackgroundCheck() {
         menuChanged();
 
         BackgroundCheck& c = *check_;
+        if (!c.conn) {
+            c.conn = std::make_unique<Pop3Connection>([this] {
+                const BackgroundCheck& k = *check_;
+                return platform::CreateMailSocket(p_.network.createTcp(), k.security, k.host, k.pin);
+            });
+            // A greeting or a reply line of the background check needs far
+            // less than a header; nothing longer is kept.
+            Pop3Limits limits;
+            limits.line = 4096;
+            c.conn->setLimits(limits);
+            Pop3Connection::Handlers h;
+            h.reply = [this](const Pop3Reply& r) {
+                try {
+                    onCheckReply(r);
+                } catch (...) {
+                    check_->CheckDone = true;
+                }
+            };
+            h.sendComplete = [this] { check_->SendDone = true; };
+            // A refused, broken or closed connection ends the account at
+            // once, with the text of a server that never answers; a server
+            // whose replies are out of step or too long is told apart.
+            h.ended = [this](Pop3End why) {
+                BackgroundCheck& k = *check_;
+                // A TLS failure says what failed; the password was never sent.
+                const platform::TcpSocket* sock = k.conn->socket();
+                const std::u16string tls = platform::MailSocketFailureText(sock, sock ? sock->lastError() : 0);
+                if (!k.CheckDone) {
+                    k.CheckDone = true;
+                    if (why == Pop3End::Closed && !tls.empty())
+                        s_.StatusText = k.user + tls;
+                    else if (why == Pop3End::Closed)
+                        s_.StatusText = k.user + u"未連上伺服器";
+                    else if (why == Pop3End::OutOfStep && k.CheckState == 0)
+                        s_.StatusText = k.user + u"主機無法連線..";  // a greeting that is no status line
+                    else
+                        s_.StatusText = k.user + u"伺服器回應錯誤..";
+                }
+                k.SendDone = true;
+            };
+            c.conn->setHandlers(std::move(h));
+        }
         for (const std::u16string& section : sections) {
             if (stopping_) break;
             const settings::MailAccount account = settings::ReadMailAccount(store_, section);
@@ -448,61 +486,25 @@ void MasterPresenter::RunBackgroundCheck() {
                           host, port);
             const std::u16string address = lookupHostAddress(host);
             if (address.empty()) continue;
+            c.security = security;
+            c.host = host;
+            c.pin = p_.codePage.fromUtf16(platform::kBig5, account.CertSha256);
 
-            // Each account gets a socket of its own kind: plain, or TLS checked
-            // against this account's host and pin.
-            if (c.socket) {
-                c.socket->setEvents({});
-                c.socket->close();
-            }
-            c.socket = platform::CreateMailSocket(p_.network.createTcp(), security, host,
-                                                  p_.codePage.fromUtf16(platform::kBig5, account.CertSha256));
-            if (!c.socket) continue;
+            c.conn->close();
             c.CheckState = 0;
             c.CheckDone = false;
             c.SendDone = false;
-            c.pending.clear();
             c.user = account.User;
             c.password = account.Password;
-            platform::TcpSocketEvents events;
-            events.dataArrival = [this](std::size_t) {
-                try {
-                    onCheckData();
-                } catch (...) {
-                    check_->CheckDone = true;
-                }
-            };
-            events.sendComplete = [this] { check_->SendDone = true; };
-            // A refused or broken connection ends the account at once, with
-            // the same text as a server that never answers.
-            auto failed = [this] {
-                if (!check_->CheckDone) {
-                    check_->CheckDone = true;
-                    s_.StatusText = check_->user + u"未連上伺服器";
-                }
-                check_->SendDone = true;
-            };
-            events.closed = failed;
-            events.error = [this, failed](int code, const std::string&) {
-                // A TLS failure says what failed; the password was never sent.
-                const std::u16string tls = platform::MailSocketFailureText(check_->socket.get(), code);
-                if (!tls.empty() && !check_->CheckDone) {
-                    check_->CheckDone = true;
-                    s_.StatusText = check_->user + tls;
-                }
-                failed();
-            };
-            c.socket->setEvents(std::move(events));
-            c.socket->connect(p_.codePage.fromUtf16(platform::kBig5, address), port);
+            c.conn->connect(p_.codePage.fromUtf16(platform::kBig5, address), port);
 
             if (!waitFor([&c] { return c.CheckDone; }, 45, true)) s_.StatusText = c.user + u"未連上伺服器";
-            waitFor([&c] { return c.socket->state() == platform::SocketState::Closed; }, 3, false);
+            waitFor([&c] { return !c.conn->socket() || c.conn->socket()->state() == platform::SocketState::Closed ||
+                                  c.conn->socket()->state() == platform::SocketState::Error; },
+                    3, false);
         }
-        if (c.socket) {
-            // The last account's connection is not left open after an error reply.
-            c.socket->setEvents({});
-            c.socket->close();
-        }
+        // The last account's connection is not left open after an error reply.
+        c.conn->close();
 
         if (!stopping_ && s_.option(3) && s_.NewMailCount >= s_.OpenThreshold && opener_) {
             store_.write(IniFile::Set, s_.UserSection, u"Open-mail", std::u16string(u"Check-Quit"));

@@ -53,16 +53,6 @@ std::int32_t LeadingNumber(const std::string& f) {
     return static_cast<std::int32_t>(neg ? -v : v);
 }
 
-std::size_t FindNoCase(const std::string& hay, const char* needle, std::size_t from = 0) {
-    const std::size_t n = std::char_traits<char>::length(needle);
-    for (std::size_t i = from; i + n <= hay.size(); ++i) {
-        std::size_t k = 0;
-        while (k < n && std::tolower(static_cast<unsigned char>(hay[i + k])) == std::tolower(static_cast<unsigned char>(needle[k]))) ++k;
-        if (k == n) return i;
-    }
-    return std::string::npos;
-}
-
 // Whole seconds since midnight, the start mark of a wait.
 int WholeSecondsNow(const platform::SystemClock& clock) { return app::StartMark(clock) % app::kSecondsPerDay; }
 
@@ -113,6 +103,25 @@ bool ParsePop3Host(const std::u16string& value, std::u16string& host, std::uint1
 
 void FilterWindow::touchActivity() { model_.LastActivity = app::StartMark(p_.clock) % app::kSecondsPerDay; }
 
+namespace {
+
+// What each command sent on an account's connection was, so its reply goes
+// to the step that asked for it.
+enum Tag { kGreeting = 1, kUser, kPass, kStat, kList, kTop, kDele, kQuit };
+
+// The texts of a connection that ended by itself.
+const char16_t kOutOfStepText[] = u"郵件主機回應錯亂,已中斷連線,本信箱不刪除郵件";
+const char16_t kTooLargeText[] = u"郵件主機傳送資料過大,已中斷連線";
+const char16_t kDeleteFailedText[] = u"刪除郵件失敗,郵件仍在主機上";
+
+std::size_t RowBytes(const MessageEntry& e) {
+    return 2 * (e.SenderText.size() + e.Subject.size() + e.SizeText.size() + e.ReceivedText.size() +
+                e.PreviewText.size()) +
+           sizeof(MessageEntry);
+}
+
+}  // namespace
+
 // Hands one complete TOP reply to the header parser, which appends row n of
 // the account's list and of the visible list; the new visible row goes to
 // the view.
@@ -131,55 +140,73 @@ void FilterWindow::parseReply(int i, const std::string& reply, bool refused) {
             model_.VisibleList.back().TextColor = RowColor::Default;
         }
     }
-    for (std::size_t k = shown; k < model_.VisibleList.size(); ++k) view_.addMessageRow(model_.VisibleList[k]);
+    for (std::size_t k = rows; k < list(i).size(); ++k) rowBytes_ += RowBytes(list(i)[k]);
+    for (std::size_t k = shown; k < model_.VisibleList.size(); ++k) {
+        rowBytes_ += RowBytes(model_.VisibleList[k]);
+        view_.addMessageRow(model_.VisibleList[k]);
+    }
 }
 
 bool FilterWindow::connected(int i) const {
-    const auto& s = accounts_[static_cast<std::size_t>(i)].socket;
-    return s && s->state() == platform::SocketState::Connected;
+    const auto& c = accounts_[static_cast<std::size_t>(i)].conn;
+    return c && c->connected();
 }
 
-void FilterWindow::sendOn(int i, const std::string& bytes) {
-    auto& s = accounts_[static_cast<std::size_t>(i)].socket;
-    if (!s) throw SessionError("socket missing");
-    s->send(bytes);
+void FilterWindow::sendOn(int i, const std::string& line, int tag, app::Pop3Shape shape) {
+    auto& c = accounts_[static_cast<std::size_t>(i)].conn;
+    if (!c) throw SessionError("socket missing");
+    c->send({line, shape, tag, 0});
 }
 
-void FilterWindow::wireSocket(int i) {
+// Every socket of account i comes from here: plain, or TLS checked against
+// the account's host name and pin, as its settings say at that moment.
+std::unique_ptr<platform::TcpSocket> FilterWindow::makeSocket(int i) {
+    const std::u16string& section = accounts_[static_cast<std::size_t>(i)].section;
+    const platform::MailSecurity security = platform::ParseMailSecurity(profile_.accountValue(section, u"Security"));
+    if (security == platform::MailSecurity::Plain) return p_.network.createTcp();
+    std::u16string host;
+    std::uint16_t port = 0;
+    ParsePop3Host(profile_.accountValue(section, u"PoP3"), host, port);
+    return platform::CreateMailSocket(p_.network.createTcp(), security, Bytes(host),
+                                      Bytes(profile_.accountValue(section, u"CertSha256")));
+}
+
+void FilterWindow::makeConnection(int i) {
     std::weak_ptr<bool> alive = alive_;
-    platform::TcpSocketEvents ev;
-    ev.dataArrival = [this, alive, i](std::size_t) {
-        auto a = alive.lock();
-        if (!a || !*a) return;
+    Account& a = accounts_[static_cast<std::size_t>(i)];
+    // The account's socket is made now, at the session's start, as the
+    // first one the connection uses; every later connect makes a fresh one.
+    auto first = std::make_shared<std::unique_ptr<platform::TcpSocket>>(makeSocket(i));
+    if (!*first) throw SessionError("no socket");
+    a.conn = std::make_unique<app::Pop3Connection>(
+        [this, first, i]() -> std::unique_ptr<platform::TcpSocket> {
+            if (*first) return std::move(*first);
+            return makeSocket(i);
+        },
+        limits_);
+    app::Pop3Connection::Handlers h;
+    h.reply = [this, alive, i](const app::Pop3Reply& r) {
+        auto live = alive.lock();
+        if (!live || !*live) return;
         try {
-            Winsock1_DataArrival(i);
+            onReply(i, r);
         } catch (...) {
             // The receive handler never lets an exception into the loop.
         }
     };
-    ev.sendComplete = [this, alive, i] {
-        auto a = alive.lock();
-        if (a && *a) Winsock1_SendComplete(i);
+    h.sendComplete = [this, alive, i] {
+        auto live = alive.lock();
+        if (live && *live) Winsock1_SendComplete(i);
     };
-    // A TLS failure (a refused certificate or STLS, a failed handshake, a cut
-    // connection) says what failed and ends the wait at once. Before the
-    // login nothing was sent; after it, what was fetched is dropped as for
-    // any broken listing, and the closed connection takes no DELE.
-    ev.error = [this, alive, i](int code, const std::string&) {
-        auto a = alive.lock();
-        // Past the listing (deletions, logging out) a broken connection is
-        // handled as any other: the rows stay, the missing replies time out.
-        if (!a || !*a || i != dialogue_ || ReplyState_ > 5) return;
-        Account& acc = accounts_[static_cast<std::size_t>(i)];
-        const std::u16string text = platform::MailSocketFailureText(acc.socket.get(), code);
-        if (text.empty()) return;
-        if (LoggedIn_) failAccountData(i);
-        model_.PhaseDone = true;
-        acc.status = acc.section + text;
-        tipSection(i, text);
-        statusBar(acc.status);
+    h.ended = [this, alive, i](app::Pop3End why) {
+        auto live = alive.lock();
+        if (!live || !*live) return;
+        try {
+            onEnded(i, why);
+        } catch (...) {
+        }
     };
-    accounts_[static_cast<std::size_t>(i)].socket->setEvents(std::move(ev));
+    a.conn->setHandlers(std::move(h));
 }
 
 void FilterWindow::Winsock1_SendComplete(int) { SendDone_ = true; }
@@ -201,113 +228,162 @@ void FilterWindow::reportRunError(const char16_t* tag, int number, const std::u1
     view_.messageBox(Num(number) + tag + u"\r\n" + description);
 }
 
-void FilterWindow::Winsock1_DataArrival(int i) {
-    if (i < 0 || i >= static_cast<int>(accounts_.size()) || !accounts_[static_cast<std::size_t>(i)].socket) return;
-    std::string data = accounts_[static_cast<std::size_t>(i)].socket->receive();
-    // Replies only count on the socket of the account in dialogue: late data
-    // of another account (one whose wait has run out) is dropped rather than
-    // read as the reply the shared state awaits.
-    if (i != dialogue_ || data.empty()) return;
-    if (ReplyState_ != 4 && ReplyState_ != 5) {
-        // A one-line reply is judged once its line end has come, however the
-        // network cut it.
-        lineBuf_ += data;
-        if (lineBuf_.find("\r\n") == std::string::npos && lineBuf_.size() <= maxReplyBytes_) return;
-        data.swap(lineBuf_);
-        lineBuf_.clear();
-    }
-    const bool accepted = data.compare(0, 3, "+OK") == 0;
-    if (accepted || ReplyState_ == 4 || ReplyState_ == 5)
-        stateAccepted(i, data);
-    else
-        stateRejected(i);
-}
-
-void FilterWindow::stateAccepted(int i, const std::string& data) {
+// Every reply comes here matched to the command that asked for it.
+void FilterWindow::onReply(int i, const app::Pop3Reply& r) {
+    // Replies only count for the account in dialogue: a late reply of
+    // another account is no answer to what this one awaits.
+    if (i != dialogue_) return;
     Account& a = accounts_[static_cast<std::size_t>(i)];
-    switch (ReplyState_) {
-        case 0: {
+    switch (r.tag) {
+        case kGreeting:
+            if (!r.ok) {
+                // Not a server that lets us in: the account ends at once
+                // with the text of a server that cannot be reached.
+                a.conn->close();
+                ended_ = true;
+                model_.PhaseDone = true;
+                a.status = a.section + u"未連上郵件主機(" + sessionHost_ + u")";
+                tipSection(i, u"未連上郵件主機...");
+                statusBar(a.status);
+                break;
+            }
             LoggedIn_ = false;
             ReplyState_ = 1;
-            sendOn(i, "USER " + Bytes(sessionUser_) + "\r\n");
+            // User names and passwords go out in the ANSI code page, 950.
+            sendOn(i, "USER " + p_.codePage.fromUtf16(platform::kBig5, sessionUser_), kUser);
             WaitSendComplete();
-            const std::u16string t = u"傳送帳號(" + sessionUser_ + u")";
-            statusBar(t);
-            tipSection(i, t);
+            {
+                const std::u16string t = u"傳送帳號(" + sessionUser_ + u")";
+                statusBar(t);
+                tipSection(i, t);
+            }
             break;
-        }
-        case 1: {
+        case kUser:
+            if (!r.ok) {
+                loginRejected(i);
+                break;
+            }
             ReplyState_ = 2;
-            const std::u16string pw = profile_.unscramblePassword(sessionPassword_);
-            sendOn(i, "PASS " + p_.codePage.fromUtf16(platform::kBig5, pw) + "\r\n");
+            sendOn(i, "PASS " + p_.codePage.fromUtf16(platform::kBig5, profile_.unscramblePassword(sessionPassword_)),
+                   kPass);
             WaitSendComplete();
             statusBar(u"傳送密碼...");
             tipSection(i, u"傳送密碼...");
             break;
-        }
-        case 2:
+        case kPass:
+            if (!r.ok) {
+                loginRejected(i);
+                break;
+            }
             ListingDone_ = false;
             LoggedIn_ = true;
             model_.PhaseDone = true;
             ReplyState_ = 3;
-            sendOn(i, "STAT\r\n");
+            sendOn(i, "STAT", kStat);
             WaitSendComplete();
             tipSection(i, u"正在取得郵件數...");
             statusBar(a.section + u"正在取得郵件數...");
             break;
-        case 3:
-            statusReply(i, data);
+        case kStat:
+            if (!r.ok) {
+                listingFailed_ = true;
+                a.status = a.section + u"接收郵件資料錯誤";
+                statusBar(a.status);
+                break;
+            }
+            statusReply(i, r.text);
             break;
-        case 4:
-            listingCollect(i, data);
+        case kList:
+            listingReply(i, r);
             break;
-        case 5:
-            splitReplies(i, data);
+        case kTop:
+            topReply(i, r);
             break;
-        case 7:
+        case kDele:
+            if (r.ok) ++deleOks_;
             model_.PhaseDone = true;
             break;
-        case 8:
+        case kQuit:
+            quitOk_ = r.ok;
             model_.PhaseDone = true;
-            if (a.socket) a.socket->close();
+            a.conn->close();
             break;
         default:
             break;
     }
 }
 
-void FilterWindow::stateRejected(int i) {
+void FilterWindow::loginRejected(int i) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
-    switch (ReplyState_) {
-        case 1:
-        case 2:
-            model_.PhaseDone = true;
-            a.status = u"使用者名稱或密碼錯誤!";
-            tipSection(i, u"使用者名稱或密碼錯誤!");
-            statusBar(a.status);
-            break;
-        case 3:
-        case 7:
-            model_.PhaseDone = true;
-            break;
-        default:
-            break;
+    model_.PhaseDone = true;
+    a.status = u"使用者名稱或密碼錯誤!";
+    tipSection(i, u"使用者名稱或密碼錯誤!");
+    statusBar(a.status);
+}
+
+// The rows of an account whose replies went out of step stay visible, but
+// none is checked and none can be: which message a row stands for is no
+// longer known.
+void FilterWindow::holdRows(int i) {
+    Account& a = accounts_[static_cast<std::size_t>(i)];
+    a.held = true;
+    for (MessageEntry& e : list(i)) e.Checked = false;
+    if (model_.ShownList == i + 1 || dialogue_ == i) {
+        for (std::size_t k = 0; k < model_.VisibleList.size(); ++k) {
+            if (!model_.VisibleList[k].Checked) continue;
+            model_.VisibleList[k].Checked = false;
+            view_.setMessageChecked(static_cast<int>(k), false);
+        }
     }
+}
+
+// The account's connection ended by itself: refused, reset or closed by the
+// server, out of step, or a limit broken. Every wait for it ends at once.
+void FilterWindow::onEnded(int i, app::Pop3End why) {
+    Account& a = accounts_[static_cast<std::size_t>(i)];
+    if (why == app::Pop3End::OutOfStep) holdRows(i);
+    if (i != dialogue_) return;
+    model_.PhaseDone = true;
+    if (deletionRunning_) return;  // the deletion run tells its own outcome
+    ended_ = true;
+    if (why == app::Pop3End::OutOfStep) {
+        a.status = a.section + kOutOfStepText;
+        tipSection(i, kOutOfStepText);
+    } else if (why == app::Pop3End::TooLarge) {
+        a.status = a.section + kTooLargeText;
+        tipSection(i, kTooLargeText);
+    } else if (const std::u16string tls = platform::MailSocketFailureText(
+                   a.conn->socket(), a.conn->socket() ? a.conn->socket()->lastError() : 0);
+               !tls.empty()) {
+        // A refused certificate or STLS, a failed handshake: nothing was sent.
+        // A cut TLS connection after the login: what was fetched is kept as
+        // for any hang-up, and the closed connection takes no DELE.
+        a.status = a.section + tls;
+        tipSection(i, tls);
+    } else if (!LoggedIn_) {
+        a.status = a.section + u"未連上郵件主機(" + sessionHost_ + u")";
+        tipSection(i, u"未連上郵件主機...");
+    } else {
+        a.status = a.section + u"接收郵件資料錯誤";
+        tipSection(i, u"接收郵件資料錯誤");
+    }
+    statusBar(a.status);
 }
 
 void FilterWindow::statusReply(int i, const std::string& data) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
     model_.clearListing();
-    statusLineRemoved_ = false;
     std::vector<std::string> fields;
     std::size_t pos = 0;
+    const std::string line = data.substr(0, data.find("\r\n"));
     for (;;) {
-        const auto sp = data.find(' ', pos);
-        fields.push_back(data.substr(pos, sp == std::string::npos ? std::string::npos : sp - pos));
+        const auto sp = line.find(' ', pos);
+        fields.push_back(line.substr(pos, sp == std::string::npos ? std::string::npos : sp - pos));
         if (sp == std::string::npos) break;
         pos = sp + 1;
     }
-    a.count = fields.size() > 1 ? LeadingNumber(fields[1]) : 0;
+    // A count below zero is no count: nothing waits.
+    a.count = std::max(fields.size() > 1 ? LeadingNumber(fields[1]) : 0, 0);
     model_.MessageCounts[static_cast<std::size_t>(i)] = a.count;
     a.size = fields.size() > 2 ? LeadingNumber(fields[2]) : 0;
     if (a.count < 1) {
@@ -320,8 +396,9 @@ void FilterWindow::statusReply(int i, const std::string& data) {
             a.status += u"先下載前" + Num(a.count / 2) + u"封";
             a.count /= 2;
         }
+        statCount_ = a.count;
         ReplyState_ = 4;
-        sendOn(i, "LIST\r\n");
+        a.conn->send({"LIST", app::Pop3Shape::MultiLine, kList, limits_.listing});
         WaitSendComplete();
         tipSection(i, u"正在接收郵件資料...");
         statusBar(a.section + u"正在接收郵件資料...");
@@ -329,128 +406,122 @@ void FilterWindow::statusReply(int i, const std::string& data) {
     statusBar(a.status);
 }
 
-void FilterWindow::failAccountData(int i) {
+// The LIST reply, read by message number: row n of the account's list will be
+// the n-th message LIST names (in ascending order), with the size LIST gives
+// for that number. Messages LIST does not name are not fetched; numbers above
+// what STAT announced are not fetched either (STAT is only an upper bound).
+// A line that is not "number size", or a number named twice, means the
+// listing cannot be trusted: the account goes out of step.
+void FilterWindow::listingReply(int i, const app::Pop3Reply& r) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
-    dataFailed_ = true;
-    model_.clearListing();
-    model_.ListingText.shrink_to_fit();
-    TopText_.clear();
-    TopText_.shrink_to_fit();
-    PendingText_.clear();
-    PendingText_.shrink_to_fit();
-    ReplyState_ = 6;  // nothing more is awaited from this account
-    model_.PhaseDone = true;
-    a.status = a.section + u"接收郵件資料錯誤";
-    tipSection(i, u"接收郵件資料錯誤");
-    statusBar(a.status);
-    if (a.socket) a.socket->close();
-}
-
-void FilterWindow::listingCollect(int i, const std::string& data) {
-    model_.ListingText += data;
-    if (!statusLineRemoved_) {
-        const auto ok = FindNoCase(model_.ListingText, "+OK");
-        if (ok != std::string::npos) {
-            const auto eol = model_.ListingText.find("\r\n", ok);
-            if (eol != std::string::npos) {
-                model_.ListingText.erase(0, eol + 2);
-                statusLineRemoved_ = true;
-            }
-        }
-    }
-    const std::size_t n = model_.ListingText.size();
-    // The terminator is a line of its own: "." CR LF after a line end (or
-    // alone once the status line is gone).
-    if (statusLineRemoved_ && n >= 3 && model_.ListingText.compare(n - 3, 3, ".\r\n") == 0 &&
-        (n == 3 || (n >= 5 && model_.ListingText.compare(n - 5, 2, "\r\n") == 0))) {
-        model_.ListingText.resize(n - 3);
-        ListingDone_ = true;
+    if (!r.ok) {
+        listingFailed_ = true;
+        a.status = a.section + u"接收郵件資料錯誤";
+        statusBar(a.status);
         return;
     }
-    if (model_.ListingText.size() > maxReplyBytes_) failAccountData(i);
+    std::vector<std::pair<std::int64_t, std::string>> entries;
+    std::size_t pos = r.text.find("\r\n") + 2;
+    const std::size_t end = r.text.size() - 3;  // before the ".\r\n"
+    bool wrong = false;
+    while (pos < end) {
+        const std::size_t eol = r.text.find("\r\n", pos);
+        const std::string_view line(r.text.data() + pos, eol - pos);
+        pos = eol + 2;
+        std::size_t k = 0;
+        std::int64_t n = 0;
+        while (k < line.size() && line[k] >= '0' && line[k] <= '9' && n < (std::int64_t{1} << 40)) n = n * 10 + (line[k++] - '0');
+        const std::size_t digits = k;
+        if (digits == 0 || k >= line.size() || line[k] != ' ') {
+            wrong = true;
+            break;
+        }
+        std::size_t s = ++k;
+        while (k < line.size() && line[k] >= '0' && line[k] <= '9') ++k;
+        if (k == s || (k < line.size() && line[k] != ' ')) {
+            wrong = true;
+            break;
+        }
+        if (n >= 1 && n <= statCount_) entries.emplace_back(n, std::string(line.substr(s, k - s)));
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const auto& x, const auto& y) { return x.first < y.first; });
+    for (std::size_t k = 1; k < entries.size() && !wrong; ++k)
+        if (entries[k].first == entries[k - 1].first) wrong = true;
+    if (wrong) {
+        a.conn->close();
+        holdRows(i);
+        ended_ = true;
+        listingFailed_ = true;
+        a.status = a.section + kOutOfStepText;
+        tipSection(i, kOutOfStepText);
+        statusBar(a.status);
+        return;
+    }
+    a.numbers.clear();
+    std::string listing;
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        a.numbers.push_back(static_cast<std::int32_t>(entries[k].first));
+        // The parser reads the size of row n from a line "n size".
+        listing += std::to_string(k + 1) + " " + entries[k].second + "\r\n";
+    }
+    a.count = static_cast<std::int32_t>(a.numbers.size());
+    model_.MessageCounts[static_cast<std::size_t>(i)] = a.count;
+    model_.setListing(std::move(listing));
+    ListingDone_ = true;
 }
 
-void FilterWindow::splitReplies(int i, const std::string& data) {
-    PendingText_ += data;
-    if (SplitterIdle_) {
-        SplitterIdle_ = false;
-        TopText_ += PendingText_;
-        PendingText_.clear();
-        for (;;) {
-            if (!TopText_.empty() && TopText_[0] == '-') {
-                // A one-line error reply to a TOP (the message went away
-                // meanwhile, or the server refuses it) still stands for its
-                // message number: it takes its row, unchecked, so the rows
-                // after it keep their numbers and no DELE hits the wrong message.
-                const auto eol = TopText_.find("\r\n");
-                if (eol == std::string::npos) break;
-                const std::string reply = TopText_.substr(0, eol + 2);
-                TopText_.erase(0, eol + 2);
-                topScanned_ = 0;
-                ++replyNumber_;
-                touchActivity();
-                parseReply(i, reply, true);
-                if (closed_ || dataFailed_) break;
-                if (replyNumber_ >= accounts_[static_cast<std::size_t>(i)].count) model_.PhaseDone = true;
-                continue;
-            }
-            const auto ok = FindNoCase(TopText_, "+OK");
-            if (ok == std::string::npos) break;
-            // Text already searched is not searched again, so a long reply
-            // arriving in many pieces costs linear time.
-            const auto end = TopText_.find("\r\n.\r\n", std::max(ok, topScanned_));
-            if (end == std::string::npos) {
-                topScanned_ = TopText_.size() >= 4 ? TopText_.size() - 4 : 0;
-                break;
-            }
-            const std::string reply = TopText_.substr(0, end + 5);
-            TopText_.erase(0, end + 5);
-            topScanned_ = 0;
-            ++replyNumber_;
-            touchActivity();
-            parseReply(i, reply);
-            if (closed_ || dataFailed_) break;
-            if (replyNumber_ >= accounts_[static_cast<std::size_t>(i)].count) model_.PhaseDone = true;
-        }
-        SplitterIdle_ = true;
-        if (TopText_.size() + PendingText_.size() > maxReplyBytes_) {
-            failAccountData(i);
-            return;
-        }
+void FilterWindow::topReply(int i, const app::Pop3Reply& r) {
+    Account& a = accounts_[static_cast<std::size_t>(i)];
+    if (a.held || replyNumber_ >= a.count) return;
+    ++replyNumber_;
+    touchActivity();
+    // A one-line error reply to a TOP (the message went away meanwhile, or
+    // the server refuses it) still stands for its message: it takes its row,
+    // unchecked.
+    parseReply(i, r.text, !r.ok);
+    if (closed_) return;
+    if (rowBytes_ > maxRowBytes_) {
+        a.conn->close();
+        ended_ = true;
+        model_.PhaseDone = true;
+        a.status = a.section + kTooLargeText;
+        tipSection(i, kTooLargeText);
+        statusBar(a.status);
+        return;
     }
-    // Let the window breathe between pieces of the stream, but only from the
-    // outermost arrival: the pump delivers the next piece, and pumping again
-    // from inside it would nest one level per piece, so a server trickling
-    // its replies a few bytes at a time would overflow the stack.
-    if (!splitterPumping_) {
-        splitterPumping_ = true;
-        p_.loop.pump(platform::Milliseconds(0));
-        splitterPumping_ = false;
-    }
+    if (replyNumber_ >= a.count) model_.PhaseDone = true;
 }
 
 void FilterWindow::connectAccount(int i, const std::string& address, std::uint16_t port) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
-    a.socket->close();
-    wireSocket(i);
     dialogue_ = i;
     // The login flags belong to this account alone, not to the one before.
     LoggedIn_ = false;
     ListingDone_ = false;
-    dataFailed_ = false;
-    lineBuf_.clear();
+    ended_ = false;
+    listingFailed_ = false;
+    a.held = false;
+    a.numbers.clear();
     ReplyState_ = 0;
     model_.PhaseDone = false;
-    a.socket->connect(address, port);
+    a.conn->setLimits(limits_);
+    a.conn->connect(address, port, kGreeting);
+    if (!a.conn->socket()) throw SessionError("no socket");
 }
 
 void FilterWindow::fetchHeaders(int i, bool recheck) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
-    if (LoggedIn_ && !dataFailed_) {
+    if (LoggedIn_ && !ended_ && !listingFailed_) {
         const int start = WholeSecondsNow(p_.clock);
-        const bool done = WaitUntil(p_.loop, p_.clock, [this] { return ListingDone_ || dataFailed_ || closed_; }, 30,
+        const bool done = WaitUntil(p_.loop, p_.clock,
+                                    [this] { return ListingDone_ || ended_ || listingFailed_ || closed_; }, 30,
                                     [start] { return start; });
         if (!done) {
+            // The listing still missing: nothing later on this connection
+            // can be matched to its command.
+            a.conn->replyMissing();
+            holdRows(i);
             a.status = a.section + u"接收郵件資料錯誤";
             statusBar(a.status);
         }
@@ -460,17 +531,15 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
         model_.PreviewLines = checked_[1];
         applyListLayout();
     }
-    if (a.count > 0 && ListingDone_ && !dataFailed_) {
-        PendingText_.clear();
-        TopText_.clear();
-        topScanned_ = 0;
-        SplitterIdle_ = true;
+    if (a.count > 0 && ListingDone_ && !ended_ && a.conn->usable()) {
         model_.PhaseDone = false;
         replyNumber_ = 0;
         ReplyState_ = 5;
         bool allSent = true;
-        for (std::int32_t t = 1; t <= a.count; ++t) {
-            if (dataFailed_ || closed_) {
+        // Every TOP goes out back to back, a few hundred to a write.
+        constexpr std::size_t kPerWrite = 256;
+        for (std::size_t t = 0; t < a.numbers.size(); t += kPerWrite) {
+            if (ended_ || closed_) {
                 allSent = false;
                 break;
             }
@@ -481,15 +550,33 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
                 allSent = false;
                 break;
             }
-            sendOn(i, "TOP " + std::to_string(t) + (model_.PreviewLines ? " 3\r\n" : " 0\r\n"));
+            std::vector<app::Pop3Command> batch;
+            for (std::size_t k = t; k < std::min(a.numbers.size(), t + kPerWrite); ++k)
+                batch.push_back({"TOP " + std::to_string(a.numbers[k]) + (model_.PreviewLines ? " 3" : " 0"),
+                                 app::Pop3Shape::MultiLine, kTop, 0});
+            a.conn->sendAll(batch);
             WaitSendComplete();
         }
-        if (allSent) {
+        if (allSent && !ended_) {
             model_.LastActivity = WholeSecondsNow(p_.clock);
             tipSection(i, u"接收郵件資料中...");
-            const bool done = WaitUntil(p_.loop, p_.clock, [this] { return model_.PhaseDone || closed_; }, 35,
-                                        [this] { return model_.LastActivity; });
-            if (!done) {
+            // An inactivity limit, and an overall one: a server trickling its
+            // replies cannot hold the window for long.
+            const int overall = kHeaderPhaseSeconds + static_cast<int>(kHeaderPhaseSecondsPerMessage * a.count);
+            const int phaseStart = WholeSecondsNow(p_.clock);
+            const bool done = WaitUntil(
+                p_.loop, p_.clock,
+                [&] {
+                    return model_.PhaseDone || closed_ || ended_ ||
+                           app::ElapsedSeconds(phaseStart, p_.clock) > overall;
+                },
+                35, [this] { return model_.LastActivity; });
+            const bool complete = replyNumber_ >= a.count && !ended_;
+            if (!closed_ && !ended_ && (!done || !complete)) {
+                // Replies still missing: a server that skipped one cannot
+                // be told from one that answers late, so no row is trusted.
+                a.conn->replyMissing();
+                holdRows(i);
                 tipSection(i, u"接收郵件資料逾時");
                 a.status = a.section + u"接收郵件資料逾時";
                 statusBar(a.status);
@@ -504,10 +591,10 @@ void FilterWindow::runAccount(int i, bool recheck) {
     std::u16string host;
     std::uint16_t port = 110;
     platform::ResolveResult r;
-    const platform::MailSecurity security =
-        platform::ParseMailSecurity(profile_.accountValue(a.section, u"Security"));
     const bool hostOk = ParsePop3Host(sessionHost_, host, port) && !host.empty();
-    if (hostOk && sessionHost_.find(u':') == std::u16string::npos) port = platform::DefaultPop3Port(security);
+    // Without a port in the setting, TLS from the first byte uses 995.
+    if (hostOk && sessionHost_.find(u':') == std::u16string::npos)
+        port = platform::DefaultPop3Port(platform::ParseMailSecurity(profile_.accountValue(a.section, u"Security")));
     if (hostOk) r = p_.network.resolve(Bytes(host));
     if (closed_) return;
     if (!r.found || !r.ipv4 || r.address.empty()) {
@@ -521,20 +608,16 @@ void FilterWindow::runAccount(int i, bool recheck) {
         statusBar(a.status);
         return;
     }
-    // The socket is made for this connection, so a changed security setting
-    // or pin counts from the next session or re-check on.
-    a.socket = platform::CreateMailSocket(p_.network.createTcp(), security, Bytes(host),
-                                          Bytes(profile_.accountValue(a.section, u"CertSha256")));
-    if (!a.socket) throw SessionError("no socket");
-    connectAccount(i, r.address, port);
     a.count = 0;
     model_.MessageCounts[static_cast<std::size_t>(i)] = 0;
+    connectAccount(i, r.address, port);
     const int start = WholeSecondsNow(p_.clock);
     tipSection(i, u"正在連線中...");
     statusBar(a.section + u"正在連線中...");
     const bool loggedIn = WaitUntil(p_.loop, p_.clock, [this] { return model_.PhaseDone || closed_; }, 45, [start] { return start; });
     if (closed_) return;
     if (!loggedIn) {
+        a.conn->close();  // a greeting that comes later is no part of anything
         a.status = a.section + u"未連上郵件主機(" + sessionHost_ + u")";
         tipSection(i, recheck ? u"未連上郵件主機" : u"未連上郵件主機...");
         statusBar(a.status);
@@ -551,6 +634,11 @@ void FilterWindow::enableAfterRun() {
 
 void FilterWindow::RunFilterSession() {
     int i = 0;
+    sessionRunning_ = true;
+    struct Running {
+        bool& flag;
+        ~Running() { flag = false; }
+    } running{sessionRunning_};
     try {
         accounts_.clear();
         m1_.CheckBusy = true;
@@ -565,10 +653,10 @@ void FilterWindow::RunFilterSession() {
             if (checked_[3] && !m1_.AutoOpened) view_.minimize();
             accounts_.resize(roster.size());
             model_.resetAccounts(roster);
+            rowBytes_ = 0;
             for (std::size_t k = 0; k < roster.size(); ++k) {
                 accounts_[k].section = roster[k];
-                accounts_[k].socket = p_.network.createTcp();
-                if (!accounts_[k].socket) throw SessionError("no socket");
+                makeConnection(static_cast<int>(k));
             }
             p_.loop.pump(platform::Milliseconds(0));
             AccountCount_ = static_cast<int>(roster.size());
@@ -615,34 +703,101 @@ void FilterWindow::RunFilterSession() {
     }
 }
 
+// DELE for every checked row of account i, one at a time; each reply is
+// awaited up to `limitSeconds`. Nothing is sent on a connection that went out
+// of step or is gone. A DELE still unanswered when its wait ends leaves the
+// connection out of step, so no further DELE and no QUIT follow on it.
+void FilterWindow::sendDeletions(int i, int limitSeconds, bool testEach) {
+    Account& a = accounts_[static_cast<std::size_t>(i)];
+    deleOks_ = 0;
+    deleAsked_ = 0;
+    quitOk_ = false;
+    // Whatever the server sent meanwhile is framed first: a reply nobody
+    // asked for puts the account out of step before any DELE goes out.
+    p_.loop.pump(platform::Milliseconds(0));
+    for (std::size_t p = 0; p < list(i).size() && p < a.numbers.size(); ++p) {
+        if (a.held || !a.conn || !a.conn->usable() || closed_) break;
+        if (testEach && !connected(i)) break;
+        if (!list(i)[p].Checked) continue;
+        ReplyState_ = 7;
+        // Cleared before the send, so a reply that comes at once is not lost.
+        model_.PhaseDone = false;
+        ++deleAsked_;
+        sendOn(i, "DELE " + std::to_string(a.numbers[p]), kDele);
+        if (!waitPhase(limitSeconds) && !closed_) a.conn->replyMissing();
+    }
+}
+
+// QUIT on account i when its connection is still usable, then closes it.
+// The messages count as deleted only when the server answered every DELE
+// and the QUIT that commits them with "+OK".
+void FilterWindow::quitAccount(int i, int limitSeconds) {
+    Account& a = accounts_[static_cast<std::size_t>(i)];
+    if (a.conn && a.conn->usable() && !a.held) {
+        ReplyState_ = 8;
+        model_.PhaseDone = false;
+        quitOk_ = false;
+        sendOn(i, "QUIT", kQuit);
+        WaitSendComplete();
+        waitPhase(limitSeconds);
+    }
+    if (a.conn) a.conn->close();
+    a.deleted = quitOk_ ? deleOks_ : 0;
+    reportDeletion(i);
+}
+
+// A deletion that the server did not confirm is said so, on the status bar
+// and on the tray tip, for that account.
+void FilterWindow::reportDeletion(int i) {
+    Account& a = accounts_[static_cast<std::size_t>(i)];
+    const int wanted = static_cast<int>(std::count_if(list(i).begin(), list(i).end(),
+                                                      [](const MessageEntry& e) { return e.Checked; }));
+    if (a.deleted >= wanted && a.deleted >= deleAsked_) return;
+    a.status = a.section + kDeleteFailedText;
+    m1_.StatusText = a.status;
+    statusBar(a.status);
+}
+
 void FilterWindow::Command1_Click() {
     if (closed_) return;
     stopTimer();
     setEnabledState(Control::Command1, false);
     if (AccountCount_ > 0) {
+        deletionRunning_ = true;
         view_.showTip();
-        m1_.NewMailCount = 0;
+        std::vector<std::pair<int, int>> asked(accounts_.size());  // DELE +OK, DELEs sent
         for (int i = 0; i < AccountCount_ && i < static_cast<int>(accounts_.size()); ++i) {
             Account& a = accounts_[static_cast<std::size_t>(i)];
             dialogue_ = i;
-            m1_.NewMailCount += a.count;
             statusBar(a.section + u"執行過濾中...");
             view_.setTipLabel(a.section + u"\r\n\r\n執行過濾中...");
-            for (std::size_t p = 0; p < list(i).size(); ++p) {
-                if (!connected(i)) break;
-                if (!list(i)[p].Checked) continue;
-                ReplyState_ = 7;
-                lineBuf_.clear();
-                m1_.NewMailCount -= 1;
-                // Cleared before the send, so a reply that comes at once is not lost.
-                model_.PhaseDone = false;
-                const std::int32_t number = static_cast<std::int32_t>(p + 1);
-                a.socket->send("DELE " + std::to_string(number) + "\r\n");
-                waitPhase(8);
+            sendDeletions(i, 8, true);
+            asked[static_cast<std::size_t>(i)] = {deleOks_, deleAsked_};
+        }
+        if (SessionStarted_) {
+            for (int i = 0; i < AccountCount_ && i < static_cast<int>(accounts_.size()); ++i) {
+                Account& a = accounts_[static_cast<std::size_t>(i)];
+                dialogue_ = i;
+                deleOks_ = asked[static_cast<std::size_t>(i)].first;
+                deleAsked_ = asked[static_cast<std::size_t>(i)].second;
+                quitOk_ = false;
+                if (a.conn && a.conn->usable()) {
+                    statusBar(u"切斷信箱(" + a.section + u")的連線中....");
+                    view_.setTipLabel(a.section + u"\r\n\r\n結束連線中...");
+                }
+                quitAccount(i, 8);
             }
         }
-        if (SessionStarted_) logOutAll();
+        // What remains on the servers: every fetched message whose deletion
+        // the server did not confirm.
+        std::int64_t remaining = 0;
+        for (int i = 0; i < AccountCount_ && i < static_cast<int>(accounts_.size()); ++i) {
+            const Account& a = accounts_[static_cast<std::size_t>(i)];
+            remaining += std::max<std::int64_t>(0, static_cast<std::int64_t>(a.count) - a.deleted);
+        }
+        m1_.NewMailCount = static_cast<std::int32_t>(std::min<std::int64_t>(remaining, 0x7FFFFFFF));
         dialogue_ = -1;
+        deletionRunning_ = false;
         view_.closeTip();
         p_.loop.pump(platform::Milliseconds(0));
     }
@@ -661,21 +816,43 @@ void FilterWindow::Command1_Click() {
     Form_Unload();
 }
 
+// The user closed the window while the session fetched: every connection is
+// dropped without a word (nothing was deleted, and without QUIT nothing can
+// be), and the window closes as after a deletion run that deleted nothing.
+void FilterWindow::abandonSession() {
+    for (auto& a : accounts_)
+        if (a.conn) a.conn->close();
+    std::int64_t fetched = 0;
+    for (const auto& a : accounts_) fetched += a.count;
+    m1_.NewMailCount = static_cast<std::int32_t>(std::min<std::int64_t>(fetched, 0x7FFFFFFF));
+    remainingAfterRun_ = m1_.NewMailCount;
+    if (UseProgressTip_) view_.closeTip();
+    main_.setTrayMenuEnabled(TrayMenuEntry::Exit, true);
+    if (m1_.Online) main_.setTrayMenuEnabled(TrayMenuEntry::CheckNow, true);
+    m1_.AutoOpened = false;
+    m1_.CheckBusy = false;
+    closed_ = true;
+    view_.closeWindow();
+    Form_Unload();
+}
+
 void FilterWindow::logOutAll() {
     for (int i = 0; i < AccountCount_ && i < static_cast<int>(accounts_.size()); ++i) {
-        if (!connected(i)) continue;
         Account& a = accounts_[static_cast<std::size_t>(i)];
+        if (!a.conn || !a.conn->usable()) {
+            if (a.conn) a.conn->close();
+            continue;
+        }
         dialogue_ = i;
         statusBar(u"切斷信箱(" + a.section + u")的連線中....");
         view_.setTipLabel(a.section + u"\r\n\r\n結束連線中...");
         ReplyState_ = 8;
-        lineBuf_.clear();
         // Cleared before the send, so a reply that comes during the send wait is not lost.
         model_.PhaseDone = false;
-        a.socket->send("QUIT\r\n");
+        sendOn(i, "QUIT", kQuit);
         WaitSendComplete();
         waitPhase(8);
-        a.socket->close();
+        a.conn->close();
     }
     dialogue_ = -1;
 }
@@ -713,7 +890,7 @@ void FilterWindow::Timer1_Timer() {
 }
 
 void FilterWindow::Command2_Click() {
-    if (model_.VisibleList.empty() || CopyBusy_) return;
+    if (model_.VisibleList.empty() || CopyBusy_ || shownHeld()) return;
     for (std::size_t p = 0; p < model_.VisibleList.size(); ++p) {
         model_.VisibleList[p].Checked = true;
         view_.setMessageChecked(static_cast<int>(p), true);
@@ -753,28 +930,21 @@ void FilterWindow::RecheckAccount(int ai) {
         UseProgressTip_ = true;
         view_.showTip();
         dialogue_ = ai;
-        lineBuf_.clear();  // a piece of an earlier account's reply is no part of these
-        if (connected(ai)) {
+        sessionRunning_ = true;
+        if (a.conn && a.conn->usable() && !a.held) {
             statusBar(a.section + u"執行過濾中...");
             view_.setTipLabel(a.section + u"\r\n\r\n執行過濾中...");
-            for (std::size_t p = 0; p < list(ai).size(); ++p) {
-                if (!list(ai)[p].Checked) continue;
-                ReplyState_ = 7;
-                model_.PhaseDone = false;
-                const std::int32_t number = static_cast<std::int32_t>(p + 1);
-                a.socket->send("DELE " + std::to_string(number) + "\r\n");
-                waitPhase(5);
-            }
-            ReplyState_ = 8;
-            model_.PhaseDone = false;
-            a.socket->send("QUIT\r\n");
-            WaitSendComplete();
-            waitPhase(10);
+            deletionRunning_ = true;
+            sendDeletions(ai, 5, false);
+            quitAccount(ai, 10);
+            deletionRunning_ = false;
+        } else {
+            if (a.conn) a.conn->close();
+            a.deleted = 0;
         }
-        a.socket->close();
         {
             const int start = WholeSecondsNow(p_.clock);
-            WaitUntil(p_.loop, p_.clock, [&a] { return a.socket->state() == platform::SocketState::Closed; }, 3,
+            WaitUntil(p_.loop, p_.clock, [&a] { return !a.socket() || a.socket()->state() == platform::SocketState::Closed; }, 3,
                       [start] { return start; });
         }
         if (closed_) return;  // unloaded while logging out: do not connect again
@@ -787,6 +957,7 @@ void FilterWindow::RecheckAccount(int ai) {
         runAccount(ai, true);
         UseProgressTip_ = savedTip || UseProgressTip_;
         dialogue_ = -1;
+        sessionRunning_ = false;
         if (closed_) return;
         model_.ShownList = ai + 1;
         view_.closeTip();
@@ -795,6 +966,8 @@ void FilterWindow::RecheckAccount(int ai) {
     } catch (const std::exception& e) {
         const std::string d = e.what();
         reportRunError(u"Recheck", 5, std::u16string(d.begin(), d.end()));
+        sessionRunning_ = false;
+        deletionRunning_ = false;
         a.status = u"接收帳號(" + a.section + u")" + u"失敗!..";
         statusBar(a.status);
         model_.ShownList = ai + 1;

@@ -70,8 +70,7 @@ FilterWindow::FilterWindow(platform::Platform& platform, FilterProfile& profile,
 FilterWindow::~FilterWindow() {
     *alive_ = false;
     stopTimer();
-    for (auto& a : accounts_)
-        if (a.socket) a.socket->setEvents({});
+    for (auto& a : accounts_) a.conn.reset();
 }
 
 bool FilterWindow::enabled(Control c) const { return enabled_[static_cast<int>(c)]; }
@@ -253,6 +252,12 @@ void FilterWindow::Form_Resize(int W, int H, bool minimized) {
 }
 
 bool FilterWindow::Form_QueryUnload() {
+    // During the session the user's close ends it at once, deleting nothing:
+    // a slow or silent server never holds the window.
+    if (sessionRunning_ && !deletionRunning_) {
+        abandonSession();
+        return false;
+    }
     if (!enabled(Control::Command1)) return false;
     Command1_Click();
     return false;
@@ -273,10 +278,7 @@ void FilterWindow::Form_Unload() {
     m1_.NewMailCount = 0;
     view_.setTopmost(false);
     for (auto& a : accounts_)
-        if (a.socket) {
-            a.socket->setEvents({});
-            a.socket->close();
-        }
+        if (a.conn) a.conn->close();
 }
 
 void FilterWindow::Check1_Click(bool on) {
@@ -368,6 +370,12 @@ void FilterWindow::ListView2_ItemCheck(int row, bool on) {
         return;
     }
     if (!inList) return;
+    if (on && shownHeld()) {
+        // The rows of an account out of step can never be marked.
+        model_.VisibleList[static_cast<std::size_t>(row)].Checked = false;
+        view_.setMessageChecked(row, false);
+        return;
+    }
     if (model_.ShownList >= 1 && model_.ShownList <= static_cast<int>(accounts_.size())) {
         auto& rows = list(model_.ShownList - 1);
         if (row < static_cast<int>(rows.size())) rows[static_cast<std::size_t>(row)].Checked = on;
@@ -407,7 +415,13 @@ void FilterWindow::ListView2_MouseUp(MouseButton button, int selectedRow) {
     view_.showPopupMenu(PopupMenu::BlackSet);
 }
 
+bool FilterWindow::shownHeld() const {
+    return model_.ShownList >= 1 && model_.ShownList <= static_cast<int>(accounts_.size()) &&
+           accounts_[static_cast<std::size_t>(model_.ShownList - 1)].held;
+}
+
 void FilterWindow::remarkSame(const std::function<bool(const MessageEntry&)>& match, bool mark) {
+    if (mark && shownHeld()) return;
     for (std::size_t i = 0; i < model_.VisibleList.size(); ++i) {
         if (!match(model_.VisibleList[i])) continue;
         model_.VisibleList[i].Checked = mark;

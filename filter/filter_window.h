@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/module1.h"
+#include "app/pop3_connection.h"
 #include "filter/filter_profile.h"
 #include "filter/filter_window_view.h"
 #include "filter/classify.h"
@@ -25,9 +26,16 @@
 
 namespace iw::filter {
 
-// A reply or listing that grows past this without its terminator ends the
-// account: a broken or hostile server cannot make memory grow without bound.
-inline constexpr std::size_t kMaxReplyBytes = 64u * 1024 * 1024;
+// What the rows of one session may hold in memory, over all accounts (the
+// texts of the account lists and the visible list, in bytes). A real mailbox
+// of 10,000 messages needs a few MiB; a server sending absurd headers ends its
+// account when this is reached.
+inline constexpr std::size_t kMaxRowBytes = 64u * 1024 * 1024;
+
+// The header phase of one account ends after this many seconds in all, however
+// steadily a server trickles its replies, plus this much per message asked for.
+inline constexpr int kHeaderPhaseSeconds = 120;
+inline constexpr double kHeaderPhaseSecondsPerMessage = 0.05;
 
 inline constexpr char16_t kMailProgramKey[] = u"SOFTWARE\\CLASSES\\mailto\\shell\\open\\command";
 
@@ -57,7 +65,17 @@ public:
         std::int32_t count = 0;
         std::int32_t size = 0;
         std::u16string status;
-        std::unique_ptr<platform::TcpSocket> socket;
+        std::unique_ptr<app::Pop3Connection> conn;
+        // Row r (0-based) of the account's list is message numbers[r] on the
+        // server: the messages LIST named, in ascending order.
+        std::vector<std::int32_t> numbers;
+        // The replies went out of step: the rows stay visible but are never
+        // checked, and no DELE is sent for this account.
+        bool held = false;
+        // Messages whose deletion the server confirmed, DELE and QUIT both "+OK".
+        std::int32_t deleted = 0;
+        // The socket, for its state; null before the session made it.
+        platform::TcpSocket* socket() const { return conn ? conn->socket() : nullptr; }
     };
     struct AccountRow {
         std::u16string user, address;
@@ -104,7 +122,6 @@ public:
 
     // The session, the deletion run, the countdown and the re-check.
     void RunFilterSession();
-    void Winsock1_DataArrival(int index);
     void Winsock1_SendComplete(int index);
     void WaitSendComplete();
     void Command1_Click();
@@ -143,9 +160,9 @@ public:
     bool closed() const { return closed_; }
     const std::u16string& statusText() const { return status_; }
 
-    // The limit on a reply or listing without its terminator (kMaxReplyBytes;
-    // tests lower it).
-    void setMaxReplyBytes(std::size_t n) { maxReplyBytes_ = n; }
+    // The limits on what a server may send, and on the rows' memory (tests lower them).
+    void setLimits(app::Pop3Limits limits) { limits_ = limits; }
+    void setMaxRowBytes(std::size_t n) { maxRowBytes_ = n; }
 
     // Test hook: the state of a check box changed by the user through the view.
     void setCheckState(Control c, bool checked);
@@ -179,15 +196,22 @@ private:
     void runAccount(int i, bool recheck);
     void connectAccount(int i, const std::string& address, std::uint16_t port);
     void fetchHeaders(int i, bool recheck);
-    void sendOn(int i, const std::string& bytes);
+    void sendOn(int i, const std::string& line, int tag, app::Pop3Shape shape = app::Pop3Shape::Line);
     bool connected(int i) const;
-    void wireSocket(int i);
-    void failAccountData(int i);
-    void stateAccepted(int i, const std::string& data);
-    void stateRejected(int i);
+    void makeConnection(int i);
+    std::unique_ptr<platform::TcpSocket> makeSocket(int i);
+    void onReply(int i, const app::Pop3Reply& r);
+    void onEnded(int i, app::Pop3End why);
+    void loginRejected(int i);
     void statusReply(int i, const std::string& data);
-    void listingCollect(int i, const std::string& data);
-    void splitReplies(int i, const std::string& data);
+    void listingReply(int i, const app::Pop3Reply& r);
+    void topReply(int i, const app::Pop3Reply& r);
+    void holdRows(int i);
+    void sendDeletions(int i, int limitSeconds, bool testEach);
+    void quitAccount(int i, int limitSeconds);
+    void reportDeletion(int i);
+    void abandonSession();
+    bool shownHeld() const;  // the visible list shows an account out of step
     void copyAccountToVisible(int list);
     void remarkSame(const std::function<bool(const MessageEntry&)>& match, bool mark);
     bool waitPhase(int limitSeconds);
@@ -239,15 +263,18 @@ private:
     bool LoggedIn_ = false;
     bool ListingDone_ = false;
     bool SendDone_ = false;
-    bool SplitterIdle_ = true;
-    bool splitterPumping_ = false;  // inside the splitter's own pump
-    bool dataFailed_ = false;  // the account's reply outgrew kMaxReplyBytes
-    std::string PendingText_, TopText_;
+    bool ended_ = false;        // the account's connection ended by itself; its status is set
+    bool listingFailed_ = false;  // STAT or LIST refused: no headers for this account
     std::int32_t replyNumber_ = 0;  // TOP replies handed to the parser for this account
-    bool statusLineRemoved_ = false;
-    std::string lineBuf_;  // a one-line reply not yet complete
-    std::size_t topScanned_ = 0;  // bytes of TopText known to hold no terminator
-    std::size_t maxReplyBytes_ = kMaxReplyBytes;
+    std::int32_t statCount_ = 0;    // what STAT announced (halved in batch mode): an upper bound
+    int deleOks_ = 0;           // DELE replies "+OK" on the account in hand
+    int deleAsked_ = 0;         // DELEs sent on it
+    bool quitOk_ = false;
+    bool sessionRunning_ = false;  // a session or a re-check is fetching
+    bool deletionRunning_ = false;
+    app::Pop3Limits limits_;
+    std::size_t maxRowBytes_ = kMaxRowBytes;
+    std::size_t rowBytes_ = 0;  // what the rows of this session hold
     int selectedMessage_ = -1;
     int clientWidth_ = 8085, clientHeight_ = 5880;
     bool unloaded_ = false;
