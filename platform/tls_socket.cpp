@@ -27,6 +27,7 @@ void TlsSocket::resetConnection() {
     session_.reset();
     stlsBuf_.clear();
     greeting_.clear();
+    firstRecord_.clear();
     userSendPending_ = false;
 }
 
@@ -157,6 +158,20 @@ void TlsSocket::onInnerData() {
         return;
     }
     case Phase::Handshaking:
+        // A server's first bytes must open a TLS record: a handshake message
+        // or an alert, version 3.x. Anything else (a plain greeting, an HTTP
+        // answer) is no TLS server, and is refused at once rather than
+        // waited on as the start of a huge record.
+        if (firstRecord_.size() < 2) {
+            firstRecord_.append(data.substr(0, 2 - firstRecord_.size()));
+            const unsigned char type = static_cast<unsigned char>(firstRecord_[0]);
+            if ((type != 0x16 && type != 0x15) ||
+                (firstRecord_.size() == 2 && static_cast<unsigned char>(firstRecord_[1]) != 0x03)) {
+                fail(TlsFailure::Handshake, "the server does not speak TLS");
+                return;
+            }
+        }
+        [[fallthrough]];
     case Phase::Open:
         session_->feedCiphertext(data);
         drive();

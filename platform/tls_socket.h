@@ -82,6 +82,7 @@ private:
     std::string plain_;     // decrypted text not yet taken by receive()
     std::string stlsBuf_;   // the plain greeting and STLS reply as they arrive
     std::string greeting_;  // the plain greeting, handed on once secured
+    std::string firstRecord_;  // the first two bytes from the server after the TLS start
     bool userSendPending_ = false;
     TlsFailure failure_ = TlsFailure::None;
     TlsFailure chainVerdict_ = TlsFailure::None;
