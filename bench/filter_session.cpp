@@ -4,8 +4,11 @@
 // that sends one TOP and waits for its reply before the next, and by a bare
 // client that pipelines every TOP. Then the processor time of a session
 // waiting on a server that accepts and never answers, and the peak memory
-// of the 10,000-message session. Prints figures; starts its own Dovecot on
-// 127.0.0.1:28200-28203 and skips when Dovecot is not installed (and in the
+// of the 10,000-message session. Then the same session over TLS from the
+// first byte against a bare pipelined TLS client, side by side, through the
+// same proxy (a throw-away certificate made with openssl, trusted through
+// INKWARDEN_CA_FILE). Prints figures; starts its own Dovecot on
+// 127.0.0.1:28200-28203 and 28230-28233 and skips when Dovecot is not installed (and in the
 // Windows build, which has no proxy). Optional first argument "--full" runs
 // the one-at-a-time client at 10,000 too (about seven minutes); "--quick"
 // leaves out the one-at-a-time client and the silent server.
@@ -13,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <memory>
 #include <string>
 
@@ -37,6 +41,10 @@ constexpr std::uint16_t kDovecotLarge = 28202;  // and 28203
 constexpr std::uint16_t kProxySmall = 28210;
 constexpr std::uint16_t kProxyLarge = 28211;
 constexpr std::uint16_t kSilent = 28220;
+constexpr std::uint16_t kTlsDovecotSmall = 28230;  // TLS on 28231
+constexpr std::uint16_t kTlsDovecotLarge = 28232;  // TLS on 28233
+constexpr std::uint16_t kTlsProxySmall = 28240;
+constexpr std::uint16_t kTlsProxyLarge = 28241;
 constexpr int kDelayMs = 20;
 const std::string kUser = "bench";
 const std::string kPassword = "secret";
@@ -68,7 +76,7 @@ struct EngineRun {
 
 // One session through the CLI's path: a profile folder with set.ini holding
 // one account at 127.0.0.1:port, RunFilterHeadless, QUIT without deleting.
-EngineRun runEngine(std::uint16_t port) {
+EngineRun runEngine(std::uint16_t port, const char* security = "0") {
     iw::cli::ConsolePlatform console;  // the CLI's own platform bundle
     iw::platform::Platform& p = console.p;
     const std::string dir = "/tmp/iw_bench_filter_session_" + std::to_string(port) + "/";
@@ -77,7 +85,7 @@ EngineRun runEngine(std::uint16_t port) {
     // The password "secret" in the program's scrambled form.
     const std::string ini = "[U]\r\nOption=011111000100\r\n[U-Mail]\r\nbench@b=1\r\n[U-BlackList]\r\ns7@big5.tw=0\r\n"
                             "[bench@b]\r\nAccount=" + kUser + "\r\nPassWord=wbi{ewC\r\nPoP3=127.0.0.1:" +
-                            std::to_string(port) + "\r\n";
+                            std::to_string(port) + "\r\nSecurity=" + security + "\r\n";
     std::string mkdir = "mkdir -p " + dir;
     if (std::system(mkdir.c_str()) != 0 || !p.files.replaceAll(folder + u"set.ini", ini)) {
         std::printf("cannot write %sset.ini\n", dir.c_str());
@@ -121,6 +129,47 @@ void printRaw(const char* what, int count, const iw::test::RawPop3Result& r) {
     else
         std::printf("  %-22s %5d messages: %8.3f s (%zu replies, %zu bytes)\n", what, count, r.seconds, r.replies,
                     r.bytes);
+}
+
+// The engine's session over TLS from the first byte against the bare
+// pipelined TLS client, 1,000 and 10,000 messages, through the 20 ms proxy.
+void runTls() {
+    const std::string dir = "/tmp/iw_bench_tls/";
+    const std::string cert = dir + "server.crt", key = dir + "server.key";
+    const std::string make = "mkdir -p " + dir + " && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 "
+                             "-nodes -keyout " + key + " -out " + cert + " -days 2 -subj /CN=127.0.0.1 "
+                             "-addext subjectAltName=IP:127.0.0.1 >/dev/null 2>&1 && chmod 644 " + key + " " + cert;
+    if (std::system(make.c_str()) != 0) {
+        std::printf("TLS: skipped, openssl could not make a certificate\n");
+        return;
+    }
+    ::setenv("INKWARDEN_CA_FILE", cert.c_str(), 1);
+    const iw::test::DovecotTls tls{cert, key};
+    auto small = iw::test::StartDovecot(kTlsDovecotSmall, kUser, kPassword, 1000, message, tls);
+    auto large = small ? iw::test::StartDovecot(kTlsDovecotLarge, kUser, kPassword, 10000, message, tls) : nullptr;
+    if (!small || !large) {
+        std::printf("TLS: skipped, Dovecot with TLS did not start\n");
+        return;
+    }
+    raw(kTlsDovecotSmall, 1000, true);
+    raw(kTlsDovecotLarge, 10000, true);
+    iw::test::DelayProxy proxySmall(kTlsProxySmall, kTlsDovecotSmall + 1, kDelayMs);
+    iw::test::DelayProxy proxyLarge(kTlsProxyLarge, kTlsDovecotLarge + 1, kDelayMs);
+    std::printf("over TLS from the first byte (port 995 style), through the same proxy:\n");
+    std::printf("  %-8s %16s %28s %16s\n", "messages", "engine session", "bare pipelined TLS client",
+                "engine / bare");
+    for (const auto& [count, port] : {std::pair{1000, kTlsProxySmall}, std::pair{10000, kTlsProxyLarge}}) {
+        const EngineRun engine = runEngine(port, "1");
+        const iw::test::RawPop3Result bare = iw::test::RunRawPop3TlsClient(port, kUser, kPassword, count, 0, cert);
+        if (!bare.error.empty() || engine.rows != static_cast<std::size_t>(count)) {
+            std::printf("  %-8d %14.3f s (%zu rows) %26s  %s\n", count, engine.seconds, engine.rows,
+                        bare.error.empty() ? "" : bare.error.c_str(), engine.status.c_str());
+            continue;
+        }
+        std::printf("  %-8d %14.3f s %26.3f s %16.2f   (goal at most 1.2)\n", count, engine.seconds, bare.seconds,
+                    engine.seconds / bare.seconds);
+    }
+    ::unsetenv("INKWARDEN_CA_FILE");
 }
 
 }  // namespace
@@ -193,6 +242,7 @@ int main(int argc, char** argv) {
     std::printf("peak memory: %.1f MB before the 10,000-message session, %.1f MB after (goal under 50 MB)\n",
                 peakBefore, peakAfter);
     std::printf("  last account line: %s\n", engineLarge.status.c_str());
+    runTls();
     if (quick) return 0;
 
     // A server that accepts and never says a word: the session waits out
