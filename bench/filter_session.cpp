@@ -11,7 +11,8 @@
 // 127.0.0.1:28200-28203 and 28230-28233 and skips when Dovecot is not installed (and in the
 // Windows build, which has no proxy). Optional first argument "--full" runs
 // the one-at-a-time client at 10,000 too (about seven minutes); "--quick"
-// leaves out the one-at-a-time client and the silent server.
+// leaves out the one-at-a-time client and the silent server; "--tls" runs
+// the TLS comparison alone.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -181,12 +182,18 @@ void runTls() {
 int main(int argc, char** argv) {
     const bool full = argc > 1 && std::strcmp(argv[1], "--full") == 0;
     const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    // "--tls" runs the TLS comparison alone.
+    const bool tlsOnly = argc > 1 && std::strcmp(argv[1], "--tls") == 0;
     {
         iw::test::DelayProxy probe(kProxySmall, kDovecotSmall, kDelayMs);
         if (!probe.ok()) {
             std::printf("filter session benchmark skipped: no delaying proxy in this build (POSIX only)\n");
             return 0;
         }
+    }
+    if (tlsOnly) {
+        runTls();
+        return 0;
     }
     std::printf("Starting Dovecot with 1,000 and 10,000 messages...\n");
     auto small = iw::test::StartDovecot(kDovecotSmall, kUser, kPassword, 1000, message);

@@ -162,8 +162,13 @@ std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string&
     conf = fillIn(conf, "@PORT1@", std::to_string(port));
     conf = fillIn(conf, "@PORT2@", std::to_string(port + 1));
     if (!tls.certFile.empty()) {
-        conf = fillIn(conf, "ssl = no", "ssl = yes\nssl_cert = <" + tls.certFile + "\nssl_key = <" + tls.keyFile);
-        conf = fillIn(conf, "inet_listener pop3alt {", "inet_listener pop3alt {\n    ssl = yes");
+        // Each replacement holds its key, so each is made once.
+        const auto once = [&conf](const std::string& key, const std::string& value) {
+            const std::size_t at = conf.find(key);
+            if (at != std::string::npos) conf.replace(at, key.size(), value);
+        };
+        once("ssl = no", "ssl = yes\nssl_cert = <" + tls.certFile + "\nssl_key = <" + tls.keyFile);
+        once("inet_listener pop3alt {", "inet_listener pop3alt {\n    ssl = yes");
     }
     writeFile(root + "/dovecot.conf", conf);
     writeFile(root + "/passwd", user + ":{PLAIN}" + password + "::::::\n");
