@@ -68,6 +68,7 @@ void Pop3Connection::connect(const std::string& ipv4, std::uint16_t port, int gr
     endedCalled_ = false;
     closedSeen_ = false;
     received_ = 0;
+    base_ = 0;
     Pending greeting;
     greeting.command.shape = Pop3Shape::Line;
     greeting.command.tag = greetingTag;
@@ -94,6 +95,7 @@ void Pop3Connection::sendAll(const std::vector<Pop3Command>& commands) {
         p.command = c;
         p.reply.command = c.line;
         p.reply.tag = c.tag;
+        p.sentAt = received_;
         queue_.push_back(std::move(p));
         bytes += c.line;
         bytes += "\r\n";
@@ -106,6 +108,7 @@ void Pop3Connection::upgrade(
     if (!socket_ || outOfStep_) return;
     socket_->setEvents({});
     socket_ = wrap(std::move(socket_));
+    base_ = received_;
     buffer_.clear();
     lineStart_ = 0;
     scanned_ = 0;
@@ -119,12 +122,17 @@ void Pop3Connection::replyMissing() {
     fail(Pop3End::OutOfStep, false);
 }
 
+void Pop3Connection::distrust() {
+    if (!outOfStep_) fail(Pop3End::OutOfStep, false);
+}
+
 void Pop3Connection::close() {
     ++generation_;
     framing_ = false;
     queue_.clear();
     buffer_.clear();
     buffer_.shrink_to_fit();
+    base_ = received_;
     lineStart_ = 0;
     scanned_ = 0;
     if (socket_) {
@@ -171,6 +179,7 @@ void Pop3Connection::frame() {
     const std::uint64_t gen = generation_;
     while (generation_ == gen) {
         if (lineStart_ >= buffer_.size()) {
+            base_ += buffer_.size();
             buffer_.clear();
             lineStart_ = 0;
             scanned_ = 0;
@@ -180,6 +189,7 @@ void Pop3Connection::frame() {
         // buffer stays small and every byte is copied a bounded number of times.
         if (lineStart_ >= 64 * 1024 && lineStart_ * 2 >= buffer_.size()) {
             buffer_.erase(0, lineStart_);
+            base_ += lineStart_;
             lineStart_ = 0;
         }
         if (queue_.empty()) {
@@ -195,12 +205,17 @@ void Pop3Connection::frame() {
             if (over) fail(Pop3End::TooLarge, true);
             break;
         }
+        const std::uint64_t lineAt = base_ + lineStart_;
         std::string_view line(buffer_.data() + lineStart_, lf - lineStart_);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         lineStart_ = lf + 1;
         scanned_ = 0;
         bool complete = false;
         if (!head.statusSeen) {
+            if (lineAt < head.sentAt) {
+                fail(Pop3End::OutOfStep, true);  // it was here before the command was sent
+                break;
+            }
             if (line.size() > limits_.line) {
                 fail(Pop3End::TooLarge, true);
                 break;

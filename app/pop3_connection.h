@@ -117,6 +117,9 @@ public:
     // server that skipped a reply cannot be told from one that answers late,
     // so the connection is out of step and closed.
     void replyMissing();
+    // The owner found a reply that cannot be right (a listing that names a
+    // message twice, say): the connection is out of step and closed.
+    void distrust();
 
     // Closes the connection (no QUIT is sent); outstanding commands are
     // forgotten. Does not call `ended`.
@@ -138,6 +141,8 @@ public:
 private:
     struct Pending {
         Pop3Command command;
+        // Bytes received before the command was sent: its reply starts after them.
+        std::uint64_t sentAt = 0;
         bool statusSeen = false;
         Pop3Reply reply;
     };
@@ -157,6 +162,7 @@ private:
     std::size_t lineStart_ = 0;  // start of the line being read
     std::size_t scanned_ = 0;    // bytes from lineStart_ known to hold no line feed
     std::uint64_t received_ = 0;
+    std::uint64_t base_ = 0;     // stream offset of buffer_[0]
     bool framing_ = false;
     bool outOfStep_ = false;
     bool tooLarge_ = false;

@@ -8,8 +8,8 @@
 // first byte against a bare pipelined TLS client, side by side, through the
 // same proxy (a throw-away certificate made with openssl, trusted through
 // INKWARDEN_CA_FILE). Prints figures; starts its own Dovecot on
-// 127.0.0.1:28200-28203 and 28230-28233 and skips when Dovecot is not installed (and in the
-// Windows build, which has no proxy). Optional first argument "--full" runs
+// 127.0.0.1:28200-28203, 28230-28235 and 28250-28253 and skips when Dovecot
+// is not installed (and in the Windows build, which has no proxy). Optional first argument "--full" runs
 // the one-at-a-time client at 10,000 too (about seven minutes); "--quick"
 // leaves out the one-at-a-time client and the silent server; "--tls" runs
 // the TLS comparison alone.
@@ -24,11 +24,13 @@
 #include "app/module1.h"
 #include "cli/console_platform.h"
 #include "filter/classify.h"
+#include "filter/filter_window.h"
 #include "filter/headless_run.h"
 #include "filter/settings_profile.h"
 #include "platform/native.h"
 #include "platform/process_stats.h"
 #include "settings/settings_store.h"
+#include "tests/support/filter_fakes.h"
 #include "tests/support/local_servers.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/pop3_bench.h"
@@ -42,10 +44,12 @@ constexpr std::uint16_t kDovecotLarge = 28202;  // and 28203
 constexpr std::uint16_t kProxySmall = 28210;
 constexpr std::uint16_t kProxyLarge = 28211;
 constexpr std::uint16_t kSilent = 28220;
-constexpr std::uint16_t kTlsDovecotSmall = 28230;  // TLS on 28231
-constexpr std::uint16_t kTlsDovecotLarge = 28232;  // TLS on 28233
-constexpr std::uint16_t kTlsProxySmall = 28240;
-constexpr std::uint16_t kTlsProxyLarge = 28241;
+constexpr std::uint16_t kDovecotDelete = 28230;  // to 28235
+constexpr std::uint16_t kProxyDelete = 28240;    // to 28242
+constexpr std::uint16_t kTlsDovecotSmall = 28250;  // TLS on 28251
+constexpr std::uint16_t kTlsDovecotLarge = 28252;  // TLS on 28253
+constexpr std::uint16_t kTlsProxySmall = 28260;
+constexpr std::uint16_t kTlsProxyLarge = 28261;
 constexpr int kDelayMs = 20;
 const std::string kUser = "bench";
 const std::string kPassword = "secret";
@@ -118,6 +122,61 @@ EngineRun runEngine(std::uint16_t port, const char* security = "0") {
     run.cpuSeconds = iw::platform::processStats().cpuSeconds - cpu0;
     run.status = lastStatus;
     return run;
+}
+
+struct DeletionRun {
+    double fetchSeconds = 0, deleteSeconds = 0;
+    std::size_t rows = 0, checked = 0;
+    std::int32_t remaining = 0;
+    std::string status;
+};
+
+// The filter window's session and deletion run over 127.0.0.1:port, with the
+// senders of every seventh message on the black list: the fetch, then the
+// deletion run (DELE for every checked row, then QUIT), each timed.
+DeletionRun runDeletion(std::uint16_t port, int count, bool pipelined) {
+    auto loop = iw::platform::createEventLoop();
+    auto clock = iw::platform::createSystemClock();
+    auto net = iw::platform::createNetwork(*loop);
+    auto cp = iw::platform::createCodePage();
+    iw::test::StubRegistry registry;
+    iw::test::StubDesktop desktop;
+    iw::test::StubShell shell;
+    iw::test::StubFileStore files;
+    iw::platform::Platform plat{*loop, *clock, *net, *cp, registry, desktop, shell, files};
+    iw::test::FakeFilterProfile profile;
+    iw::test::ProfileSenderLists lists{profile};
+    iw::platform::FixedDateFormat dates;
+    iw::app::Module1State m1;
+    m1.OptionFlags = u"011111000100";
+    iw::test::RecordingMainLink link;
+    iw::test::RecordingFilterView view;
+    for (int i = 0; i < count; i += 7) {
+        const std::string a = "s" + std::to_string(i) + (i % 4 == 0 ? "@big5.tw" : i % 4 == 1 ? "@gb.cn" : i % 4 == 2 ? "@utf.com" : "@plain.org");
+        profile.listAdd(iw::filter::SenderList::Black, std::u16string(a.begin(), a.end()));
+    }
+    const std::string host = "127.0.0.1:" + std::to_string(port);
+    profile.addAccount(u"bench@b", u"bench", u"secret", std::u16string(host.begin(), host.end()));
+    iw::filter::FilterWindow w(plat, profile, m1, link, view, lists, dates);
+    w.setPipelinedDeletions(pipelined);
+    w.Form_Load();
+    DeletionRun run;
+    auto t0 = SteadyClock::now();
+    w.Form_Activate();
+    run.fetchSeconds = std::chrono::duration<double>(SteadyClock::now() - t0).count();
+    run.rows = w.accountList(0).size();
+    for (const auto& r : w.accountList(0)) run.checked += r.Checked ? 1 : 0;
+    t0 = SteadyClock::now();
+    w.Command1_Click();
+    run.deleteSeconds = std::chrono::duration<double>(SteadyClock::now() - t0).count();
+    run.remaining = w.remainingAfterRun();
+    run.status = cp->fromUtf16(iw::platform::kUtf8, w.account(0).status);
+    return run;
+}
+
+void printDeletion(const char* what, const DeletionRun& r) {
+    std::printf("  %-26s fetch %7.3f s, deletion run %7.3f s: %zu rows, %zu checked, %d left\n", what,
+                r.fetchSeconds, r.deleteSeconds, r.rows, r.checked, static_cast<int>(r.remaining));
 }
 
 iw::test::RawPop3Result raw(std::uint16_t port, int count, bool pipelined) {
@@ -253,6 +312,34 @@ int main(int argc, char** argv) {
     std::printf("peak memory: %.1f MB before the 10,000-message session, %.1f MB after (goal under 50 MB)\n",
                 peakBefore, peakAfter);
     std::printf("  last account line: %s\n", engineLarge.status.c_str());
+
+    // The deletion run: each on a mailbox of its own, since it deletes.
+    {
+        std::printf("deletion run (every seventh sender black-listed), through the same proxy:\n");
+        auto delA = iw::test::StartDovecot(kDovecotDelete, kUser, kPassword, 1000, message);
+        auto delB = delA ? iw::test::StartDovecot(kDovecotDelete + 2, kUser, kPassword, 1000, message) : nullptr;
+        auto delC = delB ? iw::test::StartDovecot(kDovecotDelete + 4, kUser, kPassword, 10000, message) : nullptr;
+        if (delA && delB && delC) {
+            raw(kDovecotDelete, 1000, true);
+            raw(kDovecotDelete + 2, 1000, true);
+            raw(kDovecotDelete + 4, 10000, true);
+            iw::test::DelayProxy pa(kProxyDelete, kDovecotDelete, kDelayMs);
+            iw::test::DelayProxy pb(kProxyDelete + 1, kDovecotDelete + 2, kDelayMs);
+            iw::test::DelayProxy pc(kProxyDelete + 2, kDovecotDelete + 4, kDelayMs);
+            const DeletionRun piped = runDeletion(kProxyDelete, 1000, true);
+            const DeletionRun single = runDeletion(kProxyDelete + 1, 1000, false);
+            const DeletionRun large = runDeletion(kProxyDelete + 2, 10000, true);
+            printDeletion("1,000, DELEs pipelined", piped);
+            printDeletion("1,000, one DELE per trip", single);
+            std::printf("  (goal: the pipelined deletion run under 0.3 s; one round trip is %d ms)\n", 2 * kDelayMs);
+            printDeletion("10,000, DELEs pipelined", large);
+            std::printf("  10,000: deletion run = %.1f round trips (goal: within two of the fetch's)\n",
+                        large.deleteSeconds / (2 * kDelayMs / 1000.0));
+            std::printf("  last status: %s\n", large.status.c_str());
+        } else {
+            std::printf("  skipped: Dovecot did not start for the deletion mailboxes\n");
+        }
+    }
     runTls();
     if (quick) return 0;
 

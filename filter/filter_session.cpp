@@ -107,7 +107,7 @@ namespace {
 
 // What each command sent on an account's connection was, so its reply goes
 // to the step that asked for it.
-enum Tag { kGreeting = 1, kUser, kPass, kStat, kList, kTop, kDele, kQuit };
+enum Tag { kGreeting = 1, kUser, kPass, kStat, kList, kTop, kSync, kDele, kQuit };
 
 // The texts of a connection that ended by itself.
 const char16_t kOutOfStepText[] = u"郵件主機回應錯亂,已中斷連線,本信箱不刪除郵件";
@@ -299,8 +299,28 @@ void FilterWindow::onReply(int i, const app::Pop3Reply& r) {
         case kTop:
             topReply(i, r);
             break;
+        case kSync:
+            // The NOOP after the last TOP: its "+OK" must come right after
+            // exactly one reply per TOP. Anything else (a reply too many
+            // shifted everything by one) means the rows cannot be trusted.
+            if (!r.ok || replyNumber_ != a.count) {
+                a.conn->distrust();
+                holdRows(i);
+                ended_ = true;
+                a.status = a.section + kOutOfStepText;
+                tipSection(i, kOutOfStepText);
+                statusBar(a.status);
+            } else {
+                // Every TOP, sent back to back, was answered in step: the
+                // DELEs may go the same way.
+                a.pipelines = true;
+            }
+            synced_ = true;
+            break;
         case kDele:
             if (r.ok) ++deleOks_;
+            ++deleReplies_;
+            lastDeleReply_ = WholeSecondsNow(p_.clock);
             model_.PhaseDone = true;
             break;
         case kQuit:
@@ -449,7 +469,7 @@ void FilterWindow::listingReply(int i, const app::Pop3Reply& r) {
     for (std::size_t k = 1; k < entries.size() && !wrong; ++k)
         if (entries[k].first == entries[k - 1].first) wrong = true;
     if (wrong) {
-        a.conn->close();
+        a.conn->distrust();
         holdRows(i);
         ended_ = true;
         listingFailed_ = true;
@@ -473,7 +493,16 @@ void FilterWindow::listingReply(int i, const app::Pop3Reply& r) {
 
 void FilterWindow::topReply(int i, const app::Pop3Reply& r) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
-    if (a.held || replyNumber_ >= a.count) return;
+    if (a.held) return;
+    if (replyNumber_ >= a.count) {
+        // A TOP reply more than TOPs sent came where the NOOP's is due.
+        a.conn->distrust();
+        holdRows(i);
+        ended_ = true;
+        a.status = a.section + kOutOfStepText;
+        statusBar(a.status);
+        return;
+    }
     ++replyNumber_;
     touchActivity();
     // A one-line error reply to a TOP (the message went away meanwhile, or
@@ -490,7 +519,6 @@ void FilterWindow::topReply(int i, const app::Pop3Reply& r) {
         statusBar(a.status);
         return;
     }
-    if (replyNumber_ >= a.count) model_.PhaseDone = true;
 }
 
 void FilterWindow::connectAccount(int i, const std::string& address, std::uint16_t port) {
@@ -502,6 +530,7 @@ void FilterWindow::connectAccount(int i, const std::string& address, std::uint16
     ended_ = false;
     listingFailed_ = false;
     a.held = false;
+    a.pipelines = false;
     a.numbers.clear();
     ReplyState_ = 0;
     model_.PhaseDone = false;
@@ -533,6 +562,7 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
     }
     if (a.count > 0 && ListingDone_ && !ended_ && a.conn->usable()) {
         model_.PhaseDone = false;
+        synced_ = false;
         replyNumber_ = 0;
         ReplyState_ = 5;
         bool allSent = true;
@@ -554,6 +584,7 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
             for (std::size_t k = t; k < std::min(a.numbers.size(), t + kPerWrite); ++k)
                 batch.push_back({"TOP " + std::to_string(a.numbers[k]) + (model_.PreviewLines ? " 3" : " 0"),
                                  app::Pop3Shape::MultiLine, kTop, 0});
+            if (t + kPerWrite >= a.numbers.size()) batch.push_back({"NOOP", app::Pop3Shape::Line, kSync, 0});
             a.conn->sendAll(batch);
             WaitSendComplete();
         }
@@ -567,11 +598,10 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
             const bool done = WaitUntil(
                 p_.loop, p_.clock,
                 [&] {
-                    return model_.PhaseDone || closed_ || ended_ ||
-                           app::ElapsedSeconds(phaseStart, p_.clock) > overall;
+                    return synced_ || closed_ || ended_ || app::ElapsedSeconds(phaseStart, p_.clock) > overall;
                 },
                 35, [this] { return model_.LastActivity; });
-            const bool complete = replyNumber_ >= a.count && !ended_;
+            const bool complete = synced_ && replyNumber_ >= a.count && !ended_;
             if (!closed_ && !ended_ && (!done || !complete)) {
                 // Replies still missing: a server that skipped one cannot
                 // be told from one that answers late, so no row is trusted.
@@ -703,27 +733,53 @@ void FilterWindow::RunFilterSession() {
     }
 }
 
-// DELE for every checked row of account i, one at a time; each reply is
-// awaited up to `limitSeconds`. Nothing is sent on a connection that went out
-// of step or is gone. A DELE still unanswered when its wait ends leaves the
-// connection out of step, so no further DELE and no QUIT follow on it.
+// DELE for every checked row of account i. On a connection whose TOP replies
+// all came back in step, every DELE goes out back to back and the replies are
+// awaited together: `limitSeconds` is then the longest silence allowed
+// between two replies, so a silent server costs that once, not once per
+// message. Elsewhere one DELE at a time, each awaited up to `limitSeconds`.
+// Nothing is sent on a connection that went out of step or is gone. A DELE
+// still unanswered when its wait ends leaves the connection out of step, so
+// no QUIT follows and the server deletes nothing.
 void FilterWindow::sendDeletions(int i, int limitSeconds, bool testEach) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
     deleOks_ = 0;
     deleAsked_ = 0;
+    deleReplies_ = 0;
     quitOk_ = false;
     // Whatever the server sent meanwhile is framed first: a reply nobody
     // asked for puts the account out of step before any DELE goes out.
     p_.loop.pump(platform::Milliseconds(0));
-    for (std::size_t p = 0; p < list(i).size() && p < a.numbers.size(); ++p) {
-        if (a.held || !a.conn || !a.conn->usable() || closed_) break;
+    if (a.held || !a.conn || !a.conn->usable() || closed_) return;
+    std::vector<std::int32_t> numbers;
+    for (std::size_t p = 0; p < list(i).size() && p < a.numbers.size(); ++p)
+        if (list(i)[p].Checked) numbers.push_back(a.numbers[p]);
+    if (numbers.empty()) return;
+    ReplyState_ = 7;
+    if (a.pipelines && pipelineDeletions_) {
+        constexpr std::size_t kPerWrite = 512;
+        for (std::size_t t = 0; t < numbers.size(); t += kPerWrite) {
+            std::vector<app::Pop3Command> batch;
+            for (std::size_t k = t; k < std::min(numbers.size(), t + kPerWrite); ++k)
+                batch.push_back({"DELE " + std::to_string(numbers[k]), app::Pop3Shape::Line, kDele, 0});
+            deleAsked_ += static_cast<int>(batch.size());
+            a.conn->sendAll(batch);
+        }
+        lastDeleReply_ = WholeSecondsNow(p_.clock);
+        const bool all = WaitUntil(
+            p_.loop, p_.clock,
+            [&] { return deleReplies_ >= deleAsked_ || !a.conn->usable() || closed_; }, limitSeconds,
+            [this] { return lastDeleReply_; });
+        if (!all && !closed_) a.conn->replyMissing();
+        return;
+    }
+    for (std::int32_t n : numbers) {
+        if (!a.conn->usable() || closed_) break;
         if (testEach && !connected(i)) break;
-        if (!list(i)[p].Checked) continue;
-        ReplyState_ = 7;
         // Cleared before the send, so a reply that comes at once is not lost.
         model_.PhaseDone = false;
         ++deleAsked_;
-        sendOn(i, "DELE " + std::to_string(a.numbers[p]), kDele);
+        sendOn(i, "DELE " + std::to_string(n), kDele);
         if (!waitPhase(limitSeconds) && !closed_) a.conn->replyMissing();
     }
 }
@@ -752,7 +808,8 @@ void FilterWindow::reportDeletion(int i) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
     const int wanted = static_cast<int>(std::count_if(list(i).begin(), list(i).end(),
                                                       [](const MessageEntry& e) { return e.Checked; }));
-    if (a.deleted >= wanted && a.deleted >= deleAsked_) return;
+    a.deleteFailed = a.deleted < wanted || a.deleted < deleAsked_;
+    if (!a.deleteFailed) return;
     a.status = a.section + kDeleteFailedText;
     m1_.StatusText = a.status;
     statusBar(a.status);

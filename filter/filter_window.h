@@ -72,8 +72,12 @@ public:
         // The replies went out of step: the rows stay visible but are never
         // checked, and no DELE is sent for this account.
         bool held = false;
+        // Its TOP replies, sent back to back, all came back in step: the
+        // deletion run pipelines its DELEs too.
+        bool pipelines = false;
         // Messages whose deletion the server confirmed, DELE and QUIT both "+OK".
         std::int32_t deleted = 0;
+        bool deleteFailed = false;  // some checked message is still on the server
         // The socket, for its state; null before the session made it.
         platform::TcpSocket* socket() const { return conn ? conn->socket() : nullptr; }
     };
@@ -163,6 +167,9 @@ public:
     // The limits on what a server may send, and on the rows' memory (tests lower them).
     void setLimits(app::Pop3Limits limits) { limits_ = limits; }
     void setMaxRowBytes(std::size_t n) { maxRowBytes_ = n; }
+    // Off: every DELE waits for the reply of the one before (the benchmark
+    // compares the two).
+    void setPipelinedDeletions(bool on) { pipelineDeletions_ = on; }
 
     // Test hook: the state of a check box changed by the user through the view.
     void setCheckState(Control c, bool checked);
@@ -264,17 +271,21 @@ private:
     bool ListingDone_ = false;
     bool SendDone_ = false;
     bool ended_ = false;        // the account's connection ended by itself; its status is set
-    bool listingFailed_ = false;  // STAT or LIST refused: no headers for this account
+    bool listingFailed_ = false;
+    bool synced_ = false;       // the NOOP after the TOPs was answered  // STAT or LIST refused: no headers for this account
     std::int32_t replyNumber_ = 0;  // TOP replies handed to the parser for this account
     std::int32_t statCount_ = 0;    // what STAT announced (halved in batch mode): an upper bound
     int deleOks_ = 0;           // DELE replies "+OK" on the account in hand
     int deleAsked_ = 0;         // DELEs sent on it
+    int deleReplies_ = 0;       // DELE replies received on it
+    int lastDeleReply_ = 0;     // whole seconds since midnight of the last one
     bool quitOk_ = false;
     bool sessionRunning_ = false;  // a session or a re-check is fetching
     bool deletionRunning_ = false;
     app::Pop3Limits limits_;
     std::size_t maxRowBytes_ = kMaxRowBytes;
     std::size_t rowBytes_ = 0;  // what the rows of this session hold
+    bool pipelineDeletions_ = true;
     int selectedMessage_ = -1;
     int clientWidth_ = 8085, clientHeight_ = 5880;
     bool unloaded_ = false;

@@ -179,7 +179,8 @@ int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, app:
         const MessageList& list = w.accountList(i);
         for (std::size_t p = 0; p < list.size(); ++p) {
             const MessageEntry& r = list[p];
-            const long long number = static_cast<long long>(p + 1);  // row n is message n
+            // The message number on the server: the n-th one LIST named.
+            const long long number = p < a.numbers.size() ? a.numbers[p] : static_cast<long long>(p + 1);
             if (options.json) {
                 out(u"{\"type\":\"message\",\"account\":" + JsonString(a.section) + u",\"number\":" + Num(number) +
                     u",\"sender\":" + JsonString(r.SenderText) + u",\"subject\":" + JsonString(r.Subject) +
@@ -197,6 +198,16 @@ int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, app:
     if (options.deleteChecked) {
         w.Command1_Click();
         remaining = w.remainingAfterRun();
+        // What the servers did not confirm is said, account by account.
+        for (int i = 0; i < w.accountCount(); ++i) {
+            const auto& a = w.account(i);
+            if (!a.deleteFailed) continue;
+            if (options.json)
+                out(u"{\"type\":\"deletion\",\"index\":" + Num(i) + u",\"section\":" + JsonString(a.section) +
+                    u",\"deleted\":" + Num(a.deleted) + u",\"status\":" + JsonString(a.status) + u"}");
+            else
+                out(u"[" + a.section + u"] " + a.status);
+        }
     } else {
         w.LogOutWithoutDeleting();
         for (int i = 0; i < w.accountCount(); ++i) remaining += w.account(i).count;

@@ -145,7 +145,7 @@ TEST_F(SocketFaults, FailureRowsBecomeStatusTexts) {
         {"LIST never completes", script([](auto& s) { s.listStatusOnly = true; }), "secret", dataError, u"", 0, "LIST",
          false},
         {"no reply to any TOP", script([](auto& s) { s.silentFrom = "TOP"; }), "secret", timedOut,
-         u"alice@a\r\n\r\n接收郵件資料逾時", 0, "TOP", false},
+         u"alice@a\r\n\r\n接收郵件資料逾時", 0, "NOOP", false},
         // Every TOP went out; the server answers the first, then hangs up in
         // the middle of the second reply: the row parsed so far stays, and
         // the hang-up ends the account at once.

@@ -143,6 +143,15 @@ struct ScriptedPop3Server::Session {
                 std::fill(marked.begin(), marked.end(), false);
                 hangUp();
             }
+        } else if (verb == "NOOP") {
+            if (b.silentAfterTops >= 0 && tops >= b.silentAfterTops) return;
+            // Replies go out in order: TOP replies still held (or still
+            // delayed) go first.
+            extraDelay = b.topGapMs * tops;
+            out(held + "+OK\r\n");
+            extraDelay = 0;
+            held.clear();
+            heldCount = 0;
         } else if (verb == "QUIT") {
             for (std::size_t k = 0; k < marked.size(); ++k)
                 if (marked[k]) s.removed.push_back(k);

@@ -13,6 +13,7 @@ struct LoopbackPop3Server::State {
     std::vector<std::string> messages;
     LoopbackPop3Script script;
     std::vector<std::string> commands;
+    std::vector<std::chrono::steady_clock::time_point> times;
     std::vector<std::string> removed;
 };
 
@@ -81,6 +82,11 @@ std::vector<std::string> LoopbackPop3Server::commands() const {
     return state_->commands;
 }
 
+std::vector<std::chrono::steady_clock::time_point> LoopbackPop3Server::commandTimes() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->times;
+}
+
 std::vector<std::string> LoopbackPop3Server::commands(const std::string& verb) const {
     std::vector<std::string> out;
     for (const std::string& c : commands())
@@ -105,6 +111,7 @@ int LoopbackPop3Server::connections() const { return server_->connections(); }
 void LoopbackPop3Server::clearLog() {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->commands.clear();
+    state_->times.clear();
     state_->removed.clear();
 }
 
@@ -130,8 +137,11 @@ void LoopbackPop3Server::serve(LoopbackStream& s) {
     }
     s.setNoDelay();
     bool splitDone = false;
+    std::string current = "GREETING";  // the command being answered
     // Writes one reply as the script says; false when the client is gone.
-    auto reply = [&](const std::string& text, bool split) {
+    auto reply = [&](const std::string& original, bool split) {
+        const std::string text = sc.tamper ? sc.tamper(current, original) : original;
+        if (text.empty()) return true;
         if (split && !splitDone && !sc.splitAt.empty()) {
             splitDone = true;
             std::vector<std::size_t> cuts;
@@ -167,7 +177,9 @@ void LoopbackPop3Server::serve(LoopbackStream& s) {
         {
             std::lock_guard<std::mutex> lock(state_->mutex);
             state_->commands.push_back(cmd);
+            state_->times.push_back(std::chrono::steady_clock::now());
         }
+        current = cmd;
         const auto sp = cmd.find(' ');
         const std::string verb = Upper(cmd.substr(0, sp));
         const std::string arg = sp == std::string::npos ? "" : cmd.substr(sp + 1);
@@ -181,6 +193,10 @@ void LoopbackPop3Server::serve(LoopbackStream& s) {
         } else if (verb == "PASS") {
             authed = gotUser && arg == password;
             ok = reply(authed ? "+OK logged in\r\n" : "-ERR authentication failed\r\n", split);
+        } else if (verb == "QUIT" && sc.quitErr) {
+            reply("-ERR cannot commit\r\n", false);
+            s.close();
+            return;
         } else if (verb == "QUIT") {
             std::lock_guard<std::mutex> lock(state_->mutex);
             std::vector<std::string> kept;
@@ -192,7 +208,7 @@ void LoopbackPop3Server::serve(LoopbackStream& s) {
                     kept.push_back(m);
             }
             state_->messages = kept;
-            s.write("+OK bye\r\n");
+            reply("+OK bye\r\n", false);
             s.close();
             return;
         } else if (!authed) {
@@ -251,12 +267,21 @@ void LoopbackPop3Server::serve(LoopbackStream& s) {
                 return;
             }
             const long n = std::strtol(arg.c_str(), nullptr, 10);
-            if (n >= 1 && n <= static_cast<long>(box.size()) && !marked[static_cast<std::size_t>(n - 1)]) {
+            if (n == sc.errDele) {
+                ok = reply("-ERR message locked\r\n", split);
+            } else if (n >= 1 && n <= static_cast<long>(box.size()) && !marked[static_cast<std::size_t>(n - 1)]) {
                 marked[static_cast<std::size_t>(n - 1)] = true;
                 ok = reply("+OK marked\r\n", split);
             } else {
                 ok = reply("-ERR no such message\r\n", split);
             }
+        } else if (verb == "NOOP" && !held.empty()) {
+            // Replies go out in order: TOP replies still held go first.
+            std::string block;
+            for (const std::string& r : held) block += r;
+            topsAnswered += static_cast<int>(held.size());
+            held.clear();
+            ok = reply(block + "+OK\r\n", false);
         } else if (verb == "NOOP" || verb == "RSET") {
             if (verb == "RSET") std::fill(marked.begin(), marked.end(), false);
             ok = reply("+OK\r\n", split);

@@ -12,7 +12,9 @@
 // through the accessors, which lock.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -44,6 +46,12 @@ struct LoopbackPop3Script {
     std::size_t dropPartialBytes = 0;
     int dropAtDele = -1;           // the n-th DELE (1-based) is not answered: the server hangs up instead
     int pauseMs = 40;              // the pause between pieces and before a hang-up
+    int errDele = 0;               // DELE of this message number is answered "-ERR" and not marked
+    bool quitErr = false;          // QUIT is answered "-ERR" and nothing is removed
+    // A hostile server: every reply (the greeting with the command
+    // "GREETING") passes through here before it is written; what it returns
+    // is written instead ("" writes nothing). Runs on the server's thread.
+    std::function<std::string(const std::string& command, const std::string& reply)> tamper;
 };
 
 class LoopbackPop3Server {
@@ -69,6 +77,8 @@ public:
     std::vector<std::string> commands() const;
     // Those beginning with `verb`.
     std::vector<std::string> commands(const std::string& verb) const;
+    // When each command line arrived, in the order of commands().
+    std::vector<std::chrono::steady_clock::time_point> commandTimes() const;
     // Message-IDs of the messages removed by DELE and a QUIT, in order.
     std::vector<std::string> removed() const;
     // Message-IDs left in the mailbox, in mailbox order.

@@ -110,5 +110,16 @@ TEST_F(HeadlessFixture, DeleteRemovesCheckedOnlyAndNeverStartsMailProgram) {
     EXPECT_TRUE(profile.writes.empty());  // the console changes no option
 }
 
+// A DELE the server refuses: the message stays, `remaining` counts it, and
+// the account's line says the deletion failed.
+TEST_F(HeadlessFixture, ARefusedDeletionIsCountedAndSaid) {
+    server.behaviour.deleErr = true;
+    EXPECT_EQ(run(true, true), 0);
+    EXPECT_TRUE(server.removed.empty());
+    EXPECT_EQ(out.back(), u"{\"type\":\"summary\",\"remaining\":2}");
+    EXPECT_EQ(out[out.size() - 2], u"{\"type\":\"deletion\",\"index\":0,\"section\":\"alice@a\",\"deleted\":0,"
+                                   u"\"status\":\"alice@a刪除郵件失敗,郵件仍在主機上\"}");
+}
+
 }  // namespace
 }  // namespace iw::test

@@ -326,6 +326,22 @@ TEST_F(MasterTest, DialogueOutcomes) {
              return p;
          },
          u"amy未連上伺服器", 0, {}},
+        // A greeting longer than any real one is never judged as a reply.
+        {"greeting beyond the line limit",
+         [] {
+             auto p = test::MakeTrayPop3Peer("amy", "pw", 7);
+             p.greeting = "+OK " + std::string(10000, 'x') + "\r\n";
+             return p;
+         },
+         u"amy伺服器回應錯誤..", 0, {}},
+        // A line nobody asked for is not taken as the answer to USER.
+        {"a reply before its command",
+         [] {
+             auto p = test::MakeTrayPop3Peer("amy", "pw", 7);
+             p.greeting = "+OK ready\r\n+OK early\r\n";
+             return p;
+         },
+         u"amy伺服器回應錯誤..", 0, {"USER amy"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

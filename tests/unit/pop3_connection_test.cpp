@@ -160,19 +160,21 @@ TEST(Pop3Connection, LimitsEndTheConnectionBeforeMemoryGrows) {
     limits.multiLine = 1000;
     struct Case {
         const char* name;
-        Pop3Command command;
+        std::string line;  // the command sent, "" for none
+        Pop3Shape shape;
+        std::size_t limit;
         std::string bytes;
     };
-    const Case cases[] = {
-        {"a greeting without its line end", {}, "+OK " + std::string(101, '\r')},
-        {"a status line too long", {"STAT", Pop3Shape::Line, 1}, kGreeting + "+OK " + std::string(200, 'x') + "\r\n"},
-        {"a header reply too long", {"TOP 1 0", Pop3Shape::MultiLine, 1},
+    const std::vector<Case> cases = {
+        {"a greeting without its line end", "", Pop3Shape::Line, 0, "+OK " + std::string(101, '\r')},
+        {"a status line too long", "STAT", Pop3Shape::Line, 0, kGreeting + "+OK " + std::string(200, 'x') + "\r\n"},
+        {"a header reply too long", "TOP 1 0", Pop3Shape::MultiLine, 0,
          kGreeting + "+OK\r\n" + std::string(600, 'x') + "\r\n" + std::string(600, 'y') + "\r\n"},
-        {"a reply with its own smaller limit", {"LIST", Pop3Shape::MultiLine, 1, 50}, kGreeting + "+OK\r\n" + std::string(60, '1')},
+        {"a reply with its own smaller limit", "LIST", Pop3Shape::MultiLine, 50, kGreeting + "+OK\r\n" + std::string(60, '1')},
     };
     for (const Case& c : cases) {
         Rig r(limits);
-        if (!c.command.line.empty()) r.conn.send(c.command);
+        if (!c.line.empty()) r.conn.send({c.line, c.shape, 1, c.limit});
         r.sock->arrive(c.bytes);
         ASSERT_EQ(r.ends.size(), 1u) << c.name;
         EXPECT_EQ(r.ends[0], Pop3End::TooLarge) << c.name;
@@ -183,6 +185,23 @@ TEST(Pop3Connection, LimitsEndTheConnectionBeforeMemoryGrows) {
             EXPECT_TRUE(r.replies.empty()) << c.name;
         }
     }
+}
+
+// A line that was already received when a command went out cannot be its
+// reply, even when the command is sent from the handler of the reply before.
+TEST(Pop3Connection, BytesThatCameBeforeACommandAreNoReplyToIt) {
+    Rig r;
+    std::vector<std::string> answered;
+    std::vector<Pop3End> ends;
+    r.conn.setHandlers({[&](const Pop3Reply& rep) {
+                            answered.push_back(rep.command);
+                            if (rep.command.empty()) r.conn.send({"USER x", Pop3Shape::Line, 1});
+                        },
+                        {}, [&](Pop3End e) { ends.push_back(e); }});
+    r.sock->arrive(kGreeting + "+OK early\r\n");
+    EXPECT_EQ(answered, (std::vector<std::string>{""}));
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0], Pop3End::OutOfStep);
 }
 
 TEST(Pop3Connection, AHandlerThatPumpsGetsLaterRepliesAfterItReturnsInOrder) {
