@@ -9,6 +9,7 @@
 #include "app/sntp.h"
 #include "app/tray_texts.h"
 #include "app/waits.h"
+#include "platform/tls_socket.h"
 #include "settings/accounts.h"
 
 namespace iw::app {
@@ -121,6 +122,11 @@ struct MasterPresenter::BackgroundCheck {
     bool SendDone = false;
     std::u16string user;
     std::u16string password;  // stored (scrambled) form
+    // The kind of socket the next connect makes: plain, or TLS checked
+    // against this account's host name and pin.
+    platform::MailSecurity security = platform::MailSecurity::Plain;
+    std::string host;
+    std::string pin;
 };
 
 MasterPresenter::MasterPresenter(platform::Platform& platform, settings::SettingsStore& store, Module1State& state,
@@ -427,7 +433,10 @@ void MasterPresenter::RunBackgroundCheck() {
 
         BackgroundCheck& c = *check_;
         if (!c.conn) {
-            c.conn = std::make_unique<Pop3Connection>([this] { return p_.network.createTcp(); });
+            c.conn = std::make_unique<Pop3Connection>([this] {
+                const BackgroundCheck& k = *check_;
+                return platform::CreateMailSocket(p_.network.createTcp(), k.security, k.host, k.pin);
+            });
             // A greeting or a reply line of the background check needs far
             // less than a header; nothing longer is kept.
             Pop3Limits limits;
@@ -447,9 +456,14 @@ void MasterPresenter::RunBackgroundCheck() {
             // whose replies are out of step or too long is told apart.
             h.ended = [this](Pop3End why) {
                 BackgroundCheck& k = *check_;
+                // A TLS failure says what failed; the password was never sent.
+                const platform::TcpSocket* sock = k.conn->socket();
+                const std::u16string tls = platform::MailSocketFailureText(sock, sock ? sock->lastError() : 0);
                 if (!k.CheckDone) {
                     k.CheckDone = true;
-                    if (why == Pop3End::Closed)
+                    if (why == Pop3End::Closed && !tls.empty())
+                        s_.StatusText = k.user + tls;
+                    else if (why == Pop3End::Closed)
                         s_.StatusText = k.user + u"未連上伺服器";
                     else if (why == Pop3End::OutOfStep && k.CheckState == 0)
                         s_.StatusText = k.user + u"主機無法連線..";  // a greeting that is no status line
@@ -463,12 +477,18 @@ void MasterPresenter::RunBackgroundCheck() {
         for (const std::u16string& section : sections) {
             if (stopping_) break;
             const settings::MailAccount account = settings::ReadMailAccount(store_, section);
+            const platform::MailSecurity security = platform::ParseMailSecurity(account.Security);
             std::string host;
             std::uint16_t port = 0;
-            SplitHostPort(p_.codePage.fromUtf16(platform::kBig5, account.Pop3Host), config_.defaultPop3Port, host,
-                          port);
+            SplitHostPort(p_.codePage.fromUtf16(platform::kBig5, account.Pop3Host),
+                          security == platform::MailSecurity::Tls ? platform::DefaultPop3Port(security)
+                                                                  : config_.defaultPop3Port,
+                          host, port);
             const std::u16string address = lookupHostAddress(host);
             if (address.empty()) continue;
+            c.security = security;
+            c.host = host;
+            c.pin = p_.codePage.fromUtf16(platform::kBig5, account.CertSha256);
 
             c.conn->close();
             c.CheckState = 0;

@@ -4,15 +4,20 @@
 // that sends one TOP and waits for its reply before the next, and by a bare
 // client that pipelines every TOP. Then the processor time of a session
 // waiting on a server that accepts and never answers, and the peak memory
-// of the 10,000-message session. Prints figures; starts its own Dovecot on
-// 127.0.0.1:28200-28203 and skips when Dovecot is not installed (and in the
-// Windows build, which has no proxy). Optional first argument "--full" runs
+// of the 10,000-message session. Then the same session over TLS from the
+// first byte against a bare pipelined TLS client, side by side, through the
+// same proxy (a throw-away certificate made with openssl, trusted through
+// INKWARDEN_CA_FILE). Prints figures; starts its own Dovecot on
+// 127.0.0.1:28200-28203, 28230-28235 and 28250-28253 and skips when Dovecot
+// is not installed (and in the Windows build, which has no proxy). Optional first argument "--full" runs
 // the one-at-a-time client at 10,000 too (about seven minutes); "--quick"
-// leaves out the one-at-a-time client and the silent server.
+// leaves out the one-at-a-time client and the silent server; "--tls" runs
+// the TLS comparison alone.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <memory>
 #include <string>
 
@@ -41,6 +46,10 @@ constexpr std::uint16_t kProxyLarge = 28211;
 constexpr std::uint16_t kSilent = 28220;
 constexpr std::uint16_t kDovecotDelete = 28230;  // to 28235
 constexpr std::uint16_t kProxyDelete = 28240;    // to 28242
+constexpr std::uint16_t kTlsDovecotSmall = 28250;  // TLS on 28251
+constexpr std::uint16_t kTlsDovecotLarge = 28252;  // TLS on 28253
+constexpr std::uint16_t kTlsProxySmall = 28260;
+constexpr std::uint16_t kTlsProxyLarge = 28261;
 constexpr int kDelayMs = 20;
 const std::string kUser = "bench";
 const std::string kPassword = "secret";
@@ -72,7 +81,7 @@ struct EngineRun {
 
 // One session through the CLI's path: a profile folder with set.ini holding
 // one account at 127.0.0.1:port, RunFilterHeadless, QUIT without deleting.
-EngineRun runEngine(std::uint16_t port) {
+EngineRun runEngine(std::uint16_t port, const char* security = "0") {
     iw::cli::ConsolePlatform console;  // the CLI's own platform bundle
     iw::platform::Platform& p = console.p;
     const std::string dir = "/tmp/iw_bench_filter_session_" + std::to_string(port) + "/";
@@ -81,7 +90,7 @@ EngineRun runEngine(std::uint16_t port) {
     // The password "secret" in the program's scrambled form.
     const std::string ini = "[U]\r\nOption=011111000100\r\n[U-Mail]\r\nbench@b=1\r\n[U-BlackList]\r\ns7@big5.tw=0\r\n"
                             "[bench@b]\r\nAccount=" + kUser + "\r\nPassWord=wbi{ewC\r\nPoP3=127.0.0.1:" +
-                            std::to_string(port) + "\r\n";
+                            std::to_string(port) + "\r\nSecurity=" + security + "\r\n";
     std::string mkdir = "mkdir -p " + dir;
     if (std::system(mkdir.c_str()) != 0 || !p.files.replaceAll(folder + u"set.ini", ini)) {
         std::printf("cannot write %sset.ini\n", dir.c_str());
@@ -182,17 +191,68 @@ void printRaw(const char* what, int count, const iw::test::RawPop3Result& r) {
                     r.bytes);
 }
 
+// The engine's session over TLS from the first byte against the bare
+// pipelined TLS client, 1,000 and 10,000 messages, through the 20 ms proxy.
+#ifdef _WIN32
+void runTls() {}  // the whole benchmark is skipped before this in the Windows build
+#else
+void runTls() {
+    const std::string dir = "/tmp/iw_bench_tls/";
+    const std::string cert = dir + "server.crt", key = dir + "server.key";
+    const std::string make = "mkdir -p " + dir + " && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 "
+                             "-nodes -keyout " + key + " -out " + cert + " -days 2 -subj /CN=127.0.0.1 "
+                             "-addext subjectAltName=IP:127.0.0.1 >/dev/null 2>&1 && chmod 644 " + key + " " + cert;
+    if (std::system(make.c_str()) != 0) {
+        std::printf("TLS: skipped, openssl could not make a certificate\n");
+        return;
+    }
+    ::setenv("INKWARDEN_CA_FILE", cert.c_str(), 1);
+    const iw::test::DovecotTls tls{cert, key};
+    auto small = iw::test::StartDovecot(kTlsDovecotSmall, kUser, kPassword, 1000, message, tls);
+    auto large = small ? iw::test::StartDovecot(kTlsDovecotLarge, kUser, kPassword, 10000, message, tls) : nullptr;
+    if (!small || !large) {
+        std::printf("TLS: skipped, Dovecot with TLS did not start\n");
+        return;
+    }
+    raw(kTlsDovecotSmall, 1000, true);
+    raw(kTlsDovecotLarge, 10000, true);
+    iw::test::DelayProxy proxySmall(kTlsProxySmall, kTlsDovecotSmall + 1, kDelayMs);
+    iw::test::DelayProxy proxyLarge(kTlsProxyLarge, kTlsDovecotLarge + 1, kDelayMs);
+    std::printf("over TLS from the first byte (port 995 style), through the same proxy:\n");
+    std::printf("  %-8s %16s %28s %16s\n", "messages", "engine session", "bare pipelined TLS client",
+                "engine / bare");
+    for (const auto& [count, port] : {std::pair{1000, kTlsProxySmall}, std::pair{10000, kTlsProxyLarge}}) {
+        const EngineRun engine = runEngine(port, "1");
+        const iw::test::RawPop3Result bare = iw::test::RunRawPop3TlsClient(port, kUser, kPassword, count, 0, cert);
+        if (!bare.error.empty() || engine.rows != static_cast<std::size_t>(count)) {
+            std::printf("  %-8d %14.3f s (%zu rows) %26s  %s\n", count, engine.seconds, engine.rows,
+                        bare.error.empty() ? "" : bare.error.c_str(), engine.status.c_str());
+            continue;
+        }
+        std::printf("  %-8d %14.3f s %26.3f s %16.2f   (goal at most 1.2)\n", count, engine.seconds, bare.seconds,
+                    engine.seconds / bare.seconds);
+    }
+    ::unsetenv("INKWARDEN_CA_FILE");
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const bool full = argc > 1 && std::strcmp(argv[1], "--full") == 0;
     const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    // "--tls" runs the TLS comparison alone.
+    const bool tlsOnly = argc > 1 && std::strcmp(argv[1], "--tls") == 0;
     {
         iw::test::DelayProxy probe(kProxySmall, kDovecotSmall, kDelayMs);
         if (!probe.ok()) {
             std::printf("filter session benchmark skipped: no delaying proxy in this build (POSIX only)\n");
             return 0;
         }
+    }
+    if (tlsOnly) {
+        runTls();
+        return 0;
     }
     std::printf("Starting Dovecot with 1,000 and 10,000 messages...\n");
     auto small = iw::test::StartDovecot(kDovecotSmall, kUser, kPassword, 1000, message);
@@ -280,6 +340,7 @@ int main(int argc, char** argv) {
             std::printf("  skipped: Dovecot did not start for the deletion mailboxes\n");
         }
     }
+    runTls();
     if (quick) return 0;
 
     // A server that accepts and never says a word: the session waits out

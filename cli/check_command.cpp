@@ -61,6 +61,9 @@ int runCheckCommand(const std::vector<std::u16string>& args) {
             if (c != u'\r') tip.push_back(c);
         write(stdout, p.codePage, tip + u"\n");
         std::printf("count: %d\n", static_cast<int>(report.count));
+        // The whole status line: the tip is cut to its field, and a refused
+        // certificate's text names two fingerprints.
+        if (!report.status.empty()) write(stdout, p.codePage, u"status: " + report.status + u"\n");
         std::fflush(stdout);
         return 0;
     } catch (const std::exception& e) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cert_command.h"
 #include "cli/check_command.h"
 #include "cli/filter_command.h"
 #include "cli/scramble_command.h"
@@ -14,6 +15,7 @@ int dispatch(const std::vector<std::u16string>& words) {
         std::fputs(
             "usage: inkwarden-cli check [--profile DIR] [--user NAME]\n"
             "       inkwarden-cli filter [--profile DIR] [--user NAME] [--delete] [--json]\n"
+            "       inkwarden-cli cert [--profile DIR] [--user NAME] ADDRESS [--trust]\n"
             "       inkwarden-cli scramble < password-file\n",
             stderr);
         return 2;
@@ -21,6 +23,7 @@ int dispatch(const std::vector<std::u16string>& words) {
     const std::vector<std::u16string> rest(words.begin() + 1, words.end());
     if (words[0] == u"check") return iw::cli::runCheckCommand(rest);
     if (words[0] == u"filter") return iw::cli::runFilterCommand(rest);
+    if (words[0] == u"cert") return iw::cli::runCertCommand(rest);
     if (words[0] == u"scramble") return iw::cli::runScrambleCommand(rest);
     std::fputs("inkwarden-cli: unknown command\n", stderr);
     return 2;

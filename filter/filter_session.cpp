@@ -6,6 +6,7 @@
 
 #include "filter/filter_window.h"
 #include "app/waits.h"
+#include "platform/tls_socket.h"
 #include "filter/header_parser.h"
 
 namespace iw::filter {
@@ -157,8 +158,18 @@ void FilterWindow::sendOn(int i, const std::string& line, int tag, app::Pop3Shap
     c->send({line, shape, tag, 0});
 }
 
-// Every socket of account i comes from here.
-std::unique_ptr<platform::TcpSocket> FilterWindow::makeSocket(int) { return p_.network.createTcp(); }
+// Every socket of account i comes from here: plain, or TLS checked against
+// the account's host name and pin, as its settings say at that moment.
+std::unique_ptr<platform::TcpSocket> FilterWindow::makeSocket(int i) {
+    const std::u16string& section = accounts_[static_cast<std::size_t>(i)].section;
+    const platform::MailSecurity security = platform::ParseMailSecurity(profile_.accountValue(section, u"Security"));
+    if (security == platform::MailSecurity::Plain) return p_.network.createTcp();
+    std::u16string host;
+    std::uint16_t port = 0;
+    ParsePop3Host(profile_.accountValue(section, u"PoP3"), host, port);
+    return platform::CreateMailSocket(p_.network.createTcp(), security, Bytes(host),
+                                      Bytes(profile_.accountValue(section, u"CertSha256")));
+}
 
 void FilterWindow::makeConnection(int i) {
     std::weak_ptr<bool> alive = alive_;
@@ -361,6 +372,14 @@ void FilterWindow::onEnded(int i, app::Pop3End why) {
     } else if (why == app::Pop3End::TooLarge) {
         a.status = a.section + kTooLargeText;
         tipSection(i, kTooLargeText);
+    } else if (const std::u16string tls = platform::MailSocketFailureText(
+                   a.conn->socket(), a.conn->socket() ? a.conn->socket()->lastError() : 0);
+               !tls.empty()) {
+        // A refused certificate or STLS, a failed handshake: nothing was sent.
+        // A cut TLS connection after the login: what was fetched is kept as
+        // for any hang-up, and the closed connection takes no DELE.
+        a.status = a.section + tls;
+        tipSection(i, tls);
     } else if (!LoggedIn_) {
         a.status = a.section + u"未連上郵件主機(" + sessionHost_ + u")";
         tipSection(i, u"未連上郵件主機...");
@@ -602,7 +621,11 @@ void FilterWindow::runAccount(int i, bool recheck) {
     std::u16string host;
     std::uint16_t port = 110;
     platform::ResolveResult r;
-    if (ParsePop3Host(sessionHost_, host, port) && !host.empty()) r = p_.network.resolve(Bytes(host));
+    const bool hostOk = ParsePop3Host(sessionHost_, host, port) && !host.empty();
+    // Without a port in the setting, TLS from the first byte uses 995.
+    if (hostOk && sessionHost_.find(u':') == std::u16string::npos)
+        port = platform::DefaultPop3Port(platform::ParseMailSecurity(profile_.accountValue(a.section, u"Security")));
+    if (hostOk) r = p_.network.resolve(Bytes(host));
     if (closed_) return;
     if (!r.found || !r.ipv4 || r.address.empty()) {
         if (recheck) {

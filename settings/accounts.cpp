@@ -18,6 +18,8 @@ MailAccount ReadMailAccount(SettingsStore& s, const std::u16string& address) {
     a.User = ReadSetting(s, address, u"Account", u"");
     a.Password = ReadSetting(s, address, u"PassWord", u"");
     a.Pop3Host = ReadSetting(s, address, u"PoP3", u"");
+    a.Security = ReadSetting(s, address, u"Security", u"0");
+    a.CertSha256 = ReadSetting(s, address, u"CertSha256", u"");
     return a;
 }
 

@@ -15,7 +15,9 @@ struct MailAccount {
     std::u16string Address;   // e-mail address: roster key and section name
     std::u16string User;      // key "Account"
     std::u16string Password;  // key "PassWord", scrambled
-    std::u16string Pop3Host;  // key "PoP3"; "host" (port 110) or "host:port"
+    std::u16string Pop3Host;  // key "PoP3"; "host" (port 110, or 995 for TLS) or "host:port"
+    std::u16string Security;  // key "Security"; "0" plain (or missing), "1" TLS, "2" STLS
+    std::u16string CertSha256;  // key "CertSha256"; the one certificate the user chose to trust
 };
 
 // The section names of one Windows user.

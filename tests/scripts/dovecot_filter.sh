@@ -5,6 +5,9 @@
 # with a wrong password); the --json listing and classification; --delete
 # removes exactly the checked messages, checked in the Maildir by
 # Message-ID, also with an unparsable reply in the middle.
+# With IW_FILTER_TLS=1 (dovecot_tls.sh sets it) the same checks run over TLS:
+# a throw-away CA, alice by STLS on the plain port, bob and carol by TLS from
+# the first byte.
 set -u
 IW_ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 . "$IW_ROOT/scripts/lib.sh"
@@ -20,6 +23,19 @@ check() { if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; fail=1; fi; }
 
 sed -e "s#@ROOT@#$ROOT#g" -e "s#@PORT1@#$PORT#g" -e "s#@PORT2@#$((PORT + 1))#g" \
     -e "s#@UID@#65534#g" -e "s#@GID@#65534#g" /work/shared/recipes/dovecot.conf.in >"$ROOT/dovecot.conf"
+TLS=${IW_FILTER_TLS:-0}
+SEC_A=0 SEC_BC=0 PORT_BC=$PORT
+if [ "$TLS" = 1 ]; then
+  . "$IW_ROOT/tests/scripts/tls_certs.inc"
+  mkdir -p "$ROOT/certs"
+  iw_make_test_certs "$ROOT/certs" || { echo "FAIL: test certificates"; exit 1; }
+  export INKWARDEN_CA_FILE=$ROOT/certs/ca.crt
+  # The second listener becomes the TLS one.
+  sed -i -e "s#^ssl = no#ssl = yes\nssl_cert = <$ROOT/certs/good.crt\nssl_key = <$ROOT/certs/good.key#" \
+    -e "/inet_listener pop3alt/a\    ssl = yes" "$ROOT/dovecot.conf"
+  SEC_A=2 SEC_BC=1 PORT_BC=$((PORT + 1))
+  echo "(over TLS: alice by STLS, bob and carol by TLS from the first byte)"
+fi
 printf 'alice:{PLAIN}secret::::::\nbob:{PLAIN}secret::::::\ncarol:{PLAIN}right::::::\n' >"$ROOT/passwd"
 
 # Fills alice's mailbox anew; bob's stays empty.
@@ -64,9 +80,9 @@ PW=$(scramble secret)
   printf '[U]\r\nOption=011111000100\r\n'
   printf '[U-Mail]\r\nalice@a=1\r\nbob@b=1\r\ncarol@c=1\r\n'
   printf '[U-BlackList]\r\nspam@junk.tw=0\r\n[U-TrustList]\r\ntrusted@ok.tw=0\r\n'
-  printf '[alice@a]\r\nAccount=alice\r\nPassWord=%s\r\nPoP3=127.0.0.1:%d\r\n' "$PW" "$PORT"
-  printf '[bob@b]\r\nAccount=bob\r\nPassWord=%s\r\nPoP3=127.0.0.1:%d\r\n' "$PW" "$PORT"
-  printf '[carol@c]\r\nAccount=carol\r\nPassWord=%s\r\nPoP3=127.0.0.1:%d\r\n' "$PW" "$PORT"
+  printf '[alice@a]\r\nAccount=alice\r\nPassWord=%s\r\nPoP3=127.0.0.1:%d\r\nSecurity=%s\r\n' "$PW" "$PORT" "$SEC_A"
+  printf '[bob@b]\r\nAccount=bob\r\nPassWord=%s\r\nPoP3=127.0.0.1:%d\r\nSecurity=%s\r\n' "$PW" "$PORT_BC" "$SEC_BC"
+  printf '[carol@c]\r\nAccount=carol\r\nPassWord=%s\r\nPoP3=127.0.0.1:%d\r\nSecurity=%s\r\n' "$PW" "$PORT_BC" "$SEC_BC"
 } >"$PROFILE/set.ini"
 
 fill
@@ -75,6 +91,7 @@ for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/$PORT) 2>/dev/null && break; 
 
 run_build() {  # name, command...
   local name=$1; shift
+  [ "$TLS" = 1 ] && name="$name over TLS"
   fill
   "$@" filter --profile "$PROFILE" --user U --json >"$ROOT/out.json" 2>"$ROOT/err.txt"
   check "$name: listing exits 0" '[ $? -eq 0 ]'
@@ -108,6 +125,10 @@ PY
   check "$name: --delete exits 0" '[ $? -eq 0 ]'
   check "$name: --delete removes exactly the checked messages (left: $(remaining_ids))" \
     '[ "$(remaining_ids)" = "m1@testm3@testm6@test" ]'
+  if [ "$TLS" = 1 ]; then
+    check "$name: every login went over TLS" \
+      'grep -q "Login: user=<alice>.*TLS" "$ROOT/dovecot.log" && ! grep "Login: user=" "$ROOT/dovecot.log" | grep -vq TLS'
+  fi
   "$@" filter --profile "$ROOT/nowhere" >/dev/null 2>"$ROOT/err.txt"
   check "$name: a missing profile exits 2" '[ $? -eq 2 ] && grep -q set.ini "$ROOT/err.txt"'
 }
@@ -118,6 +139,7 @@ if [ -f "$IW_ROOT/build/win/inkwarden-cli.exe" ]; then
   WPROFILE=$(winepath -w "$PROFILE" 2>/dev/null || echo "Z:${PROFILE//\//\\}")
   PROFILE_NATIVE=$PROFILE
   PROFILE=$WPROFILE
+  [ "$TLS" = 1 ] && export INKWARDEN_CA_FILE=$(winepath -w "$ROOT/certs/ca.crt" 2>/dev/null || echo "Z:${ROOT//\//\\}\\certs\\ca.crt")
   run_build windows iw_wine "$IW_ROOT/build/win/inkwarden-cli.exe"
   PROFILE=$PROFILE_NATIVE
 else

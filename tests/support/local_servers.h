@@ -26,10 +26,18 @@ public:
 // with CR LF line ends) in that order. Returns once the server answers.
 std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string& user, const std::string& password,
                                           const std::vector<std::string>& messages);
+// TLS on the second listener (port + 1, TLS from the first byte) with this
+// certificate and key (PEM files); STLS on the first.
+struct DovecotTls {
+    std::string certFile;
+    std::string keyFile;
+};
+
 // The same with `count` messages made one at a time by message(0) ..
 // message(count - 1), so that a large mailbox is never held in memory.
 std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string& user, const std::string& password,
-                                          int count, const std::function<std::string(int)>& message);
+                                          int count, const std::function<std::string(int)>& message,
+                                          const DovecotTls& tls = {});
 
 // chrony answering SNTP on 127.0.0.1:port, never touching the clock.
 std::unique_ptr<LocalServer> StartChrony(std::uint16_t port);

@@ -45,4 +45,9 @@ struct RawPop3Result {
 RawPop3Result RunRawPop3Client(std::uint16_t port, const std::string& user, const std::string& password, int count,
                                int topLines, bool pipelined);
 
+// The same over TLS from the first byte, always pipelined, with the server's
+// certificate checked against the CAs of `caFile` (OpenSSL, native build).
+RawPop3Result RunRawPop3TlsClient(std::uint16_t port, const std::string& user, const std::string& password, int count,
+                                  int topLines, const std::string& caFile);
+
 }  // namespace iw::test

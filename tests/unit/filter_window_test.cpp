@@ -180,6 +180,12 @@ TEST_F(FilterFixture, FailureTable) {
          u"alice@a接收郵件資料錯誤", u"alice@a\r\n\r\n接收郵件資料錯誤"},
         {"headers stop", [](ScriptedPop3Server& s, FakeFilterProfile&) { s.behaviour.silentAfterTops = 1; },
          u"alice@a接收郵件資料逾時", u"alice@a\r\n\r\n接收郵件資料逾時"},
+        // Once TLS is chosen, no login travels in plain text.
+        {"STLS refused", [](ScriptedPop3Server&, FakeFilterProfile& p) { p.sections[u"alice@a"][u"Security"] = u"2"; },
+         u"alice@a伺服器不接受STARTTLS加密,未登入", u"alice@a\r\n\r\n伺服器不接受STARTTLS加密,未登入"},
+        {"plain server where TLS was due",
+         [](ScriptedPop3Server&, FakeFilterProfile& p) { p.sections[u"alice@a"][u"Security"] = u"1"; },
+         u"alice@a加密連線失敗,未登入", u"alice@a\r\n\r\n加密連線失敗,未登入"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -201,7 +207,11 @@ TEST_F(FilterFixture, FailureTable) {
         // The next account still runs and its list survives.
         EXPECT_EQ(w->accountList(1).size(), 1u);
         EXPECT_TRUE(w->enabled(Control::Command1));
-        if (std::string(c.name) == "-ERR greeting") { EXPECT_TRUE(sent(s, "USER").empty()); }
+        const std::string name = c.name;
+        if (name == "-ERR greeting" || name == "STLS refused" || name == "plain server where TLS was due") {
+            EXPECT_TRUE(sent(s, "USER").empty());
+            EXPECT_TRUE(sent(s, "PASS").empty());
+        }
     }
 }
 

@@ -607,5 +607,54 @@ TEST_F(CorrectClockTest, OptionEightCorrectsWhenConnectionComesUp) {
     EXPECT_TRUE(off.network.sent().empty());
 }
 
+
+// With TLS chosen, a server that cannot give it ends the account with a
+// status that says so, and no command of the login ever travels in plain
+// text. (The port when none is given follows the setting.)
+TEST(MasterSecurity, NoPlainLoginOnceTlsIsChosen) {
+    struct Case {
+        const char* name;
+        const char16_t* security;
+        std::function<TrayPop3Peer()> peer;
+        const char16_t* status;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"STLS refused", u"2", [] { return test::MakeTrayPop3Peer("amy", "pw", 7); },
+         u"amy伺服器不接受STARTTLS加密,未登入", {"STLS"}},
+        {"greeting refused before STLS", u"2",
+         [] {
+             auto p = test::MakeTrayPop3Peer("amy", "pw", 7);
+             p.greeting = "-ERR busy\r\n";
+             return p;
+         },
+         u"amy伺服器不接受STARTTLS加密,未登入", {}},
+        {"plain text where TLS was due", u"1", [] { return test::MakeTrayPop3Peer("amy", "pw", 7); },
+         u"amy加密連線失敗,未登入", {}},
+        {"plain account as before", u"0", [] { return test::MakeTrayPop3Peer("amy", "pw", 7); }, u"",
+         {"USER amy", "PASS pw", "STAT", "QUIT"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TrayRig r;
+        r.addAccount(u"a@x", u"amy", u"pw", u"127.0.0.1:27112");
+        r.set(u"a@x", u"Security", c.security);
+        TrayPop3Peer& peer = r.network.addPop3Peer("127.0.0.1", 27112, c.peer());
+        r.state.OptionFlags = u"010011000100";
+        MasterPresenter m(r.platform, r.store, r.state, r.view, &r.opener);
+        m.Form_Load();
+        const auto start = r.clock.nowMs();
+        m.RunBackgroundCheck();
+        EXPECT_EQ(r.state.StatusText, c.status);
+        // Whatever bytes a TLS hello made of "lines", none is a command.
+        std::vector<std::string> commands;
+        for (const std::string& l : peer.received)
+            if (l == "STLS" || l.rfind("USER", 0) == 0 || l.rfind("PASS", 0) == 0 || l == "STAT" || l == "QUIT")
+                commands.push_back(l);
+        EXPECT_EQ(commands, c.lines);
+        EXPECT_LT(r.clock.nowMs() - start, 15000);
+    }
+}
+
 }  // namespace
 }  // namespace iw::app

@@ -152,7 +152,8 @@ std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string&
 }
 
 std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string& user, const std::string& password,
-                                          int count, const std::function<std::string(int)>& message) {
+                                          int count, const std::function<std::string(int)>& message,
+                                          const DovecotTls& tls) {
     if (::access("/usr/sbin/dovecot", X_OK) != 0) return nullptr;
     const std::string root = makeFolder();
     if (root.empty()) return nullptr;
@@ -160,6 +161,15 @@ std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string&
     std::string conf = fillIn(kDovecotConf, "@ROOT@", root);
     conf = fillIn(conf, "@PORT1@", std::to_string(port));
     conf = fillIn(conf, "@PORT2@", std::to_string(port + 1));
+    if (!tls.certFile.empty()) {
+        // Each replacement holds its key, so each is made once.
+        const auto once = [&conf](const std::string& key, const std::string& value) {
+            const std::size_t at = conf.find(key);
+            if (at != std::string::npos) conf.replace(at, key.size(), value);
+        };
+        once("ssl = no", "ssl = yes\nssl_cert = <" + tls.certFile + "\nssl_key = <" + tls.keyFile);
+        once("inet_listener pop3alt {", "inet_listener pop3alt {\n    ssl = yes");
+    }
     writeFile(root + "/dovecot.conf", conf);
     writeFile(root + "/passwd", user + ":{PLAIN}" + password + "::::::\n");
     const fs::path maildir = fs::path(root) / "mail" / user / "Maildir";

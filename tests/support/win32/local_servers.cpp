@@ -10,7 +10,7 @@ std::unique_ptr<LocalServer> StartDovecot(std::uint16_t, const std::string&, con
 }
 
 std::unique_ptr<LocalServer> StartDovecot(std::uint16_t, const std::string&, const std::string&, int,
-                                          const std::function<std::string(int)>&) {
+                                          const std::function<std::string(int)>&, const DovecotTls&) {
     return nullptr;
 }
 

@@ -16,4 +16,10 @@ RawPop3Result RunRawPop3Client(std::uint16_t, const std::string&, const std::str
     return r;
 }
 
+RawPop3Result RunRawPop3TlsClient(std::uint16_t, const std::string&, const std::string&, int, int, const std::string&) {
+    RawPop3Result r;
+    r.error = "not available in the Windows build";
+    return r;
+}
+
 }  // namespace iw::test

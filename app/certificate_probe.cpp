@@ -1,0 +1,119 @@
+// Fetching, describing and trusting a server's certificate; see
+// certificate_probe.h.
+#include "app/certificate_probe.h"
+
+#include "app/waits.h"
+#include "platform/tls_socket.h"
+#include "settings/accounts.h"
+
+namespace iw::app {
+namespace {
+
+std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+// Host and port of a "PoP3" value; the port the security setting implies when none is given.
+void SplitAccountHost(const std::string& value, platform::MailSecurity security, std::string& host,
+                      std::uint16_t& port) {
+    host = value;
+    port = platform::DefaultPop3Port(security);
+    const std::size_t colon = value.rfind(':');
+    if (colon == std::string::npos) return;
+    host = value.substr(0, colon);
+    const std::string digits = value.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return;
+    const long n = std::stol(digits);
+    if (n >= 1 && n <= 65535) port = static_cast<std::uint16_t>(n);
+}
+
+}  // namespace
+
+CertificateProbe ProbeCertificate(platform::Platform& p, const std::string& host, std::uint16_t port,
+                                  platform::MailSecurity security, const std::string& pin, double limitSeconds) {
+    CertificateProbe out;
+    if (security == platform::MailSecurity::Plain) {
+        out.problem = u"此帳號未設定連線加密";
+        return out;
+    }
+    const platform::ResolveResult r = p.network.resolve(host);
+    if (!r.found || !r.ipv4 || r.address.empty()) {
+        out.problem = u"無法查詢主機IP位置";
+        return out;
+    }
+    std::unique_ptr<platform::TcpSocket> plain = p.network.createTcp();
+    if (!plain) {
+        out.problem = u"未連上伺服器";
+        return out;
+    }
+    platform::TlsOptions o;
+    o.host = host;
+    o.pinSha256 = platform::NormalisePin(pin);
+    if (o.pinSha256.empty() && !pin.empty()) o.pinSha256 = pin;
+    platform::TlsSocket sock(std::move(plain), security, o);
+    bool done = false;
+    int errorCode = 0;
+    platform::TcpSocketEvents ev;
+    ev.connected = [&done] { done = true; };
+    ev.closed = [&done] { done = true; };
+    ev.error = [&done, &errorCode](int code, const std::string&) {
+        done = true;
+        errorCode = code;
+    };
+    sock.setEvents(std::move(ev));
+    sock.connect(r.address, port);
+    waitUntil(p.loop, p.clock, limitSeconds, [&done] { return done; });
+    sock.setEvents({});
+    sock.close();
+
+    out.certificate = sock.certificate();
+    out.reached = !out.certificate.der.empty();
+    out.checks = sock.chainVerdict();
+    out.verdict = platform::DecideCertificate(out.checks, out.certificate.sha256, o.pinSha256);
+    if (!out.reached) {
+        const std::u16string tls = platform::MailSocketFailureText(&sock, errorCode);
+        out.problem = !tls.empty() ? tls : done ? u"未連上伺服器" : u"連線逾時";
+    }
+    return out;
+}
+
+CertificateProbe ProbeAccountCertificate(platform::Platform& p, settings::SettingsStore& store,
+                                         const std::u16string& section, double limitSeconds) {
+    const settings::MailAccount a = settings::ReadMailAccount(store, section);
+    const platform::MailSecurity security = platform::ParseMailSecurity(a.Security);
+    std::string host;
+    std::uint16_t port = 0;
+    SplitAccountHost(p.codePage.fromUtf16(platform::kBig5, a.Pop3Host), security, host, port);
+    return ProbeCertificate(p, host, port, security, p.codePage.fromUtf16(platform::kBig5, a.CertSha256),
+                            limitSeconds);
+}
+
+std::u16string DescribeCertificate(const CertificateProbe& probe, const platform::CodePage& codePage) {
+    if (!probe.reached) return probe.problem;
+    const platform::CertificateInfo& c = probe.certificate;
+    std::u16string t;
+    auto line = [&t, &codePage](const char16_t* label, const std::string& utf8) {
+        t += label;
+        t += codePage.toUtf16(platform::kUtf8, utf8);
+        t += u"\r\n";
+    };
+    line(u"主旨: ", c.subject);
+    line(u"簽發者: ", c.issuer);
+    line(u"有效期間: ", c.notBefore + " - " + c.notAfter);
+    line(u"SHA-256: ", c.sha256);
+    t += u"檢查結果: ";
+    if (probe.checks == platform::TlsFailure::None)
+        t += u"憑證正常";
+    else
+        t += platform::TlsStatusText(probe.checks);
+    if (probe.verdict == platform::TlsFailure::None && probe.checks != platform::TlsFailure::None)
+        t += u"(已信任此憑證)";
+    else if (probe.verdict == platform::TlsFailure::PinMismatch)
+        t += u"\r\n" + platform::TlsStatusText(probe.verdict, std::string(), c.sha256);
+    return t;
+}
+
+bool TrustCertificate(settings::SettingsStore& store, const std::u16string& section, const CertificateProbe& probe) {
+    if (!probe.reached || probe.certificate.sha256.empty()) return false;
+    return store.write(settings::IniFile::Set, section, u"CertSha256", Widen(probe.certificate.sha256));
+}
+
+}  // namespace iw::app

@@ -1,0 +1,103 @@
+// The "cert" command of inkwarden-cli; see cert_command.h.
+#include "cli/cert_command.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+
+#include "app/certificate_probe.h"
+#include "cli/console_platform.h"
+#include "settings/accounts.h"
+#include "settings/settings_store.h"
+
+namespace iw::cli {
+
+namespace {
+
+void write(FILE* f, const platform::CodePage& cp, const std::u16string& text) {
+    std::u16string lf;
+    for (char16_t c : text)
+        if (c != u'\r') lf.push_back(c);
+    const std::string bytes = cp.fromUtf16(platform::kUtf8, lf);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+}
+
+int usage(const char* why) {
+    std::fprintf(stderr,
+                 "inkwarden-cli cert: %s\nusage: inkwarden-cli cert [--profile DIR] [--user NAME] ADDRESS [--trust]\n",
+                 why);
+    return 2;
+}
+
+}  // namespace
+
+int runCertCommand(const std::vector<std::u16string>& args) {
+    std::optional<std::u16string> profile, user, address;
+    bool trust = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::u16string& a = args[i];
+        if (a == u"--trust") {
+            if (trust) return usage("an option is given twice");
+            trust = true;
+            continue;
+        }
+        std::optional<std::u16string>* target = a == u"--profile" ? &profile : a == u"--user" ? &user : nullptr;
+        if (!target) {
+            if (a.empty() || a[0] == u'-') return usage("unknown argument");
+            if (address) return usage("one account address only");
+            address = a;
+            continue;
+        }
+        if (i + 1 >= args.size() || args[i + 1].empty()) return usage("an option needs a value");
+        if (*target) return usage("an option is given twice");
+        *target = args[++i];
+    }
+    if (!address) return usage("the account's address is missing");
+
+    try {
+        ConsolePlatform console;
+        platform::Platform& p = console.p;
+        const std::u16string folder = console.profileFolder(profile);
+        const std::u16string iniPath = folder + u"set.ini";
+        if (!p.files.readAll(iniPath)) {
+            std::fputs("inkwarden-cli cert: cannot read the profile's set.ini: ", stderr);
+            write(stderr, p.codePage, iniPath);
+            std::fputs("\n", stderr);
+            return 2;
+        }
+        settings::SettingsStore store(p.files, p.codePage, folder);
+        const std::u16string userSection = user ? *user : p.shell.userName();
+        const std::vector<std::u16string> roster = settings::ReadRoster(store, userSection);
+        if (std::find(roster.begin(), roster.end(), *address) == roster.end()) {
+            std::fputs("inkwarden-cli cert: no such account in the user's roster: ", stderr);
+            write(stderr, p.codePage, *address + u"\n");
+            return 2;
+        }
+        const settings::MailAccount account = settings::ReadMailAccount(store, *address);
+        if (platform::ParseMailSecurity(account.Security) == platform::MailSecurity::Plain) {
+            std::fputs("inkwarden-cli cert: the account does not use TLS (Security is 0)\n", stderr);
+            return 2;
+        }
+
+        const app::CertificateProbe probe = app::ProbeAccountCertificate(p, store, *address);
+        write(stdout, p.codePage, app::DescribeCertificate(probe, p.codePage) + u"\n");
+        std::fflush(stdout);
+        if (!probe.reached) return 2;
+        if (probe.verdict == platform::TlsFailure::None) {
+            if (trust) std::puts("nothing stored: the certificate is accepted already");
+            return 0;
+        }
+        if (!trust) return 1;
+        if (!app::TrustCertificate(store, *address, probe)) {
+            std::fputs("inkwarden-cli cert: set.ini could not be written\n", stderr);
+            return 2;
+        }
+        std::printf("trusted: CertSha256=%s\n", probe.certificate.sha256.c_str());
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "inkwarden-cli cert: %s\n", e.what());
+        return 2;
+    }
+}
+
+}  // namespace iw::cli

@@ -1,0 +1,49 @@
+// A TLS server for tests that runs in the test's own thread over byte
+// buffers, with certificates made on the spot by a throw-away CA. The test
+// moves the bytes between it and the client and decides how they are cut.
+// Native build only (it is OpenSSL's server side).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace iw::test {
+
+struct TestCertificates {
+    std::string caFile;     // PEM of the throw-away CA, in a temporary file
+    std::string goodName;   // the DNS name the good leaf carries
+};
+
+class TlsTestServer {
+public:
+    enum class Leaf { Good, WrongName, SelfSigned };
+    enum class Fault { None, AlertOnHello };
+
+    // The CA is made once per process; its file is removed at exit.
+    static const TestCertificates& certificates();
+
+    explicit TlsTestServer(Leaf leaf = Leaf::Good, Fault fault = Fault::None);
+    ~TlsTestServer();
+
+    // Ciphertext from the client.
+    void feed(std::string_view bytes);
+    // Ciphertext for the client.
+    std::string take();
+    // Plain text to send, written as soon as the handshake allows.
+    void write(std::string_view plain);
+    // Plain text received so far.
+    std::string read();
+    // Queues close_notify.
+    void closeNotify();
+    bool handshakeDone() const;
+    bool failed() const;
+    // SHA-256 of the leaf in use, lower-case hex.
+    std::string leafSha256() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace iw::test

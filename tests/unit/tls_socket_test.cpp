@@ -1,0 +1,440 @@
+// The TLS socket against an in-process OpenSSL server over byte buffers:
+// records cut anywhere, data right behind the handshake, a close without
+// close_notify, alerts, the STLS exchange with bytes injected behind its
+// "+OK", and the certificate decisions. Native build (OpenSSL on both ends).
+#ifndef _WIN32
+
+#include <gtest/gtest.h>
+
+#include "app/pop3_connection.h"
+#include "platform/tls_socket.h"
+#include "tests/support/tls_test_server.h"
+
+namespace iw::test {
+namespace {
+
+using platform::MailSecurity;
+using platform::SocketState;
+using platform::TlsFailure;
+
+// The wrapped socket, driven by hand: the test is the event loop.
+class Wire : public platform::TcpSocket {
+public:
+    platform::TcpSocketEvents ev;
+    std::string toServer;
+    std::string inbox;
+    SocketState st = SocketState::Closed;
+    int closes = 0;
+
+    void setEvents(platform::TcpSocketEvents e) override { ev = std::move(e); }
+    void connect(const std::string&, std::uint16_t) override { st = SocketState::Connecting; }
+    void send(std::string_view b) override {
+        if (st == SocketState::Connected) toServer.append(b);
+    }
+    std::string receive() override {
+        std::string out;
+        out.swap(inbox);
+        return out;
+    }
+    std::size_t bytesAvailable() const override { return inbox.size(); }
+    void close() override {
+        st = SocketState::Closed;
+        ++closes;
+    }
+    SocketState state() const override { return st; }
+    int lastError() const override { return 0; }
+
+    void up() {
+        st = SocketState::Connected;
+        if (auto f = ev.connected) f();
+    }
+    void deliver(std::string_view b) {
+        if (st != SocketState::Connected) return;
+        inbox.append(b);
+        if (auto f = ev.dataArrival) f(inbox.size());
+    }
+    void hangUp() {
+        st = SocketState::Closed;
+        if (auto f = ev.closed) f();
+    }
+    std::string takeSent() {
+        std::string out;
+        out.swap(toServer);
+        return out;
+    }
+};
+
+struct Rig {
+    Wire* wire;
+    std::unique_ptr<platform::TlsSocket> sock;
+    TlsTestServer server;
+    std::string got;
+    int connected = 0, closed = 0, errors = 0, sendCompletes = 0;
+    int errorCode = 0;
+
+    explicit Rig(MailSecurity mode = MailSecurity::Tls, TlsTestServer::Leaf leaf = TlsTestServer::Leaf::Good,
+                 TlsTestServer::Fault fault = TlsTestServer::Fault::None, std::string pin = {},
+                 std::string host = "mail.test")
+        : server(leaf, fault) {
+        auto w = std::make_unique<Wire>();
+        wire = w.get();
+        platform::TlsOptions o;
+        o.host = std::move(host);
+        o.pinSha256 = std::move(pin);
+        o.caFile = TlsTestServer::certificates().caFile;
+        sock = std::make_unique<platform::TlsSocket>(std::move(w), mode, o);
+        platform::TcpSocketEvents ev;
+        ev.connected = [this] { ++connected; };
+        ev.dataArrival = [this](std::size_t) { got += sock->receive(); };
+        ev.closed = [this] { ++closed; };
+        ev.sendComplete = [this] { ++sendCompletes; };
+        ev.error = [this](int code, const std::string&) {
+            ++errors;
+            errorCode = code;
+        };
+        sock->setEvents(std::move(ev));
+        sock->connect("127.0.0.1", 995);
+        wire->up();
+    }
+
+    // Moves bytes both ways until neither side has more; what the server
+    // sends reaches the client in pieces of `chunk` bytes (0: whole).
+    void run(std::size_t chunk = 0) {
+        for (int round = 0; round < 100; ++round) {
+            const std::string up = wire->takeSent();
+            server.feed(up);
+            const std::string down = server.take();
+            if (up.empty() && down.empty()) return;
+            deliver(down, chunk);
+        }
+    }
+    void deliver(std::string_view bytes, std::size_t chunk) {
+        if (chunk == 0) chunk = bytes.size();
+        for (std::size_t at = 0; at < bytes.size(); at += chunk) wire->deliver(bytes.substr(at, chunk));
+    }
+    TlsFailure failure() const { return platform::TlsFailureOfCode(errorCode); }
+};
+
+const std::string kGreeting = "+OK ready\r\n";
+const std::string kListing = "+OK 2 messages\r\n1 120\r\n2 3400\r\n.\r\n";
+
+TEST(TlsSocket, WholeDialogueArrivesIntactInPiecesOfAnySize) {
+    for (std::size_t chunk : {1, 2, 3, 5, 7, 16, 100, 1000, 0}) {
+        SCOPED_TRACE(chunk);
+        Rig r;
+        r.server.write(kGreeting);
+        r.run(chunk);
+        ASSERT_EQ(r.connected, 1);
+        EXPECT_EQ(r.sock->state(), SocketState::Connected);
+        EXPECT_EQ(r.got, kGreeting);
+        r.got.clear();
+        r.sock->send("LIST\r\n");
+        r.run(chunk);
+        EXPECT_EQ(r.server.read(), "LIST\r\n");
+        r.server.write(kListing);
+        r.run(chunk);
+        EXPECT_EQ(r.got, kListing);
+        EXPECT_EQ(r.errors, 0);
+    }
+}
+
+// The flight that ends the handshake carries the session tickets, the
+// greeting and a whole listing; however it is cut in two, the text is whole
+// and nothing is delivered twice or early. Cut around every record boundary
+// (header, length, first byte of the body) and at a stride between them.
+TEST(TlsSocket, FlightBehindTheHandshakeCutAnywhere) {
+    std::vector<std::size_t> cuts;
+    {
+        Rig probe;
+        probe.server.feed(probe.wire->takeSent());
+        probe.wire->deliver(probe.server.take());
+        probe.server.feed(probe.wire->takeSent());
+        ASSERT_TRUE(probe.server.handshakeDone());
+        probe.server.write(kGreeting + kListing);
+        const std::string flight = probe.server.take();
+        for (std::size_t at = 0; at + 5 <= flight.size();) {
+            for (std::size_t d : {1, 3, 4, 5, 6}) cuts.push_back(at + d);
+            at += 5 + (static_cast<unsigned char>(flight[at + 3]) << 8 | static_cast<unsigned char>(flight[at + 4]));
+            cuts.push_back(at - 1);
+        }
+        for (std::size_t at = 2; at < flight.size(); at += 23) cuts.push_back(at);
+        ASSERT_GT(cuts.size(), 20u);
+    }
+    for (std::size_t cut : cuts) {
+        SCOPED_TRACE(cut);
+        Rig r;
+        r.server.feed(r.wire->takeSent());
+        r.wire->deliver(r.server.take());
+        r.server.feed(r.wire->takeSent());
+        r.server.write(kGreeting + kListing);
+        const std::string flight = r.server.take();
+        // Ticket sizes differ a little between sessions.
+        if (cut >= flight.size()) continue;
+        r.wire->deliver(flight.substr(0, cut));
+        r.wire->deliver(flight.substr(cut));
+        ASSERT_EQ(r.got, kGreeting + kListing);
+        ASSERT_EQ(r.connected, 1);
+        ASSERT_EQ(r.errors, 0);
+    }
+}
+
+// One application record cut at every one of its offsets.
+TEST(TlsSocket, RecordCutAtEveryOffset) {
+    Rig r;
+    r.server.write(kGreeting);
+    r.run();
+    r.got.clear();
+    r.server.write(kListing);
+    const std::string first = r.server.take();
+    const std::size_t size = first.size();
+    r.wire->deliver(first);
+    std::string want = kListing;
+    for (std::size_t cut = 1; cut < size; ++cut) {
+        r.server.write(kListing);
+        const std::string rec = r.server.take();
+        ASSERT_EQ(rec.size(), size);
+        r.wire->deliver(rec.substr(0, cut));
+        r.wire->deliver(rec.substr(cut));
+        want += kListing;
+    }
+    EXPECT_EQ(r.got, want);
+    EXPECT_EQ(r.errors, 0);
+}
+
+TEST(TlsSocket, CloseWithoutCloseNotifyMidListingIsAFailureNotAnEnd) {
+    Rig r;
+    r.server.write(kGreeting);
+    r.run();
+    r.server.write("+OK 2 messages\r\n1 120\r\n");
+    r.run();
+    r.wire->hangUp();
+    EXPECT_EQ(r.got, kGreeting + "+OK 2 messages\r\n1 120\r\n");
+    EXPECT_EQ(r.closed, 0);
+    EXPECT_EQ(r.errors, 1);
+    EXPECT_EQ(r.failure(), TlsFailure::Truncated);
+    EXPECT_EQ(r.sock->state(), SocketState::Error);
+}
+
+TEST(TlsSocket, CloseNotifyIsAnOrderlyCloseAfterTheLastReply) {
+    Rig r;
+    r.server.write(kGreeting);
+    r.run();
+    r.got.clear();
+    r.sock->send("QUIT\r\n");
+    r.run();
+    r.server.write("+OK bye\r\n");
+    r.server.closeNotify();
+    r.run();
+    EXPECT_EQ(r.got, "+OK bye\r\n");
+    EXPECT_EQ(r.closed, 1);
+    EXPECT_EQ(r.errors, 0);
+    EXPECT_EQ(r.sock->state(), SocketState::Closed);
+    EXPECT_GE(r.wire->closes, 1);
+}
+
+TEST(TlsSocket, AlertFromTheServerFailsTheHandshake) {
+    Rig r(MailSecurity::Tls, TlsTestServer::Leaf::Good, TlsTestServer::Fault::AlertOnHello);
+    r.run();
+    EXPECT_EQ(r.connected, 0);
+    EXPECT_EQ(r.errors, 1);
+    EXPECT_EQ(r.failure(), TlsFailure::Handshake);
+    EXPECT_EQ(r.sock->state(), SocketState::Error);
+}
+
+TEST(TlsSocket, BrokenRecordKeepsTheTextBeforeItThenFails) {
+    Rig r;
+    r.server.write(kGreeting);
+    r.run();
+    r.server.write("+OK 1 message\r\n");
+    std::string record = r.server.take();
+    r.server.write("1 120\r\n.\r\n");
+    std::string broken = r.server.take();
+    broken[broken.size() - 3] ^= 0x55;  // inside the record's authentication tag
+    r.wire->deliver(record + broken);
+    EXPECT_EQ(r.got, kGreeting + "+OK 1 message\r\n");
+    EXPECT_EQ(r.errors, 1);
+    EXPECT_EQ(r.failure(), TlsFailure::Handshake);
+}
+
+// STLS: plain greeting, "STLS", and bytes a man in the middle slipped in
+// behind the "+OK" (in the same segment and in a segment of their own
+// would break the handshake, never be read as a reply).
+TEST(TlsSocket, StartTlsDropsPlainBytesInjectedBehindTheOk) {
+    Rig r(MailSecurity::StartTls);
+    r.sock->send("USER early\r\n");
+    r.wire->deliver("+OK plain greeting\r\n");
+    EXPECT_EQ(r.wire->takeSent(), "STLS\r\n");
+    r.wire->deliver("+OK Begin TLS negotiation now.\r\n+OK injected\r\n-ERR injected too\r\n");
+    r.run();
+    ASSERT_EQ(r.connected, 1);
+    EXPECT_EQ(r.errors, 0);
+    // The greeting is handed on once secured; no injected line ever is.
+    EXPECT_EQ(r.got, "+OK plain greeting\r\n");
+    r.sock->send("CAPA\r\n");
+    r.run();
+    EXPECT_EQ(r.server.read(), "CAPA\r\n");
+    r.server.write("+OK\r\nUSER\r\n.\r\n");
+    r.run();
+    EXPECT_EQ(r.got, "+OK plain greeting\r\n+OK\r\nUSER\r\n.\r\n");
+}
+
+TEST(TlsSocket, StartTlsRefusedEndsTheConnectionWithoutAnyCommand) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> server;  // plain lines from the server, one delivery each
+    };
+    const Case cases[] = {
+        {"STLS refused", {"+OK hi\r\n", "-ERR unknown command\r\n"}},
+        {"STLS refused in pieces", {"+OK h", "i\r\n", "-E", "RR no\r\n"}},
+        {"greeting refused", {"-ERR go away\r\n"}},
+        {"endless greeting", {std::string(5000, 'x')}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig r(MailSecurity::StartTls);
+        std::string sent;
+        for (const std::string& piece : c.server) {
+            r.wire->deliver(piece);
+            sent += r.wire->takeSent();
+            r.sock->send("USER someone\r\n");
+        }
+        EXPECT_EQ(sent.find("USER"), std::string::npos);
+        EXPECT_EQ(r.connected, 0);
+        EXPECT_EQ(r.errors, 1);
+        EXPECT_EQ(r.failure(), TlsFailure::StlsRefused);
+        EXPECT_EQ(r.wire->st, SocketState::Closed);
+        EXPECT_EQ(r.got, "");
+    }
+}
+
+TEST(TlsSocket, CertificateDecisions) {
+    using Leaf = TlsTestServer::Leaf;
+    const std::string selfSignedPin = TlsTestServer(Leaf::SelfSigned).leafSha256();
+    const std::string goodPin = TlsTestServer(Leaf::Good).leafSha256();
+    struct Case {
+        const char* name;
+        Leaf leaf;
+        std::string pin;
+        std::string host;
+        TlsFailure want;
+    };
+    const Case cases[] = {
+        {"good", Leaf::Good, "", "mail.test", TlsFailure::None},
+        {"host name in other case", Leaf::Good, "", "MAIL.test", TlsFailure::None},
+        {"wrong name", Leaf::WrongName, "", "mail.test", TlsFailure::NameMismatch},
+        {"address instead of name", Leaf::Good, "", "127.0.0.1", TlsFailure::NameMismatch},
+        {"self-signed", Leaf::SelfSigned, "", "mail.test", TlsFailure::Untrusted},
+        {"self-signed, pinned", Leaf::SelfSigned, selfSignedPin, "mail.test", TlsFailure::None},
+        {"good, other pin", Leaf::Good, selfSignedPin, "mail.test", TlsFailure::PinMismatch},
+        {"wrong name, pinned", Leaf::WrongName, TlsTestServer(Leaf::WrongName).leafSha256(), "mail.test",
+         TlsFailure::None},
+        {"good, pinned", Leaf::Good, goodPin, "mail.test", TlsFailure::None},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig r(MailSecurity::Tls, c.leaf, TlsTestServer::Fault::None, c.pin, c.host);
+        // Written during the handshake: held until the checks pass, and
+        // never sent when they fail.
+        r.sock->send("USER someone\r\n");
+        r.server.write(kGreeting);
+        r.run();
+        EXPECT_EQ(r.server.read(), c.want == TlsFailure::None ? "USER someone\r\n" : "");
+        EXPECT_EQ(r.failure(), c.want);
+        EXPECT_EQ(r.connected, c.want == TlsFailure::None ? 1 : 0);
+        EXPECT_EQ(r.got, c.want == TlsFailure::None ? kGreeting : "");
+        // The certificate is there to show, whatever the verdict.
+        EXPECT_EQ(r.sock->certificate().sha256.size(), 64u);
+        EXPECT_EQ(r.sock->certificate().sha256, r.server.leafSha256());
+        EXPECT_NE(r.sock->certificate().subject.find("CN"), std::string::npos);
+        if (c.want == TlsFailure::PinMismatch) {
+            const std::u16string text = platform::MailSocketFailureText(r.sock.get(), r.errorCode);
+            const std::string got(r.sock->certificate().sha256);
+            EXPECT_NE(text.find(std::u16string(got.begin(), got.end())), std::u16string::npos);
+            EXPECT_NE(text.find(std::u16string(c.pin.begin(), c.pin.end())), std::u16string::npos);
+        }
+    }
+}
+
+TEST(TlsSocket, ReconnectStartsAFreshSession) {
+    Rig r;
+    r.server.write(kGreeting);
+    r.run();
+    ASSERT_EQ(r.connected, 1);
+    r.sock->close();
+    EXPECT_EQ(r.sock->state(), SocketState::Closed);
+    // A second connection to a fresh server over the same socket object.
+    TlsTestServer second;
+    r.sock->connect("127.0.0.1", 995);
+    r.wire->up();
+    second.feed(r.wire->takeSent());
+    r.wire->deliver(second.take());
+    second.feed(r.wire->takeSent());
+    second.write("+OK again\r\n");
+    r.wire->deliver(second.take());
+    EXPECT_EQ(r.connected, 2);
+    EXPECT_EQ(r.got, kGreeting + "+OK again\r\n");
+}
+
+// The POP3 connection's own STLS step: it asks, and on "+OK" wraps its
+// socket; a line injected behind the "+OK" is never framed as a reply, and
+// the commands after the upgrade travel only once the certificate passed.
+TEST(TlsSocket, UpgradeOfAPop3ConnectionAfterItsStls) {
+    for (const bool goodCertificate : {true, false}) {
+        SCOPED_TRACE(goodCertificate);
+        Wire* wire = nullptr;
+        app::Pop3Connection conn([&wire] {
+            auto w = std::make_unique<Wire>();
+            wire = w.get();
+            return w;
+        });
+        std::vector<app::Pop3Reply> replies;
+        int ended = 0;
+        platform::TlsOptions o;
+        o.host = goodCertificate ? "mail.test" : "elsewhere.test";
+        o.caFile = TlsTestServer::certificates().caFile;
+        app::Pop3Connection::Handlers h;
+        h.reply = [&](const app::Pop3Reply& r) {
+            replies.push_back(r);
+            if (r.command == "STLS" && r.ok)
+                conn.upgrade([&o](std::unique_ptr<platform::TcpSocket> s) {
+                    return platform::TlsSocket::OverConnected(std::move(s), o);
+                });
+        };
+        h.ended = [&](app::Pop3End) { ++ended; };
+        conn.setHandlers(h);
+        conn.connect("127.0.0.1", 110);
+        wire->up();
+        wire->deliver("+OK plain\r\n");
+        conn.send({"STLS"});
+        EXPECT_EQ(wire->takeSent(), "STLS\r\n");
+        wire->deliver("+OK Begin TLS\r\n+OK injected\r\n");
+        ASSERT_EQ(replies.size(), 2u);
+        conn.send({"CAPA", app::Pop3Shape::MultiLine});
+        TlsTestServer server;
+        for (int round = 0; round < 10; ++round) {
+            server.feed(wire->takeSent());
+            const std::string down = server.take();
+            if (down.empty()) break;
+            wire->deliver(down);
+        }
+        if (goodCertificate) {
+            EXPECT_EQ(server.read(), "CAPA\r\n");
+            server.write("+OK\r\nUSER\r\n.\r\n");
+            wire->deliver(server.take());
+            ASSERT_EQ(replies.size(), 3u);
+            EXPECT_EQ(replies[2].command, "CAPA");
+            EXPECT_EQ(replies[2].text, "+OK\r\nUSER\r\n.\r\n");
+            EXPECT_EQ(ended, 0);
+        } else {
+            EXPECT_EQ(server.read(), "");
+            EXPECT_EQ(replies.size(), 2u);
+            EXPECT_EQ(ended, 1);
+            EXPECT_EQ(platform::TlsFailureOfCode(conn.socket()->lastError()), TlsFailure::NameMismatch);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace iw::test
+
+#endif
