@@ -1,5 +1,6 @@
-// UTF-8 conversions shared by both builds: code page 65001, and on POSIX the
-// file paths and command lines handed to the system.
+// Conversions shared by both builds, written out so that both give the same
+// results: UTF-8 (code page 65001, and on POSIX the file paths and command
+// lines handed to the system) and the single-byte pages 1252 and 20127.
 #pragma once
 
 #include <string>
@@ -12,5 +13,10 @@ namespace iw::platform {
 std::u16string utf8ToUtf16(std::string_view bytes);
 // A lone surrogate becomes U+FFFD.
 std::string utf16ToUtf8(std::u16string_view text);
+
+// Code page 1252 (Western European) and 20127 (US-ASCII), as
+// platform/code_page.h describes them. `codePage` is one of the two.
+std::u16string singleByteToUtf16(int codePage, std::string_view bytes);
+std::string utf16ToSingleByte(int codePage, std::u16string_view text);
 
 }  // namespace iw::platform

@@ -145,6 +145,46 @@ std::u16string decodeSystem(int cp, std::string_view bytes) {
     return std::u16string(w.begin(), w.begin() + (got > 0 ? got : 0));
 }
 
+// GB18030 one sequence at a time, so a bad byte costs one "?" as in the
+// double-byte pages; 936 where the system has no 54936.
+std::size_t gb18030Length(std::string_view in, std::size_t i) {
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(in[i + k]); };
+    const unsigned char b = at(0);
+    if (b < 0x80) return 1;
+    if (!isLead(b) || i + 1 >= in.size()) return 0;
+    const unsigned char t = at(1);
+    if ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFE)) return 2;
+    if (t >= 0x30 && t <= 0x39 && i + 3 < in.size() && isLead(at(2)) && at(3) >= 0x30 && at(3) <= 0x39) return 4;
+    return 0;
+}
+
+std::u16string decodeGb18030(std::string_view bytes) {
+    if (!IsValidCodePage(platform::kGb18030)) return decodeDbcs(platform::kGbk, bytes);
+    std::u16string out;
+    out.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const std::size_t len = gb18030Length(bytes, i);
+        if (len == 0) {
+            out.push_back(u'?');
+            ++i;
+            continue;
+        }
+        if (len == 1) {
+            out.push_back(static_cast<unsigned char>(bytes[i]));
+            ++i;
+            continue;
+        }
+        const std::size_t mark = out.size();
+        if (!systemDecode(platform::kGb18030, bytes.data() + i, static_cast<int>(len), out) || out.size() == mark) {
+            out.resize(mark);
+            out.push_back(u'?');
+        }
+        i += len;
+    }
+    return out;
+}
+
 class CodePageImpl final : public platform::CodePage {
 public:
     std::u16string toUtf16(int cp, std::string_view bytes) const override {
@@ -153,6 +193,9 @@ public:
         case platform::kGbk: return decodeDbcs(cp, bytes);
         case platform::kUtf8: return platform::utf8ToUtf16(bytes);
         case platform::kUtf7: return decodeUtf7(bytes);
+        case platform::kGb18030: return decodeGb18030(bytes);
+        case platform::kWestern:
+        case platform::kUsAscii: return platform::singleByteToUtf16(cp, bytes);
         default: return decodeSystem(cp, bytes);
         }
     }
@@ -160,7 +203,9 @@ public:
     std::string fromUtf16(int cp, std::u16string_view text) const override {
         if (text.empty()) return {};
         if (cp == platform::kUtf8) return platform::utf16ToUtf8(text);
-        const bool dbcs = cp != platform::kUtf8 && cp != platform::kUtf7;
+        if (cp == platform::kWestern || cp == platform::kUsAscii) return platform::utf16ToSingleByte(cp, text);
+        if (cp == platform::kGb18030 && !IsValidCodePage(platform::kGb18030)) cp = platform::kGbk;
+        const bool dbcs = cp == platform::kBig5 || cp == platform::kGbk;
         std::wstring w;
         w.reserve(text.size());
         for (std::size_t i = 0; i < text.size(); ++i) {
@@ -174,7 +219,7 @@ public:
             }
             w.push_back(static_cast<wchar_t>(text[i]));
         }
-        // UTF-7 and UTF-8 take no flags and no default character.
+        // UTF-7, UTF-8 and GB18030 take no flags and no default character.
         const DWORD flags = dbcs ? WC_NO_BEST_FIT_CHARS : 0;
         const char* defaultChar = dbcs ? "?" : nullptr;
         const int n = static_cast<int>(w.size());
