@@ -14,12 +14,13 @@ fail=0
 check() { if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; fail=1; fi; }
 
 try() {  # what, words expected in the message
+  local want=$2
   for cmd in check filter; do
     local start=$(date +%s%N)
     timeout 20 "$CLI" $cmd --profile "$ROOT/p" --user U >"$ROOT/out" 2>"$ROOT/err"
     local rc=$? ms=$(( ($(date +%s%N) - start) / 1000000 ))
     check "$1, $cmd: exit 2 in ${ms} ms" '[ $rc -eq 2 ]'
-    check "$1, $cmd: says \"$2\"" 'grep -q "set.ini ($2)" "$ROOT/err"'
+    check "$1, $cmd: says \"$want\"" 'grep -qF "set.ini ($want)" "$ROOT/err"'
   done
 }
 
