@@ -154,4 +154,49 @@ std::string utf16ToSingleByte(int codePage, std::u16string_view text) {
     return out;
 }
 
+namespace {
+
+bool isGbLead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+bool isDigit(unsigned char b) { return b >= 0x30 && b <= 0x39; }
+
+// The length of the sequence at `i`: 2 for a lead byte and a two-byte trail,
+// 4 for lead, digit, lead, digit; 0 when none starts there.
+std::size_t gb18030Length(std::string_view in, std::size_t i) {
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(in[i + k]); };
+    if (!isGbLead(at(0)) || i + 1 >= in.size()) return 0;
+    const unsigned char t = at(1);
+    if ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFE)) return 2;
+    if (isDigit(t) && i + 3 < in.size() && isGbLead(at(2)) && isDigit(at(3))) return 4;
+    return 0;
+}
+
+}  // namespace
+
+std::u16string gb18030ToUtf16(std::string_view bytes, const Gb18030Sequence& one) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (b < 0x80) {
+            out.push_back(b);
+            ++i;
+            continue;
+        }
+        const std::size_t len = gb18030Length(bytes, i);
+        if (len == 0) {
+            out.push_back(u'?');
+            ++i;
+            continue;
+        }
+        const std::size_t mark = out.size();
+        if (!one(bytes.substr(i, len), out) || out.size() == mark) {
+            out.resize(mark);
+            out.push_back(u'?');
+        }
+        i += len;
+    }
+    return out;
+}
+
 }  // namespace iw::platform

@@ -3,6 +3,7 @@
 // lines handed to the system) and the single-byte pages 1252 and 20127.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -18,5 +19,13 @@ std::string utf16ToUtf8(std::u16string_view text);
 // platform/code_page.h describes them. `codePage` is one of the two.
 std::u16string singleByteToUtf16(int codePage, std::string_view bytes);
 std::string utf16ToSingleByte(int codePage, std::u16string_view text);
+
+// Code page 54936 (GB18030) walked one sequence at a time: ASCII bytes stand
+// for themselves, a byte that starts no sequence becomes "?" (the next byte
+// is read again), and each two- or four-byte sequence goes to `one`, which
+// appends its character and returns false for one the page leaves
+// unassigned (then "?").
+using Gb18030Sequence = std::function<bool(std::string_view sequence, std::u16string& out)>;
+std::u16string gb18030ToUtf16(std::string_view bytes, const Gb18030Sequence& one);
 
 }  // namespace iw::platform

@@ -338,51 +338,19 @@ std::string utf16ToDbcs(int cp, std::u16string_view in) {
 
 // ---- GB18030 (54936) -----------------------------------------------------
 
-// The length of the sequence that starts at `i`: 1 for a byte below 0x80, 2
-// for a lead byte and a two-byte trail, 4 for a lead byte, a digit, a lead
-// byte and a digit; 0 when no sequence starts there.
-std::size_t gb18030Length(std::string_view in, std::size_t i) {
-    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(in[i + k]); };
-    const unsigned char b = at(0);
-    if (b < 0x80) return 1;
-    if (!isLead(b) || i + 1 >= in.size()) return 0;
-    const unsigned char t = at(1);
-    if ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFE)) return 2;
-    if (t >= 0x30 && t <= 0x39 && i + 3 < in.size() && isLead(at(2)) && at(3) >= 0x30 && at(3) <= 0x39) return 4;
-    return 0;
-}
-
 class Gb18030 {
 public:
     Gb18030() : toU_("UTF-16LE", "GB18030"), fromU_("GB18030", "UTF-16LE") {}
 
     std::u16string decode(std::string_view in) {
-        std::u16string out;
-        out.reserve(in.size());
-        std::size_t i = 0;
-        while (i < in.size()) {
-            const std::size_t len = gb18030Length(in, i);
-            if (len == 0) {
-                out.push_back(u'?');  // the next byte is read again on its own
-                ++i;
-                continue;
-            }
-            if (len == 1) {
-                out.push_back(static_cast<unsigned char>(in[i]));
-                ++i;
-                continue;
-            }
-            const std::string u = toU_.ok() ? toU_.run(in.data() + i, len) : std::string();
-            if (u.size() == 2 || u.size() == 4) {
-                for (std::size_t k = 0; k < u.size(); k += 2)
-                    out.push_back(static_cast<char16_t>(static_cast<unsigned char>(u[k]) |
-                                                        static_cast<unsigned char>(u[k + 1]) << 8));
-            } else {
-                out.push_back(u'?');  // well formed, but unassigned
-            }
-            i += len;
-        }
-        return out;
+        return platform::gb18030ToUtf16(in, [this](std::string_view seq, std::u16string& out) {
+            const std::string u = toU_.ok() ? toU_.run(seq.data(), seq.size()) : std::string();
+            if (u.size() != 2 && u.size() != 4) return false;
+            for (std::size_t k = 0; k < u.size(); k += 2)
+                out.push_back(static_cast<char16_t>(static_cast<unsigned char>(u[k]) |
+                                                    static_cast<unsigned char>(u[k + 1]) << 8));
+            return true;
+        });
     }
 
     std::string encode(std::u16string_view in) {

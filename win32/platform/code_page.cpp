@@ -147,42 +147,11 @@ std::u16string decodeSystem(int cp, std::string_view bytes) {
 
 // GB18030 one sequence at a time, so a bad byte costs one "?" as in the
 // double-byte pages; 936 where the system has no 54936.
-std::size_t gb18030Length(std::string_view in, std::size_t i) {
-    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(in[i + k]); };
-    const unsigned char b = at(0);
-    if (b < 0x80) return 1;
-    if (!isLead(b) || i + 1 >= in.size()) return 0;
-    const unsigned char t = at(1);
-    if ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFE)) return 2;
-    if (t >= 0x30 && t <= 0x39 && i + 3 < in.size() && isLead(at(2)) && at(3) >= 0x30 && at(3) <= 0x39) return 4;
-    return 0;
-}
-
 std::u16string decodeGb18030(std::string_view bytes) {
     if (!IsValidCodePage(platform::kGb18030)) return decodeDbcs(platform::kGbk, bytes);
-    std::u16string out;
-    out.reserve(bytes.size());
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const std::size_t len = gb18030Length(bytes, i);
-        if (len == 0) {
-            out.push_back(u'?');
-            ++i;
-            continue;
-        }
-        if (len == 1) {
-            out.push_back(static_cast<unsigned char>(bytes[i]));
-            ++i;
-            continue;
-        }
-        const std::size_t mark = out.size();
-        if (!systemDecode(platform::kGb18030, bytes.data() + i, static_cast<int>(len), out) || out.size() == mark) {
-            out.resize(mark);
-            out.push_back(u'?');
-        }
-        i += len;
-    }
-    return out;
+    return platform::gb18030ToUtf16(bytes, [](std::string_view seq, std::u16string& out) {
+        return systemDecode(platform::kGb18030, seq.data(), static_cast<int>(seq.size()), out);
+    });
 }
 
 class CodePageImpl final : public platform::CodePage {
