@@ -1,5 +1,6 @@
 // Parses and classifies 10,000 realistic TOP replies (Big5, GB2312, UTF-8
-// and plain headers, with and without preview lines) against black, trust
+// subjects split over folded lines, and plain headers, with and without
+// preview lines) against black, trust
 // and domain lists of 10,000 entries each in set.ini, with the settings
 // cache on and off. Prints messages per second, the one-off costs (code page
 // tables, the first parse of set.ini) apart from the batch, and peak memory.
@@ -31,7 +32,10 @@ std::string makeReply(int i) {
     switch (i % 4) {
     case 0: h += "From: =?big5?B?pUqkaw==?= <s" + std::to_string(i) + "@big5.tw>\r\nSubject: =?big5?B?pUqka6RqpGo=?=\r\n"; break;
     case 1: h += "From: =?gb2312?B?1tDOxA==?= <s" + std::to_string(i) + "@gb.cn>\r\nSubject: =?gb2312?B?1tDOxNbQzsQ=?=\r\n"; break;
-    case 2: h += "From: =?utf-8?B?5Lit5paH?= <s" + std::to_string(i) + "@utf.com>\r\nSubject: Re: =?utf-8?B?5Lit5paH5Lit5paH5Lit5paH?=\r\n"; break;
+    case 2:
+        // A long subject split into words over folded lines, as mail programs send it today.
+        h += "From: =?utf-8?B?5Lit5paH?=\r\n <s" + std::to_string(i) + "@utf.com>\r\nSubject: Re: =?UTF-8?B?5pyA5paw5YSq5oOg5rS75YuV?=\r\n =?UTF-8?B?77yM6ZmQ5pmC5pC26LO85Lit?=\r\n\t=?UTF-8?B?5Lit5paH5Lit5paH5Lit5paH?=\r\n";
+        break;
     default: h += "From: Plain Sender <s" + std::to_string(i) + "@plain.org>\r\nSubject: Weekly report number " + std::to_string(i) + "\r\n"; break;
     }
     h += "Date: Mon, 7 Dec 2026 10:23:45 +0800\r\nMIME-Version: 1.0\r\nContent-Type: text/plain\r\n";

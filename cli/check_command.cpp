@@ -41,8 +41,9 @@ int runCheckCommand(const std::vector<std::u16string>& args) {
         platform::Platform& p = console.p;
         const std::u16string folder = console.profileFolder(profile);
         const std::u16string iniPath = folder + u"set.ini";
-        if (!p.files.readAll(iniPath)) {
-            std::fputs("inkwarden-cli check: cannot read the profile's set.ini: ", stderr);
+        const platform::FileProblem why = p.files.problem(iniPath);
+        if (why != platform::FileProblem::None) {
+            std::fprintf(stderr, "inkwarden-cli check: cannot read the profile's set.ini (%s): ", FileProblemWords(why));
             write(stderr, p.codePage, iniPath);
             std::fputs("\n", stderr);
             return 2;

@@ -32,4 +32,16 @@ struct ConsolePlatform {
     }
 };
 
+// Why a command cannot use its set.ini, in the words of its messages.
+inline const char* FileProblemWords(platform::FileProblem p) {
+    switch (p) {
+    case platform::FileProblem::Missing: return "it does not exist";
+    case platform::FileProblem::NotRegular: return "it is not a regular file";
+    case platform::FileProblem::TooLarge: return "it is larger than 16 MiB";
+    case platform::FileProblem::Unreadable: return "it cannot be opened";
+    case platform::FileProblem::None: break;
+    }
+    return "";
+}
+
 }  // namespace iw::cli

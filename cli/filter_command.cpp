@@ -57,8 +57,9 @@ int runFilterCommand(const std::vector<std::u16string>& args) {
         const std::u16string folder = console.profileFolder(options.profileDir);
         auto dates = platform::createDateFormat();
         const std::u16string iniPath = folder + u"set.ini";
-        if (!p.files.readAll(iniPath)) {
-            std::fputs("inkwarden-cli filter: cannot read the profile's set.ini: ", stderr);
+        const platform::FileProblem why = p.files.problem(iniPath);
+        if (why != platform::FileProblem::None) {
+            std::fprintf(stderr, "inkwarden-cli filter: cannot read the profile's set.ini (%s): ", FileProblemWords(why));
             write(stderr, p.codePage, iniPath);
             return 2;
         }

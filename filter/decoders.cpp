@@ -3,6 +3,7 @@
 // user sees depend on them.
 #include "filter/decoders.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -88,13 +89,14 @@ std::string decodeBase64Units(const std::u16string& u) {
     return out;
 }
 
-// H(ch) of the quoted-printable decoder: the position in "123456789ABCDEF",
-// 0 for any other character, 1 for no character.
+// H(ch) of the quoted-printable decoder: the hex value of "1"-"9" and of
+// "A"-"F" in either case, 0 for any other character, 1 for no character.
 int hexValue(const std::u16string& u, std::size_t idx) {
     if (idx >= u.size()) return 1;
     const char16_t c = u[idx];
     if (c >= u'1' && c <= u'9') return c - u'0';
     if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
     return 0;
 }
 
@@ -122,7 +124,7 @@ std::string DecodeBase64(std::string_view text) {
     }
 }
 
-std::string DecodeQuotedPrintable(std::string_view text) {
+std::string DecodeQuotedPrintable(std::string_view text, bool encodedWord) {
     if (text.empty()) return {};
     // Walk characters; keep the original byte of each one-byte character.
     std::string out;
@@ -143,37 +145,11 @@ std::string DecodeQuotedPrintable(std::string_view text) {
             i = j;
         } else {
             if (big5::charLength(text, i) != 1) return {};  // a double-byte character
-            out.push_back(text[i]);
+            out.push_back(encodedWord && text[i] == '_' ? ' ' : text[i]);
             ++i;
         }
     }
     return out;
-}
-
-std::string DecodeBig5Words(std::string_view text) {
-    // The loop goes on while "big5" still occurs in what is left. What is
-    // left always starts at a character start of the whole text, so that is
-    // the same as asking whether the last "big5" of the whole text (at a
-    // character start) lies at or after it: found once, not searched again
-    // for every word.
-    std::size_t lastBig5 = big5::npos;
-    for (std::size_t at = big5::findNoCase(text, "big5"); at != big5::npos;
-         at = big5::findNoCase(text, "big5", at + 1))
-        lastBig5 = at;
-    std::string acc;
-    if (lastBig5 == big5::npos) return acc;
-    std::size_t start = 0;  // where what is left begins
-    std::size_t p = text.find("?=");
-    while (p != std::string_view::npos && start <= lastBig5) {
-        const std::string_view left = text.substr(start, p - start);
-        const std::size_t q = left.rfind('?');
-        // A decoded word ends before its first zero byte, so the result never holds one.
-        if (q != std::string_view::npos) acc += DecodeBase64(left.substr(q + 1));
-        // Skip "?=" and the two characters after it.
-        start = big5::advance(text, p + 2, 2);
-        p = text.find("?=", start);
-    }
-    return acc;
 }
 
 std::u16string ConvertCodePage(const platform::CodePage& cp, std::string_view bytes, int codePage) {
@@ -183,8 +159,212 @@ std::u16string ConvertCodePage(const platform::CodePage& cp, std::string_view by
     return cp.toUtf16(codePage, bytes);
 }
 
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Characters of a charset label: a MIME token, which also holds the "*" of
+// a language suffix.
+bool isLabelChar(char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    switch (c) {
+    case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+': case '-':
+    case '^': case '_': case '`': case '{': case '|': case '}': case '~': case '.': case ':':
+        return true;
+    default:
+        return false;
+    }
+}
+
+constexpr std::size_t kMaxLabel = 64;
+
+// An encoded word found at a "=?".
+struct Word {
+    enum Kind { NotAWord, Good, NoEncoding, Unterminated } kind = NotAWord;
+    std::size_t end = 0;  // one past its closing "?="
+    std::string_view label;
+    char encoding = 0;  // 'B' or 'Q'
+    std::string_view payload;
+};
+
+// The payload of a word ends at its first "?" or blank: a word that is not
+// closed there ("?=") is broken (a mail program that folded inside it, or a
+// word cut short), and no later "?=" is taken for its end.
+Word wordAt(std::string_view s, std::size_t i) {
+    Word w;
+    std::size_t j = i + 2;
+    while (j < s.size() && j - (i + 2) <= kMaxLabel && isLabelChar(s[j])) ++j;
+    if (j == i + 2 || j >= s.size() || s[j] != '?' || j - (i + 2) > kMaxLabel) return w;
+    w.label = s.substr(i + 2, j - (i + 2));
+    if (j + 1 < s.size() && s[j + 1] == '=') {
+        w.kind = Word::NoEncoding;
+        return w;
+    }
+    if (j + 2 >= s.size() || s[j + 2] != '?') return w;
+    const char e = big5::upper(s[j + 1]);
+    if (e != 'B' && e != 'Q') return w;
+    w.encoding = e;
+    const std::size_t start = j + 3;
+    std::size_t close = start;
+    while (close < s.size() && s[close] != '?' && !isBlank(s[close]) && s[close] != '\r' && s[close] != '\n') ++close;
+    if (close + 1 >= s.size() || s[close] != '?' || s[close + 1] != '=') {
+        w.kind = Word::Unterminated;
+        return w;
+    }
+    w.payload = s.substr(start, close - start);
+    w.end = close + 2;
+    w.kind = Word::Good;
+    return w;
+}
+
+void guard(std::u16string& t, std::size_t from) {
+    for (std::size_t k = from; k < t.size(); ++k) {
+        if (t[k] == u'<') t[k] = u'\uFF1C';
+        else if (t[k] == u'>') t[k] = u'\uFF1E';
+    }
+}
+
+}  // namespace
+
+int CharsetCodePage(std::string_view label) {
+    std::string l;
+    for (const char c : label.substr(0, label.find('*'))) l.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+    struct Label {
+        const char* name;
+        int codePage;
+    };
+    static constexpr Label kLabels[] = {
+        {"big5", platform::kBig5}, {"big-5", platform::kBig5}, {"cn-big5", platform::kBig5},
+        {"csbig5", platform::kBig5}, {"x-x-big5", platform::kBig5}, {"x-big5", platform::kBig5},
+        {"big5-hkscs", platform::kBig5}, {"cp950", platform::kBig5}, {"ms950", platform::kBig5},
+        {"windows-950", platform::kBig5},
+        {"gb2312", platform::kGbk}, {"gbk", platform::kGbk}, {"cp936", platform::kGbk},
+        {"ms936", platform::kGbk}, {"windows-936", platform::kGbk}, {"x-gbk", platform::kGbk},
+        {"csgb2312", platform::kGbk}, {"euc-cn", platform::kGbk}, {"x-euc-cn", platform::kGbk},
+        {"gb_2312-80", platform::kGbk}, {"chinese", platform::kGbk}, {"iso-ir-58", platform::kGbk},
+        {"csiso58gb231280", platform::kGbk},
+        {"gb18030", platform::kGb18030}, {"gb-18030", platform::kGb18030},
+        {"utf-8", platform::kUtf8}, {"utf8", platform::kUtf8}, {"unicode-1-1-utf-8", platform::kUtf8},
+        {"utf-7", platform::kUtf7}, {"utf7", platform::kUtf7}, {"unicode-1-1-utf-7", platform::kUtf7},
+        {"csunicode11utf7", platform::kUtf7},
+        {"us-ascii", platform::kUsAscii}, {"ascii", platform::kUsAscii}, {"ansi_x3.4-1968", platform::kUsAscii},
+        {"iso646-us", platform::kUsAscii}, {"us", platform::kUsAscii}, {"csascii", platform::kUsAscii},
+        {"cp367", platform::kUsAscii}, {"iso-ir-6", platform::kUsAscii},
+        // Mail labelled Latin-1 is read as its Windows superset, as mail
+        // programs do: the bytes 0x80-0x9F are its quotation marks and dashes.
+        {"iso-8859-1", platform::kWestern}, {"iso8859-1", platform::kWestern}, {"iso_8859-1", platform::kWestern},
+        {"iso_8859-1:1987", platform::kWestern}, {"latin1", platform::kWestern}, {"l1", platform::kWestern},
+        {"cp819", platform::kWestern}, {"ibm819", platform::kWestern}, {"iso-ir-100", platform::kWestern},
+        {"csisolatin1", platform::kWestern}, {"windows-1252", platform::kWestern}, {"cp1252", platform::kWestern},
+        {"x-cp1252", platform::kWestern},
+    };
+    for (const Label& k : kLabels)
+        if (l == k.name) return k.codePage;
+    return 0;
+}
+
+DecodedHeader DecodeHeaderText(const platform::CodePage& cp, std::string_view value, bool guardBrackets) {
+    DecodedHeader out;
+    std::string pending;  // bytes of adjacent decoded words of one code page
+    int pendingPage = 0;
+    auto flush = [&] {
+        if (pendingPage == 0) return;
+        const std::size_t from = out.text.size();
+        out.text += ConvertCodePage(cp, pending, pendingPage);
+        if (guardBrackets) guard(out.text, from);
+        pending.clear();
+        pendingPage = 0;
+    };
+    auto plain = [&](std::string_view bytes) {
+        if (bytes.empty()) return;
+        flush();
+        out.text += cp.toUtf16(platform::kBig5, bytes);
+    };
+    std::size_t i = 0;       // start of the text not yet shown
+    std::size_t scan = 0;    // where to look for the next "=?"
+    bool afterWord = false;  // the text since `i` follows a decoded word
+    while (true) {
+        const std::size_t at = value.find("=?", scan);
+        if (at == std::string_view::npos) break;
+        const Word w = wordAt(value, at);
+        const int page = w.kind == Word::Good ? CharsetCodePage(w.label) : 0;
+        if (w.kind != Word::Good || page == 0) {
+            if (out.fault == WordFault::None) {
+                if (w.kind == Word::NoEncoding) out.fault = WordFault::NoEncoding;
+                else if (w.kind == Word::Unterminated) out.fault = WordFault::Unterminated;
+            }
+            // Not a word the program can read: it stays as written.
+            scan = w.kind == Word::Good ? w.end : at + 2;
+            if (w.kind != Word::Good) continue;
+            plain(value.substr(i, w.end - i));
+            i = w.end;
+            afterWord = false;
+            continue;
+        }
+        const std::string_view between = value.substr(i, at - i);
+        const bool onlyBlanks =
+            std::all_of(between.begin(), between.end(), [](char c) { return isBlank(c); });
+        if (!(afterWord && onlyBlanks)) plain(between);
+        std::string bytes = w.encoding == 'B' ? DecodeBase64(w.payload) : DecodeQuotedPrintable(w.payload, true);
+        const std::size_t nul = bytes.find('\0');
+        if (nul != std::string::npos) bytes.resize(nul);
+        if (pendingPage != page) flush();
+        pending += bytes;
+        pendingPage = page;
+        out.lastCodePage = page;
+        i = scan = w.end;
+        afterWord = true;
+    }
+    plain(value.substr(i));
+    flush();
+    return out;
+}
+
 std::u16string ExtractAddress(std::u16string_view text) { return extractAddressImpl<char16_t>(text); }
 
 std::string ExtractAddressBytes(std::string_view text) { return extractAddressImpl<char>(text); }
+
+std::string SenderAddressBytes(std::string_view value) {
+    // One walk by characters (a Big5 trail byte may be a backslash), keeping
+    // what lies outside comments and noting the first "<" outside quotes.
+    std::string outside;
+    std::size_t lt = std::string_view::npos;
+    bool quoted = false;
+    int depth = 0;
+    for (std::size_t i = 0; i < value.size();) {
+        const std::size_t len = big5::charLength(value, i);
+        const char c = value[i];
+        if (len == 1 && c == '\\' && (quoted || depth > 0) && i + 1 < value.size()) {
+            if (depth == 0) outside.append(value.substr(i, 1 + big5::charLength(value, i + 1)));
+            i += 1 + big5::charLength(value, i + 1);
+            continue;
+        }
+        if (len == 1 && depth == 0 && c == '"') {
+            quoted = !quoted;
+        } else if (len == 1 && !quoted && c == '(') {
+            ++depth;
+            i += 1;
+            continue;
+        } else if (len == 1 && !quoted && depth > 0 && c == ')') {
+            --depth;
+            i += 1;
+            continue;
+        } else if (len == 1 && !quoted && depth == 0 && c == '<' && lt == std::string_view::npos) {
+            lt = outside.size();
+        }
+        if (depth == 0) outside.append(value.substr(i, len));
+        i += len;
+    }
+    std::string_view t = outside;
+    if (lt != std::string_view::npos) {
+        const std::size_t gt = t.find('>', lt + 1);
+        if (gt == std::string_view::npos) throw AddressError();
+        t = t.substr(lt + 1, gt - lt - 1);
+    }
+    std::size_t b = 0, e = t.size();
+    while (b < e && isBlank(t[b])) ++b;
+    while (e > b && isBlank(t[e - 1])) --e;
+    return std::string(t.substr(b, e - b));
+}
 
 }  // namespace iw::filter

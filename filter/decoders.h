@@ -22,20 +22,45 @@ namespace iw::filter {
 std::string DecodeBase64(std::string_view text);
 
 // Quoted-printable with the filter's own rules: "=XY" gives 16*H(X)+H(Y)
-// where only "1"-"9" and "A"-"F" have values ("0", lower case and anything
-// else count 0, a missing character counts 1); every other byte stands for
-// itself. A double-byte Big5 character makes the decode fail (empty).
-std::string DecodeQuotedPrintable(std::string_view text);
+// where "1"-"9" and "A"-"F" in either case have their hex values ("0" and
+// any other character count 0, a missing character counts 1); every other
+// byte stands for itself, and in an encoded word (`encodedWord`) "_" is a
+// blank. A double-byte Big5 character makes the decode fail (empty).
+std::string DecodeQuotedPrintable(std::string_view text, bool encodedWord = false);
 
-// Every encoded word of a stretch of header text, each decoded as Base64,
-// joined, for as long as "big5" (any letter case) still occurs in what is
-// left. The result is Big5 bytes. Never fails.
-std::string DecodeBig5Words(std::string_view text);
-
-// Bytes read in code page `codePage` (950, 936, 65001, 65000), up to the
-// first zero byte. Invalid sequences become what the platform's converter
-// makes of them.
+// Bytes read in code page `codePage` (one of platform::CodePageId), up to
+// the first zero byte. Invalid sequences become what the platform's
+// converter makes of them.
 std::u16string ConvertCodePage(const platform::CodePage& cp, std::string_view bytes, int codePage);
+
+// The code page of a MIME charset label (letter case ignored, an RFC 2231
+// language suffix "*lang" dropped), 0 for a label the program cannot read.
+int CharsetCodePage(std::string_view label);
+
+// What went wrong with an encoded word that cannot be read at all.
+enum class WordFault {
+    None,
+    NoEncoding,    // "=?charset?=": the word closes before its encoding letter
+    Unterminated,  // "=?charset?B?..." with no "?=" after it
+};
+
+// A header value (unfolded, bytes as received) as the user sees it.
+struct DecodedHeader {
+    std::u16string text;
+    // The code page of the last encoded word that was decoded, 0 when none.
+    int lastCodePage = 0;
+    WordFault fault = WordFault::None;
+};
+
+// Every encoded word "=?charset?B|Q?payload?=" of a header value decoded in
+// place; white space between two decoded words dropped; every other byte,
+// and a word whose charset is unknown, read as the ANSI page (Big5).
+// Adjacent words of one charset are joined as bytes before they become
+// text, so a character split over two words stays whole. A word whose
+// payload does not decode gives no text, like an empty payload. With
+// `guardBrackets`, "<" and ">" that come out of a decoded word are shown
+// as their full-width forms, so a name cannot pose as the address.
+DecodedHeader DecodeHeaderText(const platform::CodePage& cp, std::string_view value, bool guardBrackets = false);
 
 // ExtractAddress raises this when a "<" has no ">" after it.
 class AddressError : public std::runtime_error {
@@ -50,5 +75,12 @@ std::u16string ExtractAddress(std::u16string_view text);
 // The same on bytes (the delimiters are ASCII and never part of a Big5
 // double-byte character).
 std::string ExtractAddressBytes(std::string_view text);
+
+// The address of a From value as received (unfolded, encoded words not yet
+// decoded): the last "<...>" that is not inside a quoted string or a
+// comment, or, without one, the whole value with its comments removed;
+// without surrounding blanks and tabs. Throws AddressError when that "<"
+// has no ">" after it.
+std::string SenderAddressBytes(std::string_view value);
 
 }  // namespace iw::filter

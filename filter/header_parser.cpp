@@ -1,9 +1,10 @@
 // ParseMessageHeader: one TOP reply becomes one row of its account's list.
 //
-// The reply stays in its received bytes, read as Big5 where the program
-// reads text. Decoded payloads stay bytes until the character set of the
-// message is known and are then turned into text once, so a UTF-8 or GB2312
-// subject of any length shows in full.
+// Headers are found by their whole name at the start of a line of the
+// header section and unfolded before they are read. Sender and subject are
+// decoded by DecodeHeaderText: every encoded word in place, in the charset
+// it names, the rest in the ANSI page (Big5) as received. The sender's
+// address for the lists comes from the whole unfolded From value.
 #include "filter/header_parser.h"
 
 #include <cmath>
@@ -29,64 +30,70 @@ struct ParseFailure {
 ParseFailure addressFailure() { return {9001, u"寄信者位址有「<」卻沒有「>」"}; }
 ParseFailure questionMarkFailure() { return {9002, u"編碼字的「?=」之前沒有「?」"}; }
 ParseFailure missingEndFailure() { return {9003, u"主旨的第一行沒有「?=」"}; }
+ParseFailure senderEndFailure() { return {9004, u"寄信者的編碼字沒有「?=」"}; }
 
 std::u16string decimal(std::int64_t v) {
     const std::string s = std::to_string(v);
     return std::u16string(s.begin(), s.end());
 }
 
-// The text up to (not including) the next line end at or after `from`, or
-// to the end when there is none.
-std::string_view lineAt(std::string_view s, std::size_t from) {
-    if (from >= s.size()) return {};
-    const std::size_t e = s.find(kCrLf, from);
-    return s.substr(from, e == std::string_view::npos ? std::string_view::npos : e - from);
+// The header lines of a reply: after its status line, up to the empty line
+// that ends the header (or the final "." line when there is none).
+std::string_view headerSection(std::string_view reply) {
+    const std::size_t status = reply.find(kCrLf);
+    if (status == std::string_view::npos) return {};
+    std::string_view h = reply.substr(status + 2);
+    if (h == ".\r\n") return {};
+    if (h.size() >= 5 && h.substr(h.size() - 5) == "\r\n.\r\n") h.remove_suffix(3);
+    if (h.substr(0, 2) == kCrLf) return {};
+    const std::size_t blank = h.find("\r\n\r\n");
+    return blank == std::string_view::npos ? h : h.substr(0, blank + 2);
 }
 
-// Text built from pieces in different code pages.
-struct Piece {
-    std::string bytes;
-    int codePage = platform::kBig5;
-};
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-// An encoded word's last "?=" on a line: the payload and its letter.
-struct EncodedWord {
-    std::string_view before;   // the line before its last "?="
-    std::string_view payload;  // after the last "?" of `before`
-    char letter;               // upper-cased character before that "?", 0 when not one byte
-};
-
-EncodedWord lastEncodedWord(std::string_view line) {
-    const std::size_t end = line.rfind("?=");
-    EncodedWord w{line.substr(0, end), {}, 0};
-    const std::size_t q = w.before.rfind('?');
-    if (q == std::string_view::npos || q == 0) throw questionMarkFailure();
-    w.payload = w.before.substr(q + 1);
-    if (big5::isSingleByteCharAt(w.before, q - 1)) w.letter = big5::upper(w.before[q - 1]);
-    return w;
-}
-
-std::string decodeByLetter(char letter, std::string_view payload) {
-    if (letter == 'Q') return DecodeQuotedPrintable(payload);
-    if (letter == 'B') return DecodeBase64(payload);
-    return std::string(payload);
-}
-
-// Re-reading by the charset a stretch of text names; 0 when none applies.
-int charsetCodeOf(std::string_view s) {
-    if (big5::containsNoCase(s, "GB2312")) return 1;
-    if (big5::containsNoCase(s, "utf-8")) return 2;
-    if (big5::containsNoCase(s, "utf-7")) return 3;
-    return 0;
-}
-
-int codePageOf(int charsetCode) {
-    switch (charsetCode) {
-    case 1: return platform::kGbk;
-    case 2: return platform::kUtf8;
-    case 3: return platform::kUtf7;
-    default: return platform::kBig5;
+// The value of the first header named `name` (whole name, any letter case,
+// at the start of a line), unfolded: each line end before a continuation
+// line is removed, the blanks are kept; leading and trailing blanks go.
+std::optional<std::string> headerValue(std::string_view section, std::string_view name) {
+    std::size_t pos = 0;
+    while (pos < section.size()) {
+        std::size_t e = section.find(kCrLf, pos);
+        if (e == std::string_view::npos) e = section.size();
+        const std::string_view line = section.substr(pos, e - pos);
+        std::size_t k = 0;
+        while (k < name.size() && k < line.size() && big5::upper(line[k]) == big5::upper(name[k])) ++k;
+        if (k == name.size()) {
+            while (k < line.size() && isBlank(line[k])) ++k;
+            if (k < line.size() && line[k] == ':') {
+                std::string value(line.substr(k + 1));
+                while (e + 2 < section.size() && isBlank(section[e + 2])) {
+                    const std::size_t from = e + 2;
+                    e = section.find(kCrLf, from);
+                    if (e == std::string_view::npos) e = section.size();
+                    value.append(section.substr(from, e - from));
+                }
+                std::size_t b = 0, n = value.size();
+                while (b < n && isBlank(value[b])) ++b;
+                while (n > b && isBlank(value[n - 1])) --n;
+                return value.substr(b, n - b);
+            }
+        }
+        pos = e + 2;
     }
+    return std::nullopt;
+}
+
+// The charset parameter of a Content-Type value, as its code page (0 when
+// it names none the program can read).
+int contentCharset(std::string_view value) {
+    const std::size_t at = big5::findNoCase(value, "charset=");
+    if (at == big5::npos) return 0;
+    std::string_view v = value.substr(at + 8);
+    if (!v.empty() && v[0] == '"') v.remove_prefix(1);
+    std::size_t e = 0;
+    while (e < v.size() && v[e] != '"' && v[e] != ';' && !isBlank(v[e])) ++e;
+    return CharsetCodePage(v.substr(0, e));
 }
 
 std::uint64_t leadingNumber(std::u16string_view s) {
@@ -126,8 +133,9 @@ private:
     std::size_t a_;
     std::string_view reply_;
 
-    int charsetCode_ = 0;
-    std::u16string sender_, subject_, sizeText_, received_, preview_;
+    std::string_view headers_;
+    int wordPage_ = 0;  // the code page of the last encoded word of sender and subject
+    std::u16string sender_, senderAddress_, subject_, sizeText_, received_, preview_;
     std::uint64_t sizeBytes_ = 0;
     std::optional<ParseFailure> failure_;
 };
@@ -140,85 +148,38 @@ void Parser::progress(std::size_t n) {
 }
 
 void Parser::sender() {
-    const std::size_t r = big5::findNoCase(reply_, "\r\nFrom:");
-    if (r == big5::npos) return;
-    const std::string_view value = lineAt(reply_, big5::advance(reply_, r + 7, 1));
+    const std::optional<std::string> value = headerValue(headers_, "From");
+    if (!value) return;
+    std::string address;
     try {
-        if (value.find("?=") == std::string_view::npos) {
-            const std::string address = ExtractAddressBytes(value);  // its error ends the parse
-            sender_ = text(!value.empty() && value[0] == '<' ? std::string_view(address) : value);
-            return;
-        }
-        const EncodedWord w = lastEncodedWord(value);
-        Piece name{decodeByLetter(w.letter, w.payload), platform::kBig5};
-        if (!big5::containsNoCase(value, "big5")) {
-            const int code = charsetCodeOf(value);
-            if (code != 0) {
-                name.codePage = codePageOf(code);
-                charsetCode_ = code;
-            }
-        }
-        sender_ = text(name.bytes, name.codePage);
-        const std::size_t lt = value.find('<');
-        if (lt != std::string_view::npos) sender_ += text(value.substr(lt));
+        address = SenderAddressBytes(*value);
     } catch (const AddressError&) {
         fail(addressFailure());
-        sender_ = text(value);
-    } catch (const ParseFailure& f) {
-        fail(f);
-        sender_ = text(value);
+        sender_ = text(*value);
+        return;
     }
+    senderAddress_ = DecodeHeaderText(s_.codePage, address).text;
+    if (!value->empty() && (*value)[0] == '<') {
+        sender_ = senderAddress_;
+        return;
+    }
+    // Brackets that come out of a decoded name are shown full-width, so the
+    // shown text names the same address the lists were asked about.
+    const DecodedHeader d = DecodeHeaderText(s_.codePage, *value, true);
+    sender_ = d.text;
+    if (d.lastCodePage != 0) wordPage_ = d.lastCodePage;
+    if (d.fault == WordFault::NoEncoding) fail(questionMarkFailure());
+    else if (d.fault == WordFault::Unterminated) fail(senderEndFailure());
 }
 
 void Parser::subject() {
-    const std::size_t m = big5::findNoCase(reply_, "Subject:");
-    if (m == big5::npos) return;
-    const std::string_view rest = reply_.substr(big5::advance(reply_, m + 8, 1));
-    const std::size_t l = rest.find(kCrLf);
-    const std::string_view line1 = rest.substr(0, l);
-    std::size_t windowEnd = l == std::string_view::npos ? rest.size() : l;
-    if (l != std::string_view::npos) {
-        const std::size_t h = rest.find(kCrLf, l + 2);
-        std::string next = std::string(rest.substr(l + 2, 5));
-        for (char& c : next) c = big5::upper(c);
-        if (h != std::string_view::npos && next != "FROM:") {
-            const std::size_t v = rest.find(kCrLf, h + 2);
-            if (v != std::string_view::npos) windowEnd = v;
-        }
-    }
-    const std::string_view window = rest.substr(0, windowEnd);
-    try {
-        const std::size_t e = big5::findNoCase(window, "big5");
-        if (e == big5::npos) {
-            if (line1.find("?=") == std::string_view::npos) {
-                subject_ = text(line1);
-                return;
-            }
-            const EncodedWord w = lastEncodedWord(line1);
-            std::string bytes = (w.letter == 'Q' || w.letter == 'B') ? decodeByLetter(w.letter, w.payload)
-                                                                     : std::string(w.before);
-            const int code = charsetCodeOf(window);
-            if (code != 0) charsetCode_ = code;
-            subject_ = text(bytes, codePageOf(code));
-            return;
-        }
-        const char letter = e + 5 < rest.size() && big5::isSingleByteCharAt(rest, e + 5) ? big5::upper(rest[e + 5]) : 0;
-        if (letter == 'B') {
-            subject_ = text(DecodeBig5Words(rest));
-        } else if (letter == 'Q') {
-            const std::size_t end = line1.rfind("?=");
-            if (end == std::string_view::npos) throw missingEndFailure();
-            std::string_view v = line1.substr(0, end);
-            const std::size_t q = v.rfind('?');
-            if (q != std::string_view::npos) v = v.substr(q + 1);
-            subject_ = text(DecodeQuotedPrintable(v));
-        } else {
-            subject_ = text(line1);
-        }
-    } catch (const ParseFailure& f) {
-        fail(f);
-        subject_ = text(line1);
-    }
+    const std::optional<std::string> value = headerValue(headers_, "Subject");
+    if (!value) return;
+    const DecodedHeader d = DecodeHeaderText(s_.codePage, *value);
+    subject_ = d.text;
+    if (d.lastCodePage != 0) wordPage_ = d.lastCodePage;
+    if (d.fault == WordFault::NoEncoding) fail(questionMarkFailure());
+    else if (d.fault == WordFault::Unterminated) fail(missingEndFailure());
 }
 
 void Parser::size(std::size_t n) {
@@ -237,9 +198,9 @@ void Parser::size(std::size_t n) {
 void Parser::date() {
     const platform::LocalDateTime now = s_.clock.now();
     std::optional<platform::LocalDateTime> when;
-    const std::size_t d = big5::findNoCase(reply_, "Date:");
-    if (d != big5::npos) {
-        std::u16string line = text(lineAt(reply_, d));
+    const std::optional<std::string> value = headerValue(headers_, "Date");
+    if (value) {
+        std::u16string line = u"Date: " + text(*value);
         const std::size_t x = line.rfind(u':');  // there is always the header's own colon
         line.resize(std::min(line.size(), x + 3));
         const std::size_t comma = line.rfind(u',');
@@ -261,30 +222,35 @@ void Parser::date() {
 
 void Parser::preview() {
     int mode = 3;
-    const std::size_t c = big5::findNoCase(reply_, "Content-Transfer-Encoding:");
-    if (c != big5::npos) {
-        const std::string_view line = lineAt(reply_, c);
-        if (big5::containsNoCase(line, "base64")) mode = 1;
-        else if (big5::containsNoCase(line, "quoted-printable")) mode = 2;
+    if (const std::optional<std::string> cte = headerValue(headers_, "Content-Transfer-Encoding")) {
+        if (big5::containsNoCase(*cte, "base64")) mode = 1;
+        else if (big5::containsNoCase(*cte, "quoted-printable")) mode = 2;
     }
+    // Body lines are in the charset the message's Content-Type names; without
+    // one, in that of the last encoded word of sender and subject.
+    int page = 0;
+    if (const std::optional<std::string> type = headerValue(headers_, "Content-Type")) page = contentCharset(*type);
+    if (page == 0) page = wordPage_ != 0 ? wordPage_ : platform::kBig5;
     std::string_view body = reply_.substr(0, reply_.size() >= 3 ? reply_.size() - 3 : 0);
     const std::size_t last = body.rfind(kCrLf);
     body = body.substr(0, last == std::string_view::npos ? 0 : last);
     for (int k = 0; k < 3; ++k) {
         const std::size_t x = body.rfind(kCrLf);
-        const std::string_view piece = x == std::string_view::npos ? body : body.substr(x + 2);
+        std::string_view piece = x == std::string_view::npos ? body : body.substr(x + 2);
         body = body.substr(0, x == std::string_view::npos ? 0 : x);
         if (piece.empty()) continue;
+        if (piece[0] == '.') piece.remove_prefix(1);  // a dot-stuffed line
         const std::string bytes = mode == 1   ? DecodeBase64(piece)
                                   : mode == 2 ? DecodeQuotedPrintable(piece)
                                               : std::string(piece);
-        preview_ = text(bytes, codePageOf(charsetCode_)) + u"\r\n" + preview_;
+        preview_ = text(bytes, page) + u"\r\n" + preview_;
     }
 }
 
 void Parser::run() {
     MessageList& list = m_.AccountLists[a_];
     const std::size_t n = list.size() + 1;
+    headers_ = headerSection(reply_);
     progress(n);
     sender();
     subject();
@@ -298,12 +264,7 @@ void Parser::run() {
     row.SizeText = SizeText(sizeBytes_);
     row.ReceivedText = received_;
     if (!failure_) {
-        try {
-            const std::u16string address = ExtractAddress(row.SenderText);
-            ClassifyEntry(row, address, sizeBytes_, s_.classify);
-        } catch (const AddressError&) {
-            fail(addressFailure());
-        }
+        ClassifyEntry(row, senderAddress_, sizeBytes_, s_.classify);
     }
     if (m_.PreviewLines) row.PreviewText = preview_;
     MessageEntry shown = row;

@@ -145,7 +145,7 @@ std::u16string JsonString(const std::u16string& t) {
             case u'\r': out += u"\\r"; break;
             case u'\t': out += u"\\t"; break;
             default:
-                if (c < 0x20) {
+                if (c < 0x20 || c == 0x2028 || c == 0x2029) {
                     char buf[8];
                     std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
                     out += std::u16string(buf, buf + 6);
@@ -155,6 +155,27 @@ std::u16string JsonString(const std::u16string& t) {
         }
     }
     return out + u"\"";
+}
+
+std::u16string TableText(const std::u16string& t) {
+    std::u16string out;
+    out.reserve(t.size());
+    for (const char16_t c : t) {
+        char buf[8];
+        if (c == u'\\') {
+            out += u"\\\\";
+        } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+            std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned>(c));
+            out += std::u16string(buf, buf + 4);
+        } else if (c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+                   c == 0x200E || c == 0x200F || c == 0x061C) {
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+            out += std::u16string(buf, buf + 6);
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
 }
 
 int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, app::Module1State& module1,
@@ -174,7 +195,7 @@ int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, app:
             out(u"{\"type\":\"account\",\"index\":" + Num(i) + u",\"section\":" + JsonString(a.section) + u",\"user\":" +
                 JsonString(a.user) + u",\"status\":" + JsonString(a.status) + u"}");
         } else {
-            out(u"[" + a.section + u"] " + a.user + u": " + a.status);
+            out(u"[" + TableText(a.section) + u"] " + TableText(a.user) + u": " + TableText(a.status));
         }
         const MessageList& list = w.accountList(i);
         for (std::size_t p = 0; p < list.size(); ++p) {
@@ -188,8 +209,8 @@ int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, app:
                     u",\"preview\":" + JsonString(r.PreviewText) + u",\"checked\":" + (r.Checked ? u"true" : u"false") +
                     u",\"color\":" + ColorText(r) + u"}");
             } else {
-                out(std::u16string(r.Checked ? u"  [x] " : u"  [ ] ") + Num(number) + u"  " + r.SizeText + u"  " +
-                    r.SenderText + u"  " + r.Subject);
+                out(std::u16string(r.Checked ? u"  [x] " : u"  [ ] ") + Num(number) + u"  " + TableText(r.SizeText) +
+                    u"  " + TableText(r.SenderText) + u"  " + TableText(r.Subject));
             }
         }
     }

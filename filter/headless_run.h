@@ -28,8 +28,15 @@ struct FilterRunOptions {
 // Parses the words after "filter". Returns "" on success, otherwise what is wrong.
 std::string ParseFilterArgs(const std::vector<std::u16string>& args, FilterRunOptions& out);
 
-// A JSON string literal of `text` (quotes included).
+// A JSON string literal of `text` (quotes included). U+2028 and U+2029 are
+// escaped too: valid JSON as they are, but line splitters break there.
 std::u16string JsonString(const std::u16string& text);
+
+// `text` for one field of the table output: control characters (C0, DEL,
+// C1), the line and paragraph separators and the bidirectional controls
+// become "\xHH" or "\uHHHH" and a backslash "\\", so a decoded subject
+// can neither start a line of its own nor send a sequence to the terminal.
+std::u16string TableText(const std::u16string& text);
 
 using LineSink = std::function<void(const std::u16string& line)>;
 

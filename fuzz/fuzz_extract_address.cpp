@@ -1,5 +1,5 @@
-// Fuzzes ExtractAddress on text and on bytes; both must agree on whether
-// they raise, and on ASCII input on the result.
+// Fuzzes ExtractAddress on text and on bytes (both must agree on whether
+// they raise, and on ASCII input on the result) and SenderAddressBytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -26,5 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (threwText != threwBytes) std::abort();
     if (!threwText && std::u16string(b.begin(), b.end()).size() != a.size()) std::abort();
+    // The address of a whole From value: never longer than the value, and
+    // without a "<" there is nothing to raise.
+    try {
+        const std::string s = iw::filter::SenderAddressBytes(bytes);
+        if (s.size() > bytes.size()) std::abort();
+    } catch (const iw::filter::AddressError&) {
+        if (bytes.find('<') == std::string::npos) std::abort();
+    }
     return 0;
 }

@@ -14,6 +14,9 @@ enum CodePageId : int {
     kGbk = 936,     // Simplified Chinese, GB2312 and its GBK extension
     kUtf8 = 65001,
     kUtf7 = 65000,
+    kGb18030 = 54936,  // Simplified Chinese, the full standard (four-byte sequences)
+    kWestern = 1252,   // Western European; mail labelled iso-8859-1 is read with it
+    kUsAscii = 20127,  // seven-bit ASCII
 };
 
 class CodePage {
@@ -28,15 +31,23 @@ public:
     //    both bytes, as Windows' tables give it;
     //  - 936 reads the byte 0x80 as the euro sign, as Windows does; in 950
     //    it is not a character;
+    //  - 54936: one-, two- and four-byte sequences; a byte that starts none
+    //    becomes "?" and the next byte is read again, a well-formed sequence
+    //    the page leaves unassigned is one "?". Where the system has no
+    //    54936, it is read as 936;
     //  - 65001 and 65000: each invalid sequence becomes U+FFFD; in 65000,
-    //    which is seven-bit, that includes every byte from 0x80 up.
+    //    which is seven-bit, that includes every byte from 0x80 up;
+    //  - 1252: every byte is a character (0x80-0x9F the page's punctuation,
+    //    its five unassigned bytes the control characters of the same value);
+    //  - 20127: every byte from 0x80 up becomes U+FFFD.
     // A lead byte at the very end (a character cut in two) becomes "?" or
     // U+FFFD; callers that receive text in pieces use completePrefix() first.
     virtual std::u16string toUtf16(int codePage, std::string_view bytes) const = 0;
 
     // UTF-16 to bytes. A character the page cannot hold becomes "?", with no
     // look-alike substitutes; a character beyond the BMP (a surrogate pair)
-    // is one character, so 950 and 936 write one "?" for it.
+    // is one character, so 950 and 936 write one "?" for it. 1252 and 20127
+    // write "?" for what they cannot hold.
     virtual std::string fromUtf16(int codePage, std::u16string_view text) const = 0;
 };
 

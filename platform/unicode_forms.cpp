@@ -110,4 +110,93 @@ std::string utf16ToUtf8(std::u16string_view in) {
     return out;
 }
 
+namespace {
+
+// 0x80-0x9F of code page 1252; the five bytes the page leaves unassigned
+// stand for the control characters of the same value, as the system reads them.
+constexpr char16_t kWestern80[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+}  // namespace
+
+std::u16string singleByteToUtf16(int codePage, std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b < 0x80) out.push_back(b);
+        else if (codePage != 1252) out.push_back(kReplacement);
+        else if (b < 0xA0) out.push_back(kWestern80[b - 0x80]);
+        else out.push_back(b);
+    }
+    return out;
+}
+
+std::string utf16ToSingleByte(int codePage, std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        char b = '?';
+        if (c < 0x80) {
+            b = static_cast<char>(c);
+        } else if (codePage == 1252) {
+            if (c >= 0xA0 && c <= 0xFF) b = static_cast<char>(c);
+            for (int k = 0; k < 32; ++k)
+                if (kWestern80[k] == c) b = static_cast<char>(0x80 + k);
+        }
+        if (isHigh(c) && i + 1 < text.size() && isLow(text[i + 1])) ++i;  // one "?" for the pair
+        out.push_back(b);
+    }
+    return out;
+}
+
+namespace {
+
+bool isGbLead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+bool isDigit(unsigned char b) { return b >= 0x30 && b <= 0x39; }
+
+// The length of the sequence at `i`: 2 for a lead byte and a two-byte trail,
+// 4 for lead, digit, lead, digit; 0 when none starts there.
+std::size_t gb18030Length(std::string_view in, std::size_t i) {
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(in[i + k]); };
+    if (!isGbLead(at(0)) || i + 1 >= in.size()) return 0;
+    const unsigned char t = at(1);
+    if ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFE)) return 2;
+    if (isDigit(t) && i + 3 < in.size() && isGbLead(at(2)) && isDigit(at(3))) return 4;
+    return 0;
+}
+
+}  // namespace
+
+std::u16string gb18030ToUtf16(std::string_view bytes, const Gb18030Sequence& one) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (b < 0x80) {
+            out.push_back(b);
+            ++i;
+            continue;
+        }
+        const std::size_t len = gb18030Length(bytes, i);
+        if (len == 0) {
+            out.push_back(u'?');
+            ++i;
+            continue;
+        }
+        const std::size_t mark = out.size();
+        if (!one(bytes.substr(i, len), out) || out.size() == mark) {
+            out.resize(mark);
+            out.push_back(u'?');
+        }
+        i += len;
+    }
+    return out;
+}
+
 }  // namespace iw::platform

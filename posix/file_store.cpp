@@ -30,19 +30,31 @@ class PosixFileStore : public platform::FileStore {
 public:
     std::optional<platform::FileStamp> stamp(const std::u16string& path) const override {
         struct stat st {};
-        if (::stat(utf16ToUtf8(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+        if (::stat(utf16ToUtf8(path).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
         platform::FileStamp s;
-        s.size = static_cast<std::uint64_t>(st.st_size);
+        s.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
         s.writeTime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
         return s;
     }
 
     std::optional<std::string> readAll(const std::u16string& path) const override {
-        int fd = ::open(utf16ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+        // Opened without blocking, so a pipe in the file's place cannot hold
+        // the program; anything but a regular file of a sane size is refused.
+        int fd = ::open(utf16ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (fd < 0) return std::nullopt;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+            static_cast<std::uint64_t>(st.st_size) > platform::kMaxReadBytes) {
+            ::close(fd);
+            return std::nullopt;
+        }
         std::string out;
         char buf[65536];
         for (;;) {
+            if (out.size() > platform::kMaxReadBytes) {  // it grew while being read
+                ::close(fd);
+                return std::nullopt;
+            }
             ssize_t n = ::read(fd, buf, sizeof buf);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
@@ -54,6 +66,15 @@ public:
         }
         ::close(fd);
         return out;
+    }
+
+    platform::FileProblem problem(const std::u16string& path) const override {
+        struct stat st {};
+        if (::stat(utf16ToUtf8(path).c_str(), &st) != 0)
+            return errno == ENOENT || errno == ENOTDIR ? platform::FileProblem::Missing : platform::FileProblem::Unreadable;
+        if (!S_ISREG(st.st_mode)) return platform::FileProblem::NotRegular;
+        if (static_cast<std::uint64_t>(st.st_size) > platform::kMaxReadBytes) return platform::FileProblem::TooLarge;
+        return readAll(path) ? platform::FileProblem::None : platform::FileProblem::Unreadable;
     }
 
     bool replaceAll(const std::u16string& path, const std::string& bytes) override {

@@ -336,6 +336,55 @@ std::string utf16ToDbcs(int cp, std::u16string_view in) {
     return out;
 }
 
+// ---- GB18030 (54936) -----------------------------------------------------
+
+class Gb18030 {
+public:
+    Gb18030() : toU_("UTF-16LE", "GB18030"), fromU_("GB18030", "UTF-16LE") {}
+
+    std::u16string decode(std::string_view in) {
+        return platform::gb18030ToUtf16(in, [this](std::string_view seq, std::u16string& out) {
+            const std::string u = toU_.ok() ? toU_.run(seq.data(), seq.size()) : std::string();
+            if (u.size() != 2 && u.size() != 4) return false;
+            for (std::size_t k = 0; k < u.size(); k += 2)
+                out.push_back(static_cast<char16_t>(static_cast<unsigned char>(u[k]) |
+                                                    static_cast<unsigned char>(u[k + 1]) << 8));
+            return true;
+        });
+    }
+
+    std::string encode(std::u16string_view in) {
+        std::string out;
+        out.reserve(in.size() * 2);
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            const char16_t c = in[i];
+            if (c < 0x80) {
+                out.push_back(static_cast<char>(c));
+                continue;
+            }
+            char unit[4] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8), 0, 0};
+            std::size_t n = 2;
+            if (isHigh(c) && i + 1 < in.size() && isLow(in[i + 1])) {
+                ++i;
+                unit[2] = static_cast<char>(in[i] & 0xFF);
+                unit[3] = static_cast<char>(in[i] >> 8);
+                n = 4;
+            }
+            const std::string b = fromU_.ok() ? fromU_.run(unit, n) : std::string();
+            out += b.empty() ? std::string("?") : b;
+        }
+        return out;
+    }
+
+private:
+    Iconv toU_, fromU_;
+};
+
+Gb18030& gb18030() {
+    static Gb18030 converter;
+    return converter;
+}
+
 class IconvCodePage : public platform::CodePage {
 public:
     std::u16string toUtf16(int cp, std::string_view bytes) const override {
@@ -344,6 +393,9 @@ public:
         case platform::kGbk: return dbcsToUtf16(cp, bytes);
         case platform::kUtf8: return utf8ToUtf16(bytes);
         case platform::kUtf7: return utf7ToUtf16(bytes);
+        case platform::kGb18030: return gb18030().decode(bytes);
+        case platform::kWestern:
+        case platform::kUsAscii: return platform::singleByteToUtf16(cp, bytes);
         default: return dbcsToUtf16(platform::kBig5, bytes);  // the ANSI page
         }
     }
@@ -353,6 +405,9 @@ public:
         case platform::kGbk: return utf16ToDbcs(cp, text);
         case platform::kUtf8: return utf16ToUtf8(text);
         case platform::kUtf7: return utf16ToUtf7(text);
+        case platform::kGb18030: return gb18030().encode(text);
+        case platform::kWestern:
+        case platform::kUsAscii: return platform::utf16ToSingleByte(cp, text);
         default: return utf16ToDbcs(platform::kBig5, text);
         }
     }

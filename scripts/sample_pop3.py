@@ -64,6 +64,16 @@ def sample_messages():
     s.append(message(18, "刘洋 <liuyang@mainland.example>", word("资料已发送", "gb2312")))
     s.append(message(19, "Dave <dave@plain.example>", "Plain ASCII subject"))
     s.append(message(20, "Boss <boss@work.example>", word("季度預算", "utf-8")))
+    # Shapes of today's mail: long subjects split into several words over
+    # folded lines, text around the words, a sender folded before its
+    # address, Q words with "_" for blanks, GB18030.
+    s.append(message(21, "Shop <shop@store.example>",
+                     "Re: " + word("最新優惠活動", "utf-8") + "\r\n " + word("，限時搶購中", "utf-8")))
+    s.append(message(22, "陳大文 <chan@friends.example>",
+                     "Fwd: " + word("年終特賣會", "big5") + "\r\n\t" + word("全館五折起", "big5") + " (2026)"))
+    s.append(message(23, word("周小姐", "big5") + "\r\n <spam@junk.example>", word("加入會員送好禮", "big5")))
+    s.append(message(24, "Team <team@work.example>", "=?utf-8?Q?=E9=80=B1=E5=A0=B1_Weekly_report?="))
+    s.append(message(25, "李华 <lihua@mainland.example>", word("优惠券领取", "gb18030")))
     return s
 
 

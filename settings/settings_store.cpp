@@ -104,6 +104,23 @@ const std::u16string& SettingsStore::appPath() const { return impl_->appPath; }
 
 std::u16string SettingsStore::path(IniFile file) const { return impl_->path(file); }
 
+platform::FileProblem SettingsStore::problem(IniFile file) const {
+    const platform::FileProblem p = impl_->files.problem(impl_->path(file));
+    return p == platform::FileProblem::Missing ? platform::FileProblem::None : p;
+}
+
+std::u16string SettingsFileProblemText(const std::u16string& fileName, platform::FileProblem problem) {
+    std::u16string why;
+    switch (problem) {
+    case platform::FileProblem::NotRegular: why = u"不是一般檔案"; break;
+    case platform::FileProblem::TooLarge: why = u"大於 16 MB"; break;
+    case platform::FileProblem::Unreadable: why = u"無法開啟"; break;
+    case platform::FileProblem::None:
+    case platform::FileProblem::Missing: return {};
+    }
+    return u"設定檔 " + fileName + u" " + why + u"，無法讀取。程式以預設值執行，不會改寫這個檔案。";
+}
+
 std::optional<std::u16string> SettingsStore::find(IniFile file, const std::u16string& section,
                                                   const std::u16string& key) {
     const std::u16string* v = impl_->current(file).find(section, key);

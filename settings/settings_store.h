@@ -12,7 +12,10 @@
 //
 // No operation reports failure to the user: a missing file, section or key
 // yields the caller's default; a write the system refuses returns false and
-// leaves the file as it was.
+// leaves the file as it was. A file that exists but cannot be read (no
+// regular file, larger than platform::kMaxReadBytes, refused by the system)
+// reads as empty and is never written: every write returns false while it
+// is in that state. problem() says why, for the front ends to tell the user.
 #pragma once
 
 #include <cstdint>
@@ -48,6 +51,10 @@ public:
 
     const std::u16string& appPath() const;
     std::u16string path(IniFile file) const;
+
+    // Why the file cannot be read now: None when it can or when it is
+    // missing (a missing file is an empty profile, written on first change).
+    platform::FileProblem problem(IniFile file) const;
 
     // The value as stored, or nullopt when the key (or file) is missing.
     std::optional<std::u16string> find(IniFile file, const std::u16string& section, const std::u16string& key);
@@ -95,6 +102,10 @@ private:
     struct Impl;
     Impl* impl_;
 };
+
+// The message that tells the user why `fileName` (set.ini, ie.ini) is not
+// used; empty for FileProblem::None and Missing.
+std::u16string SettingsFileProblemText(const std::u16string& fileName, platform::FileProblem problem);
 
 // The operations by the names the rest of the program uses. ReadSetting and
 // ListSectionKeys work on set.ini.

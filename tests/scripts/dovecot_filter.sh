@@ -110,8 +110,8 @@ expect("沒有新郵件" in acc[1]["status"] or "0封" in acc[1]["status"], "bob
 expect("密碼錯誤" in acc[2]["status"], "carol's wrong password: " + acc[2]["status"])
 expect(len(msg) == 6 and all(m["account"] == "alice@a" for m in msg), "six rows, all alice's")
 expect([m["number"] for m in msg] == [1, 2, 3, 4, 5, 6], "numbers 1..6")
-expect(msg[1]["sender"] == "廣告<spam@junk.tw>" and msg[1]["subject"] == "特價", "Big5 words: %r" % msg[1])
-expect(msg[5]["sender"] == "朋友<trusted@ok.tw>" and msg[5]["subject"] == "你好", "GB2312 words: %r" % msg[5])
+expect(msg[1]["sender"] == "廣告 <spam@junk.tw>" and msg[1]["subject"] == "特價", "Big5 words: %r" % msg[1])
+expect(msg[5]["sender"] == "朋友 <trusted@ok.tw>" and msg[5]["subject"] == "你好", "GB2312 words: %r" % msg[5])
 expect(msg[2]["subject"] == "中文" or msg[2]["sender"] == "broken <y", "the unparsable row keeps its place: %r" % msg[2])
 want = [(False, None), (True, "#FF0000"), (False, None), (True, "#2900DF"), (True, "#FF0030"), (False, None)]
 got = [(m["checked"], m["color"]) for m in msg]

@@ -55,6 +55,12 @@ const DecodeCase kDecode[] = {
     {"utf-7 plus sign", kUtf7, "a+-b", u"a+b"},
     {"utf-7 surrogate pair", kUtf7, "+2D3eAA-", u"\U0001F600"},
     {"utf-7 eight-bit byte is invalid", kUtf7, "a\xE9z", u"a\uFFFDz"},
+    {"gb18030 two-byte text", kGb18030, "\xD6\xD0\xCE\xC4 ok", u"中文 ok"},
+    {"gb18030 broken four-byte sequence", kGb18030, "\x81\x30z", u"?0z"},
+    {"gb18030 byte 0xFF", kGb18030, "\xFF" "a", u"?a"},
+    {"western punctuation and letters", kWestern, "\x93" "caf\xE9\x94 \x80" "5", u"\u201Ccaf\u00E9\u201D \u20AC" "5"},
+    {"western unassigned byte", kWestern, "\x81", u"\u0081"},
+    {"us-ascii eight-bit byte is invalid", kUsAscii, "ok\xA4", u"ok\uFFFD"},
 };
 
 struct EncodeCase {
@@ -83,6 +89,8 @@ const EncodeCase kEncode[] = {
     {"utf-7 plus sign", kUtf7, u"A+B", "A+-B"},
     {"utf-7 run between direct characters", kUtf7, u"a日b", "a+ZeU-b"},
     {"utf-7 optional direct characters are encoded", kUtf7, u"Hi!", "Hi+ACE-"},
+    {"western", kWestern, u"\u201Ccaf\u00E9\u201D\u4E2D", "\x93" "caf\xE9\x94?"},
+    {"us-ascii", kUsAscii, u"a\u00E9", "a?"},
 };
 
 class NativeCodePage : public ::testing::Test {
@@ -98,8 +106,28 @@ TEST_F(NativeCodePage, EncodesEveryCase) {
     for (const EncodeCase& c : kEncode) EXPECT_EQ(cp->fromUtf16(c.page, c.text), c.bytes) << c.what;
 }
 
+// GB18030 in full (four-byte sequences) where the system has code page
+// 54936, which the native build always has; elsewhere it reads as 936.
+TEST_F(NativeCodePage, Gb18030InFullWhereTheSystemHasIt) {
+    const bool full = cp->toUtf16(kGb18030, "\x81\x30\x81\x30") == u"\u0080";
+#ifndef _WIN32
+    EXPECT_TRUE(full);
+#endif
+    const DecodeCase cases[] = {
+        {"four-byte character in the bmp", kGb18030, "\x81\x30\x81\x30", u"\u0080"},
+        {"four-byte character beyond the bmp", kGb18030, "a\x95\x32\x82\x36" "b", u"a\U00020000b"},
+        {"euro is a pair, not 0x80", kGb18030, "\xA2\xE3\x80", u"\u20AC?"},
+    };
+    for (const DecodeCase& c : cases) {
+        if (full) EXPECT_EQ(cp->toUtf16(kGb18030, c.bytes), c.text) << c.what;
+        else EXPECT_EQ(cp->toUtf16(kGb18030, c.bytes), cp->toUtf16(kGbk, c.bytes)) << c.what;
+    }
+    if (full) EXPECT_EQ(cp->fromUtf16(kGb18030, u"中\U00020000"), "\xD6\xD0\x95\x32\x82\x36");
+    else EXPECT_EQ(cp->fromUtf16(kGb18030, u"中文"), cp->fromUtf16(kGbk, u"中文"));
+}
+
 TEST_F(NativeCodePage, EmptyInputEitherWay) {
-    for (int page : {kBig5, kGbk, kUtf8, kUtf7}) {
+    for (int page : {kBig5, kGbk, kUtf8, kUtf7, kGb18030, kWestern, kUsAscii}) {
         EXPECT_EQ(cp->toUtf16(page, ""), u"") << page;
         EXPECT_EQ(cp->fromUtf16(page, u""), "") << page;
     }

@@ -70,18 +70,20 @@ INSTANTIATE_TEST_SUITE_P(
     Table, SenderForms,
     ::testing::Values(
         TextCase{"From: John <jd@x>", u"John <jd@x>"}, TextCase{"From: <jd@x>", u"jd@x"},
-        TextCase{"FROM: x", u"x"},                                        // keyword letter case ignored
-        TextCase{"X-From: y", u""},                                       // needs a line end before "From:"
+        TextCase{"FROM: x", u"x"},                                        // name letter case ignored
+        TextCase{"From:jd@x.tw", u"jd@x.tw"},                             // nothing after the colon is skipped
+        TextCase{"X-From: y", u""},                                       // a whole name only
         TextCase{"X-From: y\r\nFrom: z@w", u"z@w"},
-        TextCase{"From: =?utf-8?B?5Lit5paH?= <a@b>", u"中文<a@b>"},       // re-read as UTF-8
-        TextCase{"From: =?gb2312?B?1tDOxA==?= <a@b>", u"中文<a@b>"},      // re-read as GB2312
-        TextCase{"From: =?UTF-8?Q?=E4=B8=AD?= <a@b>", u"中<a@b>"},
-        TextCase{"From: =?x?Z?abc?= <a@b>", u"abc<a@b>"},                 // unknown letter: payload as is
-        TextCase{"From: =?big5?B?QQ==?= =?big5?B?Qg==?= <a@b>", u"B<a@b>"},  // only the last word
-        TextCase{"From: =?utf-8?B?QQBC?=", u"A"}));                      // cut at the first NUL
+        TextCase{"From : z@w", u"z@w"},                                   // blanks before the colon
+        TextCase{"From: =?utf-8?B?5Lit5paH?= <a@b>", u"中文 <a@b>"},      // re-read as UTF-8
+        TextCase{"From: =?gb2312?B?1tDOxA==?= <a@b>", u"中文 <a@b>"},     // re-read as GB2312
+        TextCase{"From: =?UTF-8?Q?=E4=B8=AD?= <a@b>", u"中 <a@b>"},
+        TextCase{"From: =?x?Z?abc?= <a@b>", u"=?x?Z?abc?= <a@b>"},        // unknown letter: as written
+        TextCase{"From: =?utf-8?B?QQBC?=", u"A"},                         // cut at the first NUL
+        TextCase{"From: =?utf-8?B?PGJvc3NAeC50dz4=?= <s@y>", u"\uFF1Cboss@x.tw\uFF1E <s@y>"}));
 
 TEST_F(ParserTest, Big5SenderNameIsDecodedInBig5) {
-    EXPECT_EQ(parse("From: =?big5?B?pUqkaw==?= <jd@x>").SenderText, big5("\xA5\x4A\xA4\x6B") + u"<jd@x>");
+    EXPECT_EQ(parse("From: =?big5?B?pUqkaw==?= <jd@x>").SenderText, big5("\xA5\x4A\xA4\x6B") + u" <jd@x>");
 }
 
 class SubjectWindows : public ParserTest, public ::testing::WithParamInterface<TextCase> {};
@@ -94,21 +96,21 @@ TEST_P(SubjectWindows, ShowsTheSubject) {
 INSTANTIATE_TEST_SUITE_P(
     Table, SubjectWindows,
     ::testing::Values(
-        TextCase{"X-Subject: a\r\nSubject: b", u"a"},                     // first match anywhere
-        TextCase{"Subject: Re: =?utf-8?B?5Lit5paH?=", u"中文"},            // text before the word dropped
-        TextCase{"Subject: =?gb2312?B?1tDOxA==?=", u"中文"},
-        TextCase{"Subject: hello world\r\n folded on", u"hello world"},   // folded lines not joined
-        TextCase{"Subject: plain\r\nX-A: 1\r\nX-B: utf-8 =?x?B?QQ==?=", u"plain"},  // no word on line 1
-        TextCase{"Subject: =?x?B?QQ==?=\r\nX-A: 1\r\nX-B: gb2312", u"A"},  // charset seen in the window only
-        TextCase{"Subject: =?utf-8?X?abc?=", u"=?utf-8?X?abc"},           // unknown letter: line before "?="
+        TextCase{"X-Subject: a\r\nSubject: b", u"b"},                     // a whole name only
+        TextCase{"Subject: Re: =?utf-8?B?5Lit5paH?=", u"Re: 中文"},
+        TextCase{"Subject:hello", u"hello"},
+        TextCase{"Subject: hello world\r\n folded on", u"hello world folded on"},  // unfolded
+        TextCase{"Subject: a\r\n\tb", u"a\tb"},
+        TextCase{"Subject: plain\r\nX-A: 1\r\nX-B: utf-8 =?x?B?QQ==?=", u"plain"},
+        TextCase{"Subject: first\r\nSubject: second", u"first"},
+        TextCase{"Subject: Why?=", u"Why?="},                              // no encoded word, no error
+        TextCase{"Subject: =?utf-8?X?abc?=", u"=?utf-8?X?abc?="},
         TextCase{"Subject: =?big5?Q?=A4=A4?=", u"中"},
-        TextCase{"Subject: about big5 things", u"about big5 things"},     // big5 then another letter
-        TextCase{"Subject: =?big5?B?QQ==?=\r\nX-A: =?big5?B?Qg==?=\r\nX-B: =?gbk?B?Qw==?=", u"AB"}));
-
-TEST_F(ParserTest, Big5SubjectDecoderRunsPastTheWindowToTheEndOfTheReply) {
-    const MessageEntry& e = parse("Subject: =?big5?B?pUqkaw==?=\r\nFrom: =?big5?B?QQ==?= <x>");
-    EXPECT_EQ(e.Subject, big5("\xA5\x4A\xA4\x6B") + u"A");
-}
+        TextCase{"Subject: about big5 things", u"about big5 things"},
+        TextCase{"Subject:   \r\n", u""},
+        // A charset named by Content-Type does not change how the subject's words are read.
+        TextCase{"Subject: =?utf-8?B?5Lit5paH?=\r\nContent-Type: text/plain; charset=big5", u"中文"},
+        TextCase{"Subject: =?big5?B?QQ==?=\r\nX-A: =?big5?B?Qg==?=", u"A"}));  // later lines stay out
 
 TEST_F(ParserTest, LongUtf8AndGbSubjectsShowInFull) {
     std::string b64;
@@ -127,6 +129,89 @@ TEST_F(ParserTest, KeywordInsideABig5CharacterIsNotAMatch) {
     // "\xA4\x44" is one Big5 character whose trail byte is "D".
     const MessageEntry& e = parse("Subject: \xA4\x44" "ate: 1 Jan 2020 10:00:00");
     EXPECT_EQ(e.ReceivedText, u"2026/12/10 08:30:15");  // no Date header: the parse time
+}
+
+TEST_F(ParserTest, DateIsFoundByItsWholeName) {
+    // "date:" inside "Update:" once made the received date the parse time.
+    const MessageEntry& e = parse("Subject: Update: new\r\nDate: Mon, 7 Dec 2026 10:23:45 +0800");
+    EXPECT_EQ(e.ReceivedText, u"2026/12/7 10:23:45");
+    EXPECT_EQ(e.Subject, u"Update: new");
+}
+
+TEST_F(ParserTest, HeadersInTheBodyAreNotRead) {
+    model.PreviewLines = true;
+    const MessageEntry& e = parse("Subject: s", "From: spoof@x\r\nSubject: other\r\n");
+    EXPECT_EQ(e.SenderText, u"");
+    EXPECT_EQ(e.Subject, u"s");
+}
+
+// Header shapes of today's mail, each checked for the texts the user sees
+// and for how the lists judge it: black list jd@x.tw and spam@junk.tw,
+// trust list friend@ok.tw, domain list junk.cn; the black-list, blank-sender
+// and domain rules on.
+struct ShapeCase {
+    const char* what;
+    std::string headers;
+    std::u16string sender;
+    std::u16string subject;
+    RowColor color;  // Default: not checked
+};
+
+const ShapeCase kShapes[] = {
+    {"utf-8 subject split over folded lines",
+     "From: a@b.tw\r\nSubject: =?UTF-8?B?5pyA5paw5YSq5oOg5rS75YuV?=\r\n =?UTF-8?B?77yM6ZmQ5pmC5pC26LO85Lit?=", u"a@b.tw",
+     u"最新優惠活動，限時搶購中", RowColor::Default},
+    {"big5 subject split with a tab fold",
+     "From: a@b.tw\r\nSubject: =?big5?B?pn6y169Tvea3fA==?=\r\n\t=?big5?B?pf7AXaStp+mwXw==?=", u"a@b.tw",
+     u"年終特賣會全館五折起", RowColor::Default},
+    {"big5 character split over two words", "From: a@b.tw\r\nSubject: =?big5?B?pn6y?= =?big5?B?1w==?=", u"a@b.tw",
+     u"年終", RowColor::Default},
+    {"folded sender, address on the continuation line", "From: =?big5?B?pP2kcKn6?=\r\n <jd@x.tw>\r\nSubject: hi",
+     u"王小明 <jd@x.tw>", u"hi", RowColor::BlackList},
+    {"quoted encoded name folded before the address",
+     "From: \"=?utf-8?B?5by15LiJ?=\"\r\n\t<spam@junk.tw>\r\nSubject: hi", u"\"張三\"\t<spam@junk.tw>", u"hi",
+     RowColor::BlackList},
+    {"no blank after the colon", "From:jd@x.tw\r\nSubject:hello", u"jd@x.tw", u"hello", RowColor::BlackList},
+    {"text around the word", "From: a@b.tw\r\nSubject: Re: =?utf-8?Q?=E6=9C=83=E5=93=A1?= world", u"a@b.tw",
+     u"Re: 會員 world", RowColor::Default},
+    {"gbk sender of a listed domain", "From: =?gbk?B?ueO45g==?= <ad@junk.cn>\r\nSubject: x", u"广告 <ad@junk.cn>",
+     u"x", RowColor::DomainList},
+    {"gb18030 subject", "From: a@b.tw\r\nSubject: =?GB18030?B?08W73civ?=", u"a@b.tw", u"优惠券", RowColor::Default},
+    {"utf-7 subject", "From: a@b.tw\r\nSubject: =?utf-7?Q?+ZeVnLIqe-?=", u"a@b.tw", u"日本語", RowColor::Default},
+    {"latin-1 subject with blanks as underscores", "From: a@b.tw\r\nSubject: =?iso-8859-1?Q?Caf=E9_cr=e8me?=",
+     u"a@b.tw", u"Café crème", RowColor::Default},
+    {"us-ascii subject", "From: a@b.tw\r\nSubject: =?us-ascii?Q?Weekly_news?=", u"a@b.tw", u"Weekly news",
+     RowColor::Default},
+    {"trusted sender with a quoted name", "From: \"=?utf-8?B?5by15LiJ?=\" <Friend@OK.tw>\r\nSubject: x",
+     u"\"張三\" <Friend@OK.tw>", u"x", RowColor::Default},
+    {"name posing as a trusted address", "From: =?utf-8?B?PGZyaWVuZEBvay50dz4=?= <spam@junk.tw>\r\nSubject: x",
+     u"\uFF1Cfriend@ok.tw\uFF1E <spam@junk.tw>", u"x", RowColor::BlackList},
+    {"quoted address posing as the sender", "From: \"<friend@ok.tw>\" <spam@junk.tw>\r\nSubject: x",
+     u"\"<friend@ok.tw>\" <spam@junk.tw>", u"x", RowColor::BlackList},
+    {"address with a comment", "From: jd@x.tw (John Doe)\r\nSubject: x", u"jd@x.tw (John Doe)", u"x",
+     RowColor::BlackList},
+    {"blank sender", "From: \r\nSubject: x", u"", u"x", RowColor::BlankSender},
+    {"raw big5 subject", "From: a@b.tw\r\nSubject: \xB7|\xC4\xB3\xB3q\xAA\xBE", u"a@b.tw", u"會議通知", RowColor::Default},
+    {"utf-8 subject, then a big5 content type",
+     "From: a@b.tw\r\nSubject: =?utf-8?B?5pyD5ZOh?=\r\nContent-Type: text/plain;\r\n charset=\"big5\"", u"a@b.tw",
+     u"會員", RowColor::Default},
+    {"a to line of big5 words stays out", "From: a@b.tw\r\nSubject: =?big5?B?pP2kcKn6?=\r\nTo: =?big5?B?pn6y?= <c@d>",
+     u"a@b.tw", u"王小明", RowColor::Default},
+};
+
+TEST_F(ParserTest, RealWorldShapesShowTheirTextAndAreJudgedByTheRealAddress) {
+    lists.black = {u"jd@x.tw", u"spam@junk.tw"};
+    lists.trusted = {u"friend@ok.tw"};
+    lists.domains = {u"junk.cn"};
+    flags = u"000101000001";
+    for (const ShapeCase& c : kShapes) {
+        const MessageEntry& e = parse(c.headers);
+        EXPECT_EQ(e.SenderText, c.sender) << c.what;
+        EXPECT_EQ(e.Subject, c.subject) << c.what;
+        EXPECT_EQ(e.TextColor, c.color) << c.what;
+        EXPECT_EQ(e.Checked, c.color != RowColor::Default) << c.what;
+    }
+    EXPECT_TRUE(reporter.errors.empty());
 }
 
 struct ErrorCase {
@@ -154,11 +239,14 @@ TEST_P(ErrorPaths, ShowTheMessageBoxAndStillTakeTheRow) {
 INSTANTIATE_TEST_SUITE_P(
     Table, ErrorPaths,
     ::testing::Values(ErrorCase{"From: x <y\r\nSubject: s", u"x <y", u"s", u"9001LIST\r\n"},
-                      ErrorCase{"From: ?= a <a@b>\r\nSubject: s", u"?= a <a@b>", u"s", u"9002LIST\r\n"},
-                      ErrorCase{"From: a@b\r\nSubject: Why?=", u"a@b", u"Why?=", u"9002LIST\r\n"},
-                      ErrorCase{"From: a@b\r\nSubject: plain\r\nX-M: big5?Q", u"a@b", u"plain", u"9003LIST\r\n"},
-                      // The decoded name brings its own "<" without ">": found when the row is made.
-                      ErrorCase{"From: =?big5?B?QQ==?= <y", u"A<y", u"", u"9001LIST\r\n"}));
+                      ErrorCase{"From: a@b\r\nSubject: x =?utf-8?= y", u"a@b", u"x =?utf-8?= y", u"9002LIST\r\n"},
+                      ErrorCase{"From: =?utf-8?= <a@b>\r\nSubject: s", u"=?utf-8?= <a@b>", u"s", u"9002LIST\r\n"},
+                      // A word cut short keeps what was decoded and shows the rest as written.
+                      ErrorCase{"From: a@b\r\nSubject: =?utf-8?B?5Lit?= =?utf-8?B?5paH", u"a@b",
+                                u"中 =?utf-8?B?5paH", u"9003LIST\r\n"},
+                      ErrorCase{"From: =?utf-8?Q?a <a@b>\r\nSubject: s", u"=?utf-8?Q?a <a@b>", u"s",
+                                u"9004LIST\r\n"},
+                      ErrorCase{"From: \"q\" <y\r\nSubject: s", u"\"q\" <y", u"s", u"9001LIST\r\n"}));
 
 TEST_F(ParserTest, FailedReplyKeepsRowNumberingAndSizesInStep) {
     model.ListingText = "1 1024\r\n2 2048\r\n3 3072\r\n";
@@ -282,7 +370,13 @@ INSTANTIATE_TEST_SUITE_P(
         PreviewCase{"Subject: s", "only\r\n", u"Subject: s\r\nonly\r\n"},  // the blank separator adds nothing
         PreviewCase{"Content-Transfer-Encoding: 8bit", "\xA4\xA4\r\n", u"Content-Transfer-Encoding: 8bit\r\n中\r\n"},
         PreviewCase{"Subject: =?gb2312?B?QQ==?=\r\nContent-Transfer-Encoding: base64",
-                    "1tDOxA==\r\n", u"\r\n中文\r\n"}));
+                    "1tDOxA==\r\n", u"\r\n中文\r\n"},
+        PreviewCase{"Subject: s", "..hidden\r\n.\r\nx\r\n", u".hidden\r\n\r\nx\r\n"},  // dot-stuffed lines
+        // The body's own charset wins over that of the subject's words.
+        PreviewCase{"Subject: =?big5?B?QQ==?=\r\nContent-Type: text/plain; charset=UTF-8", "a\r\nb\r\n\xE4\xB8\xAD\r\n",
+                    u"a\r\nb\r\n中\r\n"},
+        PreviewCase{"Content-Transfer-Encoding: quoted-printable\r\nContent-Type: text/plain; charset=\"utf-8\"",
+                    "a\r\nb\r\n=e4=b8=ad\r\n", u"a\r\nb\r\n中\r\n"}));
 
 TEST_F(ParserTest, NoPreviewWithoutTheSwitch) {
     EXPECT_EQ(parse("Subject: s", "body\r\n").PreviewText, u"");

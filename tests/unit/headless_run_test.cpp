@@ -39,6 +39,23 @@ TEST(FilterArgsTest, Table) {
 
 TEST(JsonStringTest, Escapes) {
     EXPECT_EQ(filter::JsonString(u"a\"b\\c\r\n\x01中"), u"\"a\\\"b\\\\c\\r\\n\\u0001中\"");
+    EXPECT_EQ(filter::JsonString(u"a\u2028b\u2029c"), u"\"a\\u2028b\\u2029c\"");
+}
+
+TEST(TableTextTest, EscapesWhatCouldBreakALineOrReachTheTerminal) {
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {u"plain 中文 text", u"plain 中文 text"},
+        {u"a\r\n  [x] 9  1KB  fake", u"a\\x0d\\x0a  [x] 9  1KB  fake"},
+        {u"\x1b[2Jgone", u"\\x1b[2Jgone"},
+        {u"c1\x9b" u"31m", u"c1\\x9b" u"31m"},
+        {u"del\x7f", u"del\\x7f"},
+        {u"tab\there", u"tab\\x09here"},
+        {u"back\\slash", u"back\\\\slash"},
+        {u"line\u2028para\u2029", u"line\\u2028para\\u2029"},
+        {u"\u202Eevil", u"\\u202eevil"},
+        {u"", u""},
+    };
+    for (const auto& [in, shown] : cases) EXPECT_EQ(filter::TableText(in), shown);
 }
 
 struct HeadlessFixture : ::testing::Test {
@@ -119,6 +136,19 @@ TEST_F(HeadlessFixture, ARefusedDeletionIsCountedAndSaid) {
     EXPECT_EQ(out.back(), u"{\"type\":\"summary\",\"remaining\":2}");
     EXPECT_EQ(out[out.size() - 2], u"{\"type\":\"deletion\",\"index\":0,\"section\":\"alice@a\",\"deleted\":0,"
                                    u"\"status\":\"alice@a刪除郵件失敗,郵件仍在主機上\"}");
+}
+
+// A decoded subject holding a line break and an escape sequence stays on its
+// own row of the table and reaches the terminal as plain characters.
+TEST_F(HeadlessFixture, TableRowOfAHostileSubjectStaysOneLine) {
+    server.messages = {"From: f@x\r\nSubject: =?utf-8?B?b2sNCiAgW3hdIDIgIDFLQiAgYkB4ICBmYWtlG1sySg==?=\r\n\r\nb\r\n"};
+    EXPECT_EQ(run(false, false), 0);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[1], u"  [ ] 1  0.1KB  f@x  ok\\x0d\\x0a  [x] 2  1KB  b@x  fake\\x1b[2J");
+    for (const std::u16string& line : out) {
+        EXPECT_EQ(line.find(u'\n'), std::u16string::npos);
+        EXPECT_EQ(line.find(u'\x1b'), std::u16string::npos);
+    }
 }
 
 }  // namespace

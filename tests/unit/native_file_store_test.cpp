@@ -9,6 +9,11 @@
 #include <thread>
 
 #include "platform/native.h"
+#include "settings/settings_store.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -86,5 +91,59 @@ TEST_F(NativeFileStore, FolderIsNotAFile) {
     EXPECT_FALSE(files->stamp(path(dir)).has_value());
     EXPECT_FALSE(files->replaceAll(path(dir), "x"));
 }
+
+// A settings file that cannot be used as one reads as empty, says why, and
+// a settings write leaves it exactly as it was.
+void expectRefusedAndKept(FileStore& files, const fs::path& dir, FileProblem why) {
+    const std::u16string file = (dir / "set.ini").u16string();
+    EXPECT_FALSE(files.readAll(file).has_value());
+    EXPECT_TRUE(files.stamp(file).has_value()) << "it exists: nobody may take it for missing";
+    EXPECT_EQ(files.problem(file), why);
+    auto cp = createCodePage();
+    iw::settings::SettingsStore store(files, *cp, dir.u16string() + files.separator());
+    EXPECT_EQ(store.problem(iw::settings::IniFile::Set), why);
+    EXPECT_EQ(store.read(iw::settings::IniFile::Set, u"a", u"k", u"default"), u"default");
+    EXPECT_FALSE(store.write(iw::settings::IniFile::Set, u"a", u"k", u"1"));
+    EXPECT_FALSE(store.deleteSection(iw::settings::IniFile::Set, u"a"));
+    EXPECT_NE(iw::settings::SettingsFileProblemText(u"set.ini", why), u"");
+}
+
+TEST_F(NativeFileStore, OversizedFileIsRefusedAndNeverWritten) {
+    const fs::path file = dir / "set.ini";
+    ASSERT_TRUE(files->replaceAll(path(file), "[a]\r\nk=0\r\n"));
+    fs::resize_file(file, kMaxReadBytes);
+    const auto atLimit = files->readAll(path(file));
+    ASSERT_TRUE(atLimit.has_value());
+    EXPECT_EQ(atLimit->size(), kMaxReadBytes);
+    fs::resize_file(file, kMaxReadBytes + 1);
+    expectRefusedAndKept(*files, dir, FileProblem::TooLarge);
+    EXPECT_EQ(fs::file_size(file), kMaxReadBytes + 1);
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(NativeFileStore, MissingFileIsNoProblemForTheStore) {
+    EXPECT_EQ(files->problem(path(dir / "set.ini")), FileProblem::Missing);
+    auto cp = createCodePage();
+    iw::settings::SettingsStore store(*files, *cp, dir.u16string() + files->separator());
+    EXPECT_EQ(store.problem(iw::settings::IniFile::Set), FileProblem::None);
+    EXPECT_TRUE(store.write(iw::settings::IniFile::Set, u"a", u"k", u"1"));
+}
+
+#ifndef _WIN32
+// A pipe that nobody writes to would block a plain read for ever; /dev/zero
+// would fill the memory. Both are refused at once and left in place.
+TEST_F(NativeFileStore, PipeOrDeviceInPlaceOfTheFileIsRefusedAndKept) {
+    const fs::path file = dir / "set.ini";
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    expectRefusedAndKept(*files, dir, FileProblem::NotRegular);
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(file)));
+    fs::remove(file);
+
+    fs::create_symlink("/dev/zero", file);
+    expectRefusedAndKept(*files, dir, FileProblem::NotRegular);
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(file)));
+    EXPECT_EQ(fs::read_symlink(file), "/dev/zero");
+}
+#endif
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Inkwarden.exe: start-up (a second copy closes the browser windows and
 // ends), the splash window for two seconds, then the hidden main window with
 // the tray icon, and the message loop until the main window unloads.
+#include <utility>
+
 #include "app/services.h"
 #include "app/startup.h"
 #include "platform/native.h"
@@ -17,6 +19,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         app::Module1State state;
         const app::StartupDecision d = app::RunStartup(p, state);
         if (d.action == app::StartupAction::CloseBrowsersAndExit) return 0;
+
+        {
+            // A settings file that cannot be read (a pipe or device in its
+            // place, an absurd size) is said once; the program then runs
+            // on defaults and never writes over it.
+            const settings::SettingsStore check(p.files, p.codePage, state.AppPath);
+            for (const auto& [file, name] : {std::pair{settings::IniFile::Set, u"set.ini"}, std::pair{settings::IniFile::Ie, u"ie.ini"}}) {
+                const std::u16string text = settings::SettingsFileProblemText(name, check.problem(file));
+                if (!text.empty())
+                    MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(text.c_str()), L"Inkwarden", MB_OK | MB_ICONWARNING);
+            }
+        }
 
         {
             win32::UniqueWindow splash = win32app::ShowSplash();

@@ -145,6 +145,15 @@ std::u16string decodeSystem(int cp, std::string_view bytes) {
     return std::u16string(w.begin(), w.begin() + (got > 0 ? got : 0));
 }
 
+// GB18030 one sequence at a time, so a bad byte costs one "?" as in the
+// double-byte pages; 936 where the system has no 54936.
+std::u16string decodeGb18030(std::string_view bytes) {
+    if (!IsValidCodePage(platform::kGb18030)) return decodeDbcs(platform::kGbk, bytes);
+    return platform::gb18030ToUtf16(bytes, [](std::string_view seq, std::u16string& out) {
+        return systemDecode(platform::kGb18030, seq.data(), static_cast<int>(seq.size()), out);
+    });
+}
+
 class CodePageImpl final : public platform::CodePage {
 public:
     std::u16string toUtf16(int cp, std::string_view bytes) const override {
@@ -153,6 +162,9 @@ public:
         case platform::kGbk: return decodeDbcs(cp, bytes);
         case platform::kUtf8: return platform::utf8ToUtf16(bytes);
         case platform::kUtf7: return decodeUtf7(bytes);
+        case platform::kGb18030: return decodeGb18030(bytes);
+        case platform::kWestern:
+        case platform::kUsAscii: return platform::singleByteToUtf16(cp, bytes);
         default: return decodeSystem(cp, bytes);
         }
     }
@@ -160,7 +172,9 @@ public:
     std::string fromUtf16(int cp, std::u16string_view text) const override {
         if (text.empty()) return {};
         if (cp == platform::kUtf8) return platform::utf16ToUtf8(text);
-        const bool dbcs = cp != platform::kUtf8 && cp != platform::kUtf7;
+        if (cp == platform::kWestern || cp == platform::kUsAscii) return platform::utf16ToSingleByte(cp, text);
+        if (cp == platform::kGb18030 && !IsValidCodePage(platform::kGb18030)) cp = platform::kGbk;
+        const bool dbcs = cp == platform::kBig5 || cp == platform::kGbk;
         std::wstring w;
         w.reserve(text.size());
         for (std::size_t i = 0; i < text.size(); ++i) {
@@ -174,7 +188,7 @@ public:
             }
             w.push_back(static_cast<wchar_t>(text[i]));
         }
-        // UTF-7 and UTF-8 take no flags and no default character.
+        // UTF-7, UTF-8 and GB18030 take no flags and no default character.
         const DWORD flags = dbcs ? WC_NO_BEST_FIT_CHARS : 0;
         const char* defaultChar = dbcs ? "?" : nullptr;
         const int n = static_cast<int>(w.size());

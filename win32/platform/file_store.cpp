@@ -29,17 +29,43 @@ public:
     }
 
     std::optional<std::string> readAll(const std::u16string& path) const override {
+        return read(path, nullptr);
+    }
+
+    platform::FileProblem problem(const std::u16string& path) const override {
+        WIN32_FILE_ATTRIBUTE_DATA a;
+        if (!GetFileAttributesExW(wide(path), GetFileExInfoStandard, &a)) {
+            const DWORD e = GetLastError();
+            return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? platform::FileProblem::Missing
+                                                                           : platform::FileProblem::Unreadable;
+        }
+        if (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return platform::FileProblem::NotRegular;
+        platform::FileProblem why = platform::FileProblem::None;
+        read(path, &why);
+        return why;
+    }
+
+    // Reads a disk file of at most kMaxReadBytes; `why` gets the reason when not.
+    std::optional<std::string> read(const std::u16string& path, platform::FileProblem* why) const {
+        auto refuse = [&](platform::FileProblem p) -> std::optional<std::string> {
+            if (why) *why = p;
+            return std::nullopt;
+        };
         UniqueFile f(CreateFileW(wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!f) return std::nullopt;
+        if (!f) return refuse(platform::FileProblem::Unreadable);
+        if (GetFileType(f.get()) != FILE_TYPE_DISK) return refuse(platform::FileProblem::NotRegular);
         LARGE_INTEGER size;
-        if (!GetFileSizeEx(f.get(), &size) || size.QuadPart < 0) return std::nullopt;
+        if (!GetFileSizeEx(f.get(), &size) || size.QuadPart < 0) return refuse(platform::FileProblem::Unreadable);
+        if (static_cast<std::uint64_t>(size.QuadPart) > platform::kMaxReadBytes)
+            return refuse(platform::FileProblem::TooLarge);
         std::string bytes;
         bytes.reserve(static_cast<std::size_t>(size.QuadPart));
         char buf[64 * 1024];
         for (;;) {
+            if (bytes.size() > platform::kMaxReadBytes) return refuse(platform::FileProblem::TooLarge);
             DWORD got = 0;
-            if (!ReadFile(f.get(), buf, sizeof buf, &got, nullptr)) return std::nullopt;
+            if (!ReadFile(f.get(), buf, sizeof buf, &got, nullptr)) return refuse(platform::FileProblem::Unreadable);
             if (got == 0) break;
             bytes.append(buf, got);
         }
