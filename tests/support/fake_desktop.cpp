@@ -135,6 +135,13 @@ std::u16string FakeDesktop::windowText(WindowHandle w) const {
     return x ? x->desc.title : std::u16string();
 }
 
+std::optional<std::u16string> FakeDesktop::controlText(WindowHandle w) const {
+    ++controlTextReads_;
+    const Window* x = find(w);
+    if (!x || x->desc.hung) return std::nullopt;
+    return x->desc.title;
+}
+
 platform::WindowRect FakeDesktop::rect(WindowHandle w) const {
     const Window* x = find(w);
     return x ? x->desc.rect : platform::WindowRect{};

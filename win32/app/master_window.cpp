@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 
+#include "browser/browser_part.h"
 #include "win32/app/filter_window_host.h"
 
 namespace iw::win32app {
@@ -114,7 +115,9 @@ bool MasterWindow::load() {
                                 this));
     if (!hwnd_) return false;
     opener_ = createFilterWindowOpener(FilterWindowDeps{p_, state_, store_, *this});
-    presenter_ = std::make_unique<app::MasterPresenter>(p_, store_, state_, *this, opener_.get());
+    browser_ = std::make_unique<browser::BrowserPart>(p_, store_, state_);
+    presenter_ = std::make_unique<app::MasterPresenter>(p_, store_, state_, *this, opener_.get(),
+                                                        browser_->hooks([this] { return presenter_.get(); }));
     presenter_->Form_Load();
     return true;
 }
