@@ -110,6 +110,7 @@ HWND openFrame(const WindowDesc& d) {
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = cls.c_str();
         wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
         if (!RegisterClassW(&wc)) return nullptr;
         registered.push_back(cls);
     }
