@@ -20,13 +20,15 @@
 #include <vector>
 
 #include "app/module1.h"
+#include "app/services.h"
 #include "platform/desktop.h"
 #include "settings/settings_store.h"
 
 namespace iw::browser {
 
-inline constexpr char16_t kFrameClass[] = u"IEFrame";
-inline constexpr char16_t kFolderClass[] = u"CabinetWClass";
+// The frame and folder classes are the ones the close and hide commands use.
+inline constexpr auto& kFrameClass = app::kBrowserFrameClass;
+inline constexpr auto& kFolderClass = app::kFolderWindowClass;
 inline constexpr char16_t kMailReaderClass[] = u"Outlook Express Browser Class";
 inline constexpr char16_t kMailNoteClass[] = u"ATH_Note";
 inline constexpr char16_t kAddressBoxClass[] = u"Edit";
