@@ -42,6 +42,15 @@ public:
     virtual bool exists(WindowHandle w) const = 0;
     virtual std::u16string className(WindowHandle w) const = 0;
     virtual std::u16string windowText(WindowHandle w) const = 0;
+    // The text of a control, which may belong to another program: asked of
+    // the control itself, with a short wait. nullopt when the control did
+    // not answer in time (its program is hung or busy) or is gone; a caller
+    // reading many controls of one program stops at the first nullopt. A
+    // desktop whose reads cannot wait answers with windowText().
+    virtual std::optional<std::u16string> controlText(WindowHandle w) const {
+        if (!exists(w)) return std::nullopt;
+        return windowText(w);
+    }
     virtual WindowRect rect(WindowHandle w) const = 0;
     virtual bool isVisible(WindowHandle w) const = 0;
     virtual bool isMinimized(WindowHandle w) const = 0;

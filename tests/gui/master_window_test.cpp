@@ -305,7 +305,10 @@ struct BrowserFrame {
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = L"IEFrame";
         RegisterClassW(&wc);
-        hwnd = CreateWindowExW(0, L"IEFrame", L"frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200, 150, nullptr,
+        // An ordinary browser frame: wider than the pop-up limit, so the
+        // pop-up blocking this fixture switches on leaves it open.
+        const int width = GetSystemMetrics(SM_CXSCREEN) * 9 / 10;
+        hwnd = CreateWindowExW(0, L"IEFrame", L"frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, width, 300, nullptr,
                                nullptr, wc.hInstance, nullptr);
     }
     ~BrowserFrame() {

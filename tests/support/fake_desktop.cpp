@@ -42,10 +42,11 @@ void FakeDesktop::destroy(WindowHandle w) {
     if (!windows_.count(w)) return;
     std::vector<WindowHandle> kids;
     collectChildren(w, kids);
-    for (WindowHandle k : kids) {
-        windows_.erase(k);
-        childOrder_.erase(std::remove(childOrder_.begin(), childOrder_.end(), k), childOrder_.end());
-    }
+    for (WindowHandle k : kids) windows_.erase(k);
+    // Children whose window is gone leave the order in one pass.
+    childOrder_.erase(std::remove_if(childOrder_.begin(), childOrder_.end(),
+                                     [this](WindowHandle k) { return windows_.find(k) == windows_.end(); }),
+                      childOrder_.end());
     windows_.erase(w);
     order_.erase(std::remove(order_.begin(), order_.end(), w), order_.end());
     childOrder_.erase(std::remove(childOrder_.begin(), childOrder_.end(), w), childOrder_.end());
@@ -97,12 +98,24 @@ FakeDesktop::Window* FakeDesktop::find(WindowHandle w) {
 }
 
 void FakeDesktop::collectChildren(WindowHandle parent, std::vector<WindowHandle>& out) const {
+    // One pass groups the children by parent (keeping their order), so a
+    // frame of many thousand children costs no more than a sort.
+    std::map<WindowHandle, std::vector<WindowHandle>> byParent;
     for (WindowHandle c : childOrder_) {
         const Window* w = find(c);
-        if (w && w->parent == parent) {
-            out.push_back(c);
-            collectChildren(c, out);
+        if (w) byParent[w->parent].push_back(c);
+    }
+    std::vector<std::pair<const std::vector<WindowHandle>*, std::size_t>> stack;
+    if (auto it = byParent.find(parent); it != byParent.end()) stack.push_back({&it->second, 0});
+    while (!stack.empty()) {
+        auto& [list, next] = stack.back();
+        if (next == list->size()) {
+            stack.pop_back();
+            continue;
         }
+        const WindowHandle c = (*list)[next++];
+        out.push_back(c);
+        if (auto it = byParent.find(c); it != byParent.end()) stack.push_back({&it->second, 0});
     }
 }
 
@@ -133,6 +146,13 @@ std::u16string FakeDesktop::className(WindowHandle w) const {
 std::u16string FakeDesktop::windowText(WindowHandle w) const {
     const Window* x = find(w);
     return x ? x->desc.title : std::u16string();
+}
+
+std::optional<std::u16string> FakeDesktop::controlText(WindowHandle w) const {
+    ++controlTextReads_;
+    const Window* x = find(w);
+    if (!x || x->desc.hung) return std::nullopt;
+    return x->desc.title;
 }
 
 platform::WindowRect FakeDesktop::rect(WindowHandle w) const {

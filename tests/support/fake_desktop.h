@@ -39,6 +39,7 @@ struct FakeWindowSpec {
     bool minimized = false;
     bool maximized = false;
     CloseRule close = CloseRule::atNextPump();
+    bool hung = false;  // controlText() times out
 };
 
 // One thing the code under test did to a window.
@@ -85,6 +86,8 @@ public:
     int closeRequestsTo(platform::WindowHandle w) const;
     void clearActions() { actions_.clear(); }
     std::size_t windowCount() const { return order_.size(); }
+    // How many times controlText() was called.
+    int controlTextReads() const { return controlTextReads_; }
 
     // Desktop
     std::vector<platform::WindowHandle> topLevelWindows() const override;
@@ -94,6 +97,7 @@ public:
     bool exists(platform::WindowHandle w) const override;
     std::u16string className(platform::WindowHandle w) const override;
     std::u16string windowText(platform::WindowHandle w) const override;
+    std::optional<std::u16string> controlText(platform::WindowHandle w) const override;
     platform::WindowRect rect(platform::WindowHandle w) const override;
     bool isVisible(platform::WindowHandle w) const override;
     bool isMinimized(platform::WindowHandle w) const override;
@@ -124,6 +128,7 @@ private:
     platform::WindowHandle foreground_ = 0;
     platform::WindowRect screen_{0, 0, 1280, 1024};
     std::function<void()> pumpHook_;
+    mutable int controlTextReads_ = 0;
 };
 
 }  // namespace iw::test

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <exception>
 
+#include "app/icon_art.h"
+#include "browser/browser_part.h"
 #include "win32/app/filter_window_host.h"
 
 namespace iw::win32app {
@@ -24,19 +26,19 @@ constexpr UINT kShowSettingsNotice = WM_APP + 0x100;
 constexpr int kSideBarWidth = 21;
 constexpr int kSideBarHeight = 146;
 
-COLORREF pictureColour(TrayPicture p) {
+std::uint32_t discColour(TrayPicture p) {
     switch (p) {
-    case TrayPicture::NewMail: return RGB(220, 40, 40);
-    case TrayPicture::Connected: return RGB(30, 140, 60);
-    case TrayPicture::Paused: return RGB(150, 150, 150);
-    default: return RGB(40, 90, 200);
+    case TrayPicture::NewMail: return app::kNewMailDisc;
+    case TrayPicture::Connected: return app::kConnectedDisc;
+    case TrayPicture::Paused: return app::kPausedDisc;
+    default: return app::kProgramDisc;
     }
 }
 
 }  // namespace
 
-// An envelope on a coloured disc, drawn with plain GDI into a 32-bit DIB so
-// the edges stay sharp at every size; the mask is all zeros (alpha decides).
+// The program's icon art (an envelope on a disc of the picture's colour) in
+// a 32-bit DIB with its own alpha; the mask is all zeros (alpha decides).
 HICON DrawTrayIcon(TrayPicture picture, int size) {
     size = std::clamp(size, 16, 48);
     BITMAPINFO bi{};
@@ -52,36 +54,10 @@ HICON DrawTrayIcon(TrayPicture picture, int size) {
     ReleaseDC(nullptr, screen);
     if (!colour || !bits) return nullptr;
     auto freeColour = win32::onScopeExit([&] { DeleteObject(colour); });
-
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, colour);
-    std::memset(bits, 0, static_cast<std::size_t>(size) * size * 4);
-    const int m = std::max(1, size / 16);
-    HBRUSH disc = CreateSolidBrush(pictureColour(picture));
-    HPEN none = static_cast<HPEN>(GetStockObject(NULL_PEN));
-    SelectObject(dc, none);
-    SelectObject(dc, disc);
-    Ellipse(dc, 0, 0, size + 1, size + 1);
-    // The envelope: a white rectangle with a dark flap.
-    const int l = size * 3 / 16, r = size - l, t = size * 5 / 16, b = size - t;
-    HBRUSH white = CreateSolidBrush(RGB(255, 255, 255));
-    RECT body{l, t, r, b};
-    FillRect(dc, &body, white);
-    HPEN flap = CreatePen(PS_SOLID, m, RGB(40, 40, 40));
-    SelectObject(dc, flap);
-    MoveToEx(dc, l, t, nullptr);
-    LineTo(dc, size / 2, (t + b) / 2);
-    LineTo(dc, r - 1, t);
-    SelectObject(dc, old);
-    DeleteObject(flap);
-    DeleteObject(white);
-    DeleteObject(disc);
-    DeleteDC(dc);
+    // 0xAARRGGBB is the DIB's own layout (blue in the lowest byte).
+    const std::vector<std::uint32_t> px = app::DrawIconArt({discColour(picture), false}, size);
+    std::memcpy(bits, px.data(), px.size() * sizeof(std::uint32_t));
     GdiFlush();
-    // GDI leaves alpha at 0: make every painted pixel opaque.
-    auto* px = static_cast<std::uint32_t*>(bits);
-    for (int i = 0; i < size * size; ++i)
-        if (px[i] & 0x00FFFFFF) px[i] |= 0xFF000000u;
 
     HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
     auto freeMask = win32::onScopeExit([&] { DeleteObject(mask); });
@@ -114,7 +90,9 @@ bool MasterWindow::load() {
                                 this));
     if (!hwnd_) return false;
     opener_ = createFilterWindowOpener(FilterWindowDeps{p_, state_, store_, *this});
-    presenter_ = std::make_unique<app::MasterPresenter>(p_, store_, state_, *this, opener_.get());
+    browser_ = std::make_unique<browser::BrowserPart>(p_, store_, state_);
+    presenter_ = std::make_unique<app::MasterPresenter>(p_, store_, state_, *this, opener_.get(),
+                                                        browser_->hooks([this] { return presenter_.get(); }));
     presenter_->Form_Load();
     return true;
 }

@@ -16,6 +16,10 @@
 #include "win32/app/filter_window_host.h"
 #include "win32/platform/handles.h"
 
+namespace iw::browser {
+class BrowserPart;
+}
+
 namespace iw::win32app {
 
 // Menu command identifiers: this base plus the MenuCommand's value.
@@ -74,6 +78,7 @@ private:
     win32::UniqueIcon icon_;
     win32::UniqueWindow about_;
     std::unique_ptr<FilterWindowHost> opener_;
+    std::unique_ptr<browser::BrowserPart> browser_;  // the watcher and toolbar button hooks
     std::unique_ptr<app::MasterPresenter> presenter_;
     UINT taskbarCreated_ = 0;
     bool iconShown_ = false;

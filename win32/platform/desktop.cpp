@@ -1,6 +1,7 @@
 // Other programs' windows through the window manager: enumeration in
 // z-order, finding by class and exact title, reading class, text, rectangle
 // and state, and posted (never sent) close, system and show commands.
+#include <optional>
 #include <vector>
 
 #include "platform/native.h"
@@ -28,16 +29,23 @@ bool ownProcess(HWND h) {
 bool isTopLevel(HWND h) { return GetAncestor(h, GA_PARENT) == GetDesktopWindow(); }
 
 // The text of a control of another process is only reachable by asking the
-// control itself; the wait is bounded so a hung program cannot hang ours.
-std::u16string controlText(HWND h) {
-    constexpr UINT kTimeoutMs = 1000;
+// control itself. Each ask is bounded: a program the system already counts as
+// hung answers at once with a failure, a busy one gets this long. An address
+// box holds at most a few thousand characters; a control that claims more is
+// read only up to the cap, so a lying length cannot make us allocate much.
+constexpr UINT kControlTimeoutMs = 250;
+constexpr DWORD_PTR kControlTextCap = 32768;
+
+std::optional<std::u16string> askControlText(HWND h) {
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kTimeoutMs, &length)) return {};
-    std::vector<wchar_t> buf(length + 1);
+    if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kControlTimeoutMs, &length))
+        return std::nullopt;
+    if (length > kControlTextCap) length = kControlTextCap;
+    std::vector<wchar_t> buf(length + 1, L'\0');
     DWORD_PTR got = 0;
     if (!SendMessageTimeoutW(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()), SMTO_ABORTIFHUNG,
-                             kTimeoutMs, &got))
-        return {};
+                             kControlTimeoutMs, &got))
+        return std::nullopt;
     buf.back() = L'\0';
     return fromWide(buf.data(), got < buf.size() ? got : wcslen(buf.data()));
 }
@@ -81,7 +89,7 @@ public:
     std::u16string windowText(WindowHandle w) const override {
         if (!exists(w)) return {};
         HWND h = hwnd(w);
-        if (!ownProcess(h) && !isTopLevel(h)) return controlText(h);
+        if (!ownProcess(h) && !isTopLevel(h)) return askControlText(h).value_or(std::u16string());
         // The length may grow between the calls; read until the text fits.
         int size = GetWindowTextLengthW(h) + 1;
         for (int tries = 0; tries < 8; ++tries) {
@@ -91,6 +99,11 @@ public:
             size *= 2;
         }
         return {};
+    }
+
+    std::optional<std::u16string> controlText(WindowHandle w) const override {
+        if (!exists(w)) return std::nullopt;
+        return askControlText(hwnd(w));
     }
 
     platform::WindowRect rect(WindowHandle w) const override {

@@ -2,14 +2,19 @@
 // tests, and reports what happens to them on stdout (UTF-8, one line each,
 // written at once):
 //
-//   browser_windows.exe [!]Class=Title ...
+//   browser_windows.exe [!][*]Class=Title[@WxH[m]][>text]... ...
 //
 // Each argument opens one visible window of that class with that title;
 // "#32770" opens a dialog (the system's dialog class). A leading "!" makes
-// the window refuse WM_CLOSE. Output:
+// the window refuse WM_CLOSE; "*" makes it the foreground window once all
+// are open. "@WxH" gives its size in pixels (320 x 200 otherwise), and a
+// following "m" opens it minimised. Each ">text" adds an "Edit" child
+// holding that text (an address box). Windows opened later lie above the
+// earlier ones. Output:
 //   ready <count>            all windows are open
 //   close <title>            a WM_CLOSE arrived
 //   refused <title>          ... and was refused
+//   maximize <title>         a WM_SYSCOMMAND SC_MAXIMIZE arrived (and is carried out)
 //   destroyed <title>        the window is gone
 //   exit                     every window is gone; the program ends (code 0)
 #include <windows.h>
@@ -25,6 +30,10 @@ struct WindowDesc {
     std::wstring cls;
     std::wstring title;
     bool refuse = false;
+    bool foreground = false;
+    bool minimized = false;
+    int width = 320, height = 200;
+    std::vector<std::wstring> edits;
 };
 
 std::map<HWND, WindowDesc> g_windows;
@@ -40,7 +49,7 @@ void say(const std::wstring& line) {
 }
 
 // Returns true when the message was handled here.
-bool onMessage(HWND h, UINT msg) {
+bool onMessage(HWND h, UINT msg, WPARAM wp) {
     auto it = g_windows.find(h);
     if (it == g_windows.end()) return false;
     if (msg == WM_CLOSE) {
@@ -52,6 +61,10 @@ bool onMessage(HWND h, UINT msg) {
         }
         return true;
     }
+    if (msg == WM_SYSCOMMAND && (wp & 0xFFF0) == SC_MAXIMIZE) {
+        say(L"maximize " + it->second.title);
+        return false;  // the default handling maximises it
+    }
     if (msg == WM_DESTROY) {
         say(L"destroyed " + it->second.title);
         g_windows.erase(it);
@@ -62,13 +75,13 @@ bool onMessage(HWND h, UINT msg) {
 }
 
 LRESULT CALLBACK FrameProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
-    if (onMessage(h, msg)) return 0;
+    if (onMessage(h, msg, w)) return 0;
     return DefWindowProcW(h, msg, w, l);
 }
 
-INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM, LPARAM) {
+INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM) {
     if (msg == WM_INITDIALOG) return TRUE;
-    return onMessage(h, msg) ? TRUE : FALSE;
+    return onMessage(h, msg, wp) ? TRUE : FALSE;
 }
 
 HWND openDialog(const std::wstring& title) {
@@ -86,7 +99,8 @@ HWND openDialog(const std::wstring& title) {
     return h;
 }
 
-HWND openFrame(const std::wstring& cls, const std::wstring& title) {
+HWND openFrame(const WindowDesc& d) {
+    const std::wstring& cls = d.cls;
     static std::vector<std::wstring> registered;
     bool known = false;
     for (const auto& r : registered) known = known || r == cls;
@@ -96,11 +110,21 @@ HWND openFrame(const std::wstring& cls, const std::wstring& title) {
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = cls.c_str();
         wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
         if (!RegisterClassW(&wc)) return nullptr;
         registered.push_back(cls);
     }
-    return CreateWindowExW(0, cls.c_str(), title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 320, 200,
-                           nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND h = CreateWindowExW(0, cls.c_str(), d.title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, d.width,
+                             d.height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!h) return nullptr;
+    int y = 4;
+    for (const std::wstring& text : d.edits) {
+        CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", text.c_str(), WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, 4, y,
+                        d.width - 24 > 40 ? d.width - 24 : 40, 22, h, nullptr, GetModuleHandleW(nullptr), nullptr);
+        y += 26;
+    }
+    if (d.minimized) ShowWindow(h, SW_SHOWMINNOACTIVE);
+    return h;
 }
 
 }  // namespace
@@ -113,29 +137,49 @@ int main() {
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
         WindowDesc s;
-        if (!a.empty() && a[0] == L'!') {
-            s.refuse = true;
+        while (!a.empty() && (a[0] == L'!' || a[0] == L'*')) {
+            (a[0] == L'!' ? s.refuse : s.foreground) = true;
             a.erase(0, 1);
         }
         const auto eq = a.find(L'=');
         if (eq == std::wstring::npos) return 2;
         s.cls = a.substr(0, eq);
-        s.title = a.substr(eq + 1);
+        std::wstring rest = a.substr(eq + 1);
+        for (auto gt = rest.rfind(L'>'); gt != std::wstring::npos; gt = rest.rfind(L'>')) {
+            s.edits.insert(s.edits.begin(), rest.substr(gt + 1));
+            rest.erase(gt);
+        }
+        const auto at = rest.rfind(L'@');
+        if (at != std::wstring::npos) {
+            std::wstring size = rest.substr(at + 1);
+            rest.erase(at);
+            if (!size.empty() && size.back() == L'm') {
+                s.minimized = true;
+                size.pop_back();
+            }
+            const auto x = size.find(L'x');
+            if (x == std::wstring::npos) return 2;
+            s.width = _wtoi(size.substr(0, x).c_str());
+            s.height = _wtoi(size.substr(x + 1).c_str());
+        }
+        s.title = rest;
         descs.push_back(s);
     }
     LocalFree(argv);
     if (descs.empty()) return 2;
 
+    HWND foreground = nullptr;
     for (const WindowDesc& s : descs) {
-        // Known before creation, so messages sent during creation find it.
-        HWND h = s.cls == L"#32770" ? openDialog(s.title) : openFrame(s.cls, s.title);
+        HWND h = s.cls == L"#32770" ? openDialog(s.title) : openFrame(s);
         if (!h) {
             say(L"failed " + s.title);
             return 3;
         }
         g_windows[h] = s;
         ++g_open;
+        if (s.foreground) foreground = h;
     }
+    if (foreground) SetForegroundWindow(foreground);
     say(L"ready " + std::to_wstring(g_open));
 
     MSG m;
