@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "win32/app/filter_window_host.h"
+#include "win32/app/mailset_window.h"
 
 namespace iw::win32app {
 
@@ -273,6 +274,7 @@ void MasterWindow::minimizeAllWindows() {
 void MasterWindow::unloadAllWindows() {
     if (about_ && !IsWindow(about_.get())) about_.release();
     about_.reset();
+    if (settings_) settings_->unloadNow();
     // The filter window goes at once but is destroyed with this window, once
     // no wait of its presenter can be on the stack.
     if (opener_) opener_->unloadNow();
@@ -338,8 +340,7 @@ LRESULT MasterWindow::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     case kShowSettingsNotice:
         // Asked for before an exit or the end of the session: nothing shows.
-        if (presenter_->loaded() && !sessionEnding_)
-            MessageBoxW(hwnd, L"設定對話框尚未提供。", L"Inkwarden", MB_OK | MB_ICONINFORMATION);
+        if (presenter_->loaded() && !sessionEnding_ && settings_) settings_->show();
         return 0;
     case WM_QUERYENDSESSION:
         return TRUE;  // log-off is never held up, not even by a running filter session
