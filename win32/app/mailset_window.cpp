@@ -257,7 +257,8 @@ void MailsetWindow::createControls() {
     listView(kMsListView3, 0, {L"信任名單郵件地址"});
 
     // Page "廣告網址".
-    createChild(L"BUTTON", L"", BS_GROUPBOX, kMsFrame5);
+    HWND frame = createChild(L"BUTTON", L"", BS_GROUPBOX, kMsFrame5);
+    SetWindowSubclass(frame, &MailsetWindow::frameProc, 1, reinterpret_cast<DWORD_PTR>(this));
     label(kMsLabel0, L"0%");
     HWND slider = createChild(TRACKBAR_CLASSW, L"", TBS_HORZ | TBS_AUTOTICKS | WS_TABSTOP, kMsSlider1);
     SendMessageW(slider, TBM_SETRANGE, FALSE, MAKELPARAM(0, 100));
@@ -810,7 +811,7 @@ LRESULT MailsetWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         HDC dc = reinterpret_cast<HDC>(wParam);
         SetBkColor(dc, GetSysColor(COLOR_WINDOW));
         if (!IsWindowEnabled(from)) SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
-        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(pageBrush());
     }
     case WM_DPICHANGED:
         onDpiChanged(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
@@ -822,6 +823,27 @@ LRESULT MailsetWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     }
     return DefWindowProcW(window_.get(), message, wParam, lParam);
+}
+
+// A group box paints its frame and caption only; what lies inside would
+// keep the pixels of the page shown before. Its inside is filled first.
+LRESULT CALLBACK MailsetWindow::frameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                          DWORD_PTR data) {
+    if (message == WM_PAINT || message == WM_PRINTCLIENT) {
+        auto* self = reinterpret_cast<MailsetWindow*>(data);
+        HDC dc = message == WM_PAINT ? GetDC(hwnd) : reinterpret_cast<HDC>(wParam);
+        RECT r;
+        GetClientRect(hwnd, &r);
+        FillRect(dc, &r, self->pageBrush());
+        if (message == WM_PAINT) ReleaseDC(hwnd, dc);
+    } else if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(hwnd, &MailsetWindow::frameProc, 1);
+    }
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+HBRUSH MailsetWindow::pageBrush() const {
+    return GetSysColorBrush(GetWindowTheme(control(kMsTab)) ? COLOR_WINDOW : COLOR_BTNFACE);
 }
 
 LRESULT CALLBACK MailsetWindow::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
