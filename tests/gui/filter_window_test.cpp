@@ -24,6 +24,7 @@
 #include "settings/settings_store.h"
 #include "tests/support/filter_fakes.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/win32/screen_capture.h"
 #include "win32/app/filter_window_host.h"
 #include "win32/app/filter_window_view.h"
 #include "win32/platform/handles.h"
@@ -90,75 +91,11 @@ struct Mailbox {
     }
 };
 
-std::wstring ScreenshotDir() {
-    wchar_t root[MAX_PATH] = L"";
-    std::wstring dir;
-    if (GetEnvironmentVariableW(L"IW_ROOT", root, MAX_PATH) > 0) dir = std::wstring(L"Z:") + root + L"/build/screenshots";
-    else dir = L"screenshots";
-    for (auto& c : dir)
-        if (c == L'/') c = L'\\';
-    CreateDirectoryW(dir.c_str(), nullptr);
-    return dir;
-}
-
-// Appended to screenshot names, so a run at another DPI keeps its own files.
-std::wstring ShotSuffix() {
-    wchar_t buf[32] = L"";
-    GetEnvironmentVariableW(L"IW_SHOT_SUFFIX", buf, 32);
-    return buf;
-}
-
-// The screen's pixels inside `r` (screen coordinates), top row first.
-struct Capture {
-    int w = 0, h = 0;
-    std::vector<std::uint32_t> px;  // 0x00RRGGBB
-    std::uint32_t at(int x, int y) const { return px[static_cast<std::size_t>(y) * w + x]; }
-};
-
-Capture Grab(const RECT& r) {
-    Capture c;
-    c.w = r.right - r.left;
-    c.h = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = c.w;
-    bi.bmiHeader.biHeight = -c.h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(dc, bmp);
-    BitBlt(dc, 0, 0, c.w, c.h, screen, r.left, r.top, SRCCOPY);
-    GdiFlush();
-    const auto* p = static_cast<const std::uint32_t*>(bits);
-    c.px.assign(p, p + static_cast<std::size_t>(c.w) * c.h);
-    for (auto& v : c.px) v &= 0xFFFFFF;
-    SelectObject(dc, old);
-    DeleteObject(bmp);
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return c;
-}
-
-void SaveBmp(const Capture& c, const std::wstring& path) {
-    BITMAPFILEHEADER fh{};
-    BITMAPINFOHEADER ih{};
-    ih.biSize = sizeof ih;
-    ih.biWidth = c.w;
-    ih.biHeight = -c.h;
-    ih.biPlanes = 1;
-    ih.biBitCount = 32;
-    const DWORD bytes = static_cast<DWORD>(c.px.size() * 4);
-    fh.bfType = 0x4D42;
-    fh.bfOffBits = sizeof fh + sizeof ih;
-    fh.bfSize = fh.bfOffBits + bytes;
-    std::ofstream f(path.c_str(), std::ios::binary);
-    f.write(reinterpret_cast<const char*>(&fh), sizeof fh);
-    f.write(reinterpret_cast<const char*>(&ih), sizeof ih);
-    f.write(reinterpret_cast<const char*>(c.px.data()), bytes);
-}
+using test::Capture;
+using test::Grab;
+using test::SaveBmp;
+using test::ScreenshotDir;
+using test::ShotSuffix;
 
 // Pixels within a small distance of `rgb` inside a rectangle of the capture.
 int CountNear(const Capture& c, const RECT& r, std::uint32_t rgb) {

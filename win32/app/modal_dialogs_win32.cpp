@@ -81,6 +81,7 @@ protected:
     void addButtons() {
         add(L"BUTTON", u"確定", BS_DEFPUSHBUTTON | WS_TABSTOP, IDOK);
         add(L"BUTTON", u"取消", BS_PUSHBUTTON | WS_TABSTOP, IDCANCEL);
+        SendMessageW(hwnd_, DM_SETDEFID, IDOK, 0);
     }
 
     HWND item(int id) const { return GetDlgItem(hwnd_, id); }
@@ -301,8 +302,11 @@ INT_PTR CALLBACK DialogWindow::proc(HWND hwnd, UINT message, WPARAM wParam, LPAR
             self->dpi_ = GetDpiForWindow(hwnd);
             if (self->dpi_ == 0) self->dpi_ = 96;
             self->applyFont();
+            // Controls get their places before their texts, so that an
+            // edit box does not keep a scroll position from a smaller size.
             ++self->suppress_;
             self->createControls();
+            self->applyLayout(nullptr);
             self->load();
             --self->suppress_;
             self->applyLayout(nullptr);
