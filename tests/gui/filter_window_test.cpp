@@ -24,7 +24,10 @@
 #include "settings/settings_store.h"
 #include "tests/support/filter_fakes.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/win32/dialog_driver.h"
 #include "tests/support/win32/gui_probe.h"
+#include "tests/support/win32/screen_capture.h"
+#include "win32/app/modal_dialogs_win32.h"
 #include "win32/app/filter_window_host.h"
 #include "win32/app/filter_window_view.h"
 #include "win32/platform/handles.h"
@@ -562,6 +565,86 @@ TEST_F(FilterWindowOnScreen, AccountMenuAndTheMiddleButton) {
     menu.run(win, [&] { SendListNotify(win, lv1, kIdListView1, NM_RCLICK, 0); }, L"重新檢查信箱");
     ASSERT_TRUE(pumpUntil([&] { return server->connections() > before && sessionEnded() &&
                                        SendMessageW(lv2, LVM_GETITEMCOUNT, 0, 0) == 4; }));
+
+    PostMessageW(win, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pumpUntil([&] { return filterWindow() == nullptr; }));
+}
+
+// The account menu's dialog: "新增帳號" adds a row with icon 3, "修改帳號"
+// moves the selected account to the address typed, "刪除帳號" marks the row
+// with icon 2; set.ini follows each of them.
+TEST_F(FilterWindowOnScreen, AccountMenuOpensTheAccountDialog) {
+    opener->showFilterWindow();
+    ASSERT_TRUE(pumpUntil([&] { return sessionEnded(); }));
+    HWND win = filterWindow();
+    HWND lv1 = item(kIdListView1);
+    MenuProbe menu;
+    auto iconOf = [&](int row) {
+        LVITEMW it{};
+        it.mask = LVIF_IMAGE;
+        it.iItem = row;
+        SendMessageW(lv1, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+        return it.iImage + 1;
+    };
+    auto step = [](std::function<void()> f) -> test::DialogScript::Step {
+        return [f] {
+            f();
+            return true;
+        };
+    };
+    HWND dlg = nullptr;
+    auto dialogShown = [&] {
+        dlg = test::FindDialog(L"建立信箱帳號");
+        return dlg != nullptr;
+    };
+    auto dialogGone = [&] { return test::FindDialog(L"建立信箱帳號") == nullptr; };
+
+    {
+        test::DialogScript script(p.loop, {dialogShown, step([&] { EXPECT_FALSE(IsWindowEnabled(win)); }),
+                                           step([] { test::TypeText(L"new"); }), step([] { test::PressKey(VK_TAB); }),
+                                           step([] { test::TypeText(L"pw"); }), step([] { test::PressKey(VK_TAB); }),
+                                           step([] { test::TypeText(L"pop.new.tw"); }),
+                                           step([] { test::PressKey(VK_RETURN); })});
+        SelectRow(lv1, 0);
+        menu.run(win, [&] { SendListNotify(win, lv1, kIdListView1, NM_RCLICK, 0); }, L"新增帳號");
+        ASSERT_TRUE(pumpUntil([&] { return script.finished() && dialogGone(); }));
+    }
+    EXPECT_TRUE(IsWindowEnabled(win));
+    ASSERT_EQ(SendMessageW(lv1, LVM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_EQ(ItemText(lv1, 1, 0), L"new");
+    EXPECT_EQ(ItemText(lv1, 1, 1), L"new@pop.new.tw");
+    EXPECT_EQ(iconOf(1), 3);
+    EXPECT_EQ(settings::ReadMailAccount(*store, u"new@pop.new.tw").Pop3Host, u"pop.new.tw");
+
+    std::wstring userShown;
+    bool userEnabled = true;
+    {
+        test::DialogScript script(p.loop, {dialogShown, step([&] {
+                                               userShown = WindowText(GetDlgItem(dlg, kIdAccountUser));
+                                               userEnabled = IsWindowEnabled(GetDlgItem(dlg, kIdAccountUser));
+                                           }),
+                                           step([] { test::PressKey(VK_TAB); }), step([] { test::PressKey(VK_TAB); }),
+                                           step([] { test::TypeText(L"me2@example.com"); }),
+                                           step([] { test::PressKey(VK_RETURN); })});
+        SelectRow(lv1, 0);
+        menu.run(win, [&] { SendListNotify(win, lv1, kIdListView1, NM_RCLICK, 0); }, L"修改帳號");
+        ASSERT_TRUE(pumpUntil([&] { return script.finished() && dialogGone(); }));
+    }
+    EXPECT_EQ(userShown, L"me");
+    EXPECT_FALSE(userEnabled);
+    EXPECT_FALSE(state.EditMode);
+    EXPECT_EQ(ItemText(lv1, 0, 0), L"me");
+    EXPECT_EQ(ItemText(lv1, 0, 1), L"me2@example.com");
+    EXPECT_EQ(settings::ReadRoster(*store, kUser), (std::vector<std::u16string>{u"new@pop.new.tw", u"me2@example.com"}));
+    EXPECT_EQ(settings::ReadMailAccount(*store, u"me2@example.com").User, u"me");
+    EXPECT_TRUE(store->listKeys(IniFile::Set, u"me@example.com").empty());
+
+    SelectRow(lv1, 0);
+    menu.run(win, [&] { SendListNotify(win, lv1, kIdListView1, NM_RCLICK, 0); }, L"刪除帳號");
+    ASSERT_TRUE(pumpUntil([&] { return iconOf(0) == 2; }));
+    EXPECT_EQ(SendMessageW(lv1, LVM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_EQ(settings::ReadRoster(*store, kUser), (std::vector<std::u16string>{u"new@pop.new.tw"}));
+    EXPECT_TRUE(store->listKeys(IniFile::Set, u"me2@example.com").empty());
 
     PostMessageW(win, WM_CLOSE, 0, 0);
     ASSERT_TRUE(pumpUntil([&] { return filterWindow() == nullptr; }));

@@ -9,6 +9,7 @@
 #include <uxtheme.h>
 
 #include "win32/app/master_window.h"
+#include "win32/app/modal_dialogs_win32.h"
 #include "win32/platform/win32_event_loop.h"
 
 namespace iw::win32app {
@@ -916,6 +917,9 @@ bool MailsetHost::isOpen() const { return loaded_ && !loaded_->view.closing(); }
 void MailsetHost::unloadNow() {
     unloaded_ = true;
     if (loaded_) {
+        // A small dialog open over this one is cancelled first; its call
+        // returns once this handler has.
+        cancelOpenModalDialogs();
         loaded_->view.attach(nullptr);
         loaded_->view.closeWindow();
     }

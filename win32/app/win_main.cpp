@@ -41,7 +41,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             master->setSettingsDialog(settingsHost);
             if (!master->load()) masterFailed = true;
         };
-        win32app::MailsetHost settingsDialog(p, store, state, win32app::createModalDialogs, hooks);
+        auto dialogs = [&](HWND owner) -> std::unique_ptr<settings::ModalDialogs> {
+            return std::make_unique<win32app::Win32ModalDialogs>(
+                win32app::ModalDialogDeps{p.loop, store, p.codePage, p.registry, state}, owner);
+        };
+        win32app::MailsetHost settingsDialog(p, store, state, dialogs, hooks);
         settingsHost = &settingsDialog;
 
         if (d.action == app::StartupAction::OpenSettingsFirstRun) settingsDialog.show();

@@ -1,5 +1,5 @@
-// Helpers for the tests of real windows under Wine: screen captures saved
-// as pictures for looking at, list-view and window texts read back, list
+// Helpers for the tests of real windows under Wine: pixels counted in a
+// screen capture, list-view and window texts read back, list
 // notifications sent as a click would send them, and a probe that reads a
 // pop-up menu while its modal loop runs and picks one of its items.
 #pragma once
@@ -13,27 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/win32/dialog_driver.h"  // WindowText
+#include "tests/support/win32/screen_capture.h"
+
 namespace iw::test {
 
-// build/screenshots under IW_ROOT (created when missing), or "screenshots".
-std::wstring ScreenshotDir();
-// Appended to screenshot names (IW_SHOT_SUFFIX), so a run at another DPI
-// keeps its own files.
-std::wstring ShotSuffix();
-
-// The screen's pixels inside `r` (screen coordinates), top row first.
-struct Capture {
-    int w = 0, h = 0;
-    std::vector<std::uint32_t> px;  // 0x00RRGGBB
-    std::uint32_t at(int x, int y) const { return px[static_cast<std::size_t>(y) * w + x]; }
-};
-Capture Grab(const RECT& r);
-void SaveBmp(const Capture& c, const std::wstring& path);
 // Pixels within a small distance of `rgb` inside a rectangle of the capture.
 int CountNear(const Capture& c, const RECT& r, std::uint32_t rgb);
 
 std::wstring ItemText(HWND lv, int row, int column);
-std::wstring WindowText(HWND h);
 
 // One item of a menu as read back.
 struct MenuRead {
