@@ -61,23 +61,13 @@ struct MessageBoxAnswer {
         static MessageBoxAnswer* p = nullptr;
         return p;
     }
-    static BOOL CALLBACK each(HWND h, LPARAM) {
-        wchar_t cls[16] = L"";
-        GetClassNameW(h, cls, 16);
-        if (std::wstring(cls) != L"#32770" || !IsWindowVisible(h)) return TRUE;
+    static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
         MessageBoxAnswer* a = current();
-        a->title = WindowText(h);
-        for (HWND c = GetWindow(h, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-            wchar_t k[16] = L"";
-            GetClassNameW(c, k, 16);
-            if (std::wstring(k) == L"Static" && !WindowText(c).empty()) a->text = WindowText(c);
-        }
-        PostMessageW(h, WM_COMMAND, IDOK, 0);
-        return FALSE;
-    }
-    static void CALLBACK tick(HWND, UINT, UINT_PTR id, DWORD) {
-        if (!current() || !current()->title.empty()) return;
-        EnumThreadWindows(GetCurrentThreadId(), &each, 0);
+        HWND box = test::FindMessageBox();
+        if (!a || !box || !a->title.empty()) return;
+        a->title = WindowText(box);
+        a->text = test::MessageBoxText(box);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
     // Runs `f`, answering a message box it shows.
     template <typename F>

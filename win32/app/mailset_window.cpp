@@ -8,6 +8,7 @@
 
 #include <uxtheme.h>
 
+#include "win32/app/dpi_support.h"
 #include "win32/app/master_window.h"
 #include "win32/app/modal_dialogs_win32.h"
 #include "win32/platform/win32_event_loop.h"
@@ -100,22 +101,6 @@ void registerClass() {
     RegisterClassExW(&wc);
 }
 
-// Creates windows in the per-monitor DPI context (see the filter window).
-class PerMonitorDpi {
-public:
-    PerMonitorDpi() : old_(SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) {
-        if (!old_) old_ = SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE);
-    }
-    ~PerMonitorDpi() {
-        if (old_) SetThreadDpiAwarenessContext(old_);
-    }
-    PerMonitorDpi(const PerMonitorDpi&) = delete;
-    PerMonitorDpi& operator=(const PerMonitorDpi&) = delete;
-
-private:
-    DPI_AWARENESS_CONTEXT old_;
-};
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -165,15 +150,7 @@ MailsetWindow::~MailsetWindow() {
     window_.reset();
 }
 
-void MailsetWindow::createFont() {
-    NONCLIENTMETRICSW ncm{};
-    ncm.cbSize = sizeof ncm;
-    if (!SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0, dpi_)) {
-        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0);
-        ncm.lfMessageFont.lfHeight = MulDiv(ncm.lfMessageFont.lfHeight, static_cast<int>(dpi_), 96);
-    }
-    font_.reset(CreateFontIndirectW(&ncm.lfMessageFont));
-}
+void MailsetWindow::createFont() { font_ = createMessageFont(dpi_); }
 
 HWND MailsetWindow::createChild(const wchar_t* cls, const wchar_t* text, DWORD style, int id, DWORD exStyle) {
     HWND h = CreateWindowExW(exStyle, cls, text, WS_CHILD | style, 0, 0, 10, 10, window_.get(),
