@@ -13,7 +13,7 @@ constexpr char16_t kEmptySuffix[] = u"不能空白";
 constexpr char16_t kAddressUnusable[] = u"不能含有「=」或「]」,也不能以「[」或「;」開頭";
 constexpr char16_t kNoLineBreaks[] = u"不能含有換行";
 constexpr char16_t kPasswordUnusable[] =
-    u"只能使用英文字母、數字、空格與一般符號(不能使用 % 或中文字),否則無法照原樣儲存";
+    u"無法照原樣儲存:請只用英文字母、數字、空格與一般符號,不要用 % 、中文字或開頭的 {";
 constexpr char16_t kWriteFailed[] = u"無法寫入設定檔 set.ini,帳號沒有儲存。";
 
 // Blank text (spaces and tabs only) is what the settings file keeps of it: nothing.
@@ -126,7 +126,10 @@ void AccountDialog::Command2_Click() {
         return (void)refuse(AccountField::Host, std::u16string(kAccountHostLabel) + kNoLineBreaks);
     if (!IniDocument::validValue(user_))
         return (void)refuse(AccountField::User, std::u16string(kAccountUserLabel) + kNoLineBreaks);
-    if (UnscramblePassword(cp_, ScramblePassword(cp_, password_)) != password_)
+    // The password must come back from set.ini as typed: the file trims
+    // the blanks a scrambled value may start with (a leading "{" scrambles
+    // to a space), "%" comes back as "z" and Chinese as "?".
+    if (UnscramblePassword(cp_, TrimBlanks(ScramblePassword(cp_, password_))) != password_)
         return (void)refuse(AccountField::Password, std::u16string(kAccountPasswordLabel) + kPasswordUnusable);
 
     if (editing_) {

@@ -26,6 +26,7 @@
 #include "tests/support/loopback_server.h"
 #include "tests/support/win32/dialog_driver.h"
 #include "tests/support/win32/gui_probe.h"
+#include "tests/support/win32/layout_check.h"
 #include "tests/support/win32/screen_capture.h"
 #include "win32/app/modal_dialogs_win32.h"
 #include "win32/app/filter_window_host.h"
@@ -360,72 +361,8 @@ std::string ReadFileBytes(const std::wstring& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Controls whose rectangles (in the filter window's client area) must not
-// overlap, with the texts that must fit their width.
-struct Placed {
-    int id;
-    const char* name;
-};
-const Placed kPlaced[] = {
-    {kIdListView1, "ListView1"}, {kIdCommand2, "Command2"}, {kIdCommand3, "Command3"}, {kIdLabel2, "Label2"},
-    {kIdCommand1, "Command1"},   {kIdListView2, "ListView2"}, {kIdText1, "Text1"},   {kIdCheck2, "Check2"},
-    {kIdCheck1, "Check1"},       {kIdCombo1, "Combo1"},     {kIdLabel1, "Label1"},   {kIdCheck3, "Check3"},
-    {kIdCheck4, "Check4"},       {kIdStatusBar1, "StatusBar1"},
-};
-
-RECT ClientRectOf(HWND parent, HWND child) {
-    RECT r;
-    GetWindowRect(child, &r);
-    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
-// Every visible control against every other: no two overlap, every caption
-// of a button or label fits its control, and all lie inside the client area.
-void ExpectCleanLayout(HWND win) {
-    RECT client;
-    GetClientRect(win, &client);
-    std::vector<std::pair<const Placed*, RECT>> shown;
-    for (const Placed& p : kPlaced) {
-        HWND h = GetDlgItem(win, p.id);
-        if (!h || !IsWindowVisible(h)) continue;
-        shown.push_back({&p, ClientRectOf(win, h)});
-    }
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        const RECT& a = shown[i].second;
-        EXPECT_TRUE(a.left >= 0 && a.top >= 0 && a.right <= client.right && a.bottom <= client.bottom)
-            << shown[i].first->name << " leaves the client area";
-        for (std::size_t k = i + 1; k < shown.size(); ++k) {
-            RECT both;
-            const RECT& b = shown[k].second;
-            EXPECT_FALSE(IntersectRect(&both, &a, &b))
-                << shown[i].first->name << " (" << a.left << "," << a.top << "," << a.right << "," << a.bottom << ") overlaps "
-                << shown[k].first->name << " (" << b.left << "," << b.top << "," << b.right << "," << b.bottom << ")";
-        }
-    }
-    // Captions: the text as drawn in the control's font, plus the check box
-    // square for check boxes.
-    const UINT dpi = GetDpiForWindow(win);
-    for (int id : {kIdCommand1, kIdCommand2, kIdCommand3, kIdCheck1, kIdCheck2, kIdCheck3, kIdCheck4, kIdLabel1, kIdLabel2}) {
-        HWND h = GetDlgItem(win, id);
-        if (!IsWindowVisible(h)) continue;
-        const std::wstring text = WindowText(h);
-        HDC dc = GetDC(h);
-        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)));
-        SIZE ext{};
-        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &ext);
-        TEXTMETRICW tm{};
-        GetTextMetricsW(dc, &tm);
-        SelectObject(dc, old);
-        ReleaseDC(h, dc);
-        RECT r;
-        GetClientRect(h, &r);
-        const bool box = id >= kIdCheck1 && id <= kIdCheck4;
-        const int need = ext.cx + (box ? GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi) + 4 : 0);
-        EXPECT_LE(need, r.right) << "caption cut: " << id;
-        EXPECT_LE(tm.tmHeight, r.bottom) << "caption cut in height: " << id;
-    }
-}
+using test::ClientRectOf;
+using test::ExpectCleanLayout;
 
 int FontHeight(HWND h) {
     LOGFONTW lf{};

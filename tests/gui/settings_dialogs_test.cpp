@@ -22,6 +22,7 @@
 #include "settings/settings_store.h"
 #include "tests/support/dialog_openers.h"
 #include "tests/support/win32/dialog_driver.h"
+#include "tests/support/win32/layout_check.h"
 #include "tests/support/win32/screen_capture.h"
 #include "win32/app/modal_dialogs_win32.h"
 #include "win32/platform/handles.h"
@@ -41,51 +42,9 @@ using test::WindowText;
 
 constexpr char16_t kUser[] = u"tester";
 
-RECT clientRectOf(HWND child, HWND parent) {
-    RECT r;
-    GetWindowRect(child, &r);
-    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
+using test::ClientRectOf;
 
-// Every visible control lies inside the client area, no two overlap, and
-// each caption fits its control in its own font.
-void ExpectTidy(HWND dlg) {
-    RECT client;
-    GetClientRect(dlg, &client);
-    std::vector<std::pair<HWND, RECT>> shown;
-    for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-        if (IsWindowVisible(c)) shown.push_back({c, clientRectOf(c, dlg)});
-    ASSERT_FALSE(shown.empty());
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        const RECT& r = shown[i].second;
-        const int id = GetDlgCtrlID(shown[i].first);
-        SCOPED_TRACE(id);
-        EXPECT_GE(r.left, client.left);
-        EXPECT_GE(r.top, client.top);
-        EXPECT_LE(r.right, client.right);
-        EXPECT_LE(r.bottom, client.bottom);
-        for (std::size_t j = i + 1; j < shown.size(); ++j) {
-            RECT both;
-            EXPECT_FALSE(IntersectRect(&both, &r, &shown[j].second)) << id << " overlaps " << GetDlgCtrlID(shown[j].first);
-        }
-        wchar_t cls[32] = L"";
-        GetClassNameW(shown[i].first, cls, 32);
-        const std::wstring kind = cls;
-        if (kind != L"Static" && kind != L"Button" && kind != L"STATIC" && kind != L"BUTTON") continue;
-        const std::wstring text = WindowText(shown[i].first);
-        HDC dc = GetDC(shown[i].first);
-        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(shown[i].first, WM_GETFONT, 0, 0)));
-        SIZE size{};
-        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-        TEXTMETRICW tm{};
-        GetTextMetricsW(dc, &tm);
-        SelectObject(dc, old);
-        ReleaseDC(shown[i].first, dc);
-        EXPECT_LE(size.cx, r.right - r.left) << "text cut: " << id;
-        EXPECT_LE(tm.tmHeight, r.bottom - r.top) << "text cut: " << id;
-    }
-}
+using test::ExpectCleanLayout;
 
 void Shoot(HWND dlg, const std::wstring& name) {
     RedrawWindow(dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
@@ -193,7 +152,7 @@ TEST_F(SettingsDialogsOnScreen, AccountDialogTypedWithTabsAndEnter) {
                EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdAccountUser));
                EXPECT_EQ(SendMessageW(GetDlgItem(dlg, kIdAccountPassword), EM_GETPASSWORDCHAR, 0, 0), L'*');
                EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountHint)), L"例如: pop.example.com");
-               ExpectTidy(dlg);
+               ExpectCleanLayout(dlg);
            }),
            type(L"me"), key(VK_TAB), type(L"Pa ss!"), key(VK_TAB), type(L"pop.example.tw"),
            check([&] {
@@ -292,7 +251,7 @@ TEST_F(SettingsDialogsOnScreen, EntryDialogInItsThreeModes) {
                EXPECT_EQ(from, 0u);
                EXPECT_EQ(to, 7u);
                EXPECT_EQ(GetFocus(), edit);
-               ExpectTidy(dlg);
+               ExpectCleanLayout(dlg);
                Shoot(dlg, L"entry_dialog_web");
            }),
            type(L"www.ads.tw"), key(VK_RETURN), answerBox(refusal), noBox(),
@@ -350,7 +309,7 @@ TEST_F(SettingsDialogsOnScreen, PasswordChangeDialogStoresTheTrimmedPassword) {
                GetObjectW(reinterpret_cast<HFONT>(SendMessageW(GetDlgItem(dlg, kIdLoginOld), WM_GETFONT, 0, 0)),
                           sizeof lf, &lf);
                EXPECT_EQ(std::wstring(lf.lfFaceName), L"新細明體");
-               ExpectTidy(dlg);
+               ExpectCleanLayout(dlg);
            }),
            // No password yet: the old box stays empty.
            key(VK_TAB), type(L" pw 1 "), key(VK_TAB), type(L"pw 1 "),
@@ -381,7 +340,7 @@ TEST_F(SettingsDialogsOnScreen, InputBoxReturnsTheTextOrNothing) {
                EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdInputPrompt)), L"請輸入管制密碼");
                EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdInputText));
                EXPECT_EQ(SendMessageW(GetDlgItem(dlg, kIdInputText), EM_GETPASSWORDCHAR, 0, 0), L'*');
-               ExpectTidy(dlg);
+               ExpectCleanLayout(dlg);
            }),
            type(L"Secret 1"), check([&] { Shoot(dlg, L"input_box"); }), key(VK_RETURN)});
     EXPECT_EQ(answer, u"Secret 1");
@@ -407,7 +366,7 @@ TEST_F(SettingsDialogsOnScreen, DialogsLayThemselvesOutAgainAtAnotherDpi) {
     drive([&] { dialogs->openAccount(accountRows, u""); },
           {waitFor(L"建立信箱帳號", dlg), check([&] {
                HWND label = GetDlgItem(dlg, kIdAccountLabelHost);
-               RECT r = clientRectOf(label, dlg);
+               RECT r = ClientRectOf(dlg, label);
                labelBefore = r.right - r.left;
                const UINT now = GetDpiForWindow(dlg) ? GetDpiForWindow(dlg) : 96;
                const UINT to = now == 96 ? 144 : 96;
@@ -416,10 +375,10 @@ TEST_F(SettingsDialogsOnScreen, DialogsLayThemselvesOutAgainAtAnotherDpi) {
                RECT suggested{wr.left, wr.top, wr.left + MulDiv(wr.right - wr.left, to, now),
                               wr.top + MulDiv(wr.bottom - wr.top, to, now)};
                SendMessageW(dlg, WM_DPICHANGED, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&suggested));
-               r = clientRectOf(label, dlg);
+               r = ClientRectOf(dlg, label);
                labelAfter = r.right - r.left;
                EXPECT_GT(to == 144 ? labelAfter : labelBefore, (to == 144 ? labelBefore : labelAfter) * 5 / 4);
-               ExpectTidy(dlg);
+               ExpectCleanLayout(dlg);
                Shoot(dlg, L"account_dialog_dpi" + std::to_wstring(to));
            }),
            key(VK_ESCAPE)});

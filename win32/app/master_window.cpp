@@ -9,6 +9,7 @@
 
 #include "win32/app/filter_window_host.h"
 #include "win32/app/mailset_window.h"
+#include "win32/app/modal_dialogs_win32.h"
 
 namespace iw::win32app {
 
@@ -272,6 +273,9 @@ void MasterWindow::minimizeAllWindows() {
 }
 
 void MasterWindow::unloadAllWindows() {
+    // A small settings dialog still open ends as a cancel; its call returns
+    // once the handler that opened it is back in control.
+    cancelOpenModalDialogs();
     if (about_ && !IsWindow(about_.get())) about_.release();
     about_.reset();
     if (settings_) settings_->unloadNow();

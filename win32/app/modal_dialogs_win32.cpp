@@ -388,12 +388,19 @@ private:
         // A drop-down list: its height includes the opened list; the closed
         // box takes the height the system gives it, which the label follows.
         HWND combo = item(kIdAccountSecurity);
-        SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), std::max(lineHeight(), h - px(6)));
         SetWindowPos(combo, nullptr, fieldX, y, px(120) + textWidth(u"STARTTLS"), h + lineHeight() * 5,
                      SWP_NOZORDER | SWP_NOACTIVATE);
-        RECT cr;
-        GetWindowRect(combo, &cr);
-        const int comboH = cr.bottom - cr.top;
+        // The closed box as high as the text boxes: its selection field
+        // grows by what the box lacks.
+        auto comboHeight = [&] {
+            RECT cr;
+            GetWindowRect(combo, &cr);
+            return static_cast<int>(cr.bottom - cr.top);
+        };
+        const int field = static_cast<int>(SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
+        if (field > 0 && comboHeight() < h)
+            SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field + (h - comboHeight()));
+        const int comboH = comboHeight();
         placeLabel(kIdAccountLabelSecurity, m, y, labelW, comboH);
         y += comboH + gap + px(4);
         const int right = fieldX + fieldW;

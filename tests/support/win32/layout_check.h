@@ -1,0 +1,18 @@
+// Layout checks of the GUI tests: what makes a window look tidy at any DPI.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+namespace iw::test {
+
+// `child`'s rectangle in `parent`'s client coordinates.
+RECT ClientRectOf(HWND parent, HWND child);
+
+// Every visible child of `win` against every other: all lie inside the
+// client area, no two overlap, and every caption of a button or label fits
+// its control in the control's own font (a check box with its square).
+// Failures name the controls by their identifiers.
+void ExpectCleanLayout(HWND win);
+
+}  // namespace iw::test
