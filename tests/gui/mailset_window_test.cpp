@@ -323,6 +323,35 @@ TEST_F(MailsetOnScreen, PagesShowTheirControlsAndStoredState) {
     EXPECT_TRUE(IsWindowVisible(item(kMsListView1)));
 }
 
+int FontHeight(HWND h) {
+    LOGFONTW lf{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)), sizeof lf, &lf);
+    return lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
+}
+
+TEST_F(MailsetOnScreen, MovingToAScreenOfAnotherDpiScalesFontAndLayout) {
+    open();
+    const UINT from = GetDpiForWindow(w());
+    const UINT to = from * 3 / 2;
+    const int fontBefore = FontHeight(item(kMsCheck1 + 1));
+    RECT before;
+    GetWindowRect(w(), &before);
+    RECT suggested{before.left, before.top, before.left + (before.right - before.left) * 3 / 2,
+                   before.top + (before.bottom - before.top) * 3 / 2};
+    SendMessageW(w(), WM_DPICHANGED, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&suggested));
+    settle(100);
+    EXPECT_GT(FontHeight(item(kMsCheck1 + 1)), fontBefore);
+    for (int page : {0, 1, 2}) {
+        clickTab(page);
+        ExpectCleanPage(w());
+    }
+    // The companion still follows its box's caption.
+    RECT box, combo;
+    GetWindowRect(item(kMsCheck1 + 1), &box);
+    GetWindowRect(item(kMsCombo1), &combo);
+    EXPECT_GE(combo.left, box.right);
+}
+
 TEST_F(MailsetOnScreen, UserChangesAreSavedAndStartAtLogonWritten) {
     open();
     click(kMsCheck1 + 0);  // start at log-on
