@@ -98,6 +98,13 @@ protected:
     std::unique_ptr<MasterWindow> master;
     std::unique_ptr<MailsetHost> host;
     int programEnds = 0;
+    struct Saved {
+        platform::RegistryRoot root;
+        std::optional<std::u16string> password;
+        std::optional<std::uint32_t> marker;
+        std::optional<std::u16string> run;
+    };
+    std::vector<Saved> saved;
 
     void SetUp() override {
         wchar_t tmp[MAX_PATH];
@@ -110,6 +117,12 @@ protected:
         store = std::make_unique<settings::SettingsStore>(p.files, p.codePage, app);
         state.AppPath = app;
         state.UserSection = kUser;
+        // The prefix's own values (a demo's marker, say) come back after the test.
+        for (auto root : {platform::RegistryRoot::LocalMachine, platform::RegistryRoot::CurrentUser}) {
+            saved.push_back({root, p.registry.readString(root, settings::kProgramKey, u"PassWord"),
+                             p.registry.readDword(root, settings::kProgramKey, u""),
+                             p.registry.readString(root, settings::kRunKey, settings::kRunValueName)});
+        }
         clearRegistry();
     }
 
@@ -117,6 +130,11 @@ protected:
         host.reset();
         master.reset();
         clearRegistry();
+        for (const Saved& v : saved) {
+            if (v.password) p.registry.writeString(v.root, settings::kProgramKey, u"PassWord", *v.password);
+            if (v.marker) p.registry.writeDword(v.root, settings::kProgramKey, u"", *v.marker);
+            if (v.run) p.registry.writeString(v.root, settings::kRunKey, settings::kRunValueName, *v.run);
+        }
         DeleteFileW((folder + L"set.ini").c_str());
         DeleteFileW((folder + L"ie.ini").c_str());
         RemoveDirectoryW(folder.c_str());
