@@ -22,6 +22,7 @@
 #include "settings/settings_store.h"
 #include "tests/support/fake_mailset.h"
 #include "tests/support/win32/gui_probe.h"
+#include "tests/support/win32/layout_check.h"
 #include "win32/app/mailset_window.h"
 #include "win32/app/master_window.h"
 
@@ -225,121 +226,7 @@ protected:
 // Visible controls of the dialog: none overlaps another (the tab control
 // and the slider's frame hold others), every caption fits, all lie inside
 // the client area.
-void ExpectCleanPage(HWND w) {
-    RECT client;
-    GetClientRect(w, &client);
-    struct Shown {
-        int id;
-        RECT r;
-    };
-    std::vector<Shown> shown;
-    for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        const int id = GetDlgCtrlID(c);
-        if (!IsWindowVisible(c) || id == kMsTab) continue;
-        RECT r;
-        GetWindowRect(c, &r);
-        MapWindowPoints(nullptr, w, reinterpret_cast<POINT*>(&r), 2);
-        EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right && r.bottom <= client.bottom)
-            << id << " leaves the client area";
-        shown.push_back({id, r});
-    }
-    auto inFrame = [](int id) { return id == kMsSlider1 || id == kMsLabel0 || id == kMsLabel100; };
-    for (std::size_t i = 0; i < shown.size(); ++i)
-        for (std::size_t k = i + 1; k < shown.size(); ++k) {
-            const int a = shown[i].id, b = shown[k].id;
-            if ((a == kMsFrame5 && inFrame(b)) || (b == kMsFrame5 && inFrame(a))) continue;
-            RECT both;
-            const RECT &ra = shown[i].r, &rb = shown[k].r;
-            EXPECT_FALSE(IntersectRect(&both, &ra, &rb)) << a << " overlaps " << b;
-        }
-    // Captions of buttons, check boxes and labels fit their controls.
-    const UINT dpi = GetDpiForWindow(w);
-    for (const Shown& s : shown) {
-        HWND h = GetDlgItem(w, s.id);
-        wchar_t cls[32] = L"";
-        GetClassNameW(h, cls, 32);
-        const std::wstring k = cls;
-        if (k != L"Button" && k != L"Static" && k != L"BUTTON" && k != L"STATIC") continue;
-        if (s.id == kMsFrame5) continue;
-        const std::wstring text = WindowText(h);
-        HDC dc = GetDC(h);
-        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)));
-        SIZE ext{};
-        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &ext);
-        TEXTMETRICW tm{};
-        GetTextMetricsW(dc, &tm);
-        SelectObject(dc, old);
-        ReleaseDC(h, dc);
-        RECT r;
-        GetClientRect(h, &r);
-        const bool box = s.id >= kMsCheck1 && s.id < kMsCheck1 + 12;
-        const int need = ext.cx + (box ? GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi) + 4 : 0);
-        EXPECT_LE(need, r.right) << "caption cut: " << s.id;
-        EXPECT_LE(tm.tmHeight, r.bottom) << "caption cut in height: " << s.id;
-    }
-}
-
-TEST_F(MailsetOnScreen, PagesShowTheirControlsAndStoredState) {
-    write(IniFile::Set, settings::RosterSection(kUser), u"me@example.com", u"0");
-    write(IniFile::Set, u"me@example.com", u"Account", u"me");
-    write(IniFile::Set, settings::BlackListSection(kUser), u"zz@spam.example", u"0");
-    write(IniFile::Set, settings::BlackListSection(kUser), u"ads@junk.example", u"1");
-    write(IniFile::Set, settings::TrustListSection(kUser), u"friend@ok.example", u"0");
-    write(IniFile::Ie, u"IeUrl", u"http://ads.example/", u"1");
-    write(IniFile::Ie, u"IeUrl", u"http://pages.example/", u"3");
-    write(IniFile::Set, kUser, u"AD-PoP", u"60");
-    open();
-    HWND w = win();
-    ASSERT_TRUE(IsWindowVisible(w));
-    EXPECT_EQ(WindowText(w), L"信箱設定");
-
-    // Page 1: the account list and the boxes of "011011000100".
-    EXPECT_EQ(ItemText(item(kMsListView1), 0, 0), L"me");
-    EXPECT_EQ(ItemText(item(kMsListView1), 0, 1), L"me@example.com");
-    EXPECT_TRUE(IsWindowVisible(item(kMsCommand3)));
-    EXPECT_FALSE(IsWindowVisible(item(kMsListView2)));
-    EXPECT_EQ(SendMessageW(item(kMsCheck1 + 1), BM_GETCHECK, 0, 0), BST_CHECKED);
-    EXPECT_TRUE(IsWindowEnabled(item(kMsCombo1)));
-    EXPECT_FALSE(IsWindowEnabled(item(kMsCombo3)));
-    EXPECT_EQ(WindowText(item(kMsCombo1)), L"3");
-    ExpectCleanPage(w);
-    shot(L"mailset_options");
-
-    // Page 2: the sorted black list with its red row, the trust list.
-    clickTab(1);
-    EXPECT_EQ(host->view()->page(), 1);
-    EXPECT_FALSE(IsWindowVisible(item(kMsListView1)));
-    EXPECT_TRUE(IsWindowVisible(item(kMsListView2)));
-    EXPECT_EQ(ItemText(item(kMsListView2), 0, 0), L"ads@junk.example");
-    EXPECT_EQ(ItemText(item(kMsListView2), 1, 0), L"zz@spam.example");
-    EXPECT_EQ(ItemText(item(kMsListView3), 0, 0), L"friend@ok.example");
-    EXPECT_EQ(WindowText(item(kMsText1)), L"100");
-    EXPECT_EQ(GetScrollPos(item(kMsVScroll1), SB_CTL), 1948);
-    ExpectCleanPage(w);
-    shot(L"mailset_rules");
-    RECT row{};
-    row.left = LVIR_LABEL;
-    SendMessageW(item(kMsListView2), LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row));
-    MapWindowPoints(item(kMsListView2), nullptr, reinterpret_cast<POINT*>(&row), 2);
-    const test::Capture red = test::Grab(row);
-    EXPECT_GT(test::CountNear(red, RECT{0, 0, red.w, red.h}, 0xFF0000), 5) << "the domain-filtered row is red";
-
-    // Page 3: the frame caption from the screen's size, the ticked and red rows.
-    clickTab(2);
-    EXPECT_TRUE(IsWindowVisible(item(kMsListView4)));
-    EXPECT_FALSE(IsWindowVisible(item(kMsCommand7))) << "no password: unlocked";
-    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
-    EXPECT_EQ(std::u16string(settings::PopupFrameCaption(sw, sh, 60)),
-              std::u16string(reinterpret_cast<const char16_t*>(WindowText(item(kMsFrame5)).c_str())));
-    EXPECT_EQ(SendMessageW(item(kMsSlider1), TBM_GETPOS, 0, 0), 60);
-    EXPECT_TRUE(checked(item(kMsListView4), 0));
-    EXPECT_FALSE(checked(item(kMsListView4), 1));
-    ExpectCleanPage(w);
-    shot(L"mailset_web");
-
-    clickTab(0);
-    EXPECT_TRUE(IsWindowVisible(item(kMsListView1)));
-}
+void ExpectCleanPage(HWND w) { test::ExpectCleanLayout(w, {kMsTab, kMsFrame5}); }
 
 int FontHeight(HWND h) {
     LOGFONTW lf{};
