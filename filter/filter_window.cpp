@@ -516,6 +516,12 @@ void FilterWindow::mail_del_Click() {
     view_.setAccountIcon(selectedAccount_, 2);
 }
 
+void FilterWindow::AccountModified(int row, const std::u16string& address) {
+    if (row < 0 || row >= static_cast<int>(accountRows_.size())) return;
+    accountRows_[static_cast<std::size_t>(row)].address = address;
+    view_.setAccountAddress(row, address);
+}
+
 void FilterWindow::AccountAdded(const std::u16string& user, const std::u16string& address) {
     accountRows_.push_back({user, address, 3});
     view_.addAccountRow(user, address, 3);

@@ -121,8 +121,10 @@ public:
     void mail_add_Click();
     void mail_modify_Click();
     void mail_del_Click();
-    // The account dialog added an account to the roster while the window is open.
+    // The account dialog added an account to the roster while the window is
+    // open, or moved the account of `row` to another address.
     void AccountAdded(const std::u16string& user, const std::u16string& address);
+    void AccountModified(int row, const std::u16string& address);
 
     // The session, the deletion run, the countdown and the re-check.
     void RunFilterSession();

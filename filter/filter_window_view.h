@@ -46,6 +46,7 @@ public:
     // The account list (ListView1): rows with an icon 1..3.
     virtual void addAccountRow(const std::u16string& user, const std::u16string& address, int icon) = 0;
     virtual void setAccountIcon(int row, int icon) = 0;
+    virtual void setAccountAddress(int row, const std::u16string& address) = 0;  // second column
     virtual void selectAccountRow(int row) = 0;  // 0-based
 
     // The visible message list (ListView2 element 0).

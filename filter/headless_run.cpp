@@ -42,6 +42,7 @@ public:
     }
     void addAccountRow(const std::u16string&, const std::u16string&, int) override {}
     void setAccountIcon(int, int) override {}
+    void setAccountAddress(int, const std::u16string&) override {}
     void selectAccountRow(int) override {}
     void clearMessages() override {}
     void addMessageRow(const MessageEntry&) override {}

@@ -24,6 +24,11 @@
 #include "settings/settings_store.h"
 #include "tests/support/filter_fakes.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/win32/dialog_driver.h"
+#include "tests/support/win32/gui_probe.h"
+#include "tests/support/win32/layout_check.h"
+#include "tests/support/win32/screen_capture.h"
+#include "win32/app/modal_dialogs_win32.h"
 #include "win32/app/filter_window_host.h"
 #include "win32/app/filter_window_view.h"
 #include "win32/platform/handles.h"
@@ -32,6 +37,18 @@ namespace iw::win32app {
 namespace {
 
 using settings::IniFile;
+
+using test::Capture;
+using test::CountNear;
+using test::Grab;
+using test::ItemText;
+using test::MenuProbe;
+using test::SaveBmp;
+using test::ScreenshotDir;
+using test::SelectRow;
+using test::SendListNotify;
+using test::ShotSuffix;
+using test::WindowText;
 
 constexpr char16_t kUser[] = u"tester";
 
@@ -90,105 +107,6 @@ struct Mailbox {
     }
 };
 
-std::wstring ScreenshotDir() {
-    wchar_t root[MAX_PATH] = L"";
-    std::wstring dir;
-    if (GetEnvironmentVariableW(L"IW_ROOT", root, MAX_PATH) > 0) dir = std::wstring(L"Z:") + root + L"/build/screenshots";
-    else dir = L"screenshots";
-    for (auto& c : dir)
-        if (c == L'/') c = L'\\';
-    CreateDirectoryW(dir.c_str(), nullptr);
-    return dir;
-}
-
-// Appended to screenshot names, so a run at another DPI keeps its own files.
-std::wstring ShotSuffix() {
-    wchar_t buf[32] = L"";
-    GetEnvironmentVariableW(L"IW_SHOT_SUFFIX", buf, 32);
-    return buf;
-}
-
-// The screen's pixels inside `r` (screen coordinates), top row first.
-struct Capture {
-    int w = 0, h = 0;
-    std::vector<std::uint32_t> px;  // 0x00RRGGBB
-    std::uint32_t at(int x, int y) const { return px[static_cast<std::size_t>(y) * w + x]; }
-};
-
-Capture Grab(const RECT& r) {
-    Capture c;
-    c.w = r.right - r.left;
-    c.h = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = c.w;
-    bi.bmiHeader.biHeight = -c.h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(dc, bmp);
-    BitBlt(dc, 0, 0, c.w, c.h, screen, r.left, r.top, SRCCOPY);
-    GdiFlush();
-    const auto* p = static_cast<const std::uint32_t*>(bits);
-    c.px.assign(p, p + static_cast<std::size_t>(c.w) * c.h);
-    for (auto& v : c.px) v &= 0xFFFFFF;
-    SelectObject(dc, old);
-    DeleteObject(bmp);
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return c;
-}
-
-void SaveBmp(const Capture& c, const std::wstring& path) {
-    BITMAPFILEHEADER fh{};
-    BITMAPINFOHEADER ih{};
-    ih.biSize = sizeof ih;
-    ih.biWidth = c.w;
-    ih.biHeight = -c.h;
-    ih.biPlanes = 1;
-    ih.biBitCount = 32;
-    const DWORD bytes = static_cast<DWORD>(c.px.size() * 4);
-    fh.bfType = 0x4D42;
-    fh.bfOffBits = sizeof fh + sizeof ih;
-    fh.bfSize = fh.bfOffBits + bytes;
-    std::ofstream f(path.c_str(), std::ios::binary);
-    f.write(reinterpret_cast<const char*>(&fh), sizeof fh);
-    f.write(reinterpret_cast<const char*>(&ih), sizeof ih);
-    f.write(reinterpret_cast<const char*>(c.px.data()), bytes);
-}
-
-// Pixels within a small distance of `rgb` inside a rectangle of the capture.
-int CountNear(const Capture& c, const RECT& r, std::uint32_t rgb) {
-    int n = 0;
-    for (int y = std::max(0L, r.top); y < std::min<long>(c.h, r.bottom); ++y)
-        for (int x = std::max(0L, r.left); x < std::min<long>(c.w, r.right); ++x) {
-            const std::uint32_t v = c.at(x, y);
-            const int dr = static_cast<int>((v >> 16) & 0xFF) - static_cast<int>((rgb >> 16) & 0xFF);
-            const int dg = static_cast<int>((v >> 8) & 0xFF) - static_cast<int>((rgb >> 8) & 0xFF);
-            const int db = static_cast<int>(v & 0xFF) - static_cast<int>(rgb & 0xFF);
-            if (dr * dr + dg * dg + db * db <= 40 * 40) ++n;
-        }
-    return n;
-}
-
-std::wstring ItemText(HWND lv, int row, int column) {
-    wchar_t buf[512] = L"";
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = buf;
-    item.cchTextMax = 512;
-    SendMessageW(lv, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-    return buf;
-}
-
-std::wstring WindowText(HWND h) {
-    wchar_t buf[512] = L"";
-    GetWindowTextW(h, buf, 512);
-    return buf;
-}
 
 
 class FilterWindowOnScreen : public ::testing::Test {
@@ -437,169 +355,14 @@ TEST_F(FilterWindowOnScreen, CountdownLabelAndMinimumSize) {
 
 // --- the pop-up menus, the middle button, the first size, DPI, log-off -----
 
-// One item of a menu as read back.
-struct MenuRead {
-    std::wstring text;
-    UINT id = 0, type = 0, state = 0;
-};
-
-std::vector<MenuRead> ReadMenu(HMENU m) {
-    std::vector<MenuRead> out;
-    for (int i = 0; m && i < GetMenuItemCount(m); ++i) {
-        wchar_t buf[128] = L"";
-        MENUITEMINFOW mi{};
-        mi.cbSize = sizeof mi;
-        mi.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_STRING;
-        mi.dwTypeData = buf;
-        mi.cch = 127;
-        GetMenuItemInfoW(m, static_cast<UINT>(i), TRUE, &mi);
-        out.push_back({buf, mi.wID, mi.fType, mi.fState});
-    }
-    return out;
-}
-
-// Opens a pop-up menu by sending `open` (which runs the menu's modal loop),
-// reads the menu while it is open, closes it and, when `choose` names an
-// item, sends its command as the menu does when the user picks it.
-struct MenuProbe {
-    std::vector<MenuRead> items;
-    bool opened = false;
-    std::wstring choose;
-    HWND owner = nullptr;
-
-    static MenuProbe*& current() {
-        static MenuProbe* p = nullptr;
-        return p;
-    }
-    static HMENU& tracked() {
-        static HMENU m = nullptr;
-        return m;
-    }
-    static LRESULT CALLBACK hook(int code, WPARAM wp, LPARAM lp) {
-        auto* cw = reinterpret_cast<CWPSTRUCT*>(lp);
-        if (code >= 0 && cw->message == WM_INITMENUPOPUP) tracked() = reinterpret_cast<HMENU>(cw->wParam);
-        return CallNextHookEx(nullptr, code, wp, lp);
-    }
-    static void CALLBACK read(HWND, UINT, UINT_PTR id, DWORD) {
-        KillTimer(nullptr, id);
-        MenuProbe* p = current();
-        if (!p || !tracked()) return;
-        p->opened = true;
-        p->items = ReadMenu(tracked());
-        EndMenu();
-        for (const auto& it : p->items)
-            if (!p->choose.empty() && it.text == p->choose) PostMessageW(p->owner, WM_COMMAND, it.id, 0);
-    }
-
-    // Returns once the menu has closed.
-    void run(HWND owner_, const std::function<void()>& open, const std::wstring& pick = L"") {
-        owner = owner_;
-        choose = pick;
-        items.clear();
-        opened = false;
-        current() = this;
-        tracked() = nullptr;
-        HHOOK h = SetWindowsHookExW(WH_CALLWNDPROC, &MenuProbe::hook, nullptr, GetCurrentThreadId());
-        const UINT_PTR timer = SetTimer(nullptr, 0, 300, &MenuProbe::read);
-        open();
-        KillTimer(nullptr, timer);
-        UnhookWindowsHookEx(h);
-        current() = nullptr;
-    }
-    const MenuRead* find(const std::wstring& text) const {
-        for (const auto& it : items)
-            if (it.text == text) return &it;
-        return nullptr;
-    }
-};
-
-void SendListNotify(HWND parent, HWND list, int id, UINT code, int row) {
-    NMITEMACTIVATE nm{};
-    nm.hdr.hwndFrom = list;
-    nm.hdr.idFrom = static_cast<UINT_PTR>(id);
-    nm.hdr.code = code;
-    nm.iItem = row;
-    SendMessageW(parent, WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&nm));
-}
-
-void SelectRow(HWND list, int row) {
-    LVITEMW st{};
-    st.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    st.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&st));
-}
 
 std::string ReadFileBytes(const std::wstring& path) {
     std::ifstream in(path.c_str(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Controls whose rectangles (in the filter window's client area) must not
-// overlap, with the texts that must fit their width.
-struct Placed {
-    int id;
-    const char* name;
-};
-const Placed kPlaced[] = {
-    {kIdListView1, "ListView1"}, {kIdCommand2, "Command2"}, {kIdCommand3, "Command3"}, {kIdLabel2, "Label2"},
-    {kIdCommand1, "Command1"},   {kIdListView2, "ListView2"}, {kIdText1, "Text1"},   {kIdCheck2, "Check2"},
-    {kIdCheck1, "Check1"},       {kIdCombo1, "Combo1"},     {kIdLabel1, "Label1"},   {kIdCheck3, "Check3"},
-    {kIdCheck4, "Check4"},       {kIdStatusBar1, "StatusBar1"},
-};
-
-RECT ClientRectOf(HWND parent, HWND child) {
-    RECT r;
-    GetWindowRect(child, &r);
-    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
-// Every visible control against every other: no two overlap, every caption
-// of a button or label fits its control, and all lie inside the client area.
-void ExpectCleanLayout(HWND win) {
-    RECT client;
-    GetClientRect(win, &client);
-    std::vector<std::pair<const Placed*, RECT>> shown;
-    for (const Placed& p : kPlaced) {
-        HWND h = GetDlgItem(win, p.id);
-        if (!h || !IsWindowVisible(h)) continue;
-        shown.push_back({&p, ClientRectOf(win, h)});
-    }
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        const RECT& a = shown[i].second;
-        EXPECT_TRUE(a.left >= 0 && a.top >= 0 && a.right <= client.right && a.bottom <= client.bottom)
-            << shown[i].first->name << " leaves the client area";
-        for (std::size_t k = i + 1; k < shown.size(); ++k) {
-            RECT both;
-            const RECT& b = shown[k].second;
-            EXPECT_FALSE(IntersectRect(&both, &a, &b))
-                << shown[i].first->name << " (" << a.left << "," << a.top << "," << a.right << "," << a.bottom << ") overlaps "
-                << shown[k].first->name << " (" << b.left << "," << b.top << "," << b.right << "," << b.bottom << ")";
-        }
-    }
-    // Captions: the text as drawn in the control's font, plus the check box
-    // square for check boxes.
-    const UINT dpi = GetDpiForWindow(win);
-    for (int id : {kIdCommand1, kIdCommand2, kIdCommand3, kIdCheck1, kIdCheck2, kIdCheck3, kIdCheck4, kIdLabel1, kIdLabel2}) {
-        HWND h = GetDlgItem(win, id);
-        if (!IsWindowVisible(h)) continue;
-        const std::wstring text = WindowText(h);
-        HDC dc = GetDC(h);
-        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)));
-        SIZE ext{};
-        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &ext);
-        TEXTMETRICW tm{};
-        GetTextMetricsW(dc, &tm);
-        SelectObject(dc, old);
-        ReleaseDC(h, dc);
-        RECT r;
-        GetClientRect(h, &r);
-        const bool box = id >= kIdCheck1 && id <= kIdCheck4;
-        const int need = ext.cx + (box ? GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi) + 4 : 0);
-        EXPECT_LE(need, r.right) << "caption cut: " << id;
-        EXPECT_LE(tm.tmHeight, r.bottom) << "caption cut in height: " << id;
-    }
-}
+using test::ClientRectOf;
+using test::ExpectCleanLayout;
 
 int FontHeight(HWND h) {
     LOGFONTW lf{};
@@ -739,6 +502,86 @@ TEST_F(FilterWindowOnScreen, AccountMenuAndTheMiddleButton) {
     menu.run(win, [&] { SendListNotify(win, lv1, kIdListView1, NM_RCLICK, 0); }, L"重新檢查信箱");
     ASSERT_TRUE(pumpUntil([&] { return server->connections() > before && sessionEnded() &&
                                        SendMessageW(lv2, LVM_GETITEMCOUNT, 0, 0) == 4; }));
+
+    PostMessageW(win, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pumpUntil([&] { return filterWindow() == nullptr; }));
+}
+
+// The account menu's dialog: "新增帳號" adds a row with icon 3, "修改帳號"
+// moves the selected account to the address typed, "刪除帳號" marks the row
+// with icon 2; set.ini follows each of them.
+TEST_F(FilterWindowOnScreen, AccountMenuOpensTheAccountDialog) {
+    opener->showFilterWindow();
+    ASSERT_TRUE(pumpUntil([&] { return sessionEnded(); }));
+    HWND win = filterWindow();
+    HWND lv1 = item(kIdListView1);
+    MenuProbe menu;
+    auto iconOf = [&](int row) {
+        LVITEMW it{};
+        it.mask = LVIF_IMAGE;
+        it.iItem = row;
+        SendMessageW(lv1, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+        return it.iImage + 1;
+    };
+    auto step = [](std::function<void()> f) -> test::DialogScript::Step {
+        return [f] {
+            f();
+            return true;
+        };
+    };
+    HWND dlg = nullptr;
+    auto dialogShown = [&] {
+        dlg = test::FindDialog(L"建立信箱帳號");
+        return dlg != nullptr;
+    };
+    auto dialogGone = [&] { return test::FindDialog(L"建立信箱帳號") == nullptr; };
+
+    {
+        test::DialogScript script(p.loop, {dialogShown, step([&] { EXPECT_FALSE(IsWindowEnabled(win)); }),
+                                           step([] { test::TypeText(L"new"); }), step([] { test::PressKey(VK_TAB); }),
+                                           step([] { test::TypeText(L"pw"); }), step([] { test::PressKey(VK_TAB); }),
+                                           step([] { test::TypeText(L"pop.new.tw"); }),
+                                           step([] { test::PressKey(VK_RETURN); })});
+        SelectRow(lv1, 0);
+        menu.run(win, [&] { SendListNotify(win, lv1, kIdListView1, NM_RCLICK, 0); }, L"新增帳號");
+        ASSERT_TRUE(pumpUntil([&] { return script.finished() && dialogGone(); }));
+    }
+    EXPECT_TRUE(IsWindowEnabled(win));
+    ASSERT_EQ(SendMessageW(lv1, LVM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_EQ(ItemText(lv1, 1, 0), L"new");
+    EXPECT_EQ(ItemText(lv1, 1, 1), L"new@pop.new.tw");
+    EXPECT_EQ(iconOf(1), 3);
+    EXPECT_EQ(settings::ReadMailAccount(*store, u"new@pop.new.tw").Pop3Host, u"pop.new.tw");
+
+    std::wstring userShown;
+    bool userEnabled = true;
+    {
+        test::DialogScript script(p.loop, {dialogShown, step([&] {
+                                               userShown = WindowText(GetDlgItem(dlg, kIdAccountUser));
+                                               userEnabled = IsWindowEnabled(GetDlgItem(dlg, kIdAccountUser));
+                                           }),
+                                           step([] { test::PressKey(VK_TAB); }), step([] { test::PressKey(VK_TAB); }),
+                                           step([] { test::TypeText(L"me2@example.com"); }),
+                                           step([] { test::PressKey(VK_RETURN); })});
+        SelectRow(lv1, 0);
+        menu.run(win, [&] { SendListNotify(win, lv1, kIdListView1, NM_RCLICK, 0); }, L"修改帳號");
+        ASSERT_TRUE(pumpUntil([&] { return script.finished() && dialogGone(); }));
+    }
+    EXPECT_EQ(userShown, L"me");
+    EXPECT_FALSE(userEnabled);
+    EXPECT_FALSE(state.EditMode);
+    EXPECT_EQ(ItemText(lv1, 0, 0), L"me");
+    EXPECT_EQ(ItemText(lv1, 0, 1), L"me2@example.com");
+    EXPECT_EQ(settings::ReadRoster(*store, kUser), (std::vector<std::u16string>{u"new@pop.new.tw", u"me2@example.com"}));
+    EXPECT_EQ(settings::ReadMailAccount(*store, u"me2@example.com").User, u"me");
+    EXPECT_TRUE(store->listKeys(IniFile::Set, u"me@example.com").empty());
+
+    SelectRow(lv1, 0);
+    menu.run(win, [&] { SendListNotify(win, lv1, kIdListView1, NM_RCLICK, 0); }, L"刪除帳號");
+    ASSERT_TRUE(pumpUntil([&] { return iconOf(0) == 2; }));
+    EXPECT_EQ(SendMessageW(lv1, LVM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_EQ(settings::ReadRoster(*store, kUser), (std::vector<std::u16string>{u"new@pop.new.tw"}));
+    EXPECT_TRUE(store->listKeys(IniFile::Set, u"me2@example.com").empty());
 
     PostMessageW(win, WM_CLOSE, 0, 0);
     ASSERT_TRUE(pumpUntil([&] { return filterWindow() == nullptr; }));

@@ -1,4 +1,4 @@
-# The windows at 150%: runs the filter window and tray menu GUI tests in a
+# The windows at 150%: runs the filter window, tray menu and settings dialog GUI tests in a
 # Wine prefix of its own whose screen DPI is 144 (the project's shared prefix
 # stays at 96), so the layout, text-fit and overlap checks run at that scale,
 # and converts their pictures to build/screenshots/*_150.png for looking at.
@@ -19,7 +19,7 @@ mkdir -p "$IW_BUILD/screenshots"
 export IW_ROOT IW_SHOT_SUFFIX=_150
 status=0
 iw_wine "$exe" --gtest_brief=1 \
-  --gtest_filter='FilterWindowOnScreen.*:MasterWindowTest.RightButtonUpOpensTheOwnerDrawnMenuWithItsMarks' || status=$?
+  --gtest_filter='FilterWindowOnScreen.*:MasterWindowTest.RightButtonUpOpensTheOwnerDrawnMenuWithItsMarks:SettingsDialogsOnScreen.*:MailsetOnScreen.PagesShowTheirControlsAndStoredState:MailsetOnScreen.LockedWebPageUntilThePasswordIsGiven' || status=$?
 wineserver -k 2>/dev/null || true
 for f in "$IW_BUILD"/screenshots/*_150.bmp; do
   [ -f "$f" ] && convert "$f" "${f%.bmp}.png" && rm -f "$f"

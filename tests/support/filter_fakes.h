@@ -27,6 +27,7 @@ public:
     std::vector<filter::MessageEntry> rows;   // the visible list as the view shows it
     std::map<filter::MenuEntry, bool> menuMarks;
     std::vector<std::pair<std::u16string, int>> accountRows;
+    std::vector<std::u16string> accountAddresses;  // second column, by row
     std::vector<filter::FilterLayout> layouts;
     std::vector<std::pair<int, int>> outerSizes;
     std::vector<double> widths{2440, 3080, 1440, 1950, 1440};
@@ -45,8 +46,12 @@ public:
     }
     void setComboItems(const std::vector<std::u16string>&, int) override {}
     void setStatus(const std::u16string& t) override { statuses.push_back(t); }
-    void addAccountRow(const std::u16string& user, const std::u16string&, int icon) override {
+    void addAccountRow(const std::u16string& user, const std::u16string& address, int icon) override {
         accountRows.push_back({user, icon});
+        accountAddresses.push_back(address);
+    }
+    void setAccountAddress(int row, const std::u16string& address) override {
+        accountAddresses.at(static_cast<std::size_t>(row)) = address;
     }
     void setAccountIcon(int row, int icon) override { accountRows.at(static_cast<std::size_t>(row)).second = icon; }
     void selectAccountRow(int row) override { selectedAccount = row; }

@@ -522,6 +522,52 @@ TEST_F(FilterFixture, CheckMirroringOnlyAfterSessionAndNotWhileCopying) {
     EXPECT_FALSE(w->accountList(1)[0].Checked);
 }
 
+TEST_F(FilterFixture, AccountMenuReachesTheDialogHooksAndShowsWhatTheyDid) {
+    addA();
+    a.messages = {Message(1, "f@ok.org", "hello")};
+    runSession();
+    std::vector<int> modified;
+    std::vector<std::u16string> removed;
+    bool removeWorks = false;
+    int added = 0;
+    w->setAccountDialogHooks(filter::AccountDialogHooks{
+        [&] { ++added; },
+        [&](int row) { modified.push_back(row); },
+        [&](const std::u16string& address) {
+            removed.push_back(address);
+            return removeWorks;
+        },
+    });
+    w->ListView1_MouseUp(MouseButton::Right, -1);
+    w->mail_modify_Click();  // no row selected: nothing
+    EXPECT_TRUE(modified.empty());
+    w->ListView1_MouseUp(MouseButton::Right, 0);
+    w->mail_add_Click();
+    w->mail_modify_Click();
+    EXPECT_EQ(added, 1);
+    EXPECT_EQ(modified, (std::vector<int>{0}));
+
+    // The dialog moved the account and added one.
+    w->AccountModified(0, u"alice@new");
+    w->AccountAdded(u"carol", u"carol@c");
+    ASSERT_EQ(w->accountRows().size(), 2u);
+    EXPECT_EQ(w->accountRows()[0].address, u"alice@new");
+    EXPECT_EQ(view.accountAddresses, (std::vector<std::u16string>{u"alice@new", u"carol@c"}));
+    EXPECT_EQ(w->accountRows()[1].icon, 3);
+    EXPECT_EQ(view.accountRows[1].second, 3);
+
+    // A removal the store refused keeps the row as it was; one that worked marks it.
+    w->mail_del_Click();
+    EXPECT_EQ(w->accountRows()[0].icon, 1);
+    removeWorks = true;
+    w->mail_del_Click();
+    EXPECT_EQ(removed, (std::vector<std::u16string>{u"alice@new", u"alice@new"}));
+    EXPECT_EQ(w->accountRows()[0].icon, 2);
+    EXPECT_EQ(view.accountRows[0].second, 2);
+    w->mail_del_Click();  // already removed
+    EXPECT_EQ(removed.size(), 2u);
+}
+
 TEST_F(FilterFixture, SelectAllAndNone) {
     addA();
     a.messages = {Message(1, "a@b", "x"), Message(2, "a@b", "y")};

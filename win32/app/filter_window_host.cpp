@@ -11,21 +11,66 @@
 #include "filter/message_model.h"
 #include "filter/settings_profile.h"
 #include "platform/date_format.h"
+#include "settings/accounts.h"
 #include "win32/app/filter_window_view.h"
+#include "win32/app/modal_dialogs_win32.h"
 
 namespace iw::win32app {
 
 namespace {
 
+// The filter window's account list as the account dialog changes it: rows
+// it adds carry icon 3, a moved account shows its new address.
+class AccountRows final : public settings::AccountRowsOpener {
+public:
+    explicit AccountRows(filter::FilterWindow& w) : w_(w) {}
+    int selectedRow() const override { return w_.selectedAccountRow(); }
+    std::u16string rowAddress(int row) const override {
+        const auto& rows = w_.accountRows();
+        return row >= 0 && row < static_cast<int>(rows.size()) ? rows[static_cast<std::size_t>(row)].address : u"";
+    }
+    void setRowAddress(int row, const std::u16string& address) override { w_.AccountModified(row, address); }
+    void addRow(const std::u16string& user, const std::u16string& address) override { w_.AccountAdded(user, address); }
+
+private:
+    filter::FilterWindow& w_;
+};
+
 // One loaded filter window: its settings, sender lists and date format, the
-// view and the presenter (which parses and classifies the headers itself).
+// view and the presenter (which parses and classifies the headers itself),
+// and the account menu's dialog over the window.
 struct LoadedWindow {
     explicit LoadedWindow(FilterWindowDeps deps)
         : profile(deps.store, deps.platform.codePage, deps.state.UserSection),
           lists(deps.store, deps.state.UserSection),
           dates(platform::createDateFormat()),
           view(deps.platform.loop),
-          presenter(deps.platform, profile, deps.state, deps.mainWindow, view, lists, *dates) {}
+          presenter(deps.platform, profile, deps.state, deps.mainWindow, view, lists, *dates),
+          rows(presenter),
+          dialogs(ModalDialogDeps{deps.platform.loop, deps.store, deps.platform.codePage, deps.platform.registry,
+                                  deps.state},
+                  view.window()) {
+        settings::SettingsStore& store = deps.store;
+        app::Module1State& state = deps.state;
+        presenter.setAccountDialogHooks(filter::AccountDialogHooks{
+            [this] { dialogs.openAccount(rows, u""); },
+            [this, &state](int row) {
+                const auto& all = presenter.accountRows();
+                if (row < 0 || row >= static_cast<int>(all.size())) return;
+                state.EditMode = true;
+                dialogs.openAccount(rows, all[static_cast<std::size_t>(row)].address);
+            },
+            [this, &store, &state](const std::u16string& address) {
+                const std::u16string roster = settings::RosterSection(state.UserSection);
+                settings::DeleteSettingKey(store, settings::IniFile::Set, roster, address);
+                settings::DeleteSettingSection(store, settings::IniFile::Set, address);
+                // Removed means gone from the roster, whoever removed it.
+                if (!store.find(settings::IniFile::Set, roster, address)) return true;
+                view.messageBox(u"無法寫入設定檔 set.ini,帳號沒有刪除。");
+                return false;
+            },
+        });
+    }
     ~LoadedWindow() { view.attach(nullptr); }
 
     filter::SettingsProfile profile;
@@ -33,6 +78,8 @@ struct LoadedWindow {
     std::unique_ptr<platform::DateFormat> dates;
     FilterWindowWin32View view;
     filter::FilterWindow presenter;
+    AccountRows rows;
+    Win32ModalDialogs dialogs;
 };
 
 class Opener final : public FilterWindowHost {

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "win32/app/dpi_support.h"
+
 namespace iw::win32app {
 
 namespace {
@@ -79,23 +81,6 @@ template <typename T>
 T* fromWindow(HWND h) {
     return reinterpret_cast<T*>(GetWindowLongPtrW(h, GWLP_USERDATA));
 }
-
-// Creates windows in the per-monitor DPI context, so that they get the DPI
-// of the screen they are on and WM_DPICHANGED when they move.
-class PerMonitorDpi {
-public:
-    PerMonitorDpi() : old_(SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) {
-        if (!old_) old_ = SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE);
-    }
-    ~PerMonitorDpi() {
-        if (old_) SetThreadDpiAwarenessContext(old_);
-    }
-    PerMonitorDpi(const PerMonitorDpi&) = delete;
-    PerMonitorDpi& operator=(const PerMonitorDpi&) = delete;
-
-private:
-    DPI_AWARENESS_CONTEXT old_;
-};
 
 // One account-list icon drawn in code: an envelope, plain (1, an account
 // of the session), greyed with a red cross (2, removed) or with a green
@@ -170,15 +155,7 @@ FilterWindowWin32View::~FilterWindowWin32View() {
     if (images_) ImageList_Destroy(images_);
 }
 
-void FilterWindowWin32View::createFont() {
-    NONCLIENTMETRICSW ncm{};
-    ncm.cbSize = sizeof ncm;
-    if (!SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0, dpi_)) {
-        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0);
-        ncm.lfMessageFont.lfHeight = MulDiv(ncm.lfMessageFont.lfHeight, static_cast<int>(dpi_), 96);
-    }
-    font_.reset(CreateFontIndirectW(&ncm.lfMessageFont));
-}
+void FilterWindowWin32View::createFont() { font_ = createMessageFont(dpi_); }
 
 void FilterWindowWin32View::createImageList() {
     if (images_) ImageList_Destroy(images_);
@@ -454,6 +431,15 @@ void FilterWindowWin32View::setAccountIcon(int row, int icon) {
     item.iItem = row;
     item.iImage = std::clamp(icon, 1, 3) - 1;
     SendMessageW(control(kIdListView1), LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    --suppress_;
+}
+
+void FilterWindowWin32View::setAccountAddress(int row, const std::u16string& address) {
+    ++suppress_;
+    LVITEMW sub{};
+    sub.iSubItem = 1;
+    sub.pszText = const_cast<wchar_t*>(win32::wide(address));
+    SendMessageW(control(kIdListView1), LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&sub));
     --suppress_;
 }
 

@@ -89,6 +89,7 @@ public:
     void setStatus(const std::u16string& text) override;
     void addAccountRow(const std::u16string& user, const std::u16string& address, int icon) override;
     void setAccountIcon(int row, int icon) override;
+    void setAccountAddress(int row, const std::u16string& address) override;
     void selectAccountRow(int row) override;
     void clearMessages() override;
     void addMessageRow(const filter::MessageEntry& row) override;

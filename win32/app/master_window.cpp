@@ -10,6 +10,8 @@
 #include "app/icon_art.h"
 #include "browser/browser_part.h"
 #include "win32/app/filter_window_host.h"
+#include "win32/app/mailset_window.h"
+#include "win32/app/modal_dialogs_win32.h"
 
 namespace iw::win32app {
 
@@ -249,8 +251,12 @@ void MasterWindow::minimizeAllWindows() {
 }
 
 void MasterWindow::unloadAllWindows() {
+    // A small settings dialog still open ends as a cancel; its call returns
+    // once the handler that opened it is back in control.
+    cancelOpenModalDialogs();
     if (about_ && !IsWindow(about_.get())) about_.release();
     about_.reset();
+    if (settings_) settings_->unloadNow();
     // The filter window goes at once but is destroyed with this window, once
     // no wait of its presenter can be on the stack.
     if (opener_) opener_->unloadNow();
@@ -316,8 +322,7 @@ LRESULT MasterWindow::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     case kShowSettingsNotice:
         // Asked for before an exit or the end of the session: nothing shows.
-        if (presenter_->loaded() && !sessionEnding_)
-            MessageBoxW(hwnd, L"設定對話框尚未提供。", L"Inkwarden", MB_OK | MB_ICONINFORMATION);
+        if (presenter_->loaded() && !sessionEnding_ && settings_) settings_->show();
         return 0;
     case WM_QUERYENDSESSION:
         return TRUE;  // log-off is never held up, not even by a running filter session

@@ -22,6 +22,8 @@ class BrowserPart;
 
 namespace iw::win32app {
 
+class MailsetHost;
+
 // Menu command identifiers: this base plus the MenuCommand's value.
 inline constexpr UINT kMenuIdBase = 100;
 inline UINT menuId(app::MenuCommand c) { return kMenuIdBase + static_cast<UINT>(c); }
@@ -46,6 +48,9 @@ public:
     HWND aboutWindow() const { return about_.get(); }
     // WM_ENDSESSION told that the Windows session ends.
     bool sessionEnding() const { return sessionEnding_; }
+    // The settings dialog that "偏好設定" opens (or brings to the front) and
+    // the exit command unloads; it must outlive this window.
+    void setSettingsDialog(MailsetHost* host) { settings_ = host; }
 
     // MasterView
     void addTrayIcon(app::TrayPicture picture, const std::u16string& tip) override;
@@ -80,6 +85,7 @@ private:
     std::unique_ptr<FilterWindowHost> opener_;
     std::unique_ptr<browser::BrowserPart> browser_;  // the watcher and toolbar button hooks
     std::unique_ptr<app::MasterPresenter> presenter_;
+    MailsetHost* settings_ = nullptr;
     UINT taskbarCreated_ = 0;
     bool iconShown_ = false;
     bool sessionEnding_ = false;

@@ -1,13 +1,16 @@
 // Inkwarden.exe: start-up (a second copy closes the browser windows and
 // ends), the splash window for two seconds, then the hidden main window with
-// the tray icon, and the message loop until the main window unloads.
+// the tray icon (on a first run the settings dialog, whose first save loads
+// the main window), and the message loop until no window is left.
 #include <utility>
 
 #include "app/services.h"
 #include "app/startup.h"
 #include "platform/native.h"
 #include "settings/settings_store.h"
+#include "win32/app/mailset_window.h"
 #include "win32/app/master_window.h"
+#include "win32/app/modal_dialogs_win32.h"
 #include "win32/platform/win32_event_loop.h"
 
 using namespace iw;
@@ -37,19 +40,39 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             app::WaitSeconds(p.loop, p.clock, 2);
         }
 
-        if (d.action == app::StartupAction::OpenSettingsFirstRun) {
-            // The settings dialog is not part of this build yet; the first-run
-            // marker (Software\Inkwarden, default value 1) skips this branch.
-            MessageBoxW(nullptr, L"設定對話框尚未提供，無法完成首次設定。", L"Inkwarden", MB_OK | MB_ICONINFORMATION);
-            return 0;
-        }
-
         settings::SettingsStore store(p.files, p.codePage, state.AppPath);
         store.setStampInterval(p.clock, settings::kStampIntervalSeconds);
-        win32app::MasterWindow master(p, store, state);
-        if (!master.load()) return 1;
+
+        // The main window is loaded now, or on a first run by the settings
+        // dialog's first save.
+        std::unique_ptr<win32app::MasterWindow> master;
+        win32app::MailsetHost* settingsHost = nullptr;
+        bool masterFailed = false;
+        settings::MailsetHooks hooks;
+        hooks.loadMaster = [&] {
+            if (master) return;
+            master = std::make_unique<win32app::MasterWindow>(p, store, state);
+            master->setSettingsDialog(settingsHost);
+            if (!master->load()) masterFailed = true;
+        };
+        auto dialogs = [&](HWND owner) -> std::unique_ptr<settings::ModalDialogs> {
+            return std::make_unique<win32app::Win32ModalDialogs>(
+                win32app::ModalDialogDeps{p.loop, store, p.codePage, p.registry, state}, owner);
+        };
+        win32app::MailsetHost settingsDialog(p, store, state, dialogs, hooks);
+        settingsHost = &settingsDialog;
+
+        if (d.action == app::StartupAction::OpenSettingsFirstRun) settingsDialog.show();
+        else hooks.loadMaster();
+
         win32::Win32EventLoop* loop = win32::asWin32(p.loop);
-        while (master.presenter().loaded() && !(loop && loop->quitRequested())) p.loop.pump();
+        auto running = [&] {
+            if (masterFailed || (loop && loop->quitRequested())) return false;
+            return (master && master->presenter().loaded()) || settingsDialog.isOpen();
+        };
+        while (running()) p.loop.pump();
+        master.reset();
+        if (masterFailed) return 1;
         return 0;
     } catch (...) {
         MessageBoxW(nullptr, L"Inkwarden 無法啟動。", L"Inkwarden", MB_OK | MB_ICONERROR);

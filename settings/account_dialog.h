@@ -1,0 +1,103 @@
+// The account dialog `Account` ("建立信箱帳號"): creates one mail account or
+// changes the one the opener's selected row shows. The presenter keeps the
+// texts of the fields and decides everything; the view mirrors what it is
+// told (a text set here never comes back as a change) and reports the
+// user's typing, the choice list and the two buttons.
+//
+// The dialog acts on set.ini only when 確定 succeeds: every other way of
+// closing it writes nothing and clears EditMode. A save that the store
+// refuses leaves the dialog open with everything typed, and says so.
+#pragma once
+
+#include <string>
+
+#include "app/module1.h"
+#include "platform/code_page.h"
+#include "settings/modal_dialogs.h"
+#include "settings/settings_store.h"
+
+namespace iw::settings {
+
+// The fields in tab order (the choice list of the connection security after
+// the address), then the two buttons.
+enum class AccountField { User, Password, Host, Address, Security, Ok, Cancel };
+
+// The labels of the fields as the dialog shows them; an empty field's
+// message is its label followed by "不能空白".
+inline constexpr char16_t kAccountCaption[] = u"建立信箱帳號";
+inline constexpr char16_t kAccountUserLabel[] = u"使用者帳號:";
+inline constexpr char16_t kAccountPasswordLabel[] = u"信箱密碼:";
+inline constexpr char16_t kAccountHostLabel[] = u"郵件伺服主機(POP3):";
+inline constexpr char16_t kAccountAddressLabel[] = u"電子信箱地址:";
+inline constexpr char16_t kAccountSecurityLabel[] = u"連線加密:";
+inline constexpr char16_t kAccountHostHint[] = u"例如: pop.example.com";
+inline constexpr char16_t kSecurityKey[] = u"Security";
+// The choices of "連線加密", by their stored value 0, 1, 2.
+inline constexpr const char16_t* kSecurityChoices[] = {u"無", u"SSL/TLS", u"STARTTLS"};
+
+class AccountDialogView {
+public:
+    virtual ~AccountDialogView() = default;
+    virtual void setText(AccountField field, const std::u16string& text) = 0;
+    virtual void setSecurity(int position) = 0;
+    virtual void setEnabled(AccountField field, bool enabled) = 0;
+    virtual void focus(AccountField field) = 0;
+    // A modal message box with an OK button over the dialog.
+    virtual void messageBox(const std::u16string& text, const std::u16string& title) = 0;
+    // Closes the dialog; no notification follows.
+    virtual void close() = 0;
+};
+
+class AccountDialog {
+public:
+    // Everything given must outlive the dialog.
+    AccountDialog(SettingsStore& store, const platform::CodePage& codePage, app::Module1State& module1,
+                  AccountRowsOpener& opener, AccountDialogView& view);
+
+    // Load: with EditMode set, the user box is disabled and the fields are
+    // filled from the section `address` (host, user, password, address, in
+    // that order, each through the change handlers as typing would).
+    void Form_Load(const std::u16string& address);
+
+    // The user's typing (and the choice list).
+    void Text1_Change(const std::u16string& host);
+    void Text2_Change(const std::u16string& user);
+    void Text3_Change(const std::u16string& password);
+    void Text4_Change(const std::u16string& address);
+    void Security_Click(int position);
+
+    void Command2_Click();  // 確定
+    void Command1_Click();  // 取消
+    // Any other close (the close box, Esc, the owner going away).
+    void Form_Unload();
+
+    // State, for the view and tests.
+    const std::u16string& text(AccountField field) const;
+    int security() const { return security_; }
+    bool enabled(AccountField field) const { return field != AccountField::User || userEnabled_; }
+    bool closed() const { return closed_; }
+
+private:
+    void setText(AccountField field, const std::u16string& text);
+    void fillAddress();
+    bool refuse(AccountField field, const std::u16string& message);
+    bool writeAccount(const std::u16string& address);
+    void finish();
+
+    SettingsStore& store_;
+    const platform::CodePage& cp_;
+    app::Module1State& m_;
+    AccountRowsOpener& opener_;
+    AccountDialogView& view_;
+
+    std::u16string host_, user_, password_, address_;
+    int security_ = 0;
+    bool userEnabled_ = true;
+    bool closed_ = false;
+    // Modify mode: the account the dialog was filled from and its row.
+    bool editing_ = false;
+    std::u16string oldAddress_;
+    int oldRow_ = -1;
+};
+
+}  // namespace iw::settings

@@ -1,0 +1,403 @@
+// The small settings dialogs on screen under Wine: the account dialog, the
+// list entry dialog in its three modes, the password change dialog and the
+// input box, each opened modally over an owner window and driven by posted
+// keys, characters and clicks as a user would; set.ini, ie.ini and the
+// registry are read afterwards. Every dialog is checked for a tidy layout
+// (inside its client area, no overlaps, every text fits) at the prefix's DPI
+// and after a DPI change, and pictured in build/screenshots/.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/module1.h"
+#include "platform/native.h"
+#include "settings/accounts.h"
+#include "settings/registry_values.h"
+#include "settings/settings_store.h"
+#include "tests/support/dialog_openers.h"
+#include "tests/support/win32/dialog_driver.h"
+#include "tests/support/win32/layout_check.h"
+#include "tests/support/win32/screen_capture.h"
+#include "win32/app/modal_dialogs_win32.h"
+#include "win32/platform/handles.h"
+
+namespace iw::win32app {
+namespace {
+
+using settings::IniFile;
+using test::ClickButton;
+using test::DialogScript;
+using test::FindDialog;
+using test::FindMessageBox;
+using test::MessageBoxText;
+using test::PressKey;
+using test::TypeText;
+using test::WindowText;
+
+constexpr char16_t kUser[] = u"tester";
+
+using test::ClientRectOf;
+
+using test::ExpectCleanLayout;
+
+void Shoot(HWND dlg, const std::wstring& name) {
+    RedrawWindow(dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    RECT r;
+    GetWindowRect(dlg, &r);
+    test::SaveBmp(test::Grab(r), test::ScreenshotDir() + L"\\" + name + test::ShotSuffix() + L".bmp");
+}
+
+class SettingsDialogsOnScreen : public ::testing::Test {
+protected:
+    platform::NativePlatform native;
+    platform::Platform& p = native.get();
+    std::wstring folder;
+    std::unique_ptr<settings::SettingsStore> store;
+    app::Module1State state;
+    win32::UniqueWindow owner;
+    std::unique_ptr<Win32ModalDialogs> dialogs;
+    test::FakeAccountRows accountRows;
+    test::FakeEntryRows entryRows;
+
+    void SetUp() override {
+        wchar_t tmp[MAX_PATH];
+        ASSERT_GT(GetTempPathW(MAX_PATH, tmp), 0u);
+        static int n = 0;
+        folder = std::wstring(tmp) + L"iw-dialogs-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                 std::to_wstring(++n) + L"-" + std::to_wstring(GetTickCount()) + L"\\";
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+        const std::u16string app(folder.begin(), folder.end());
+        store = std::make_unique<settings::SettingsStore>(p.files, p.codePage, app);
+        state.AppPath = app;
+        state.UserSection = kUser;
+        owner.reset(CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 60, 60, 700, 500, nullptr,
+                                    nullptr, GetModuleHandleW(nullptr), nullptr));
+        ASSERT_TRUE(owner);
+        dialogs = std::make_unique<Win32ModalDialogs>(
+            ModalDialogDeps{p.loop, *store, p.codePage, p.registry, state}, owner.get());
+    }
+    void TearDown() override {
+        dialogs.reset();
+        owner.reset();
+        DeleteFileW((folder + L"set.ini").c_str());
+        DeleteFileW((folder + L"ie.ini").c_str());
+        RemoveDirectoryW(folder.c_str());
+    }
+
+    std::u16string value(IniFile f, const std::u16string& section, const std::u16string& key) {
+        return store->read(f, section, key, u"<missing>");
+    }
+    // Runs `open` (which returns when its dialog closes) with the script's
+    // steps running meanwhile.
+    void drive(const std::function<void()>& open, std::vector<DialogScript::Step> steps) {
+        DialogScript script(p.loop, std::move(steps));
+        open();
+        EXPECT_TRUE(script.finished()) << "stuck at step " << script.at();
+        EXPECT_FALSE(script.timedOut());
+    }
+    // Steps shared by the tests.
+    static DialogScript::Step waitFor(const std::wstring& caption, HWND& into) {
+        return [caption, &into] {
+            into = FindDialog(caption);
+            return into != nullptr && GetForegroundWindow() != nullptr;
+        };
+    }
+    static DialogScript::Step type(const std::wstring& text) {
+        return [text] {
+            TypeText(text);
+            return true;
+        };
+    }
+    static DialogScript::Step key(UINT vk) {
+        return [vk] {
+            PressKey(vk);
+            return true;
+        };
+    }
+    static DialogScript::Step check(std::function<void()> f) {
+        return [f] {
+            f();
+            return true;
+        };
+    }
+    // Reads the message box that shows up, then presses its OK button.
+    static DialogScript::Step answerBox(std::wstring& text) {
+        return [&text] {
+            HWND box = FindMessageBox();
+            if (!box) return false;
+            text = MessageBoxText(box);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            return true;
+        };
+    }
+    static DialogScript::Step noBox() {
+        return [] { return FindMessageBox() == nullptr; };
+    }
+};
+
+TEST_F(SettingsDialogsOnScreen, AccountDialogTypedWithTabsAndEnter) {
+    WriteSetting(*store, IniFile::Set, settings::RosterSection(kUser), u"first@x.tw", u"0");
+    HWND dlg = nullptr;
+    std::wstring address;
+    drive([&] { dialogs->openAccount(accountRows, u""); },
+          {waitFor(L"建立信箱帳號", dlg),
+           check([&] {
+               EXPECT_FALSE(IsWindowEnabled(owner.get()));  // modal over its owner
+               EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdAccountUser));
+               EXPECT_EQ(SendMessageW(GetDlgItem(dlg, kIdAccountPassword), EM_GETPASSWORDCHAR, 0, 0), L'*');
+               EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountHint)), L"例如: pop.example.com");
+               ExpectCleanLayout(dlg);
+           }),
+           type(L"me"), key(VK_TAB), type(L"Pa ss!"), key(VK_TAB), type(L"pop.example.tw"),
+           check([&] {
+               EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdAccountHost));
+               address = WindowText(GetDlgItem(dlg, kIdAccountAddress));
+           }),
+           key(VK_TAB), key(VK_TAB),
+           check([&] { EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdAccountSecurity)); }),
+           key(VK_DOWN),  // 無 -> SSL/TLS
+           check([&] {
+               EXPECT_EQ(SendMessageW(GetDlgItem(dlg, kIdAccountSecurity), CB_GETCURSEL, 0, 0), 1);
+               Shoot(dlg, L"account_dialog");
+           }),
+           key(VK_RETURN)});
+    EXPECT_EQ(address, L"me@pop.example.tw");
+    EXPECT_TRUE(IsWindowEnabled(owner.get()));
+    EXPECT_EQ(FindDialog(L"建立信箱帳號"), nullptr);
+    ASSERT_EQ(accountRows.rows.size(), 1u);
+    EXPECT_EQ(accountRows.rows[0].user, u"me");
+    EXPECT_EQ(accountRows.rows[0].address, u"me@pop.example.tw");
+    EXPECT_EQ(settings::ReadRoster(*store, kUser), (std::vector<std::u16string>{u"first@x.tw", u"me@pop.example.tw"}));
+    const settings::MailAccount a = settings::ReadMailAccount(*store, u"me@pop.example.tw");
+    EXPECT_EQ(a.User, u"me");
+    EXPECT_EQ(settings::UnscramblePassword(p.codePage, a.Password), u"Pa ss!");
+    EXPECT_EQ(a.Pop3Host, u"pop.example.tw");
+    EXPECT_EQ(value(IniFile::Set, u"me@pop.example.tw", u"Security"), u"1");
+}
+
+TEST_F(SettingsDialogsOnScreen, AccountDialogNamesTheEmptyFieldAndEscWritesNothing) {
+    HWND dlg = nullptr;
+    std::wstring first, second;
+    drive([&] { dialogs->openAccount(accountRows, u""); },
+          {waitFor(L"建立信箱帳號", dlg), type(L"me"), key(VK_RETURN), answerBox(first), noBox(),
+           check([&] { EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdAccountHost)); }),
+           type(L"pop.x.tw"), key(VK_RETURN), answerBox(second), noBox(),
+           check([&] { EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdAccountPassword)); }),
+           key(VK_ESCAPE)});
+    EXPECT_EQ(first, L"郵件伺服主機(POP3):不能空白");
+    EXPECT_EQ(second, L"信箱密碼:不能空白");
+    EXPECT_TRUE(accountRows.rows.empty());
+    EXPECT_FALSE(store->find(IniFile::Set, settings::RosterSection(kUser), u"me@pop.x.tw").has_value());
+    EXPECT_EQ(GetFileAttributesW((folder + L"set.ini").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(SettingsDialogsOnScreen, AccountDialogModifiesTheSelectedAccount) {
+    const std::u16string roster = settings::RosterSection(kUser);
+    WriteSetting(*store, IniFile::Set, roster, u"old@x.tw", u"0");
+    WriteSetting(*store, IniFile::Set, u"old@x.tw", u"Account", u"me");
+    WriteSetting(*store, IniFile::Set, u"old@x.tw", u"PassWord", settings::ScramblePassword(p.codePage, u"s3cret"));
+    WriteSetting(*store, IniFile::Set, u"old@x.tw", u"PoP3", u"pop.old.tw");
+    WriteSetting(*store, IniFile::Set, u"old@x.tw", u"Security", u"2");
+    accountRows.rows = {{u"me", u"old@x.tw"}};
+    accountRows.selected = 0;
+    state.EditMode = true;
+    HWND dlg = nullptr;
+    drive([&] { dialogs->openAccount(accountRows, u"old@x.tw"); },
+          {waitFor(L"建立信箱帳號", dlg),
+           check([&] {
+               EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dlg, kIdAccountUser)));
+               // The first box that takes the focus is the password.
+               EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdAccountPassword));
+               EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountUser)), L"me");
+               EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountPassword)), L"s3cret");
+               EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountHost)), L"pop.old.tw");
+               EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountAddress)), L"old@x.tw");
+               EXPECT_EQ(SendMessageW(GetDlgItem(dlg, kIdAccountSecurity), CB_GETCURSEL, 0, 0), 2);
+               Shoot(dlg, L"account_dialog_modify");
+           }),
+           key(VK_TAB),  // to the host; the dialog manager selects its text
+           type(L"pop.new.tw"),
+           check([&] { EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountAddress)), L"me@pop.new.tw"); }),
+           key(VK_RETURN)});
+    EXPECT_FALSE(state.EditMode);
+    EXPECT_EQ(accountRows.rows, (std::vector<test::AccountRow>{{u"me", u"me@pop.new.tw"}}));
+    EXPECT_EQ(settings::ReadRoster(*store, kUser), (std::vector<std::u16string>{u"me@pop.new.tw"}));
+    EXPECT_TRUE(store->listKeys(IniFile::Set, u"old@x.tw").empty());
+    const settings::MailAccount a = settings::ReadMailAccount(*store, u"me@pop.new.tw");
+    EXPECT_EQ(settings::UnscramblePassword(p.codePage, a.Password), u"s3cret");
+    EXPECT_EQ(a.Pop3Host, u"pop.new.tw");
+    EXPECT_EQ(value(IniFile::Set, u"me@pop.new.tw", u"Security"), u"2");
+}
+
+TEST_F(SettingsDialogsOnScreen, EntryDialogInItsThreeModes) {
+    // Mode 3: the start text is selected, so typing replaces it; a host
+    // alone is refused, scheme and host get the site root's "/".
+    state.ListMode = 3;
+    HWND dlg = nullptr;
+    std::wstring refusal;
+    drive([&] { dialogs->openEntry(3, std::nullopt, entryRows); },
+          {waitFor(L"設定網站網址", dlg),
+           check([&] {
+               HWND edit = GetDlgItem(dlg, kIdEntryText);
+               EXPECT_EQ(WindowText(edit), L"http://");
+               DWORD from = 0, to = 0;
+               SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+               EXPECT_EQ(from, 0u);
+               EXPECT_EQ(to, 7u);
+               EXPECT_EQ(GetFocus(), edit);
+               ExpectCleanLayout(dlg);
+               Shoot(dlg, L"entry_dialog_web");
+           }),
+           type(L"www.ads.tw"), key(VK_RETURN), answerBox(refusal), noBox(),
+           check([&] { SendMessageW(GetDlgItem(dlg, kIdEntryText), EM_SETSEL, 0, -1); }),
+           type(L"http://www.ads.tw"), key(VK_RETURN)});
+    EXPECT_EQ(refusal, L"網址不正確");
+    EXPECT_EQ(value(IniFile::Ie, u"IeUrl", u"http://www.ads.tw/"), u"0");
+    EXPECT_EQ(entryRows.rows, (std::vector<std::u16string>{u"http://www.ads.tw/"}));
+
+    // Mode 1: typed and clicked.
+    entryRows.rows.clear();
+    drive([&] { dialogs->openEntry(1, std::nullopt, entryRows); },
+          {waitFor(L"設定黑名單", dlg), type(L"spam@ads.tw"),
+           check([&] {
+               Shoot(dlg, L"entry_dialog_black");
+               ClickButton(GetDlgItem(dlg, IDOK));
+           })});
+    EXPECT_EQ(value(IniFile::Set, settings::BlackListSection(kUser), u"spam@ads.tw"), u"0");
+    EXPECT_EQ(entryRows.rows, (std::vector<std::u16string>{u"spam@ads.tw"}));
+
+    // Mode 2, modify: the row's text is shown; 取消 changes nothing.
+    WriteSetting(*store, IniFile::Set, settings::TrustListSection(kUser), u"friend@x.tw", u"0");
+    entryRows.rows = {u"friend@x.tw"};
+    entryRows.selected = 0;
+    state.EditMode = true;
+    std::wstring shown;
+    drive([&] { dialogs->openEntry(2, u"friend@x.tw", entryRows); },
+          {waitFor(L"設定信任名單", dlg), check([&] { shown = WindowText(GetDlgItem(dlg, kIdEntryText)); }),
+           type(L"x"), check([&] { ClickButton(GetDlgItem(dlg, IDCANCEL)); })});
+    EXPECT_EQ(shown, L"friend@x.tw");
+    EXPECT_FALSE(state.EditMode);
+    EXPECT_EQ(store->listKeys(IniFile::Set, settings::TrustListSection(kUser)),
+              (std::vector<std::u16string>{u"friend@x.tw"}));
+    EXPECT_EQ(entryRows.rows, (std::vector<std::u16string>{u"friend@x.tw"}));
+}
+
+TEST_F(SettingsDialogsOnScreen, PasswordChangeDialogStoresTheTrimmedPassword) {
+    using platform::RegistryRoot;
+    auto clear = [&] {
+        p.registry.deleteValue(RegistryRoot::LocalMachine, settings::kProgramKey, u"PassWord");
+        p.registry.deleteValue(RegistryRoot::CurrentUser, settings::kProgramKey, u"PassWord");
+    };
+    clear();
+    settings::RegistryValues values(p.registry);
+    HWND dlg = nullptr;
+    std::wstring againAfterRefusal;
+    DWORD selFrom = 1, selTo = 0;
+    drive([&] { dialogs->openLoginPass(); },
+          {waitFor(L"密碼變更", dlg),
+           check([&] {
+               EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdLoginOld));
+               for (int id : {kIdLoginOld, kIdLoginNew, kIdLoginAgain})
+                   EXPECT_EQ(SendMessageW(GetDlgItem(dlg, id), EM_GETPASSWORDCHAR, 0, 0), L'*') << id;
+               LOGFONTW lf{};
+               GetObjectW(reinterpret_cast<HFONT>(SendMessageW(GetDlgItem(dlg, kIdLoginOld), WM_GETFONT, 0, 0)),
+                          sizeof lf, &lf);
+               EXPECT_EQ(std::wstring(lf.lfFaceName), L"新細明體");
+               ExpectCleanLayout(dlg);
+           }),
+           // No password yet: the old box stays empty.
+           key(VK_TAB), type(L" pw 1 "), key(VK_TAB), type(L"pw 1 "),
+           check([&] { Shoot(dlg, L"loginpass"); }), key(VK_RETURN),
+           check([&] {
+               HWND again = GetDlgItem(dlg, kIdLoginAgain);
+               againAfterRefusal = WindowText(again);
+               EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdLoginNew));
+               SendMessageW(GetDlgItem(dlg, kIdLoginNew), EM_GETSEL, reinterpret_cast<WPARAM>(&selFrom),
+                            reinterpret_cast<LPARAM>(&selTo));
+           }),
+           // Retyped over the selection, confirmed the same, with spaces.
+           type(L" pw 1 "), key(VK_TAB), type(L" pw 1 "), key(VK_RETURN)});
+    EXPECT_EQ(againAfterRefusal, L"");
+    EXPECT_EQ(selFrom, 0u);
+    EXPECT_EQ(selTo, 6u);
+    EXPECT_EQ(state.SettingsPassword, u"pw 1");
+    EXPECT_EQ(values.ReadRegString(u"PassWord"), u"pw 1");
+    clear();
+}
+
+TEST_F(SettingsDialogsOnScreen, InputBoxReturnsTheTextOrNothing) {
+    HWND dlg = nullptr;
+    std::optional<std::u16string> answer;
+    drive([&] { answer = dialogs->askText(u"請輸入管制密碼", u"網址過濾", true); },
+          {waitFor(L"網址過濾", dlg),
+           check([&] {
+               EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdInputPrompt)), L"請輸入管制密碼");
+               EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdInputText));
+               EXPECT_EQ(SendMessageW(GetDlgItem(dlg, kIdInputText), EM_GETPASSWORDCHAR, 0, 0), L'*');
+               ExpectCleanLayout(dlg);
+           }),
+           type(L"Secret 1"), check([&] { Shoot(dlg, L"input_box"); }), key(VK_RETURN)});
+    EXPECT_EQ(answer, u"Secret 1");
+
+    drive([&] { answer = dialogs->askText(u"請輸入管制密碼", u"網址過濾", true); },
+          {waitFor(L"網址過濾", dlg), type(L"typed"), key(VK_ESCAPE)});
+    EXPECT_FALSE(answer.has_value());
+
+    // The close box is a cancel too; an empty answer is an answer.
+    drive([&] { answer = dialogs->askText(u"名稱", u"輸入", false); },
+          {waitFor(L"輸入", dlg), check([&] {
+               EXPECT_EQ(SendMessageW(GetDlgItem(dlg, kIdInputText), EM_GETPASSWORDCHAR, 0, 0), 0);
+               PostMessageW(dlg, WM_CLOSE, 0, 0);
+           })});
+    EXPECT_FALSE(answer.has_value());
+    drive([&] { answer = dialogs->askText(u"名稱", u"輸入", false); }, {waitFor(L"輸入", dlg), key(VK_RETURN)});
+    EXPECT_EQ(answer, u"");
+}
+
+TEST_F(SettingsDialogsOnScreen, DialogsLayThemselvesOutAgainAtAnotherDpi) {
+    HWND dlg = nullptr;
+    LONG labelBefore = 0, labelAfter = 0;
+    drive([&] { dialogs->openAccount(accountRows, u""); },
+          {waitFor(L"建立信箱帳號", dlg), check([&] {
+               HWND label = GetDlgItem(dlg, kIdAccountLabelHost);
+               RECT r = ClientRectOf(dlg, label);
+               labelBefore = r.right - r.left;
+               const UINT now = GetDpiForWindow(dlg) ? GetDpiForWindow(dlg) : 96;
+               const UINT to = now == 96 ? 144 : 96;
+               RECT wr;
+               GetWindowRect(dlg, &wr);
+               RECT suggested{wr.left, wr.top, wr.left + MulDiv(wr.right - wr.left, to, now),
+                              wr.top + MulDiv(wr.bottom - wr.top, to, now)};
+               SendMessageW(dlg, WM_DPICHANGED, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&suggested));
+               r = ClientRectOf(dlg, label);
+               labelAfter = r.right - r.left;
+               EXPECT_GT(to == 144 ? labelAfter : labelBefore, (to == 144 ? labelBefore : labelAfter) * 5 / 4);
+               ExpectCleanLayout(dlg);
+               Shoot(dlg, L"account_dialog_dpi" + std::to_wstring(to));
+           }),
+           key(VK_ESCAPE)});
+    EXPECT_GT(labelBefore, 0);
+}
+
+TEST_F(SettingsDialogsOnScreen, OwnerGoingAwayEndsTheDialogAsACancel) {
+    state.EditMode = true;
+    WriteSetting(*store, IniFile::Set, settings::RosterSection(kUser), u"me@x.tw", u"0");
+    accountRows.rows = {{u"me", u"me@x.tw"}};
+    accountRows.selected = 0;
+    HWND dlg = nullptr;
+    drive([&] { dialogs->openAccount(accountRows, u"me@x.tw"); },
+          {waitFor(L"建立信箱帳號", dlg), type(L"x"), check([&] { cancelOpenModalDialogs(); })});
+    EXPECT_EQ(FindDialog(L"建立信箱帳號"), nullptr);
+    EXPECT_FALSE(state.EditMode);
+    EXPECT_EQ(settings::ReadRoster(*store, kUser), (std::vector<std::u16string>{u"me@x.tw"}));
+    EXPECT_TRUE(IsWindowEnabled(owner.get()));
+}
+
+}  // namespace
+}  // namespace iw::win32app

@@ -1,0 +1,155 @@
+// The password change dialog's presenter over an in-memory registry: the
+// cases of 確定 (old password, confirmation compared before trimming, the
+// trimmed value stored), the fall-back to the user's hive, and a registry
+// that takes no write at all.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/module1.h"
+#include "settings/login_pass_dialog.h"
+#include "settings/registry_values.h"
+#include "tests/support/fake_registry.h"
+
+namespace iw::settings {
+namespace {
+
+using platform::RegistryRoot;
+
+struct RecordingView : LoginPassView {
+    std::u16string texts[3];
+    std::optional<LoginPassField> selected, focused;
+    std::vector<std::u16string> boxes;
+    bool closed = false;
+
+    void setText(LoginPassField f, const std::u16string& t) override { texts[static_cast<int>(f)] = t; }
+    void selectAll(LoginPassField f) override { selected = f; }
+    void focus(LoginPassField f) override { focused = f; }
+    void messageBox(const std::u16string& t, const std::u16string&) override { boxes.push_back(t); }
+    void close() override { closed = true; }
+};
+
+// A registry that refuses every write, in either hive.
+struct ReadOnlyRegistry : test::FakeRegistry {
+    platform::RegistryResult writeString(RegistryRoot, const std::u16string&, const std::u16string&,
+                                         const std::u16string&) override {
+        return platform::RegistryResult::AccessDenied;
+    }
+};
+
+TEST(LoginPassDialog, OkChangesThePasswordOnlyWhenOldIsRightAndNewTwiceTheSame) {
+    const struct {
+        std::u16string current, old, fresh, again;
+        std::optional<std::u16string> stored;  // nullopt: refused
+    } cases[] = {
+        {u"", u"", u"abc", u"abc", u"abc"},           // no password yet: old box left empty
+        {u"", u"x", u"abc", u"abc", std::nullopt},    // ... and not otherwise
+        {u"Key", u"Key", u" new pw ", u" new pw ", u"new pw"},  // stored trimmed
+        {u"Key", u"Key", u" new", u"new", std::nullopt},        // compared before trimming
+        {u"Key", u"key", u"new", u"new", std::nullopt},         // letter case counts
+        {u"Key", u"Key ", u"new", u"new", std::nullopt},
+        {u"Key", u"Key", u"new", u"New", std::nullopt},
+        {u"Key", u"Key", u"", u"", u""},              // both empty: the lock is removed
+        {u"Key", u"Key", u"   ", u"   ", u""},
+        {u"Key", u"Key", u"網址密碼", u"網址密碼", u"網址密碼"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.fresh.begin(), c.fresh.end()));
+        test::FakeRegistry reg;
+        RegistryValues values(reg);
+        if (!c.current.empty()) values.WriteRegString(u"PassWord", c.current);
+        app::Module1State m;
+        m.SettingsPassword = c.current;
+        RecordingView view;
+        LoginPassDialog d(values, m, view);
+        d.Text1_Change(c.old);
+        d.newpassword_Change(c.fresh);
+        d.txtPassword_Change(c.again);
+        d.cmdOK_Click();
+        EXPECT_TRUE(view.boxes.empty());  // refusals are silent
+        if (c.stored) {
+            EXPECT_TRUE(view.closed);
+            EXPECT_EQ(m.SettingsPassword, *c.stored);
+            EXPECT_EQ(reg.readString(RegistryRoot::LocalMachine, u"Software\\Inkwarden", u"PassWord"), *c.stored);
+        } else {
+            EXPECT_FALSE(view.closed);
+            EXPECT_FALSE(d.closed());
+            EXPECT_EQ(m.SettingsPassword, c.current);
+            EXPECT_EQ(values.ReadRegString(u"PassWord"), c.current);
+            // The confirmation is cleared, the new password selected for retyping.
+            EXPECT_EQ(view.texts[static_cast<int>(LoginPassField::TxtPassword)], u"");
+            EXPECT_EQ(d.text(LoginPassField::TxtPassword), u"");
+            EXPECT_EQ(d.text(LoginPassField::NewPassword), c.fresh);
+            EXPECT_EQ(view.selected, LoginPassField::NewPassword);
+            EXPECT_EQ(view.focused, LoginPassField::NewPassword);
+        }
+    }
+}
+
+TEST(LoginPassDialog, RetypedConfirmationIsAcceptedAfterARefusal) {
+    test::FakeRegistry reg;
+    RegistryValues values(reg);
+    app::Module1State m;
+    RecordingView view;
+    LoginPassDialog d(values, m, view);
+    d.newpassword_Change(u"abc");
+    d.txtPassword_Change(u"abd");
+    d.cmdOK_Click();
+    ASSERT_FALSE(view.closed);
+    d.txtPassword_Change(u"abc");
+    d.cmdOK_Click();
+    EXPECT_TRUE(view.closed);
+    EXPECT_EQ(values.ReadRegString(u"PassWord"), u"abc");
+}
+
+TEST(LoginPassDialog, RefusedMachineWriteGoesToTheUserAndNoWriteAtAllIsSaid) {
+    test::FakeRegistry reg;
+    reg.setRefuseLocalMachineWrites(true);
+    RegistryValues values(reg);
+    app::Module1State m;
+    RecordingView view;
+    LoginPassDialog d(values, m, view);
+    d.newpassword_Change(u"pw");
+    d.txtPassword_Change(u"pw");
+    d.cmdOK_Click();
+    EXPECT_TRUE(view.closed);
+    EXPECT_TRUE(view.boxes.empty());
+    EXPECT_EQ(reg.readString(RegistryRoot::CurrentUser, u"Software\\Inkwarden", u"PassWord"), u"pw");
+    EXPECT_EQ(values.ReadRegString(u"PassWord"), u"pw");
+
+    ReadOnlyRegistry none;
+    RegistryValues nowhere(none);
+    app::Module1State m2;
+    RecordingView view2;
+    LoginPassDialog d2(nowhere, m2, view2);
+    d2.newpassword_Change(u"pw");
+    d2.txtPassword_Change(u"pw");
+    d2.cmdOK_Click();
+    // In memory for this run, and the user is told it will not last.
+    EXPECT_EQ(m2.SettingsPassword, u"pw");
+    ASSERT_EQ(view2.boxes.size(), 1u);
+    EXPECT_TRUE(view2.closed);
+}
+
+TEST(LoginPassDialog, CancelChangesNothing) {
+    test::FakeRegistry reg;
+    RegistryValues values(reg);
+    values.WriteRegString(u"PassWord", u"old");
+    app::Module1State m;
+    m.SettingsPassword = u"old";
+    RecordingView view;
+    LoginPassDialog d(values, m, view);
+    d.Text1_Change(u"old");
+    d.newpassword_Change(u"new");
+    d.txtPassword_Change(u"new");
+    d.cmdCancel_Click();
+    d.cmdOK_Click();  // after the close: nothing
+    EXPECT_TRUE(view.closed);
+    EXPECT_EQ(m.SettingsPassword, u"old");
+    EXPECT_EQ(values.ReadRegString(u"PassWord"), u"old");
+}
+
+}  // namespace
+}  // namespace iw::settings

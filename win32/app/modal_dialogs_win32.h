@@ -1,0 +1,91 @@
+// The small modal dialogs of the settings as real Win32 dialogs: the
+// account dialog, the list entry dialog, the password change dialog and the
+// one-line input box. Each call opens its dialog over the owner window,
+// disables the owner and runs the program's own event loop (so timers,
+// sockets and posted work go on, and Tab, Enter and Esc work through the
+// dialog manager) until the dialog closes. Every dialog is per-monitor DPI
+// aware: it is laid out from its font at its own DPI and again when it
+// moves to a screen of another DPI.
+//
+// Ownership: the object holds references only; everything in the deps must
+// outlive it. No exception leaves a dialog procedure.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "app/module1.h"
+#include "platform/code_page.h"
+#include "platform/event_loop.h"
+#include "platform/registry.h"
+#include "settings/modal_dialogs.h"
+#include "settings/settings_store.h"
+
+namespace iw::win32app {
+
+struct ModalDialogDeps {
+    platform::EventLoop& loop;
+    settings::SettingsStore& store;
+    const platform::CodePage& codePage;
+    platform::Registry& registry;
+    app::Module1State& state;
+};
+
+// Control identifiers, also used by tests to find the controls. The
+// default button is IDOK and the cancel button IDCANCEL in every dialog.
+enum ModalControlId : int {
+    // Account: the text boxes by their names (Text2 user, Text3 password,
+    // Text1 host, Text4 address), the security choice, labels and hint.
+    kIdAccountUser = 201,
+    kIdAccountPassword,
+    kIdAccountHost,
+    kIdAccountAddress,
+    kIdAccountSecurity,
+    kIdAccountHint,
+    kIdAccountLabelUser,
+    kIdAccountLabelPassword,
+    kIdAccountLabelHost,
+    kIdAccountLabelAddress,
+    kIdAccountLabelSecurity,
+    // Entry dialog: its one text box.
+    kIdEntryText = 301,
+    // Password change: Text1 (old), newpassword, txtPassword and labels.
+    kIdLoginOld = 401,
+    kIdLoginNew,
+    kIdLoginAgain,
+    kIdLoginLabelOld,
+    kIdLoginLabelNew,
+    kIdLoginLabelAgain,
+    // Input box.
+    kIdInputPrompt = 501,
+    kIdInputText,
+};
+
+class Win32ModalDialogs final : public settings::ModalDialogs {
+public:
+    // `owner`: the window the dialogs open over (null: none, centred on
+    // the screen).
+    Win32ModalDialogs(ModalDialogDeps deps, HWND owner);
+
+    void setOwner(HWND owner) { owner_ = owner; }
+
+    void openAccount(settings::AccountRowsOpener& opener, const std::u16string& address) override;
+    void openEntry(int listMode, const std::optional<std::u16string>& editText,
+                   settings::EntryRowsOpener& opener) override;
+    void openLoginPass() override;
+    std::optional<std::u16string> askText(const std::u16string& prompt, const std::u16string& title,
+                                          bool masked) override;
+
+private:
+    ModalDialogDeps deps_;
+    HWND owner_;
+};
+
+// Closes every small dialog that is open as if it had been cancelled (the
+// program is unloading its windows). Each open call then returns.
+void cancelOpenModalDialogs();
+
+}  // namespace iw::win32app
