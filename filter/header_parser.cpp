@@ -239,7 +239,6 @@ void Parser::preview() {
         std::string_view piece = x == std::string_view::npos ? body : body.substr(x + 2);
         body = body.substr(0, x == std::string_view::npos ? 0 : x);
         if (piece.empty()) continue;
-        if (piece[0] == '.') piece.remove_prefix(1);  // a dot-stuffed line
         const std::string bytes = mode == 1   ? DecodeBase64(piece)
                                   : mode == 2 ? DecodeQuotedPrintable(piece)
                                               : std::string(piece);

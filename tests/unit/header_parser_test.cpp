@@ -371,7 +371,9 @@ INSTANTIATE_TEST_SUITE_P(
         PreviewCase{"Content-Transfer-Encoding: 8bit", "\xA4\xA4\r\n", u"Content-Transfer-Encoding: 8bit\r\n中\r\n"},
         PreviewCase{"Subject: =?gb2312?B?QQ==?=\r\nContent-Transfer-Encoding: base64",
                     "1tDOxA==\r\n", u"\r\n中文\r\n"},
-        PreviewCase{"Subject: s", "..hidden\r\n.\r\nx\r\n", u".hidden\r\n\r\nx\r\n"},  // dot-stuffed lines
+        // Replies come dot-unstuffed from the POP3 connection: a leading dot
+        // left in a line is the sender's own and is shown.
+        PreviewCase{"Subject: s", ".hidden\r\n..twice\r\nx\r\n", u".hidden\r\n..twice\r\nx\r\n"},
         // The body's own charset wins over that of the subject's words.
         PreviewCase{"Subject: =?big5?B?QQ==?=\r\nContent-Type: text/plain; charset=UTF-8", "a\r\nb\r\n\xE4\xB8\xAD\r\n",
                     u"a\r\nb\r\n中\r\n"},
