@@ -42,6 +42,9 @@ void AccountDialog::Form_Load(const std::u16string& address) {
     const int security = ReadSettingNumber(store_, IniFile::Set, address, kSecurityKey, 0);
     security_ = security >= 0 && security <= 2 ? security : 0;
     view_.setSecurity(security_);
+    oldHost_ = host_;
+    oldSecurity_ = security_;
+    oldPin_ = ReadSetting(store_, address, u"CertSha256", u"");
 }
 
 void AccountDialog::setText(AccountField field, const std::u16string& text) {
@@ -99,7 +102,11 @@ bool AccountDialog::writeAccount(const std::u16string& address) {
            WriteSetting(store_, IniFile::Set, address, u"Account", user_) &&
            WriteSetting(store_, IniFile::Set, address, u"PassWord", ScramblePassword(cp_, password_)) &&
            WriteSetting(store_, IniFile::Set, address, u"PoP3", host_) &&
-           WriteSetting(store_, IniFile::Set, address, kSecurityKey, std::u16string(1, char16_t(u'0' + security_)));
+           WriteSetting(store_, IniFile::Set, address, kSecurityKey, std::u16string(1, char16_t(u'0' + security_))) &&
+           // A trusted certificate belongs to its host and port: it goes
+           // with a changed host or encryption, and stays otherwise.
+           (!editing_ || oldPin_.empty() || host_ != oldHost_ || security_ != oldSecurity_ ||
+            WriteSetting(store_, IniFile::Set, address, u"CertSha256", oldPin_));
 }
 
 void AccountDialog::Command2_Click() {

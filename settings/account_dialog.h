@@ -98,6 +98,10 @@ private:
     bool editing_ = false;
     std::u16string oldAddress_;
     int oldRow_ = -1;
+    // The certificate the user chose to trust for the old host, kept while
+    // the host and the encryption stay as they were.
+    std::u16string oldHost_, oldPin_;
+    int oldSecurity_ = 0;
 };
 
 }  // namespace iw::settings

@@ -255,6 +255,39 @@ TEST_F(AccountDialogTest, ModifyKeepingTheAddressRewritesItAtTheEndOfTheRoster) 
     EXPECT_EQ(rows.rows[0].address, u"ME@x.tw");
 }
 
+// Modify rewrites the whole section: a certificate the user trusted stays
+// with its host and encryption, and goes when either changes.
+TEST_F(AccountDialogTest, ModifyKeepsTheTrustedCertificateOnlyForTheSameHostAndEncryption) {
+    struct Case {
+        const char16_t* host;
+        int security;
+        const char16_t* address;
+        const char16_t* pin;  // after the save
+    } cases[] = {
+        {u"pop.x.tw:995", 1, u"me@x.tw", u"AB12"},     // only the password changes
+        {u"pop.x.tw:995", 1, u"new@x.tw", u"AB12"},    // a new address, same server
+        {u"pop.y.tw:995", 1, u"me@x.tw", u"<missing>"},  // another host
+        {u"pop.x.tw:995", 2, u"me@x.tw", u"<missing>"},  // another kind of encryption
+    };
+    for (const Case& c : cases) {
+        files.remove(u"C:\\P\\set.ini");
+        storeAccount(u"me@x.tw", u"me", u"old", u"pop.x.tw:995", u"1");
+        WriteSetting(store, IniFile::Set, u"me@x.tw", u"CertSha256", u"AB12");
+        rows.rows = {{u"me", u"me@x.tw"}};
+        rows.selected = 0;
+        view = RecordingView{};
+        m.EditMode = true;
+        open(u"me@x.tw");
+        dialog->Text1_Change(c.host);
+        dialog->Text3_Change(u"new");
+        dialog->Text4_Change(c.address);
+        dialog->Security_Click(c.security);
+        dialog->Command2_Click();
+        ASSERT_TRUE(view.closed);
+        EXPECT_EQ(value(c.address, u"CertSha256"), c.pin) << "case " << (&c - cases);
+    }
+}
+
 TEST_F(AccountDialogTest, CancelAndEveryOtherCloseWriteNothingAndEndModifyMode) {
     storeAccount(u"me@x.tw", u"me", u"pw", u"pop.x.tw", u"");
     const auto before = files.content(u"C:\\P\\set.ini");
