@@ -96,6 +96,8 @@ struct Mailbox {
                 std::lock_guard<std::mutex> lock(mutex);
                 deleted.push_back(std::atoi(line->c_str() + 5));
                 s.write("+OK\r\n");
+            } else if (cmd == "NOOP") {
+                s.write("+OK\r\n");
             } else if (cmd == "QUIT") {
                 s.write("+OK bye\r\n");
                 s.close();
