@@ -148,7 +148,7 @@ struct ScriptedPop3Server::Session {
             // Replies go out in order: TOP replies still held (or still
             // delayed) go first.
             extraDelay = b.topGapMs * tops;
-            out(held + "+OK\r\n");
+            out(held + (b.noopErr ? "-ERR unknown command\r\n" : "+OK\r\n"));
             extraDelay = 0;
             held.clear();
             heldCount = 0;

@@ -29,6 +29,7 @@ struct Pop3Behaviour {
     int silentAfterTops = -1;       // no more replies after this many TOP replies
     int dropAfterDeles = -1;        // the connection drops after this many DELE replies
     bool deleErr = false;           // DELE answered with -ERR
+    bool noopErr = false;           // NOOP answered with -ERR (a server that lacks it)
     std::size_t endlessListBytes = 0;  // LIST answered with this many bytes and no terminator
     std::size_t endlessTopBytes = 0;   // the first TOP answered with this many bytes and no terminator
     std::string statReply;          // replaces the STAT reply when set

@@ -388,6 +388,26 @@ TEST_F(FilterFixture, DeletionRunSkipsAfterDropAndCountsRemaining) {
     EXPECT_EQ(b.removed, (std::vector<std::size_t>{0}));
 }
 
+// A server that refuses the NOOP after the last TOP gives no proof that its
+// replies were in step: the session still ends, the rows stay unchecked and
+// no DELE goes out on that account, while the other account deletes.
+TEST_F(FilterFixture, RefusedNoopEndsTheSessionWithoutDeletingOnThatAccount) {
+    addA();
+    addB();
+    junk({u"u@x", u"v@x"});
+    for (int k = 1; k <= 3; ++k) a.messages.push_back(Message(k, "u@x", "[junk]"));
+    b.messages = {Message(10, "v@x", "[junk]")};
+    a.behaviour.noopErr = true;
+    runSession();
+    ASSERT_EQ(w->accountList(0).size(), 3u);
+    for (const auto& row : w->accountList(0)) EXPECT_FALSE(row.Checked);
+    w->Command1_Click();
+    EXPECT_TRUE(w->closed());
+    EXPECT_TRUE(sent(a, "DELE").empty());
+    EXPECT_TRUE(a.removed.empty());
+    EXPECT_EQ(b.removed, (std::vector<std::size_t>{0}));
+}
+
 TEST_F(FilterFixture, MailProgramStartsWhenEnoughRemain) {
     struct Case {
         int combo;
