@@ -273,6 +273,9 @@ TEST_F(Hostile, ListInAnotherOrderKeepsEachMessagesSize) {
     EXPECT_FALSE(w->accountList(0)[0].Checked);
     EXPECT_EQ(w->accountList(0)[3].SizeText.substr(0, 3), u"60.");
     EXPECT_TRUE(w->accountList(0)[3].Checked);
+    // Logged out before the server goes away, which waits for its connections.
+    w->LogOutWithoutDeleting();
+    w.reset();
 }
 
 }  // namespace
