@@ -93,7 +93,7 @@ public:
     virtual void unloadAllWindows() = 0;
 };
 
-// Hooks into Parts of the program that live elsewhere; empty ones do nothing.
+// Hooks into the parts of the program that live elsewhere; empty ones do nothing.
 struct MasterHooks {
     // The browser watcher, run first on every Timer1 tick.
     std::function<void()> browserWatcherTick;
