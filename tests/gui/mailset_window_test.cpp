@@ -108,12 +108,8 @@ protected:
     std::vector<Saved> saved;
 
     void SetUp() override {
-        wchar_t tmp[MAX_PATH];
-        ASSERT_GT(GetTempPathW(MAX_PATH, tmp), 0u);
-        static int n = 0;
-        folder = std::wstring(tmp) + L"iw-mailset-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                 std::to_wstring(++n) + L"-" + std::to_wstring(GetTickCount()) + L"\\";
-        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+        folder = test::NewTempFolder(L"iw-mailset-");
+        ASSERT_FALSE(folder.empty());
         const std::u16string app(folder.begin(), folder.end());
         store = std::make_unique<settings::SettingsStore>(p.files, p.codePage, app);
         state.AppPath = app;

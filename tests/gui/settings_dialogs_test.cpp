@@ -22,6 +22,7 @@
 #include "settings/settings_store.h"
 #include "tests/support/dialog_openers.h"
 #include "tests/support/win32/dialog_driver.h"
+#include "tests/support/win32/gui_probe.h"
 #include "tests/support/win32/layout_check.h"
 #include "tests/support/win32/screen_capture.h"
 #include "win32/app/modal_dialogs_win32.h"
@@ -66,12 +67,8 @@ protected:
     test::FakeEntryRows entryRows;
 
     void SetUp() override {
-        wchar_t tmp[MAX_PATH];
-        ASSERT_GT(GetTempPathW(MAX_PATH, tmp), 0u);
-        static int n = 0;
-        folder = std::wstring(tmp) + L"iw-dialogs-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                 std::to_wstring(++n) + L"-" + std::to_wstring(GetTickCount()) + L"\\";
-        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+        folder = test::NewTempFolder(L"iw-dialogs-");
+        ASSERT_FALSE(folder.empty());
         const std::u16string app(folder.begin(), folder.end());
         store = std::make_unique<settings::SettingsStore>(p.files, p.codePage, app);
         state.AppPath = app;

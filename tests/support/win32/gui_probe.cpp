@@ -6,6 +6,15 @@
 
 namespace iw::test {
 
+std::wstring NewTempFolder(const std::wstring& prefix) {
+    wchar_t tmp[MAX_PATH];
+    if (GetTempPathW(MAX_PATH, tmp) == 0) return {};
+    static int n = 0;
+    const std::wstring folder = std::wstring(tmp) + prefix + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                std::to_wstring(++n) + L"-" + std::to_wstring(GetTickCount()) + L"\\";
+    return CreateDirectoryW(folder.c_str(), nullptr) ? folder : std::wstring();
+}
+
 // Pixels within a small distance of `rgb` inside a rectangle of the capture.
 int CountNear(const Capture& c, const RECT& r, std::uint32_t rgb) {
     int n = 0;

@@ -23,6 +23,11 @@ int CountNear(const Capture& c, const RECT& r, std::uint32_t rgb);
 
 std::wstring ItemText(HWND lv, int row, int column);
 
+// A new empty folder under the temporary folder, named from `prefix`, the
+// process and a counter, with a trailing backslash; empty when it could not
+// be made.
+std::wstring NewTempFolder(const std::wstring& prefix);
+
 // One item of a menu as read back.
 struct MenuRead {
     std::wstring text;
