@@ -20,6 +20,14 @@ MailAccount ReadMailAccount(SettingsStore& s, const std::u16string& address) {
     a.Pop3Host = ReadSetting(s, address, u"PoP3", u"");
     a.Security = ReadSetting(s, address, u"Security", u"0");
     a.CertSha256 = ReadSetting(s, address, u"CertSha256", u"");
+    a.Auth = ReadSetting(s, address, u"Auth", u"0");
+    a.OAuthProvider = ReadSetting(s, address, u"OAuthProvider", u"");
+    a.OAuthTenant = ReadSetting(s, address, u"OAuthTenant", u"");
+    a.OAuthClientId = ReadSetting(s, address, u"OAuthClientId", u"");
+    a.OAuthAuthorizeUrl = ReadSetting(s, address, u"OAuthAuthorizeUrl", u"");
+    a.OAuthTokenUrl = ReadSetting(s, address, u"OAuthTokenUrl", u"");
+    a.OAuthDeviceUrl = ReadSetting(s, address, u"OAuthDeviceUrl", u"");
+    a.OAuthScope = ReadSetting(s, address, u"OAuthScope", u"");
     return a;
 }
 

@@ -18,6 +18,15 @@ struct MailAccount {
     std::u16string Pop3Host;  // key "PoP3"; "host" (port 110, or 995 for TLS) or "host:port"
     std::u16string Security;  // key "Security"; "0" plain (or missing), "1" TLS, "2" STLS
     std::u16string CertSha256;  // key "CertSha256"; the one certificate the user chose to trust
+    // How the account logs in: key "Auth", "1" OAuth2, "0" or missing the password.
+    std::u16string Auth;
+    std::u16string OAuthProvider;      // "microsoft", "google" or "custom"
+    std::u16string OAuthTenant;        // Microsoft's tenant; empty means "common"
+    std::u16string OAuthClientId;      // empty: the build's default
+    std::u16string OAuthAuthorizeUrl;  // override of the provider's endpoints and scope
+    std::u16string OAuthTokenUrl;
+    std::u16string OAuthDeviceUrl;
+    std::u16string OAuthScope;
 };
 
 // The section names of one Windows user.
