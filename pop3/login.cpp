@@ -30,7 +30,10 @@ std::string GreetingIdentity(std::string_view greeting) {
 
 Login::Login(Connection& connection, LoginRequest request) : conn_(connection), request_(std::move(request)) {}
 
-void Login::sendLines(const std::vector<Command>& commands) {
+void Login::sendLines(const std::vector<Command>& lines) {
+    std::vector<Command> commands = std::move(prefix_);
+    prefix_.clear();
+    commands.insert(commands.end(), lines.begin(), lines.end());
     conn_.sendAll(commands);
     for (const Command& c : commands) {
         lastTag_ = c.tag;
@@ -79,6 +82,10 @@ void Login::onReply(const Reply& r) {
     case kTagPass:
         finish(r.ok ? LoginOutcome::LoggedIn : LoginOutcome::PassRefused, &r);
         return;
+    case kTagUtf8:
+        // Refused or not, the login goes on; with PIPELINING it is already on its way.
+        if (!caps_.pipelining) authenticate();
+        return;
     case kTagAuth:
         if (r.challenge && mechanism_) {
             std::string_view challenge = FirstLine(r.text);
@@ -94,6 +101,15 @@ void Login::onReply(const Reply& r) {
 }
 
 void Login::authenticate() {
+    if (caps_.utf8 && !utf8Asked_) {
+        utf8Asked_ = true;
+        const Command utf8{"UTF8", Shape::Line, kTagUtf8, 0};
+        if (!caps_.pipelining) {
+            sendLines({utf8});  // the login goes on at its reply
+            return;
+        }
+        prefix_.push_back(utf8);  // goes in the same write as the login's first line
+    }
     for (const std::shared_ptr<SaslMechanism>& m : request_.mechanisms) {
         if (!m || !caps_.offersSasl(m->name())) continue;
         if (m->needsTls() && !request_.secured) continue;

@@ -10,6 +10,10 @@
 // last AUTH line) is ever sent in the same write: some servers drop
 // commands that arrive with the end of the login.
 //
+// A server that lists UTF8 (RFC 6856) is asked for it before the login, so
+// it serves headers with raw 8-bit bytes as they are rather than a notice of
+// its own; a refusal changes nothing.
+//
 // SASL mechanisms plug in through SaslMechanism: the owner lists the
 // mechanisms it can offer, best first; the login uses the first one the
 // server lists in CAPA's SASL line (and that the connection's protection
@@ -86,6 +90,7 @@ enum LoginTag : int {
     kTagUser,
     kTagPass,
     kTagAuth,
+    kTagUtf8,
     kTagLast,
 };
 inline bool IsLoginTag(int tag) { return tag >= kFirstLoginTag && tag < kTagLast; }
@@ -135,6 +140,8 @@ private:
     LoginOutcome outcome_ = LoginOutcome::Running;
     bool askedCapa_ = false;
     bool pipelinedPass_ = false;
+    bool utf8Asked_ = false;
+    std::vector<Command> prefix_;  // written with the next login line
     int lastTag_ = kTagGreeting;
     std::function<void(int)> sent_;
 };
