@@ -14,7 +14,7 @@
 
 #include "app/filter_window_opener.h"
 #include "app/module1.h"
-#include "app/pop3_connection.h"
+#include "pop3/connection.h"
 #include "platform/platform.h"
 #include "settings/settings_store.h"
 
@@ -170,7 +170,7 @@ private:
     void showHideBrowserWindows();
     void closeBrowserWindows();
     bool waitFor(const std::function<bool()>& done, std::int64_t seconds, bool strictlyMore);
-    void onCheckReply(const Pop3Reply& reply);
+    void onCheckReply(const pop3::Reply& reply);
     void sendCheckLine(const std::string& line);
     void toggleStoredMark(MenuCommand command, const std::u16string& section, const std::u16string& key);
 
