@@ -1,8 +1,6 @@
 // The SASL exchange over POP3 and the choice of login method.
 #include "auth/sasl.h"
 
-#include <algorithm>
-
 #include "auth/base64.h"
 #include "auth/json.h"
 
@@ -158,68 +156,6 @@ bool SaslExchange::credentialsRefused() const {
     while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
     if (rest.empty() || rest.front() != '[') return true;
     return startsWith(rest, "[AUTH]");
-}
-
-bool LoginCapabilities::offers(SaslMechanism m) const {
-    return std::find(sasl.begin(), sasl.end(), std::string(SaslName(m))) != sasl.end();
-}
-
-namespace {
-
-std::string upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
-
-std::vector<std::string> words(std::string_view line) {
-    std::vector<std::string> out;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-        const std::size_t s = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-        if (i > s) out.emplace_back(line.substr(s, i - s));
-    }
-    return out;
-}
-
-}  // namespace
-
-LoginCapabilities ParseLoginCapabilities(std::string_view reply) {
-    LoginCapabilities caps;
-    if (!startsWith(reply, "+OK")) return caps;
-    caps.capaAnswered = true;
-    std::size_t pos = reply.find('\n');
-    while (pos != std::string_view::npos && pos + 1 < reply.size()) {
-        const std::size_t start = pos + 1;
-        pos = reply.find('\n', start);
-        std::string_view line = reply.substr(start, pos == std::string_view::npos ? std::string_view::npos : pos - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line == ".") break;
-        const std::vector<std::string> w = words(line);
-        if (w.empty()) continue;
-        const std::string name = upper(w[0]);
-        if (name == "USER") caps.user = true;
-        if (name == "SASL") {
-            caps.saslListed = true;
-            for (std::size_t k = 1; k < w.size(); ++k) caps.sasl.push_back(upper(w[k]));
-        }
-    }
-    return caps;
-}
-
-LoginChoice ChooseLogin(const LoginCapabilities& caps, LoginKind kind) {
-    if (kind == LoginKind::Password) {
-        if (caps.capaAnswered && !caps.user && caps.offers(SaslMechanism::Plain))
-            return {LoginChoice::Sasl, SaslMechanism::Plain};
-        return {LoginChoice::UserPass, SaslMechanism::Plain};
-    }
-    if (caps.offers(SaslMechanism::XOAuth2)) return {LoginChoice::Sasl, SaslMechanism::XOAuth2};
-    if (caps.offers(SaslMechanism::OAuthBearer)) return {LoginChoice::Sasl, SaslMechanism::OAuthBearer};
-    if (caps.capaAnswered && caps.saslListed) return {LoginChoice::Impossible, SaslMechanism::XOAuth2};
-    return {LoginChoice::Sasl, SaslMechanism::XOAuth2};
 }
 
 }  // namespace iw::auth

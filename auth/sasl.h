@@ -21,7 +21,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace iw::auth {
 
@@ -98,35 +97,5 @@ private:
     bool challengeSeen_ = false;
     std::string challengeStatus_;
 };
-
-// The POP3 capabilities that choose how to log in (RFC 2449 CAPA).
-struct LoginCapabilities {
-    bool capaAnswered = false;        // the server answered CAPA with "+OK"
-    bool user = false;                // "USER" listed
-    bool saslListed = false;          // a "SASL" line was there at all
-    std::vector<std::string> sasl;    // its mechanisms, upper case
-    bool offers(SaslMechanism m) const;
-};
-
-// The capabilities of a CAPA reply: the status line and body lines with CR
-// LF, as the POP3 connection delivers a multi-line reply. A "-ERR" reply
-// (or none) leaves capaAnswered false.
-LoginCapabilities ParseLoginCapabilities(std::string_view capaReply);
-
-// How an account logs in.
-enum class LoginKind { Password, OAuth2 };
-
-struct LoginChoice {
-    enum Kind { UserPass, Sasl, Impossible } kind = UserPass;
-    SaslMechanism mechanism = SaslMechanism::Plain;
-};
-
-// The way to log in:
-// - a password account uses USER/PASS, and SASL PLAIN only when the server
-//   lists SASL PLAIN but not USER;
-// - an OAuth2 account uses XOAUTH2 (or OAUTHBEARER when only that is
-//   listed); when CAPA lists SASL without either, it is Impossible; when the
-//   server did not answer CAPA or listed no SASL line, XOAUTH2 is tried.
-LoginChoice ChooseLogin(const LoginCapabilities& caps, LoginKind kind);
 
 }  // namespace iw::auth

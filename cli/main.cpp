@@ -6,6 +6,7 @@
 #include "cli/cert_command.h"
 #include "cli/check_command.h"
 #include "cli/filter_command.h"
+#include "cli/login_command.h"
 #include "cli/scramble_command.h"
 
 namespace {
@@ -16,6 +17,7 @@ int dispatch(const std::vector<std::u16string>& words) {
             "usage: inkwarden-cli check [--profile DIR] [--user NAME]\n"
             "       inkwarden-cli filter [--profile DIR] [--user NAME] [--delete] [--json]\n"
             "       inkwarden-cli cert [--profile DIR] [--user NAME] ADDRESS [--trust]\n"
+            "       inkwarden-cli login [--profile DIR] [--user NAME] ADDRESS (--device | --try)\n"
             "       inkwarden-cli scramble < password-file\n",
             stderr);
         return 2;
@@ -24,6 +26,7 @@ int dispatch(const std::vector<std::u16string>& words) {
     if (words[0] == u"check") return iw::cli::runCheckCommand(rest);
     if (words[0] == u"filter") return iw::cli::runFilterCommand(rest);
     if (words[0] == u"cert") return iw::cli::runCertCommand(rest);
+    if (words[0] == u"login") return iw::cli::runLoginCommand(rest);
     if (words[0] == u"scramble") return iw::cli::runScrambleCommand(rest);
     std::fputs("inkwarden-cli: unknown command\n", stderr);
     return 2;

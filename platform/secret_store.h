@@ -41,3 +41,9 @@ public:
 std::unique_ptr<SecretStore> createSecretStore();
 
 }  // namespace iw::platform
+
+namespace iw::platform {
+// Fills `out` with `n` bytes from the system's cryptographic random source
+// (PKCE verifiers, the OAuth2 state). False when the source fails.
+bool SecureRandomBytes(unsigned char* out, std::size_t n);
+}  // namespace iw::platform

@@ -88,7 +88,8 @@ void Login::onReply(const Reply& r) {
         return;
     case kTagAuth:
         if (r.challenge && mechanism_) {
-            std::string_view challenge = FirstLine(r.text);
+            const std::string line = FirstLine(r.text);  // the view below must not outlive it
+            std::string_view challenge = line;
             challenge.remove_prefix(std::min<std::size_t>(challenge.size(), 2));
             const std::optional<std::string> answer = mechanism_->answer(challenge);
             sendLines({{answer && SafeOnWire(*answer) ? *answer : std::string("*"), Shape::Sasl, kTagAuth, 0}});
@@ -112,6 +113,9 @@ void Login::authenticate() {
     }
     for (const std::shared_ptr<SaslMechanism>& m : request_.mechanisms) {
         if (!m || !caps_.offersSasl(m->name())) continue;
+        // PLAIN only where the server does not take USER: USER/PASS is what
+        // every server that lists both has always been given.
+        if (m->name() == "PLAIN" && caps_.user) continue;
         if (m->needsTls() && !request_.secured) continue;
         const std::optional<std::string> initial = m->initialResponse();
         const std::string name = m->name();
@@ -119,6 +123,10 @@ void Login::authenticate() {
         mechanism_ = m;
         mechanismName_ = name;
         sendLines({{"AUTH " + name + (initial ? " " + *initial : std::string()), Shape::Sasl, kTagAuth, 0}});
+        return;
+    }
+    if (request_.saslOnly) {
+        finish(LoginOutcome::NoMechanism, nullptr);
         return;
     }
     userPass();

@@ -64,6 +64,9 @@ struct LoginRequest {
     std::vector<std::shared_ptr<SaslMechanism>> mechanisms;
     // The connection is protected by TLS (from the first byte or after STLS).
     bool secured = false;
+    // An OAuth2 account: it logs in by one of `mechanisms` or not at all,
+    // never by USER/PASS (it has no password to send).
+    bool saslOnly = false;
     // The capabilities remembered from the last session of this account
     // and the greeting that came with them; CAPA is skipped when the
     // greeting is the same.
@@ -78,6 +81,7 @@ enum class LoginOutcome {
     UserRefused,      // USER answered "-ERR"
     PassRefused,      // PASS answered "-ERR"
     AuthRefused,      // the SASL exchange ended with "-ERR" or was cancelled
+    NoMechanism,      // a SASL-only login, and the server offers none of its mechanisms
     Ended,            // the connection ended (closed, out of step, too large)
 };
 

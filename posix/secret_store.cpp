@@ -99,5 +99,18 @@ public:
 }  // namespace iw::posix
 
 namespace iw::platform {
+bool SecureRandomBytes(unsigned char* out, std::size_t n) {
+    const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::read(fd, out + done, n - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    return done == n;
+}
 std::unique_ptr<SecretStore> createSecretStore() { return std::make_unique<posix::PosixSecretStore>(); }
 }  // namespace iw::platform

@@ -17,7 +17,7 @@ std::string b64(const std::string& s) { return EncodeBase64(s); }
 SaslCredentials creds() { return {"me@example.com", "TOKEN", "pop.example.com", 995}; }
 
 TEST(Base64, RoundTripsAndRefusesWhatIsNotBase64) {
-    for (const std::string s : {std::string(), std::string("a"), std::string("ab"), std::string("abc"),
+    for (const std::string& s : {std::string(), std::string("a"), std::string("ab"), std::string("abc"),
                                 std::string("\0\x01\xff", 3), std::string(4448, 'x')}) {
         EXPECT_EQ(DecodeBase64Strict(EncodeBase64(s)), s);
     }
@@ -39,7 +39,7 @@ TEST(Json, KeepsScalarsSkipsNestingRefusesBadText) {
     EXPECT_EQ(o->get("ok"), "true");
     EXPECT_FALSE(o->has("n"));
     EXPECT_FALSE(o->has("x"));
-    for (const std::string bad : {std::string("{"), std::string("{} x"), std::string("[]"), std::string("{\"a\":}"),
+    for (const std::string& bad : {std::string("{"), std::string("{} x"), std::string("[]"), std::string("{\"a\":}"),
                                   std::string("{\"a\":\"\\ud800\"}"), std::string("{\"a\":\"x\ny\"}"),
                                   std::string(40, '[') + std::string(40, ']'),
                                   "{\"a\":" + std::string(20, '[') + std::string(20, ']') + "}"}) {
@@ -159,43 +159,6 @@ TEST(SaslExchange, AuthLineStaysShortWhateverTheTokenLength) {
         EXPECT_LE(x.command().size() + 2, kMaxAuthLine);
         const std::string resp = x.onLine("+").line;
         EXPECT_GT(resp.size(), 4448u);  // the token goes in the second step
-    }
-}
-
-LoginCapabilities caps(const std::string& body) { return ParseLoginCapabilities("+OK\r\n" + body + ".\r\n"); }
-
-TEST(ChooseLogin, Table) {
-    struct Case {
-        const char* name;
-        LoginCapabilities caps;
-        LoginKind kind;
-        LoginChoice::Kind choice;
-        SaslMechanism mechanism;
-    } cases[] = {
-        {"no CAPA, password", ParseLoginCapabilities("-ERR no"), LoginKind::Password, LoginChoice::UserPass,
-         SaslMechanism::Plain},
-        {"USER and SASL PLAIN: USER", caps("USER\r\nSASL PLAIN\r\n"), LoginKind::Password, LoginChoice::UserPass,
-         SaslMechanism::Plain},
-        {"SASL PLAIN without USER: PLAIN", caps("TOP\r\nsasl plain xoauth2\r\n"), LoginKind::Password,
-         LoginChoice::Sasl, SaslMechanism::Plain},
-        {"neither: USER all the same", caps("TOP\r\n"), LoginKind::Password, LoginChoice::UserPass,
-         SaslMechanism::Plain},
-        {"Gmail's list", caps("USER\r\nRESP-CODES\r\nSASL PLAIN XOAUTH2 OAUTHBEARER\r\n"), LoginKind::OAuth2,
-         LoginChoice::Sasl, SaslMechanism::XOAuth2},
-        {"only OAUTHBEARER", caps("SASL PLAIN OAUTHBEARER\r\n"), LoginKind::OAuth2, LoginChoice::Sasl,
-         SaslMechanism::OAuthBearer},
-        {"SASL without a bearer mechanism", caps("SASL PLAIN\r\nUSER\r\n"), LoginKind::OAuth2,
-         LoginChoice::Impossible, SaslMechanism::XOAuth2},
-        {"no SASL line: XOAUTH2 is tried", caps("USER\r\n"), LoginKind::OAuth2, LoginChoice::Sasl,
-         SaslMechanism::XOAuth2},
-        {"no CAPA: XOAUTH2 is tried", ParseLoginCapabilities("-ERR"), LoginKind::OAuth2, LoginChoice::Sasl,
-         SaslMechanism::XOAuth2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const LoginChoice ch = ChooseLogin(c.caps, c.kind);
-        EXPECT_EQ(ch.kind, c.choice);
-        if (ch.kind == LoginChoice::Sasl) EXPECT_EQ(ch.mechanism, c.mechanism);
     }
 }
 

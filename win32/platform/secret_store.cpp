@@ -4,6 +4,7 @@
 // file replacement. Only the same Windows user can unseal it.
 #include "win32/platform/handles.h"
 
+#include <bcrypt.h>
 #include <wincrypt.h>
 
 #include "platform/native.h"
@@ -70,5 +71,8 @@ private:
 }  // namespace iw::win32
 
 namespace iw::platform {
+bool SecureRandomBytes(unsigned char* out, std::size_t n) {
+    return BCryptGenRandom(nullptr, out, static_cast<ULONG>(n), BCRYPT_USE_SYSTEM_PREFERRED_RNG) >= 0;
+}
 std::unique_ptr<SecretStore> createSecretStore() { return std::make_unique<win32::DpapiSecretStore>(); }
 }  // namespace iw::platform

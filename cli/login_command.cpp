@@ -1,0 +1,194 @@
+// The "login" command of inkwarden-cli; see login_command.h.
+#include "cli/login_command.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+
+#include "app/account_probe.h"
+#include "app/waits.h"
+#include "auth/oauth_client.h"
+#include "cli/console_platform.h"
+#include "platform/secret_store.h"
+#include "settings/accounts.h"
+#include "settings/settings_store.h"
+
+namespace iw::cli {
+
+namespace {
+
+void write(FILE* f, const platform::CodePage& cp, const std::u16string& text) {
+    std::u16string lf;
+    for (char16_t c : text)
+        if (c != u'\r') lf.push_back(c);
+    const std::string bytes = cp.fromUtf16(platform::kUtf8, lf);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fflush(f);
+}
+
+int usage(const char* why) {
+    std::fprintf(stderr,
+                 "inkwarden-cli login: %s\nusage: inkwarden-cli login [--profile DIR] [--user NAME] ADDRESS [--device]\n",
+                 why);
+    return 2;
+}
+
+std::int64_t unixNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// Only printable ASCII of a server's text reaches the console.
+std::string printable(const std::string& s) {
+    std::string out;
+    for (const char c : s.substr(0, 200)) out += (c >= 0x20 && c < 0x7F) ? c : '?';
+    return out;
+}
+
+}  // namespace
+
+int runLoginCommand(const std::vector<std::u16string>& args) {
+    std::optional<std::u16string> profile, user, address;
+    bool device = false, tryOnly = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::u16string& a = args[i];
+        if (a == u"--device" || a == u"--try") {
+            bool& flag = a == u"--device" ? device : tryOnly;
+            if (flag) return usage("an option is given twice");
+            flag = true;
+            continue;
+        }
+        std::optional<std::u16string>* target = a == u"--profile" ? &profile : a == u"--user" ? &user : nullptr;
+        if (!target) {
+            if (a.empty() || a[0] == u'-') return usage("unknown argument");
+            if (address) return usage("one account address only");
+            address = a;
+            continue;
+        }
+        if (i + 1 >= args.size() || args[i + 1].empty()) return usage("an option needs a value");
+        if (*target) return usage("an option is given twice");
+        *target = args[++i];
+    }
+    if (!address) return usage("the account's address is missing");
+    if (device && tryOnly) return usage("--device and --try do not go together");
+
+    try {
+        ConsolePlatform console;
+        platform::Platform& p = console.p;
+        const std::u16string folder = console.profileFolder(profile);
+        const std::u16string iniPath = folder + u"set.ini";
+        if (!p.files.readAll(iniPath)) {
+            std::fputs("inkwarden-cli login: cannot read the profile's set.ini: ", stderr);
+            write(stderr, p.codePage, iniPath + u"\n");
+            return 2;
+        }
+        settings::SettingsStore store(p.files, p.codePage, folder);
+        const std::u16string userSection = user ? *user : p.shell.userName();
+        const std::vector<std::u16string> roster = settings::ReadRoster(store, userSection);
+        if (std::find(roster.begin(), roster.end(), *address) == roster.end()) {
+            std::fputs("inkwarden-cli login: no such account in the user's roster: ", stderr);
+            write(stderr, p.codePage, *address + u"\n");
+            return 2;
+        }
+        const settings::MailAccount account = settings::ReadMailAccount(store, *address);
+        const auth::OAuthSettings oauthSettings = app::OAuthSettingsOf(account, p.codePage);
+        if (!auth::UsesOAuth(oauthSettings)) {
+            std::fputs("inkwarden-cli login: the account logs in with a password (Auth is not 1)\n", stderr);
+            return 2;
+        }
+        const auth::OAuthConfig config = auth::ResolveOAuthConfig(oauthSettings);
+        if (const std::u16string problem = auth::OAuthConfigProblem(config); !problem.empty()) {
+            write(stderr, p.codePage, u"inkwarden-cli login: " + problem + u"\n");
+            return 2;
+        }
+        const platform::MailSecurity security = platform::ParseMailSecurity(account.Security);
+        if (security == platform::MailSecurity::Plain && !tryOnly) {
+            write(stderr, p.codePage, u"inkwarden-cli login: " + app::NotSecuredText() + u" (Security=0)\n");
+            return 2;
+        }
+        std::unique_ptr<platform::SecretStore> secrets = platform::createSecretStore();
+        auth::TokenStore tokens(*secrets, folder, p.files.separator());
+        auth::OAuthClient client(p, config);
+        app::ProbeRequest probe;
+        probe.pop3Host = account.Pop3Host;
+        probe.security = security;
+        probe.pin = p.codePage.fromUtf16(platform::kBig5, account.CertSha256);
+        probe.user = p.codePage.fromUtf16(platform::kBig5, account.User);
+        const auto report = [&](const app::ProbeResult& r) {
+            write(stdout, p.codePage, u"status: " + account.User + r.status + u"\n");
+            if (!r.mechanism.empty()) std::printf("mechanism: %s\n", printable(r.mechanism).c_str());
+            if (r.outcome == app::ProbeOutcome::LoggedIn) {
+                std::printf("count: %ld\n", r.messages);
+                return 0;
+            }
+            if (!r.serverLine.empty()) std::printf("server: %s\n", printable(r.serverLine).c_str());
+            return 1;
+        };
+        if (tryOnly) {
+            const app::StoredTokenProbe t = app::ProbeWithStoredTokens(p, client, tokens, *address, probe, unixNow());
+            std::printf("refreshed: %d\n", t.refreshes);
+            if (t.signInAgain) std::puts("sign-in: needed");
+            return report(t.result);
+        }
+        if (!device) {
+            std::fputs("inkwarden-cli login: this build signs in on the console with --device only\n", stderr);
+            return 2;
+        }
+
+        const auth::DeviceCode dc = client.startDevice();
+        if (!dc.ok) {
+            std::fprintf(stderr, "inkwarden-cli login: the device code was refused: %s%s\n",
+                         printable(dc.error).c_str(),
+                         dc.transport != auth::HttpError::None ? auth::HttpErrorName(dc.transport) : "");
+            return 1;
+        }
+        write(stdout, p.codePage,
+              u"請在瀏覽器開啟下列網址並輸入代碼:\n" + p.codePage.toUtf16(platform::kUtf8, dc.verificationUri) +
+                  u"\n代碼: " + p.codePage.toUtf16(platform::kUtf8, dc.userCode) + u"\n");
+        std::printf("open: %s\ncode: %s\n", printable(dc.verificationUri).c_str(), printable(dc.userCode).c_str());
+        std::fflush(stdout);
+
+        long interval = dc.interval;
+        app::WaitClock overall(p.clock, static_cast<double>(dc.expiresIn), app::LimitRule::Exceeds);
+        auth::TokenReply reply;
+        for (;;) {
+            app::WaitClock pause(p.clock, static_cast<double>(interval), app::LimitRule::AtLeast);
+            while (!pause.limitReached()) pause.pump(p.loop);
+            reply = client.pollDevice(dc.deviceCode);
+            if (reply.ok) break;
+            if (reply.error == "authorization_pending") {
+                if (overall.limitReached()) break;
+                continue;
+            }
+            if (reply.error == "slow_down") {
+                interval = std::min<long>(interval + 5, 60);
+                continue;
+            }
+            break;
+        }
+        if (!reply.ok) {
+            std::fprintf(stderr, "inkwarden-cli login: not signed in: %s\n",
+                         reply.transport != auth::HttpError::None ? auth::HttpErrorName(reply.transport)
+                                                                  : printable(reply.error).c_str());
+            return 1;
+        }
+        if (reply.refreshToken.empty()) {
+            std::fputs("inkwarden-cli login: the server gave no refresh token (offline_access missing from the scope?)\n",
+                       stderr);
+        }
+        if (!tokens.save(*address, auth::TokensAfter(reply, {}, unixNow()))) {
+            std::fputs("inkwarden-cli login: the tokens could not be stored in the profile folder\n", stderr);
+            return 1;
+        }
+        std::puts("signed in: tokens stored");
+        std::fflush(stdout);
+
+        probe.accessToken = reply.accessToken;
+        return report(app::ProbeAccount(p, probe));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "inkwarden-cli login: %s\n", e.what());
+        return 2;
+    }
+}
+
+}  // namespace iw::cli

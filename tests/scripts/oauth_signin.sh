@@ -1,0 +1,151 @@
+#!/bin/bash
+# OAuth2 sign-in end to end, in both builds (the Windows one under Wine):
+# a fake authorization server of our own (tests/support/fake_oauth_server.py)
+# and a strict scripted POP3 server (tests/support/strict_sasl_pop3.py) that
+# records a violation when an AUTH line is longer than 255 octets, a token or
+# a password arrives without TLS, or an OAuth2 account is logged in with
+# USER/PASS. Tokens are 4,448 characters long, as Microsoft's are.
+#
+# Cases: sign-in by device code, then the try with the stored token; an
+# expired access token (refresh and retry); a revoked access token (the 401
+# challenge: refresh once, try once more); a wrong user (refused after the
+# one refresh, sign-in needed); a spent refresh token (the rotated one was
+# kept, the old one is refused); an account with Security=0 (nothing is
+# sent, not even a refresh). No token ever reaches the console.
+set -u
+IW_ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+. "$IW_ROOT/scripts/lib.sh"
+. "$IW_ROOT/tests/scripts/tls_certs.inc"
+command -v openssl >/dev/null || { echo "SKIP: openssl is not installed"; exit 0; }
+ROOT=$(mktemp -d /tmp/iw-oauth.XXXXXX)
+PIDS=()
+cleanup() { for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$ROOT"; }
+trap cleanup EXIT
+fail=0
+check() {
+  if eval "$2"; then echo "ok: $1"; else
+    echo "FAIL: $1"; fail=1
+    [ -n "${3:-}" ] && [ -f "$3" ] && sed 's/^/    | /' "$3" | head -20
+  fi
+}
+mkdir -p "$ROOT/certs"
+iw_make_test_certs "$ROOT/certs" || { echo "FAIL: test certificates"; exit 1; }
+export INKWARDEN_CA_FILE=$ROOT/certs/ca.crt
+
+wait_file() { for _ in $(seq 100); do [ -s "$1" ] && return 0; sleep 0.1; done; return 1; }
+
+# One authorization server per access-token lifetime: 3600 s (good for the
+# whole test) and 30 s (less than the minute of margin: always refreshed).
+start_auth() {  # name, lifetime (not in a subshell: the server must outlive the call)
+  python3 "$IW_ROOT/tests/support/fake_oauth_server.py" --port-file "$ROOT/$1.port" --auto-approve \
+    --token-length 4448 --access-lifetime "$2" --lifetime 900 --log "$ROOT/$1.log" &
+  PIDS+=($!)
+  wait_file "$ROOT/$1.port" || { echo "FAIL: the fake authorization server did not start"; exit 1; }
+}
+start_auth long 3600
+start_auth short 30
+ASPORT=$(cat "$ROOT/long.port")
+ASPORT2=$(cat "$ROOT/short.port")
+python3 "$IW_ROOT/tests/support/strict_sasl_pop3.py" --cert "$ROOT/certs/good.crt" --key "$ROOT/certs/good.key" \
+  --introspect "http://127.0.0.1:$ASPORT/introspect" --violations "$ROOT/violations" --log "$ROOT/pop3.log" \
+  --port-file "$ROOT/pop3.port" --lifetime 900 &
+PIDS+=($!)
+wait_file "$ROOT/pop3.port" || { echo "FAIL: the strict POP3 server did not start"; exit 1; }
+read -r TLSPORT PLAINPORT <"$ROOT/pop3.port"
+# The short-lived tokens are judged by their own server.
+python3 "$IW_ROOT/tests/support/strict_sasl_pop3.py" --cert "$ROOT/certs/good.crt" --key "$ROOT/certs/good.key" \
+  --introspect "http://127.0.0.1:$ASPORT2/introspect" --violations "$ROOT/violations" --log "$ROOT/pop3.log" \
+  --port-file "$ROOT/pop3s.port" --lifetime 900 &
+PIDS+=($!)
+wait_file "$ROOT/pop3s.port" || { echo "FAIL: the second strict POP3 server did not start"; exit 1; }
+read -r TLSPORT2 _ <"$ROOT/pop3s.port"
+
+account() {  # section, user, pop3, security, auth port
+  printf '[%s]\r\nAccount=%s\r\nPoP3=%s\r\nSecurity=%s\r\nAuth=1\r\nOAuthProvider=custom\r\nOAuthClientId=inkwarden-test\r\nOAuthAuthorizeUrl=http://127.0.0.1:%s/authorize\r\nOAuthTokenUrl=http://127.0.0.1:%s/token\r\nOAuthDeviceUrl=http://127.0.0.1:%s/devicecode\r\nOAuthScope=mail offline_access\r\n' \
+    "$1" "$2" "$3" "$4" "$5" "$5" "$5"
+}
+http_get() { python3 -c "import sys,urllib.request; print(urllib.request.urlopen(sys.argv[1], timeout=10).read().decode())" "$1"; }
+stat_of() { http_get "http://127.0.0.1:$1/admin/stats" | python3 -c "import json,sys; print(json.load(sys.stdin)['$2'])"; }
+
+run_build() {  # label, cli command words...
+  local label=$1; shift
+  local P="$ROOT/$label"
+  mkdir -p "$P"
+  {
+    printf '[U]\r\nOption=011111000100\r\n[U-Mail]\r\ngood@x=0\r\nshort@x=0\r\nwrong@x=0\r\nplain@x=0\r\n'
+    account good@x test "127.0.0.1:$TLSPORT" 1 "$ASPORT"
+    account short@x test "127.0.0.1:$TLSPORT2" 1 "$ASPORT2"
+    account wrong@x other "127.0.0.1:$TLSPORT" 1 "$ASPORT"
+    account plain@x test "127.0.0.1:$PLAINPORT" 0 "$ASPORT"
+  } >"$P/set.ini"
+  local prof=$P
+  [ "$label" = win ] && prof=$(winepath -w "$P" 2>/dev/null)
+  local out=$P/out
+  # Sign in by device code and try the account with the new token.
+  "$@" login --profile "$prof" --user U good@x --device >"$out" 2>&1
+  check "$label: device sign-in and the try (exit 0, count 3)" "grep -q '^count: 3' '$out'" "$out"
+  check "$label: the console shows where to go and the code" "grep -q '^open: http://127.0.0.1:$ASPORT/device' '$out' && grep -q '^code: ' '$out'" "$out"
+  check "$label: no token on the console" "! grep -q 'eyJ\|rt-' '$out'" "$out"
+  local tok=$P/oauth-good@x.tok
+  check "$label: token file in the profile folder" "[ -s '$tok' ]"
+  if [ "$label" = native ]; then
+    check "native: token file mode 0600" "[ \"\$(stat -c %a '$tok')\" = 600 ]"
+    chmod 640 "$tok"
+    "$@" login --profile "$prof" --user U good@x --try >"$out" 2>&1
+    check "native: a token file readable by the group is refused" "grep -q '0600' '$out' && grep -q '^sign-in: needed' '$out'" "$out"
+    chmod 600 "$tok"
+  else
+    check "win: token file sealed (no token text in it)" "! grep -q 'rt-\|eyJ' '$tok'"
+  fi
+  # The stored token as the check uses it: good, no refresh.
+  "$@" login --profile "$prof" --user U good@x --try >"$out" 2>&1
+  check "$label: the stored token logs in without a refresh" "grep -q '^count: 3' '$out' && grep -q '^refreshed: 0' '$out'" "$out"
+  # Revoked access token: the server's 401 challenge, one refresh, one more try.
+  http_get "http://127.0.0.1:$ASPORT/admin/revoke-last" >/dev/null
+  "$@" login --profile "$prof" --user U good@x --try >"$out" 2>&1
+  check "$label: a revoked access token is refreshed once and works" "grep -q '^count: 3' '$out' && grep -q '^refreshed: 1' '$out'" "$out"
+  # Expired access tokens (30 s, under the minute of margin): refreshed before the login; rotation kept.
+  "$@" login --profile "$prof" --user U short@x --device >"$out" 2>&1
+  check "$label: sign-in with short-lived tokens" "grep -q '^count: 3' '$out'" "$out"
+  cp "$P/oauth-short@x.tok" "$P/old.tok"
+  "$@" login --profile "$prof" --user U short@x --try >"$out" 2>&1
+  check "$label: an expired access token is refreshed, then logs in" "grep -q '^count: 3' '$out' && grep -q '^refreshed: 1' '$out'" "$out"
+  "$@" login --profile "$prof" --user U short@x --try >"$out" 2>&1
+  check "$label: the rotated refresh token was kept and works" "grep -q '^count: 3' '$out' && grep -q '^refreshed: 1' '$out'" "$out"
+  local spent_before; spent_before=$(stat_of "$ASPORT2" refresh_spent)
+  cp "$P/old.tok" "$P/oauth-short@x.tok"
+  "$@" login --profile "$prof" --user U short@x --try >"$out" 2>&1
+  check "$label: a spent refresh token asks the user to sign in again" "grep -q '^sign-in: needed' '$out' && grep -q '請重新登入' '$out'" "$out"
+  check "$label: the server saw the spent refresh token" "[ \$(stat_of $ASPORT2 refresh_spent) -gt $spent_before ]"
+  # Wrong user: the token is good but not for this user: refused after one refresh.
+  cp "$P/oauth-good@x.tok" "$P/oauth-wrong@x.tok"
+  "$@" login --profile "$prof" --user U wrong@x --try >"$out" 2>&1
+  check "$label: a token of another user is refused, sign-in needed" "grep -q '^sign-in: needed' '$out' && ! grep -q '^count:' '$out'" "$out"
+  # Security=0: no connection, no refresh.
+  cp "$P/oauth-good@x.tok" "$P/oauth-plain@x.tok"
+  local before; before=$(grep -c '^plain ' "$ROOT/pop3.log" 2>/dev/null); before=${before:-0}
+  local refresh_before; refresh_before=$(stat_of "$ASPORT" token)
+  "$@" login --profile "$prof" --user U plain@x --try >"$out" 2>&1
+  check "$label: Security=0 sends no token (status says so)" "grep -q '加密連線' '$out' && ! grep -q '^count:' '$out'" "$out"
+  local after; after=$(grep -c '^plain ' "$ROOT/pop3.log" 2>/dev/null); after=${after:-0}
+  check "$label: Security=0 makes no connection and no token request" "[ $before = $after ] && [ \$(stat_of $ASPORT token) = $refresh_before ]"
+  "$@" login --profile "$prof" --user U plain@x --device >"$out" 2>&1
+  local rc=$?
+  check "$label: no device sign-in for an account without TLS (exit 2)" "[ $rc = 2 ] && grep -q '加密連線' '$out'" "$out"
+}
+
+if [ -x "$IW_NATIVE/inkwarden-cli" ]; then
+  run_build native "$IW_NATIVE/inkwarden-cli"
+else
+  echo "SKIP: native inkwarden-cli not built"
+fi
+if [ -f "$IW_WIN/inkwarden-cli.exe" ] && command -v wine >/dev/null; then
+  run_build win iw_wine "$IW_WIN/inkwarden-cli.exe"
+else
+  echo "SKIP: Windows inkwarden-cli not built"
+fi
+check "strict server: no AUTH line over 255 octets, no token without TLS, no USER/PASS" "[ ! -s '$ROOT/violations' ]" "$ROOT/violations"
+check "strict server: 4,448-character tokens logged in" "grep -q 'login XOAUTH2 4448' '$ROOT/pop3.log'" "$ROOT/pop3.log"
+check "strict server: the 401 challenge was answered with an empty line" "grep -q 'answer empty' '$ROOT/pop3.log'" "$ROOT/pop3.log"
+[ $fail = 0 ] && echo "oauth_signin: all passed"
+exit $fail
