@@ -88,7 +88,7 @@ void Login::onReply(const Reply& r) {
         return;
     case kTagAuth:
         if (r.challenge && mechanism_) {
-            const std::string line = FirstLine(r.text);  // the view below must not outlive it
+            const std::string line = FirstLine(r.text);
             std::string_view challenge = line;
             challenge.remove_prefix(std::min<std::size_t>(challenge.size(), 2));
             const std::optional<std::string> answer = mechanism_->answer(challenge);
