@@ -1,10 +1,12 @@
 // The main window's presenter; see master.h.
 #include "app/master.h"
 
+#include <chrono>
 #include <cmath>
 #include <exception>
 #include <limits>
 
+#include "app/account_probe.h"
 #include "app/services.h"
 #include "app/sntp.h"
 #include "app/tray_texts.h"
@@ -13,6 +15,7 @@
 #include "pop3/address.h"
 #include "pop3/login.h"
 #include "pop3/mailbox.h"
+#include "pop3/sasl_mechanisms.h"
 #include "pop3/server_memory.h"
 #include "settings/accounts.h"
 
@@ -101,6 +104,10 @@ struct MasterPresenter::BackgroundCheck {
     platform::MailSecurity security = platform::MailSecurity::Plain;
     std::string host;
     std::string pin;
+    // An OAuth2 account's mechanisms (empty for a password account), and
+    // whether the server refused the token itself.
+    std::vector<std::shared_ptr<pop3::ExchangeMechanism>> mechanisms;
+    bool tokenRefused = false;
 };
 
 MasterPresenter::MasterPresenter(platform::Platform& platform, settings::SettingsStore& store, Module1State& state,
@@ -342,6 +349,17 @@ void MasterPresenter::onCheckReply(const pop3::Reply& r) {
         if (!c.login->done()) return;
         pop3::ServerMemory& memory = pop3::ServerMemory::program();
         const pop3::LoginOutcome outcome = c.login->outcome();
+        pop3::ExchangeMechanism* used = nullptr;
+        for (const auto& m : c.mechanisms)
+            if (m->name() == c.login->mechanism()) used = m.get();
+        if (used) used->finished(c.login->refusal());
+        // A "+OK" after the server refused the token is no login.
+        if (outcome == pop3::LoginOutcome::LoggedIn && used &&
+            used->exchange().outcome() != auth::SaslOutcome::Succeeded) {
+            c.CheckDone = true;
+            s_.StatusText = c.user + u"伺服器回應錯誤..";
+            return;
+        }
         if (outcome == pop3::LoginOutcome::LoggedIn) {
             memory.rememberCapabilities(c.serverKey, c.login->capabilities(), c.login->greeting());
             memory.loggedIn(c.serverKey, pop3::SecondsNow(p_.clock));
@@ -354,6 +372,12 @@ void MasterPresenter::onCheckReply(const pop3::Reply& r) {
         const std::u16string coded = pop3::ResponseCodeText(pop3::ParseResponseCode(c.login->refusal()));
         if (outcome == pop3::LoginOutcome::GreetingRefused)
             s_.StatusText = c.user + u"主機無法連線..";
+        else if (outcome == pop3::LoginOutcome::NoMechanism)
+            s_.StatusText = c.user + u"伺服器不提供OAuth2登入";
+        else if (used && used->tokenRefused()) {
+            c.tokenRefused = true;
+            s_.StatusText = c.user + auth::SignInAgainText();
+        }
         else if (!coded.empty())
             s_.StatusText = c.user + coded;
         else if (outcome == pop3::LoginOutcome::UserRefused)
@@ -469,26 +493,61 @@ void MasterPresenter::RunBackgroundCheck() {
             c.host = address->host;
             c.pin = p_.codePage.fromUtf16(platform::kBig5, account.CertSha256);
 
-            c.conn->close();
-            c.CheckDone = false;
-            c.SendDone = false;
             c.user = account.User;
             c.password = account.Password;
-            pop3::LoginRequest request;
-            request.user = userBytes;
-            request.password = p_.codePage.fromUtf16(platform::kBig5, settings::UnscramblePassword(p_.codePage, c.password));
-            request.secured = security != platform::MailSecurity::Plain;
-            if (const auto* known = memory.find(c.serverKey); known && known->capsKnown) {
-                request.remembered = known->caps;
-                request.rememberedGreeting = known->greeting;
+            // An OAuth2 account logs in with a bearer token, only over TLS:
+            // without TLS nothing is sent, not even a token request. A token
+            // the server refuses is refreshed once and tried once more; the
+            // check never opens a browser.
+            const auth::OAuthSettings oauth = OAuthSettingsOf(account, p_.codePage);
+            const bool bearer = auth::UsesOAuth(oauth);
+            if (bearer && security == platform::MailSecurity::Plain) {
+                s_.StatusText = account.User + NotSecuredText();
+                continue;
             }
-            c.login = std::make_unique<pop3::Login>(*c.conn, std::move(request));
-            c.conn->connect(found.address, address->port, pop3::kTagGreeting);
+            for (int attempt = 0; attempt < (bearer ? 2 : 1) && !stopping_; ++attempt) {
+                c.conn->close();
+                c.CheckDone = false;
+                c.SendDone = false;
+                c.tokenRefused = false;
+                c.mechanisms.clear();
+                pop3::LoginRequest request;
+                request.user = userBytes;
+                request.secured = security != platform::MailSecurity::Plain;
+                if (bearer) {
+                    if (!secrets_) secrets_ = platform::createSecretStore();
+                    auth::TokenStore tokens(*secrets_, store_.appPath(), p_.files.separator());
+                    auth::OAuthClient client(p_, auth::ResolveOAuthConfig(oauth));
+                    const auth::AccessToken token = auth::GetAccessToken(
+                        client, tokens, section,
+                        std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count(),
+                        attempt > 0);
+                    if (!token.ok) {
+                        s_.StatusText = account.User + token.status;
+                        break;
+                    }
+                    c.mechanisms = pop3::BearerMechanisms(userBytes, token.token, address->host, address->port);
+                    for (const auto& m : c.mechanisms) request.mechanisms.push_back(m);
+                    request.saslOnly = true;
+                } else {
+                    request.password =
+                        p_.codePage.fromUtf16(platform::kBig5, settings::UnscramblePassword(p_.codePage, c.password));
+                }
+                if (const auto* known = memory.find(c.serverKey); known && known->capsKnown) {
+                    request.remembered = known->caps;
+                    request.rememberedGreeting = known->greeting;
+                }
+                c.login = std::make_unique<pop3::Login>(*c.conn, std::move(request));
+                c.conn->connect(found.address, address->port, pop3::kTagGreeting);
 
-            if (!waitFor([&c] { return c.CheckDone; }, 45, true)) s_.StatusText = c.user + u"未連上伺服器";
-            waitFor([&c] { return !c.conn->socket() || c.conn->socket()->state() == platform::SocketState::Closed ||
-                                  c.conn->socket()->state() == platform::SocketState::Error; },
-                    3, false);
+                if (!waitFor([&c] { return c.CheckDone; }, 45, true)) s_.StatusText = c.user + u"未連上伺服器";
+                waitFor([&c] { return !c.conn->socket() || c.conn->socket()->state() == platform::SocketState::Closed ||
+                                      c.conn->socket()->state() == platform::SocketState::Error; },
+                        3, false);
+                if (!c.tokenRefused) break;
+            }
         }
         // The last account's connection is not left open after an error reply.
         c.conn->close();

@@ -16,6 +16,7 @@
 #include "app/module1.h"
 #include "pop3/connection.h"
 #include "platform/platform.h"
+#include "platform/secret_store.h"
 #include "settings/settings_store.h"
 
 namespace iw::app {
@@ -175,6 +176,7 @@ private:
     void toggleStoredMark(MenuCommand command, const std::u16string& section, const std::u16string& key);
 
     platform::Platform& p_;
+    std::unique_ptr<platform::SecretStore> secrets_;  // made at the first OAuth2 account
     settings::SettingsStore& store_;
     Module1State& s_;
     MasterView& view_;

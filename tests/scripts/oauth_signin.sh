@@ -97,6 +97,19 @@ run_build() {  # label, cli command words...
   else
     check "win: token file sealed (no token text in it)" "! grep -q 'rt-\|eyJ' '$tok'"
   fi
+  # The tray check (inkwarden-cli check) with the stored token, also after the access token is revoked.
+  local C=$P/check
+  mkdir -p "$C"
+  { printf '[U]\r\n[U-Mail]\r\ngood@x=0\r\n'; account good@x test "127.0.0.1:$TLSPORT" 1 "$ASPORT"; } >"$C/set.ini"
+  cp "$tok" "$C/"
+  local cprof=$C
+  [ "$label" = win ] && cprof=$(winepath -w "$C" 2>/dev/null)
+  "$@" check --profile "$cprof" --user U >"$out" 2>&1
+  check "$label: the tray check logs in with the stored token" "grep -q '^count: 3' '$out' && ! grep -q '^status:' '$out'" "$out"
+  http_get "http://127.0.0.1:$ASPORT/admin/revoke-last" >/dev/null
+  "$@" check --profile "$cprof" --user U >"$out" 2>&1
+  check "$label: the tray check refreshes a revoked token once and counts" "grep -q '^count: 3' '$out'" "$out"
+  cp "$C/oauth-good@x.tok" "$tok"  # the check rotated the tokens: the profile's copy is spent now
   # The stored token as the check uses it: good, no refresh.
   "$@" login --profile "$prof" --user U good@x --try >"$out" 2>&1
   check "$label: the stored token logs in without a refresh" "grep -q '^count: 3' '$out' && grep -q '^refreshed: 0' '$out'" "$out"
@@ -117,6 +130,10 @@ run_build() {  # label, cli command words...
   "$@" login --profile "$prof" --user U short@x --try >"$out" 2>&1
   check "$label: a spent refresh token asks the user to sign in again" "grep -q '^sign-in: needed' '$out' && grep -q '請重新登入' '$out'" "$out"
   check "$label: the server saw the spent refresh token" "[ \$(stat_of $ASPORT2 refresh_spent) -gt $spent_before ]"
+  { printf '[U]\r\n[U-Mail]\r\nshort@x=0\r\n'; account short@x test "127.0.0.1:$TLSPORT2" 1 "$ASPORT2"; } >"$C/set.ini"
+  cp "$P/old.tok" "$C/oauth-short@x.tok"
+  "$@" check --profile "$cprof" --user U >"$out" 2>&1
+  check "$label: the tray tip asks to sign in again after a spent refresh token" "grep -q '^status: test登入已失效,請重新登入帳號' '$out'" "$out"
   # Wrong user: the token is good but not for this user: refused after one refresh.
   cp "$P/oauth-good@x.tok" "$P/oauth-wrong@x.tok"
   "$@" login --profile "$prof" --user U wrong@x --try >"$out" 2>&1
