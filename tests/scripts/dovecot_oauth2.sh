@@ -19,6 +19,7 @@ ROOT=$(mktemp -d /tmp/iw-dovecot-oauth.XXXXXX)
 chmod 755 "$ROOT"
 PIDS=()
 cleanup() {
+  [ -n "${IW_XVFB_PID:-}" ] && kill "$IW_XVFB_PID" 2>/dev/null
   for m in introspect local; do dovecot -c "$ROOT/$m/dovecot.conf" stop >/dev/null 2>&1; done
   for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done
   wait 2>/dev/null
@@ -145,6 +146,7 @@ for mode in introspect local; do
   start_dovecot "$mode" || { fail=1; continue; }
   if [ -x "$IW_NATIVE/inkwarden-cli" ]; then run_case "$mode" native "$IW_NATIVE/inkwarden-cli"; fi
   if [ -f "$IW_WIN/inkwarden-cli.exe" ] && command -v wine >/dev/null; then
+    iw_xvfb >/dev/null 2>&1 || true  # the socket events of the Windows build go through a hidden window
     run_case "$mode" win iw_wine "$IW_WIN/inkwarden-cli.exe"
   fi
   check "$mode: Dovecot logged XOAUTH2 logins" "grep -q 'method=XOAUTH2' '$ROOT/$mode/dovecot.log'" "$ROOT/$mode/dovecot.log"

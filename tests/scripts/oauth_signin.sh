@@ -19,7 +19,9 @@ IW_ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 command -v openssl >/dev/null || { echo "SKIP: openssl is not installed"; exit 0; }
 ROOT=$(mktemp -d /tmp/iw-oauth.XXXXXX)
 PIDS=()
-cleanup() { for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$ROOT"; }
+cleanup() {
+  [ -n "${IW_XVFB_PID:-}" ] && kill "$IW_XVFB_PID" 2>/dev/null
+  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$ROOT"; }
 trap cleanup EXIT
 fail=0
 check() {
@@ -157,6 +159,7 @@ else
   echo "SKIP: native inkwarden-cli not built"
 fi
 if [ -f "$IW_WIN/inkwarden-cli.exe" ] && command -v wine >/dev/null; then
+  iw_xvfb >/dev/null 2>&1 || true  # the socket events of the Windows build go through a hidden window
   run_build win iw_wine "$IW_WIN/inkwarden-cli.exe"
 else
   echo "SKIP: Windows inkwarden-cli not built"
