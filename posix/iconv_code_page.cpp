@@ -188,6 +188,7 @@ public:
         if (ok()) ::iconv_close(cd_);
     }
     bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t handle() const { return cd_; }
     // The bytes of a complete conversion, or empty when it fails.
     std::string run(const char* data, std::size_t size) {
         ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
@@ -427,14 +428,16 @@ const char* iconvName(int cp) {
 // One iconv descriptor per page and direction, opened on first use; the
 // program converts on one thread.
 iconv_t descriptor(int cp, bool toUnicode) {
-    static std::map<std::pair<int, bool>, iconv_t> open;
+    static std::map<std::pair<int, bool>, std::unique_ptr<Iconv>> open;
     const auto key = std::make_pair(cp, toUnicode);
-    if (auto it = open.find(key); it != open.end()) return it->second;
-    const char* name = iconvName(cp);
-    const iconv_t cd = name ? (toUnicode ? ::iconv_open("UTF-16LE", name) : ::iconv_open(name, "UTF-16LE"))
-                            : reinterpret_cast<iconv_t>(-1);
-    open.emplace(key, cd);
-    return cd;
+    auto it = open.find(key);
+    if (it == open.end()) {
+        const char* name = iconvName(cp);
+        std::unique_ptr<Iconv> cd;
+        if (name) cd = toUnicode ? std::make_unique<Iconv>("UTF-16LE", name) : std::make_unique<Iconv>(name, "UTF-16LE");
+        it = open.emplace(key, std::move(cd)).first;
+    }
+    return it->second ? it->second->handle() : reinterpret_cast<iconv_t>(-1);
 }
 
 bool available(int cp) { return descriptor(cp, true) != reinterpret_cast<iconv_t>(-1); }
@@ -466,6 +469,11 @@ std::u16string multiByteToUtf16(int cp, std::string_view in) {
             ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
         }
     }
+    // BIG5-HKSCS holds a letter back to join a following mark: flush it.
+    char* dst = buf;
+    std::size_t room = sizeof buf;
+    ::iconv(cd, nullptr, nullptr, &dst, &room);
+    appendUtf16Le(buf, sizeof buf - room, out);
     return out;
 }
 
@@ -485,7 +493,10 @@ std::u16string singleByteTableToUtf16(int cp, std::string_view in) {
             char buf[8];
             char* dst = buf;
             std::size_t room = sizeof buf;
-            const bool ok = ::iconv(cd, &src, &left, &dst, &room) != static_cast<std::size_t>(-1) && room == sizeof buf - 2;
+            // 1255 and 1258 hold a letter back to join a following
+            // combining mark: the flush hands it over.
+            bool ok = ::iconv(cd, &src, &left, &dst, &room) != static_cast<std::size_t>(-1);
+            ok = ok && ::iconv(cd, nullptr, nullptr, &dst, &room) != static_cast<std::size_t>(-1) && room == sizeof buf - 2;
             t[static_cast<std::size_t>(b)] = ok ? static_cast<char16_t>(static_cast<unsigned char>(buf[0]) |
                                                                         static_cast<unsigned char>(buf[1]) << 8)
                                                 : kReplacement;

@@ -30,6 +30,7 @@ cleanup() {
   rm -rf "$ROOT"
 }
 trap cleanup EXIT
+trap "exit 1" INT TERM
 w() { LANG=$IW_WINE_LANG LC_ALL=$IW_WINE_LANG timeout 300 wine "$@"; }
 # Runs a Windows program to its end, and everything it started (the
 # uninstaller hands over to a copy of itself).
@@ -47,6 +48,15 @@ UNINST='Software\Microsoft\Windows\CurrentVersion\Uninstall\Inkwarden'
 EXT='Software\Microsoft\Internet Explorer\Extensions'
 regval() { w reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
 haskey() { w reg query "$1" >/dev/null 2>&1; }
+# Whether Inkwarden.exe runs in this test's prefix (Wine 8's tasklist lists
+# nothing, so the Linux process table is asked, by the process's prefix).
+running() {
+  local pid
+  for pid in $(pgrep -f 'Inkwarden\.exe' 2>/dev/null); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+  done
+  return 1
+}
 
 # ---- current user
 dir='C:\Users\Public\IWTest\Inkwarden'
@@ -69,7 +79,7 @@ check "inkwarden-cli.exe --version says $version" '[ "$cli_version" = "inkwarden
 w "$dir\\Inkwarden.exe" >/dev/null 2>&1 &
 started=no
 for _ in $(seq 120); do
-  if w tasklist 2>/dev/null | grep -qi '^Inkwarden.exe'; then started=yes; break; fi
+  if running; then started=yes; break; fi
   sleep 1
 done
 check "the installed program starts" '[ $started = yes ]'
@@ -79,11 +89,14 @@ before=$(md5sum <"$unix/Inkwarden.exe")
 w "$win_setup" /S /CurrentUser >/dev/null 2>&1
 check "a silent upgrade over the running program fails" '[ $? -ne 0 ]'
 check "and leaves the program as it was" '[ "$(md5sum <"$unix/Inkwarden.exe")" = "$before" ]'
-w taskkill /IM Inkwarden.exe >/dev/null 2>&1
+# Asked to close (WM_CLOSE to its windows) until it ends: on a first run
+# closing the settings dialog ends the program, and the splash window that
+# comes before it ignores the request.
 ended=no
-for _ in $(seq 60); do
-  if ! w tasklist 2>/dev/null | grep -qi '^Inkwarden.exe'; then ended=yes; break; fi
-  sleep 1
+for _ in $(seq 30); do
+  w taskkill /IM Inkwarden.exe >/dev/null 2>&1
+  sleep 2
+  if ! running; then ended=yes; break; fi
 done
 check "the program ends when asked to close" '[ $ended = yes ]'
 wineserver -w
