@@ -359,13 +359,6 @@ TEST_F(FilterWindowOnScreen, RowsSayWhyInTheirTooltip) {
             return std::wstring(lf.lfFaceName);
         }());  // the list's font, which has the Chinese glyphs
     }
-    // TRIAL: the same reasons as a column, scrolled into view.
-    SendMessageW(lv2, LVM_SCROLL, 2000, 0);
-    RedrawWindow(win, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    settle(300);
-    SaveBmp(Grab(screenRect(win)), ScreenshotDir() + L"\\filter_reason_column" + ShotSuffix() + L".bmp");
-    SendMessageW(lv2, LVM_SCROLL, static_cast<WPARAM>(-2000), 0);
-
     // A mark the user changes is said first.
     ListView_SetCheckState(lv2, 0, TRUE);
     settle(100);

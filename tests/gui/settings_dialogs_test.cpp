@@ -78,7 +78,7 @@ protected:
                                     nullptr, GetModuleHandleW(nullptr), nullptr));
         ASSERT_TRUE(owner);
         dialogs = std::make_unique<Win32ModalDialogs>(
-            ModalDialogDeps{p.loop, *store, p.codePage, p.registry, state}, owner.get());
+            ModalDialogDeps{p.loop, *store, p.codePage, p.registry, state, &p}, owner.get());
     }
     void TearDown() override {
         dialogs.reset();
@@ -265,8 +265,6 @@ TEST_F(SettingsDialogsOnScreen, AccountDialogTrustsAServersCertificate) {
         GTEST_SKIP() << "no IW_TRUST_TEST_SERVER (run by tests/scripts/dovecot_tls.sh)";
     const std::wstring user(login, wcschr(login, L':') ? wcschr(login, L':') : login + wcslen(login));
     const std::wstring password = wcschr(login, L':') ? std::wstring(wcschr(login, L':') + 1) : L"";
-    dialogs = std::make_unique<Win32ModalDialogs>(
-        ModalDialogDeps{p.loop, *store, p.codePage, p.registry, state, &p}, owner.get());
     HWND dlg = nullptr, cert = nullptr;
     std::wstring description, before, after;
     bool trustOffered = false;
@@ -292,12 +290,12 @@ TEST_F(SettingsDialogsOnScreen, AccountDialogTrustsAServersCertificate) {
                if (trustOffered) ClickButton(GetDlgItem(cert, IDOK));
                else ClickButton(GetDlgItem(cert, IDCANCEL));
            }),
-           [&] { return FindDialog(L"伺服器憑證") == nullptr; },
+           [&] { return FindDialog(L"伺服器憑證") == nullptr && IsWindowEnabled(dlg); },
            check([&] {
                after = WindowText(GetDlgItem(dlg, kIdAccountHint));
                Shoot(dlg, L"account_trusted");
-           }),
-           key(VK_RETURN)});
+               ClickButton(GetDlgItem(dlg, IDOK));
+           })});
     EXPECT_TRUE(trustOffered);
     EXPECT_NE(description.find(L"SHA-256: "), std::wstring::npos) << std::string(description.begin(), description.end());
     EXPECT_NE(description.find(L"伺服器憑證不受信任"), std::wstring::npos);

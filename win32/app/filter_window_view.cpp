@@ -259,14 +259,6 @@ void FilterWindowWin32View::createControls() {
         col.cx = px(static_cast<int>(widthsTwips_[static_cast<std::size_t>(k)] + 0.5));
         SendMessageW(lv2, LVM_INSERTCOLUMNW, k, reinterpret_cast<LPARAM>(&col));
     }
-    {  // TRIAL: a reason column, to compare with the tooltip on screen
-        LVCOLUMNW col{};
-        col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
-        col.fmt = LVCFMT_LEFT;
-        col.pszText = const_cast<wchar_t*>(L"原因");
-        col.cx = px(3600);
-        SendMessageW(lv2, LVM_INSERTCOLUMNW, 5, reinterpret_cast<LPARAM>(&col));
-    }
     SetWindowSubclass(lv2, &FilterWindowWin32View::messageListProc, 2, reinterpret_cast<DWORD_PTR>(this));
     createReasonTip();
     HWND text1 = createChild(L"EDIT", L"", ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL, kIdText1,
@@ -499,13 +491,6 @@ void FilterWindowWin32View::addMessageRow(const filter::MessageEntry& row) {
         colours_[static_cast<std::size_t>(at)] = rgb ? std::optional<COLORREF>(toColorRef(*rgb)) : std::nullopt;
         if (static_cast<std::size_t>(at) >= reasons_.size()) reasons_.resize(static_cast<std::size_t>(at) + 1);
         reasons_[static_cast<std::size_t>(at)] = RowReason{row.TextColor, row.Reason};
-        {  // TRIAL
-            const std::u16string why = filter::MarkReasonText(row);
-            LVITEMW sub{};
-            sub.iSubItem = 5;
-            sub.pszText = const_cast<wchar_t*>(win32::wide(why));
-            SendMessageW(lv, LVM_SETITEMTEXTW, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(&sub));
-        }
         ListView_SetCheckState(lv, at, row.Checked ? TRUE : FALSE);
     }
     --suppress_;

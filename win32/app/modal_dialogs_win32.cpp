@@ -389,7 +389,9 @@ private:
         }
         return SIZE{m + w + m, top + h + m};
     }
-    void load() override { focus(IDCANCEL); }
+    // The text box takes the focus (Enter still means 關閉); its text is
+    // not left selected.
+    void load() override { PostMessageW(item(kIdCertificateText), EM_SETSEL, static_cast<WPARAM>(-1), 0); }
     void command(int id, int) override {
         if (id == IDOK && offer_) {
             trusted_ = true;
@@ -563,6 +565,12 @@ private:
     bool showCertificate(const std::u16string& description, bool offerTrust) override {
         CertificateWindow w(loop_, description, offerTrust);
         w.runModal(hwnd_);
+        // Back to the account dialog: without a window manager (and at times
+        // on Windows) the activation does not come back by itself.
+        if (IsWindow(hwnd_)) {
+            SetForegroundWindow(hwnd_);
+            SetActiveWindow(hwnd_);
+        }
         return w.trusted();
     }
 
