@@ -11,7 +11,8 @@ namespace {
 
 std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
-// Host and port of a "PoP3" value; the port the security setting implies when none is given.
+}  // namespace
+
 void SplitAccountHost(const std::string& value, platform::MailSecurity security, std::string& host,
                       std::uint16_t& port) {
     host = value;
@@ -25,10 +26,9 @@ void SplitAccountHost(const std::string& value, platform::MailSecurity security,
     if (n >= 1 && n <= 65535) port = static_cast<std::uint16_t>(n);
 }
 
-}  // namespace
-
 CertificateProbe ProbeCertificate(platform::Platform& p, const std::string& host, std::uint16_t port,
-                                  platform::MailSecurity security, const std::string& pin, double limitSeconds) {
+                                  platform::MailSecurity security, const std::string& pin, double limitSeconds,
+                                  const std::function<bool()>& stop) {
     CertificateProbe out;
     if (security == platform::MailSecurity::Plain) {
         out.problem = u"此帳號未設定連線加密";
@@ -60,7 +60,7 @@ CertificateProbe ProbeCertificate(platform::Platform& p, const std::string& host
     };
     sock.setEvents(std::move(ev));
     sock.connect(r.address, port);
-    waitUntil(p.loop, p.clock, limitSeconds, [&done] { return done; });
+    waitUntil(p.loop, p.clock, limitSeconds, [&done, &stop] { return done || (stop && stop()); });
     sock.setEvents({});
     sock.close();
 
@@ -70,7 +70,7 @@ CertificateProbe ProbeCertificate(platform::Platform& p, const std::string& host
     out.verdict = platform::DecideCertificate(out.checks, out.certificate.sha256, o.pinSha256);
     if (!out.reached) {
         const std::u16string tls = platform::MailSocketFailureText(&sock, errorCode);
-        out.problem = !tls.empty() ? tls : done ? u"未連上伺服器" : u"連線逾時";
+        out.problem = !tls.empty() ? tls : done ? u"未連上伺服器" : stop && stop() ? u"已停止" : u"連線逾時";
     }
     return out;
 }

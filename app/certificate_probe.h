@@ -5,10 +5,12 @@
 // ProbeCertificate connects as the account would (its Security, host, port
 // and pin), runs the handshake and the checks, and hangs up before any POP3
 // command; it never sends the user name or password. It waits in the event
-// loop (nested waits are the normal case) for at most `limitSeconds`.
+// loop (nested waits are the normal case) for at most `limitSeconds`, and
+// gives up as soon as `stop` (when given) returns true.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/platform.h"
@@ -25,13 +27,19 @@ struct CertificateProbe {
     std::u16string problem;        // when nothing came: why (lookup, connection, STLS, handshake)
 };
 
+// Host and port of a "PoP3" value ("host" or "host:port"); the port the
+// encryption implies when none, or no usable one, is given.
+void SplitAccountHost(const std::string& value, platform::MailSecurity security, std::string& host,
+                      std::uint16_t& port);
+
 // The account in `section` of set.ini: its "PoP3", "Security" and "CertSha256".
 CertificateProbe ProbeAccountCertificate(platform::Platform& p, settings::SettingsStore& store,
                                          const std::u16string& section, double limitSeconds = 30);
 
 // The same for a host and port given directly.
 CertificateProbe ProbeCertificate(platform::Platform& p, const std::string& host, std::uint16_t port,
-                                  platform::MailSecurity security, const std::string& pin, double limitSeconds = 30);
+                                  platform::MailSecurity security, const std::string& pin, double limitSeconds = 30,
+                                  const std::function<bool()>& stop = {});
 
 // Subject, issuer, validity, fingerprint and the checks' result, one item
 // per line (CR LF), in the program's words.

@@ -53,8 +53,17 @@ std::u16string SizeText(std::uint64_t bytes);
 
 // Classifies `row` (already filled) whose bare sender address is
 // `senderAddress` and whose size is `sizeBytes`. Only ever sets the check
-// mark and the colour, never clears them.
+// mark and the colour, never clears them. Also sets the row's Reason: the
+// rule that decided (the one whose colour the row shows) with the list
+// entry or the two sizes, and any other rule the row matches; for a row
+// left unmarked, the trust-list entry that spared it, a matching list whose
+// switch is off, or that no rule matched.
 void ClassifyEntry(MessageEntry& row, const std::u16string& senderAddress, std::uint64_t sizeBytes,
                    const ClassifyContext& context);
+
+// The reason as the user should read it now: the classification's reason,
+// preceded by the row's present state when the user (or a list action)
+// changed the check mark since.
+std::u16string MarkReasonText(const MessageEntry& row);
 
 }  // namespace iw::filter

@@ -86,10 +86,11 @@ enum Tag { kStat = 1, kList, kTop, kSync, kDele, kQuit };
 const char16_t kOutOfStepText[] = u"郵件主機回應錯亂,已中斷連線,本信箱不刪除郵件";
 const char16_t kTooLargeText[] = u"郵件主機傳送資料過大,已中斷連線";
 const char16_t kDeleteFailedText[] = u"刪除郵件失敗,郵件仍在主機上";
+const char16_t kNotJudgedText[] = u"伺服器沒有送出信件標頭,不判斷";
 
 std::size_t RowBytes(const MessageEntry& e) {
     return 2 * (e.SenderText.size() + e.Subject.size() + e.SizeText.size() + e.ReceivedText.size() +
-                e.PreviewText.size()) +
+                e.PreviewText.size() + e.Reason.size()) +
            sizeof(MessageEntry);
 }
 
@@ -108,9 +109,11 @@ void FilterWindow::parseReply(int i, const std::string& reply, bool refused) {
         // No header was seen, so nothing is judged: the row is never junk.
         list(i).back().Checked = false;
         list(i).back().TextColor = RowColor::Default;
+        list(i).back().Reason = kNotJudgedText;
         if (model_.VisibleList.size() > shown) {
             model_.VisibleList.back().Checked = false;
             model_.VisibleList.back().TextColor = RowColor::Default;
+            model_.VisibleList.back().Reason = kNotJudgedText;
         }
     }
     for (std::size_t k = rows; k < list(i).size(); ++k) rowBytes_ += RowBytes(list(i)[k]);

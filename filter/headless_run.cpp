@@ -210,10 +210,11 @@ int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, app:
                     u",\"sender\":" + JsonString(r.SenderText) + u",\"subject\":" + JsonString(r.Subject) +
                     u",\"size\":" + JsonString(r.SizeText) + u",\"received\":" + JsonString(r.ReceivedText) +
                     u",\"preview\":" + JsonString(r.PreviewText) + u",\"checked\":" + (r.Checked ? u"true" : u"false") +
-                    u",\"color\":" + ColorText(r) + u"}");
+                    u",\"color\":" + ColorText(r) + u",\"reason\":" + JsonString(MarkReasonText(r)) + u"}");
             } else {
                 out(std::u16string(r.Checked ? u"  [x] " : u"  [ ] ") + Num(number) + u"  " + TableText(r.SizeText) +
-                    u"  " + TableText(r.SenderText) + u"  " + TableText(r.Subject));
+                    u"  " + TableText(r.SenderText) + u"  " + TableText(r.Subject) + u"  原因:" +
+                    TableText(MarkReasonText(r)));
             }
         }
     }

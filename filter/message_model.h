@@ -52,6 +52,8 @@ struct MessageEntry {
                                   // kept only in the account's list, empty in the visible list
     bool Checked = false;         // junk: the deletion run deletes it
     RowColor TextColor = RowColor::Default;
+    std::u16string Reason;        // why the classification marked the row or left it (one line);
+                                  // empty when it was not judged
 
     friend bool operator==(const MessageEntry&, const MessageEntry&) = default;
 };

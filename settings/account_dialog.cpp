@@ -4,6 +4,7 @@
 
 #include "settings/accounts.h"
 #include "settings/ini_document.h"
+#include "settings/provider_presets.h"
 
 namespace iw::settings {
 
@@ -16,8 +17,14 @@ constexpr char16_t kPasswordUnusable[] =
     u"無法照原樣儲存:請只用英文字母、數字、空格與一般符號,不要用 % 、中文字或開頭的 {";
 constexpr char16_t kWriteFailed[] = u"無法寫入設定檔 set.ini,帳號沒有儲存。";
 
+constexpr char16_t kNoSecurity[] = u"請先選擇連線加密(SSL/TLS 或 STARTTLS)";
+constexpr char16_t kNoCertificate[] = u"無法取得伺服器憑證:";
+constexpr char16_t kTrustedNotSaved[] = u"已信任此憑證,按「確定」儲存帳號後生效";
+
 // Blank text (spaces and tabs only) is what the settings file keeps of it: nothing.
 bool blank(const std::u16string& s) { return TrimBlanks(s).empty(); }
+
+bool hasAt(const std::u16string& s) { return s.find(u'@') != std::u16string::npos; }
 
 }  // namespace
 
@@ -28,7 +35,10 @@ AccountDialog::AccountDialog(SettingsStore& store, const platform::CodePage& cod
 void AccountDialog::Form_Load(const std::u16string& address) {
     editing_ = m_.EditMode;
     view_.setSecurity(0);
+    showHint();
+    updateCertificateButton();
     if (!editing_) return;
+    loading_ = true;
     userEnabled_ = false;
     view_.setEnabled(AccountField::User, false);
     oldAddress_ = address;
@@ -45,6 +55,13 @@ void AccountDialog::Form_Load(const std::u16string& address) {
     oldHost_ = host_;
     oldSecurity_ = security_;
     oldPin_ = ReadSetting(store_, address, u"CertSha256", u"");
+    // The stored encryption is the user's own choice; the stored address too.
+    securityBase_ = security_;
+    securityChosen_ = true;
+    addressTyped_ = true;
+    loading_ = false;
+    showHint();
+    updateCertificateButton();
 }
 
 void AccountDialog::setText(AccountField field, const std::u16string& text) {
@@ -66,18 +83,141 @@ void AccountDialog::fillAddress() {
 void AccountDialog::Text1_Change(const std::u16string& host) {
     host_ = host;
     fillAddress();
+    if (loading_) return;
+    // A host of the user's own (anything but what the last fill put there)
+    // is never replaced.
+    if (host_ != presetHost_) presetHost_.clear();
+    addressTyped_ = false;
+    autoFill();
 }
 
 void AccountDialog::Text2_Change(const std::u16string& user) {
     user_ = user;
     fillAddress();
+    if (loading_) return;
+    addressTyped_ = false;
+    autoFill();
 }
 
 void AccountDialog::Text3_Change(const std::u16string& password) { password_ = password; }
-void AccountDialog::Text4_Change(const std::u16string& address) { address_ = address; }
+
+void AccountDialog::Text4_Change(const std::u16string& address) {
+    address_ = address;
+    if (loading_) return;
+    addressTyped_ = true;
+    autoFill();
+}
 
 void AccountDialog::Security_Click(int position) {
-    if (position >= 0 && position <= 2) security_ = position;
+    if (position < 0 || position > 2) return;
+    security_ = position;
+    securityChosen_ = true;
+    updateCertificateButton();
+}
+
+// Brings the host box, the encryption and the hint in line with the
+// provider the boxes name, leaving alone whatever the user typed or chose.
+// The provider comes from the address when the user typed it, else from a
+// user name that is itself an address ("me@gmail.com").
+void AccountDialog::autoFill() {
+    const std::u16string source = addressTyped_ ? address_ : hasAt(user_) ? user_ : std::u16string();
+    const ProviderPreset* preset = FindPresetByAddress(source);
+    if (host_.empty() || host_ == presetHost_) {
+        const std::u16string want = preset ? PresetHostText(*preset, source) : std::u16string();
+        if (want != host_) {
+            host_ = want;
+            presetHost_ = want;
+            view_.setText(AccountField::Host, host_);
+            // The address follows the host as it does for typing, but a user
+            // name that is the address already stays the address, and an
+            // address the user typed stays as typed.
+            if (!addressTyped_) {
+                if (preset && source == user_) {
+                    address_ = user_;
+                    view_.setText(AccountField::Address, address_);
+                } else {
+                    fillAddress();
+                }
+            }
+        }
+    }
+    if (!securityChosen_) {
+        const ProviderPreset* server = FindPresetByHost(host_);
+        const int want = server && server->security >= 0 ? server->security : securityBase_;
+        if (want != security_) {
+            security_ = want;
+            view_.setSecurity(security_);
+        }
+    }
+    showHint();
+    updateCertificateButton();
+}
+
+void AccountDialog::showHint() {
+    const std::u16string& address = addressTyped_ || !hasAt(user_) ? address_ : user_;
+    const ProviderPreset* preset = HintPreset(address, host_);
+    std::u16string hint = preset ? std::u16string(preset->hint) : std::u16string(kAccountHostHint);
+    if (!trustedPin_.empty() && host_ == trustedHost_ && security_ == trustedSecurity_) hint = kTrustedNotSaved;
+    if (hint == hint_) return;
+    hint_ = hint;
+    view_.setHint(hint_);
+}
+
+void AccountDialog::updateCertificateButton() {
+    view_.setCertificateButton(prober_ && (probing_ || security_ != 0),
+                               probing_ ? kStopCertificateCaption : kViewCertificateCaption);
+}
+
+void AccountDialog::setCertificateProber(CertificateProber prober) {
+    prober_ = std::move(prober);
+    updateCertificateButton();
+}
+
+std::u16string AccountDialog::pinToSave() const {
+    if (!trustedPin_.empty() && host_ == trustedHost_ && security_ == trustedSecurity_) return trustedPin_;
+    // A trusted certificate belongs to its host and port: it goes with a
+    // changed host or encryption, and stays otherwise.
+    if (editing_ && host_ == oldHost_ && security_ == oldSecurity_) return oldPin_;
+    return {};
+}
+
+void AccountDialog::ViewCertificate_Click() {
+    if (closed_) return;
+    if (probing_) {  // the same button stops a fetch under way
+        stopProbe_ = true;
+        return;
+    }
+    if (!prober_) return;
+    if (security_ == 0) return (void)refuse(AccountField::Security, kNoSecurity);
+    if (blank(host_)) return (void)refuse(AccountField::Host, std::u16string(kAccountHostLabel) + kEmptySuffix);
+    const auto security = static_cast<platform::MailSecurity>(security_);
+    std::string host;
+    std::uint16_t port = 0;
+    app::SplitAccountHost(cp_.fromUtf16(platform::kBig5, TrimBlanks(host_)), security, host, port);
+    const std::u16string fetchedHost = host_;
+    const std::u16string pin = pinToSave();
+    probing_ = true;
+    stopProbe_ = false;
+    updateCertificateButton();
+    // The dialog stays live while this waits: typing, 確定, 取消 and this
+    // button all run inside it.
+    const app::CertificateProbe probe =
+        prober_(host, port, security, cp_.fromUtf16(platform::kBig5, pin), [this] { return stopProbe_ || closed_; });
+    probing_ = false;
+    if (closed_) return;
+    updateCertificateButton();
+    if (stopProbe_) return;
+    if (!probe.reached) return (void)view_.messageBox(kNoCertificate + probe.problem, kAccountCaption);
+    // Trust is offered while the certificate would be refused: the checks
+    // fail and it is not the trusted one, or another one is trusted.
+    const bool offer = probe.verdict != platform::TlsFailure::None;
+    if (!view_.showCertificate(app::DescribeCertificate(probe, cp_), offer) || !offer || closed_) return;
+    // Kept for the host and encryption it came from; 確定 writes it.
+    const std::string& sha = probe.certificate.sha256;
+    trustedPin_.assign(sha.begin(), sha.end());
+    trustedHost_ = fetchedHost;
+    trustedSecurity_ = security_;
+    showHint();
 }
 
 const std::u16string& AccountDialog::text(AccountField field) const {
@@ -103,10 +243,7 @@ bool AccountDialog::writeAccount(const std::u16string& address) {
            WriteSetting(store_, IniFile::Set, address, u"PassWord", ScramblePassword(cp_, password_)) &&
            WriteSetting(store_, IniFile::Set, address, u"PoP3", host_) &&
            WriteSetting(store_, IniFile::Set, address, kSecurityKey, std::u16string(1, char16_t(u'0' + security_))) &&
-           // A trusted certificate belongs to its host and port: it goes
-           // with a changed host or encryption, and stays otherwise.
-           (!editing_ || oldPin_.empty() || host_ != oldHost_ || security_ != oldSecurity_ ||
-            WriteSetting(store_, IniFile::Set, address, u"CertSha256", oldPin_));
+           (pinToSave().empty() || WriteSetting(store_, IniFile::Set, address, u"CertSha256", pinToSave()));
 }
 
 void AccountDialog::Command2_Click() {

@@ -7,10 +7,24 @@
 // The dialog acts on set.ini only when 確定 succeeds: every other way of
 // closing it writes nothing and clears EditMode. A save that the store
 // refuses leaves the dialog open with everything typed, and says so.
+//
+// Known providers (settings/provider_presets.h): an address or a user name
+// that names one fills the host and the encryption and shows the provider's
+// hint under the host; a server the user types shows its hint and fills the
+// encryption. What the user typed or chose is never replaced by a fill.
+//
+// The certificate step: "檢視憑證..." fetches the server's certificate for
+// the host and encryption in the boxes (waiting in the event loop, so the
+// dialog stays live; the same button stops it), shows it, and when the
+// checks fail offers to trust it. A trusted certificate is written as
+// "CertSha256" with the account when 確定 saves it.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
+#include "app/certificate_probe.h"
 #include "app/module1.h"
 #include "platform/code_page.h"
 #include "settings/modal_dialogs.h"
@@ -31,6 +45,8 @@ inline constexpr char16_t kAccountHostLabel[] = u"郵件伺服主機(POP3):";
 inline constexpr char16_t kAccountAddressLabel[] = u"電子信箱地址:";
 inline constexpr char16_t kAccountSecurityLabel[] = u"連線加密:";
 inline constexpr char16_t kAccountHostHint[] = u"例如: pop.example.com";
+inline constexpr char16_t kViewCertificateCaption[] = u"檢視憑證...";
+inline constexpr char16_t kStopCertificateCaption[] = u"停止檢查";
 inline constexpr char16_t kSecurityKey[] = u"Security";
 // The choices of "連線加密", by their stored value 0, 1, 2.
 inline constexpr const char16_t* kSecurityChoices[] = {u"無", u"SSL/TLS", u"STARTTLS"};
@@ -46,7 +62,20 @@ public:
     virtual void messageBox(const std::u16string& text, const std::u16string& title) = 0;
     // Closes the dialog; no notification follows.
     virtual void close() = 0;
+    // The line under the host box: a provider's hint or the example host.
+    virtual void setHint(const std::u16string&) {}
+    // The certificate button: usable or not, and its caption.
+    virtual void setCertificateButton(bool /*enabled*/, const std::u16string& /*caption*/) {}
+    // Shows a fetched certificate modally over the dialog; with
+    // `offerTrust`, the user may trust it. True when the user trusted it.
+    virtual bool showCertificate(const std::u16string& /*description*/, bool /*offerTrust*/) { return false; }
 };
+
+// Fetches a server's certificate (app::ProbeCertificate in the program). It
+// waits in the event loop and returns early once `stop` says so.
+using CertificateProber = std::function<app::CertificateProbe(
+    const std::string& host, std::uint16_t port, platform::MailSecurity security, const std::string& pin,
+    const std::function<bool()>& stop)>;
 
 class AccountDialog {
 public:
@@ -71,11 +100,19 @@ public:
     // Any other close (the close box, Esc, the owner going away).
     void Form_Unload();
 
+    // The certificate step; without a prober the button stays disabled.
+    void setCertificateProber(CertificateProber prober);
+    void ViewCertificate_Click();
+
     // State, for the view and tests.
     const std::u16string& text(AccountField field) const;
     int security() const { return security_; }
     bool enabled(AccountField field) const { return field != AccountField::User || userEnabled_; }
     bool closed() const { return closed_; }
+    const std::u16string& hint() const { return hint_; }
+    bool certificateBusy() const { return probing_; }
+    // The fingerprint a save writes as "CertSha256" ("" for none).
+    std::u16string pinToSave() const;
 
 private:
     void setText(AccountField field, const std::u16string& text);
@@ -83,6 +120,9 @@ private:
     bool refuse(AccountField field, const std::u16string& message);
     bool writeAccount(const std::u16string& address);
     void finish();
+    void autoFill();
+    void showHint();
+    void updateCertificateButton();
 
     SettingsStore& store_;
     const platform::CodePage& cp_;
@@ -102,6 +142,24 @@ private:
     // the host and the encryption stay as they were.
     std::u16string oldHost_, oldPin_;
     int oldSecurity_ = 0;
+
+    // Provider fills: the host text the last fill put in the host box ("" once
+    // the user typed their own), the encryption before any fill, whether the
+    // user chose the encryption, whether the address was typed in its own box.
+    std::u16string presetHost_;
+    int securityBase_ = 0;
+    bool securityChosen_ = false;
+    bool addressTyped_ = false;
+    bool loading_ = false;
+    std::u16string hint_;
+
+    // The certificate step, and a certificate trusted in this dialog for the
+    // host and encryption it was fetched with.
+    CertificateProber prober_;
+    bool probing_ = false;
+    bool stopProbe_ = false;
+    std::u16string trustedPin_, trustedHost_;
+    int trustedSecurity_ = 0;
 };
 
 }  // namespace iw::settings

@@ -285,6 +285,95 @@ TEST_F(FilterWindowOnScreen, SessionShowsTheRowsWithTheirMarksAndColours) {
     EXPECT_EQ(mailbox.deleted, (std::vector<int>{1, 2, 4}));
 }
 
+// Every row says why it is or is not marked, in a tooltip that follows the
+// mouse from row to row and tells a mark the user changed afterwards.
+TEST_F(FilterWindowOnScreen, RowsSayWhyInTheirTooltip) {
+    opener->showFilterWindow();
+    ASSERT_TRUE(pumpUntil([&] { return sessionEnded(); }));
+    HWND win = filterWindow();
+    HWND lv2 = item(kIdListView2);
+    ASSERT_EQ(SendMessageW(lv2, LVM_GETITEMCOUNT, 0, 0), 4);
+    // The tooltip window the filter window owns.
+    auto findTip = [&]() -> HWND {
+        for (HWND h = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); h;
+             h = FindWindowExW(nullptr, h, TOOLTIPS_CLASSW, nullptr))
+            if (GetWindow(h, GW_OWNER) == win) return h;
+        return nullptr;
+    };
+    HWND tip = findTip();
+    ASSERT_NE(tip, nullptr);
+    auto tipText = [&]() -> std::wstring {
+        wchar_t buf[512] = L"";
+        TTTOOLINFOW ti{};
+        ti.cbSize = sizeof ti;
+        ti.hwnd = win;
+        ti.uId = reinterpret_cast<UINT_PTR>(lv2);
+        ti.lpszText = buf;
+        SendMessageW(tip, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&ti));
+        return buf;
+    };
+    // The mouse over a row's subject, as the user would move it there.
+    auto hover = [&](int row) {
+        RECT r{};
+        r.top = 1;
+        r.left = LVIR_BOUNDS;
+        SendMessageW(lv2, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+        POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+        POINT screen = at;
+        ClientToScreen(lv2, &screen);
+        SetCursorPos(screen.x, screen.y);
+        PostMessageW(lv2, WM_MOUSEMOVE, 0, MAKELPARAM(at.x, at.y));
+        settle(100);
+    };
+    struct Case {
+        int row;
+        const wchar_t* reason;
+    } cases[] = {
+        {1, L"黑名單:spam@junk.example"},
+        {3, L"信件大小 78.1KB 超過上限 50KB"},
+        {0, L"未符合任何過濾規則"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.row);
+        hover(c.row);
+        EXPECT_EQ(tipText(), c.reason);
+    }
+    // The tooltip shows after the usual delay, next to the mouse.
+    hover(1);
+    const bool shown = pumpUntil([&] { return IsWindowVisible(tip) != 0; }, 5000);
+    EXPECT_TRUE(shown) << "the tooltip never showed";
+    RedrawWindow(win, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    settle(300);
+    RECT shot = screenRect(win), tipRect = screenRect(tip);
+    UnionRect(&shot, &shot, &tipRect);
+    SaveBmp(Grab(shot), ScreenshotDir() + L"\\filter_reason_tooltip" + ShotSuffix() + L".bmp");
+    if (shown) {
+        const std::wstring face = [&] {
+            LOGFONTW lf{};
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(tip, WM_GETFONT, 0, 0)), sizeof lf, &lf);
+            return std::wstring(lf.lfFaceName);
+        }();
+        EXPECT_EQ(face, [&] {
+            LOGFONTW lf{};
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(lv2, WM_GETFONT, 0, 0)), sizeof lf, &lf);
+            return std::wstring(lf.lfFaceName);
+        }());  // the list's font, which has the Chinese glyphs
+    }
+    // A mark the user changes is said first.
+    ListView_SetCheckState(lv2, 0, TRUE);
+    settle(100);
+    hover(2);
+    hover(0);
+    EXPECT_EQ(tipText(), L"目前已勾選;自動判斷:未符合任何過濾規則");
+    ListView_SetCheckState(lv2, 1, FALSE);
+    settle(100);
+    hover(1);
+    EXPECT_EQ(tipText(), L"目前未勾選;自動判斷:黑名單:spam@junk.example");
+
+    PostMessageW(win, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pumpUntil([&] { return filterWindow() == nullptr; }));
+}
+
 TEST_F(FilterWindowOnScreen, CountdownLabelAndMinimumSize) {
     settings::WriteSetting(*store, IniFile::Set, kUser, u"AutoMail", u"1");
     opener->showFilterWindow();

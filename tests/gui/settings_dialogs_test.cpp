@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/check_report.h"
 #include "app/module1.h"
 #include "platform/native.h"
 #include "settings/accounts.h"
@@ -77,7 +78,7 @@ protected:
                                     nullptr, GetModuleHandleW(nullptr), nullptr));
         ASSERT_TRUE(owner);
         dialogs = std::make_unique<Win32ModalDialogs>(
-            ModalDialogDeps{p.loop, *store, p.codePage, p.registry, state}, owner.get());
+            ModalDialogDeps{p.loop, *store, p.codePage, p.registry, state, &p}, owner.get());
     }
     void TearDown() override {
         dialogs.reset();
@@ -230,6 +231,87 @@ TEST_F(SettingsDialogsOnScreen, AccountDialogModifiesTheSelectedAccount) {
     EXPECT_EQ(settings::UnscramblePassword(p.codePage, a.Password), u"s3cret");
     EXPECT_EQ(a.Pop3Host, u"pop.new.tw");
     EXPECT_EQ(value(IniFile::Set, u"me@pop.new.tw", u"Security"), u"2");
+}
+
+// A Gmail address typed as the user name fills the server and the
+// encryption and shows Gmail's hint under the server box.
+TEST_F(SettingsDialogsOnScreen, AccountDialogFillsAKnownProvider) {
+    HWND dlg = nullptr;
+    drive([&] { dialogs->openAccount(accountRows, u""); },
+          {waitFor(L"建立信箱帳號", dlg), type(L"me@gmail.com"), key(VK_TAB), type(L"app password"),
+           check([&] {
+               EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountHost)), L"pop.gmail.com");
+               EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountAddress)), L"me@gmail.com");
+               EXPECT_EQ(SendMessageW(GetDlgItem(dlg, kIdAccountSecurity), CB_GETCURSEL, 0, 0), 1);
+               EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountHint)).rfind(L"Gmail:", 0), 0u);
+               EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dlg, kIdAccountCertificate)));
+               ExpectCleanLayout(dlg);
+               Shoot(dlg, L"account_dialog_preset");
+           }),
+           key(VK_RETURN)});
+    EXPECT_EQ(settings::ReadMailAccount(*store, u"me@gmail.com").Pop3Host, u"pop.gmail.com");
+    EXPECT_EQ(value(IniFile::Set, u"me@gmail.com", u"Security"), u"1");
+}
+
+// The certificate step against a real server whose certificate fails the
+// checks (the TLS script's self-signed Dovecot listener, named by
+// IW_TRUST_TEST_SERVER as host:port, with its login in IW_TRUST_TEST_LOGIN
+// as user:password): the dialog stays live while it fetches, shows the
+// certificate, trusts it, and the next check logs in.
+TEST_F(SettingsDialogsOnScreen, AccountDialogTrustsAServersCertificate) {
+    wchar_t server[128] = L"", login[128] = L"";
+    if (!GetEnvironmentVariableW(L"IW_TRUST_TEST_SERVER", server, 128) ||
+        !GetEnvironmentVariableW(L"IW_TRUST_TEST_LOGIN", login, 128))
+        GTEST_SKIP() << "no IW_TRUST_TEST_SERVER (run by tests/scripts/dovecot_tls.sh)";
+    const std::wstring user(login, wcschr(login, L':') ? wcschr(login, L':') : login + wcslen(login));
+    const std::wstring password = wcschr(login, L':') ? std::wstring(wcschr(login, L':') + 1) : L"";
+    HWND dlg = nullptr, cert = nullptr;
+    std::wstring description, before, after;
+    bool trustOffered = false;
+    drive([&] { dialogs->openAccount(accountRows, u""); },
+          {waitFor(L"建立信箱帳號", dlg), type(user), key(VK_TAB), type(password), key(VK_TAB), type(server),
+           key(VK_TAB), key(VK_TAB), key(VK_DOWN),  // SSL/TLS
+           check([&] {
+               before = WindowText(GetDlgItem(dlg, kIdAccountHint));
+               ClickButton(GetDlgItem(dlg, kIdAccountCertificate));
+           }),
+           waitFor(L"伺服器憑證", cert),
+           check([&] {
+               description = WindowText(GetDlgItem(cert, kIdCertificateText));
+               trustOffered = GetDlgItem(cert, IDOK) != nullptr;
+               EXPECT_FALSE(IsWindowEnabled(dlg));  // modal over the account dialog
+               ExpectCleanLayout(cert);
+               RedrawWindow(cert, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+               RECT a, b;
+               GetWindowRect(dlg, &a);
+               GetWindowRect(cert, &b);
+               UnionRect(&a, &a, &b);
+               test::SaveBmp(test::Grab(a), test::ScreenshotDir() + L"\\account_trust_step" + test::ShotSuffix() + L".bmp");
+               if (trustOffered) ClickButton(GetDlgItem(cert, IDOK));
+               else ClickButton(GetDlgItem(cert, IDCANCEL));
+           }),
+           [&] { return FindDialog(L"伺服器憑證") == nullptr && IsWindowEnabled(dlg); },
+           check([&] {
+               after = WindowText(GetDlgItem(dlg, kIdAccountHint));
+               Shoot(dlg, L"account_trusted");
+               ClickButton(GetDlgItem(dlg, IDOK));
+           })});
+    EXPECT_TRUE(trustOffered);
+    EXPECT_NE(description.find(L"SHA-256: "), std::wstring::npos) << std::string(description.begin(), description.end());
+    EXPECT_NE(description.find(L"伺服器憑證不受信任"), std::wstring::npos);
+    EXPECT_EQ(before, L"例如: pop.example.com");
+    EXPECT_EQ(after, L"已信任此憑證,按「確定」儲存帳號後生效");
+    // The fingerprint shown is the one stored.
+    ASSERT_EQ(accountRows.rows.size(), 1u);
+    const std::u16string address = accountRows.rows[0].address;
+    const std::u16string pin = value(IniFile::Set, address, u"CertSha256");
+    ASSERT_EQ(pin.size(), 64u);
+    EXPECT_NE(description.find(std::wstring(pin.begin(), pin.end())), std::wstring::npos);
+
+    // The next check logs in over TLS with that certificate.
+    state.OptionFlags = app::kDefaultOptionFlags;
+    const app::CheckReport report = app::RunCheckReport(p, *store, state);
+    EXPECT_EQ(report.count, 3) << std::string(report.status.begin(), report.status.end());
 }
 
 TEST_F(SettingsDialogsOnScreen, EntryDialogInItsThreeModes) {

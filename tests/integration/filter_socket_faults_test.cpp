@@ -324,7 +324,10 @@ TEST_F(SocketFaults, RefusedTopInTheMiddleKeepsTheNumbering) {
     ASSERT_EQ(w->accountList(0).size(), 3u);
     EXPECT_FALSE(w->accountList(0)[1].Checked);
     EXPECT_EQ(w->accountList(0)[1].TextColor, filter::RowColor::Default);
+    // It says so, rather than the blank sender's rule it did not get.
+    EXPECT_EQ(filter::MarkReasonText(w->accountList(0)[1]), u"伺服器沒有送出信件標頭,不判斷");
     EXPECT_TRUE(w->accountList(0)[2].Checked);
+    EXPECT_EQ(filter::MarkReasonText(w->accountList(0)[2]), u"黑名單:junk@x");
     expectBobFetched();
     w->Command1_Click();
     EXPECT_EQ(a.commands("DELE"), (std::vector<std::string>{"DELE 3"}));

@@ -118,6 +118,10 @@ expect(msg[2]["subject"] == "中文" or msg[2]["sender"] == "broken <y", "the un
 want = [(False, None), (True, "#FF0000"), (False, None), (True, "#2900DF"), (True, "#FF0030"), (False, None)]
 got = [(m["checked"], m["color"]) for m in msg]
 expect(got == want, "classification %r" % got)
+reasons = [m["reason"] for m in msg]
+expect(reasons[1] == "黑名單:spam@junk.tw" and reasons[3].startswith("信件大小 ") and "超過上限 50KB" in reasons[3]
+       and reasons[4] == "寄信者空白" and reasons[5] == "信任名單:trusted@ok.tw" and reasons[0] == "未符合任何過濾規則",
+       "reasons %r" % reasons)
 expect(summ == [{"type": "summary", "remaining": 6}], "summary %r" % summ)
 print("listing as expected")
 PY

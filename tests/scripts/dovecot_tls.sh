@@ -224,6 +224,38 @@ if [ -f "$IW_ROOT/build/win/inkwarden-cli.exe" ]; then
   cert_case windows win_path iw_wine "$IW_ROOT/build/win/inkwarden-cli.exe"
 fi
 
+# The account dialog's certificate step on screen: the self-signed server's
+# certificate is fetched, shown and trusted, and the next check logs in.
+# Also at 150% when the prefix of tests/scripts/win32_dpi150.sh exists (its
+# pictures get the suffix _150).
+trust_step() {  # label, prefix, picture suffix
+  local before rc
+  before=$(wc -l <"$ROOT/dovecot.log")
+  IW_WINEPREFIX=$2 IW_SHOT_SUFFIX=$3 IW_ROOT=$IW_ROOT IW_TRUST_TEST_SERVER="127.0.0.5:$SPORT" \
+    IW_TRUST_TEST_LOGIN="alice:secret" INKWARDEN_CA_FILE=$(win_path "$CERTS/ca.crt") \
+    bash -c '. "$IW_ROOT/scripts/lib.sh"; iw_wine "$IW_ROOT/build/win/tests/gui_tests.exe" --gtest_brief=1 \
+      --gtest_filter=SettingsDialogsOnScreen.AccountDialogTrustsAServersCertificate' >"$ROOT/gui.txt" 2>&1
+  rc=$?
+  check "windows$1: the account dialog trusts the self-signed certificate and the next check logs in (exit $rc)" \
+    '[ $rc = 0 ] && ! grep -q SKIPPED "$ROOT/gui.txt"' "$ROOT/gui.txt"
+  sleep 0.3
+  tail -n +$((before + 1)) "$ROOT/dovecot.log" >"$ROOT/log.txt"
+  check "windows$1: the server saw that login over TLS" 'grep -q "Login: user=<alice>.*TLS" "$ROOT/log.txt"'
+}
+if [ -f "$IW_ROOT/build/win/tests/gui_tests.exe" ]; then
+  iw_xvfb >/dev/null 2>&1 || true
+  trust_step "" "$WINEPREFIX" ""
+  if [ -f "$IW_BUILD/wineprefix-150/.inkwarden-dpi144" ]; then
+    trust_step " at 150%" "$IW_BUILD/wineprefix-150" _150
+    WINEPREFIX=$IW_BUILD/wineprefix-150 wineserver -k 2>/dev/null || true
+  fi
+  for f in "$IW_BUILD"/screenshots/account_tr*.bmp; do
+    [ -f "$f" ] && command -v convert >/dev/null && convert "$f" "${f%.bmp}.png" && rm -f "$f"
+  done
+else
+  echo "SKIP: no Windows GUI tests"
+fi
+
 dovecot -c "$ROOT/dovecot.conf" stop >/dev/null 2>&1
 
 # The filter checks (classification, deletions) once more, over TLS.

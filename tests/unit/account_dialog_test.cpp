@@ -13,6 +13,7 @@
 #include "platform/native.h"
 #include "settings/account_dialog.h"
 #include "settings/accounts.h"
+#include "settings/provider_presets.h"
 #include "tests/support/dialog_openers.h"
 #include "tests/support/fake_files.h"
 
@@ -35,6 +36,21 @@ struct RecordingView : AccountDialogView {
     void focus(AccountField f) override { focused = f; }
     void messageBox(const std::u16string& text, const std::u16string& title) override { boxes.push_back({text, title}); }
     void close() override { closed = true; }
+    // Provider hint and the certificate step.
+    std::u16string hint;
+    bool certificateEnabled = false;
+    std::u16string certificateCaption;
+    std::vector<std::pair<std::u16string, bool>> certificates;  // description, trust offered
+    bool trustAnswer = false;
+    void setHint(const std::u16string& t) override { hint = t; }
+    void setCertificateButton(bool enabled, const std::u16string& caption) override {
+        certificateEnabled = enabled;
+        certificateCaption = caption;
+    }
+    bool showCertificate(const std::u16string& description, bool offer) override {
+        certificates.push_back({description, offer});
+        return trustAnswer;
+    }
 };
 
 class AccountDialogTest : public ::testing::Test {
@@ -341,6 +357,333 @@ TEST_F(AccountDialogTest, RefusedWritesKeepTheDialogOpenAndTheOldAccount) {
         rows.rows = {{u"me", u"old@x.tw"}};
         files.put(u"C:\\P\\set.ini", *before);
     }
+}
+
+// --- Provider fills ----------------------------------------------------------
+
+// What the boxes show after the user's steps: a fill follows the provider the
+// address names until the user types a host or picks an encryption, and
+// never replaces what the user typed.
+TEST_F(AccountDialogTest, ProviderFillsFollowTheAddressButNeverReplaceWhatTheUserTyped) {
+    enum Box { User, Host, Address, Security };
+    struct Step {
+        Box box;
+        std::u16string text;  // for Security: "0", "1" or "2"
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+        std::u16string host, address;
+        int security;
+        std::u16string hintStart;  // "" for the example host
+    } cases[] = {
+        {"user name that is a Gmail address", {{User, u"me@gmail.com"}}, u"pop.gmail.com", u"me@gmail.com", 1, u"Gmail"},
+        {"letter case and blanks", {{User, u" Me@GMAIL.com "}}, u"pop.gmail.com", u" Me@GMAIL.com ", 1, u"Gmail"},
+        {"typing on past the provider takes the fill back",
+         {{User, u"me@gmail.com"}, {User, u"me@gmail.com.tw"}}, u"", u"me@gmail.com.tw@", 0, u""},
+        {"another provider replaces an untouched fill",
+         {{User, u"me@gmail.com"}, {User, u"me@qq.com"}}, u"pop.qq.com", u"me@qq.com", 1, u"QQ"},
+        {"a typed host stays", {{User, u"me@gmail.com"}, {Host, u"mail.mine.tw"}, {User, u"me@yahoo.com"}},
+         u"mail.mine.tw", u"me@yahoo.com@mail.mine.tw", 0, u"Yahoo"},
+        {"a host typed first stays", {{Host, u"pop.mine.tw"}, {User, u"me@gmail.com"}}, u"pop.mine.tw",
+         u"me@gmail.com@pop.mine.tw", 0, u"Gmail"},
+        {"a chosen encryption stays", {{Security, u"2"}, {User, u"me@gmail.com"}}, u"pop.gmail.com", u"me@gmail.com", 2,
+         u"Gmail"},
+        {"an address typed in its own box stays as typed", {{User, u"me"}, {Address, u"me@hotmail.com.tw"}},
+         u"outlook.office365.com", u"me@hotmail.com.tw", 1, u"Outlook/Hotmail"},
+        {"a known server typed by hand fills the encryption", {{User, u"me"}, {Host, u"pop.gmail.com"}},
+         u"pop.gmail.com", u"me@pop.gmail.com", 1, u"Gmail"},
+        {"Microsoft 365 is known by its server", {{User, u"me@corp.tw"}, {Host, u"outlook.office365.com"}},
+         u"outlook.office365.com", u"me@corp.tw@outlook.office365.com", 1, u"Microsoft 365"},
+        {"HiNet: the mailbox's server, encryption left alone", {{User, u"me@ms12.hinet.net"}}, u"ms12.hinet.net",
+         u"me@ms12.hinet.net", 0, u"HiNet"},
+        {"iCloud: no server to fill, only the hint", {{User, u"me@icloud.com"}}, u"", u"me@icloud.com@", 0, u"iCloud"},
+        {"no provider", {{User, u"me@corp.tw"}, {Host, u"pop.corp.tw"}}, u"pop.corp.tw", u"me@corp.tw@pop.corp.tw", 0,
+         u""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        view = RecordingView{};
+        open();
+        // As on screen: a box shows what was typed into it, then what the dialog puts there.
+        for (const Step& st : c.steps) {
+            switch (st.box) {
+                case User:
+                    view.shown[static_cast<int>(AccountField::User)] = st.text;
+                    dialog->Text2_Change(st.text);
+                    break;
+                case Host:
+                    view.shown[static_cast<int>(AccountField::Host)] = st.text;
+                    dialog->Text1_Change(st.text);
+                    break;
+                case Address:
+                    view.shown[static_cast<int>(AccountField::Address)] = st.text;
+                    dialog->Text4_Change(st.text);
+                    break;
+                case Security:
+                    view.security = st.text[0] - u'0';
+                    dialog->Security_Click(view.security);
+                    break;
+            }
+        }
+        EXPECT_EQ(dialog->text(AccountField::Host), c.host);
+        EXPECT_EQ(view.shown[static_cast<int>(AccountField::Host)], c.host);
+        EXPECT_EQ(dialog->text(AccountField::Address), c.address);
+        EXPECT_EQ(view.shown[static_cast<int>(AccountField::Address)], c.address);
+        EXPECT_EQ(dialog->security(), c.security);
+        EXPECT_EQ(view.security, c.security);
+        if (c.hintStart.empty()) {
+            EXPECT_EQ(view.hint, kAccountHostHint);
+        } else {
+            EXPECT_EQ(view.hint.rfind(c.hintStart, 0), 0u);
+        }
+        EXPECT_EQ(view.hint, dialog->hint());
+    }
+}
+
+TEST_F(AccountDialogTest, AFilledAccountIsSavedAsShown) {
+    open();
+    dialog->Text2_Change(u"me@gmail.com");
+    dialog->Text3_Change(u"app pass word");
+    dialog->Command2_Click();
+    ASSERT_TRUE(view.closed);
+    EXPECT_EQ(ListSectionKeys(store, u"tester-Mail"), (std::vector<std::u16string>{u"me@gmail.com"}));
+    EXPECT_EQ(value(u"me@gmail.com", u"Account"), u"me@gmail.com");
+    EXPECT_EQ(value(u"me@gmail.com", u"PoP3"), u"pop.gmail.com");
+    EXPECT_EQ(value(u"me@gmail.com", u"Security"), u"1");
+    // The port the program will use is the encryption's: 995.
+    std::string host;
+    std::uint16_t port = 0;
+    app::SplitAccountHost("pop.gmail.com", platform::MailSecurity::Tls, host, port);
+    EXPECT_EQ(port, 995);
+}
+
+TEST_F(AccountDialogTest, ModifyShowsTheProviderHintButKeepsTheStoredChoices) {
+    storeAccount(u"me@gmail.com", u"me@gmail.com", u"pw", u"pop.gmail.com", u"");
+    rows.rows = {{u"me@gmail.com", u"me@gmail.com"}};
+    rows.selected = 0;
+    m.EditMode = true;
+    open(u"me@gmail.com");
+    EXPECT_EQ(view.hint.rfind(u"Gmail", 0), 0u);
+    EXPECT_EQ(dialog->security(), 0);  // stored as none: the user's choice
+    dialog->Text4_Change(u"me@qq.com");  // an address of another provider
+    EXPECT_EQ(dialog->text(AccountField::Host), u"pop.gmail.com");
+    EXPECT_EQ(dialog->security(), 0);
+}
+
+// --- The certificate step --------------------------------------------------
+
+struct ProberCall {
+    std::string host;
+    std::uint16_t port;
+    platform::MailSecurity security;
+    std::string pin;
+};
+
+class AccountCertificateTest : public AccountDialogTest {
+protected:
+    std::vector<ProberCall> calls;
+    app::CertificateProbe answer;
+    std::function<void(const std::function<bool()>&)> during;  // runs inside the fetch
+
+    void SetUp() override {
+        AccountDialogTest::SetUp();
+        answer.reached = true;
+        answer.certificate.subject = "CN=localhost";
+        answer.certificate.issuer = "CN=localhost";
+        answer.certificate.sha256 = std::string(64, 'a');
+        answer.checks = answer.verdict = platform::TlsFailure::Untrusted;
+    }
+    AccountDialog& openWithProber(const std::u16string& address = u"") {
+        dialog = std::make_unique<AccountDialog>(store, *cp, m, rows, view);
+        dialog->setCertificateProber([this](const std::string& host, std::uint16_t port, platform::MailSecurity sec,
+                                            const std::string& pin, const std::function<bool()>& stop) {
+            calls.push_back({host, port, sec, pin});
+            if (during) during(stop);
+            app::CertificateProbe out = answer;
+            if (stop()) {
+                out = app::CertificateProbe{};
+                out.problem = u"已停止";
+            }
+            return out;
+        });
+        dialog->Form_Load(address);
+        return *dialog;
+    }
+    void fillNew(const std::u16string& host, int security) {
+        type(u"me", u"pw", host);
+        dialog->Security_Click(security);
+    }
+};
+
+TEST_F(AccountCertificateTest, TheButtonNeedsAnEncryptionAndAHost) {
+    openWithProber();
+    EXPECT_FALSE(view.certificateEnabled);
+    EXPECT_EQ(view.certificateCaption, kViewCertificateCaption);
+    dialog->ViewCertificate_Click();
+    dialog->Security_Click(1);
+    EXPECT_TRUE(view.certificateEnabled);
+    dialog->ViewCertificate_Click();  // no host yet
+    ASSERT_EQ(view.boxes.size(), 2u);
+    EXPECT_EQ(view.boxes[0].first, u"請先選擇連線加密(SSL/TLS 或 STARTTLS)");
+    EXPECT_EQ(view.boxes[1].first, u"郵件伺服主機(POP3):不能空白");
+    EXPECT_EQ(view.focused, AccountField::Host);
+    EXPECT_TRUE(calls.empty());
+    // Without a prober (no network at hand) the step is not offered.
+    view = RecordingView{};
+    open();
+    dialog->Security_Click(1);
+    EXPECT_FALSE(view.certificateEnabled);
+}
+
+TEST_F(AccountCertificateTest, FetchesForTheHostAndPortInTheBoxes) {
+    struct Case {
+        std::u16string host;
+        int security;
+        std::string wantHost;
+        std::uint16_t wantPort;
+    } cases[] = {
+        {u"127.0.0.5:26995", 1, "127.0.0.5", 26995},
+        {u"pop.x.tw", 1, "pop.x.tw", 995},
+        {u"pop.x.tw", 2, "pop.x.tw", 110},
+        {u" pop.x.tw:110 ", 2, "pop.x.tw", 110},
+    };
+    for (const Case& c : cases) {
+        calls.clear();
+        view = RecordingView{};
+        openWithProber();
+        fillNew(c.host, c.security);
+        dialog->ViewCertificate_Click();
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].host, c.wantHost);
+        EXPECT_EQ(calls[0].port, c.wantPort);
+        EXPECT_EQ(calls[0].security, static_cast<platform::MailSecurity>(c.security));
+        EXPECT_EQ(calls[0].pin, "");
+    }
+}
+
+// Whether trust is offered, and what 確定 then writes as CertSha256.
+TEST_F(AccountCertificateTest, TrustIsOfferedForARefusedCertificateAndWrittenBySave) {
+    const std::string sha(64, 'a');
+    const std::u16string pin(sha.begin(), sha.end());
+    struct Case {
+        const char* name;
+        platform::TlsFailure checks;
+        bool answer;           // the user trusts it when asked
+        bool changeHostAfter;  // the host is changed after trusting
+        bool offered;
+        std::u16string saved;  // CertSha256 after 確定
+    } cases[] = {
+        {"untrusted, trusted by the user", platform::TlsFailure::Untrusted, true, false, true, pin},
+        {"expired, trusted by the user", platform::TlsFailure::Expired, true, false, true, pin},
+        {"untrusted, declined", platform::TlsFailure::Untrusted, false, false, true, u"<missing>"},
+        {"trusted, then another host", platform::TlsFailure::NameMismatch, true, true, true, u"<missing>"},
+        {"a good certificate needs no trust", platform::TlsFailure::None, true, false, false, u"<missing>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        files.remove(u"C:\\P\\set.ini");
+        view = RecordingView{};
+        view.trustAnswer = c.answer;
+        answer.checks = answer.verdict = c.checks;
+        openWithProber();
+        fillNew(u"127.0.0.5:26995", 1);
+        dialog->ViewCertificate_Click();
+        ASSERT_EQ(view.certificates.size(), 1u);
+        EXPECT_EQ(view.certificates[0].second, c.offered);
+        const std::u16string& text = view.certificates[0].first;
+        EXPECT_NE(text.find(pin), std::u16string::npos);
+        EXPECT_NE(text.find(u"CN=localhost"), std::u16string::npos);
+        if (c.offered && c.answer) {
+            EXPECT_EQ(view.hint, u"已信任此憑證,按「確定」儲存帳號後生效");
+        }
+        if (c.changeHostAfter) dialog->Text1_Change(u"127.0.0.6:26995");
+        dialog->Command2_Click();
+        ASSERT_TRUE(view.closed);
+        EXPECT_EQ(value(dialog->text(AccountField::Address), u"CertSha256"), c.saved);
+    }
+}
+
+TEST_F(AccountCertificateTest, ModifyAsksWithTheStoredPinAndOffersANewOneOnlyWhenItChanged) {
+    const std::string sha(64, 'a');
+    struct Case {
+        std::string storedPin;
+        platform::TlsFailure verdict;  // what the server's certificate gives with that pin
+        bool offered;
+    } cases[] = {
+        {sha, platform::TlsFailure::None, false},
+        {std::string(64, 'b'), platform::TlsFailure::PinMismatch, true},
+    };
+    for (const Case& c : cases) {
+        files.remove(u"C:\\P\\set.ini");
+        calls.clear();
+        view = RecordingView{};
+        view.trustAnswer = true;
+        storeAccount(u"me@x.tw", u"me", u"pw", u"127.0.0.5:26995", u"1");
+        WriteSetting(store, IniFile::Set, u"me@x.tw", u"CertSha256", std::u16string(c.storedPin.begin(), c.storedPin.end()));
+        rows.rows = {{u"me", u"me@x.tw"}};
+        rows.selected = 0;
+        m.EditMode = true;
+        answer.verdict = c.verdict;
+        openWithProber(u"me@x.tw");
+        dialog->ViewCertificate_Click();
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].pin, c.storedPin);
+        ASSERT_EQ(view.certificates.size(), 1u);
+        EXPECT_EQ(view.certificates[0].second, c.offered);
+        dialog->Command2_Click();
+        EXPECT_EQ(value(u"me@x.tw", u"CertSha256"), std::u16string(sha.begin(), sha.end()));
+    }
+}
+
+TEST_F(AccountCertificateTest, NoCertificateIsSaidAndNothingIsOffered) {
+    answer = app::CertificateProbe{};
+    answer.problem = u"連線逾時";
+    openWithProber();
+    fillNew(u"pop.x.tw", 1);
+    dialog->ViewCertificate_Click();
+    EXPECT_TRUE(view.certificates.empty());
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_EQ(view.boxes[0].first, u"無法取得伺服器憑證:連線逾時");
+}
+
+// The fetch waits in the event loop, so the dialog's own clicks run inside
+// it: the button stops it, 取消 or 確定 end it, and nothing shows afterwards.
+TEST_F(AccountCertificateTest, ClicksDuringTheFetchStopItOrCloseTheDialog) {
+    enum What { Stop, Cancel, Save };
+    for (What what : {Stop, Cancel, Save}) {
+        SCOPED_TRACE(what);
+        files.remove(u"C:\\P\\set.ini");
+        view = RecordingView{};
+        view.trustAnswer = true;
+        std::u16string captionDuring;
+        bool stopDuring = true;
+        during = [&](const std::function<bool()>& stop) {
+            captionDuring = view.certificateCaption;
+            stopDuring = stop();
+            if (what == Stop) dialog->ViewCertificate_Click();
+            if (what == Cancel) dialog->Command1_Click();
+            if (what == Save) dialog->Command2_Click();
+            EXPECT_TRUE(stop());
+        };
+        openWithProber();
+        fillNew(u"pop.x.tw", 1);
+        dialog->ViewCertificate_Click();
+        EXPECT_EQ(captionDuring, kStopCertificateCaption);
+        EXPECT_FALSE(stopDuring);
+        EXPECT_TRUE(view.certificates.empty());
+        EXPECT_TRUE(view.boxes.empty());
+        EXPECT_FALSE(dialog->certificateBusy());
+        EXPECT_EQ(dialog->closed(), what != Stop);
+        EXPECT_EQ(value(u"me@pop.x.tw", u"CertSha256"), u"<missing>");
+        if (what == Stop) {
+            EXPECT_EQ(view.certificateCaption, kViewCertificateCaption);
+            during = nullptr;
+            dialog->ViewCertificate_Click();  // again, to the end
+            EXPECT_EQ(view.certificates.size(), 1u);
+        }
+    }
+    during = nullptr;
 }
 
 }  // namespace

@@ -96,9 +96,75 @@ TEST_F(Classify, NeverClearsAMark) {
     MessageEntry row;
     row.Checked = true;
     row.TextColor = RowColor::SizeLimit;
+    row.Reason = u"earlier";
     ClassifyEntry(row, u"trusted@x.tw", 1, ClassifyContext{lists, u"111111111111", 50});
     EXPECT_TRUE(row.Checked);
     EXPECT_EQ(row.TextColor, RowColor::SizeLimit);
+    EXPECT_EQ(row.Reason, u"earlier");
+}
+
+// The reason every row gets: the rule that decided (the one whose colour
+// shows) with its list entry or both sizes, the other rules the row also
+// matches, the trust-list entry that spared it, or a switch that is off.
+TEST_F(Classify, EveryRowSaysWhy) {
+    struct Case {
+        const char* name;
+        std::u16string flags, address;
+        std::uint64_t bytes;
+        std::u16string reason;
+    } cases[] = {
+        {"black", u"000100000000", u"spam@bad.tw", 100, u"黑名單:spam@bad.tw"},
+        {"black, the sender as written", u"000100000000", u"big@BAD.TW", 100, u"黑名單:big@BAD.TW"},
+        {"black decides over domain and size", u"000110000001", u"spam@bad.tw", 300000,
+         u"黑名單:spam@bad.tw;另符合 網域過濾:bad.tw、信件大小 293KB 超過上限 50KB"},
+        {"domain", u"000000000001", u"any@bad.tw", 100, u"網域過濾:bad.tw"},
+        {"domain decides over size", u"000010000001", u"any@BAD.tw", 300000,
+         u"網域過濾:BAD.tw;另符合 信件大小 293KB 超過上限 50KB"},
+        {"size, both sizes", u"000010000000", u"a@ok.tw", 51252, u"信件大小 50.1KB 超過上限 50KB"},
+        {"size at the limit", u"000010000000", u"a@ok.tw", 51251, u"未符合任何過濾規則"},
+        {"blank sender", u"000001000000", u"", 100, u"寄信者空白"},
+        {"blank decides over size", u"000011000000", u"", 300000, u"寄信者空白;另符合 信件大小 293KB 超過上限 50KB"},
+        {"trusted over black", u"000100000001", u"both@x.tw", 100, u"信任名單:both@x.tw,免除 黑名單"},
+        {"trusted, exempt from size", u"000010100000", u"trusted@x.tw", 204800,
+         u"信任名單:trusted@x.tw,免除 信件大小 200KB 超過上限 50KB"},
+        {"trusted, caught by size", u"000010000000", u"trusted@x.tw", 204800,
+         u"信件大小 200KB 超過上限 50KB(寄信者在信任名單,但「信任名單不受大小限制」未勾選)"},
+        {"trusted, nothing to spare", u"000100000000", u"trusted@x.tw", 100, u"信任名單:trusted@x.tw"},
+        {"lists switched off", u"000000000000", u"one@bad.tw", 100,
+         u"在黑名單,但黑名單過濾未啟用;網域 bad.tw 在網域名單,但網域過濾未啟用"},
+        {"domain list switched off", u"000100000000", u"a@bad.tw", 100, u"網域 bad.tw 在網域名單,但網域過濾未啟用"},
+        {"nothing", u"111111111111", u"a@ok.tw", 100, u"未符合任何過濾規則"},
+    };
+    for (const Case& c : cases) {
+        StoreSenderLists lists(store_, u"u");
+        MessageEntry row;
+        ClassifyEntry(row, c.address, c.bytes, ClassifyContext{lists, c.flags, 50});
+        EXPECT_EQ(row.Reason, c.reason) << c.name;
+        EXPECT_EQ(MarkReasonText(row), c.reason) << c.name;  // the mark is as the classification left it
+    }
+}
+
+// A check mark changed after the classification (by hand, a list action or
+// a held account) shows the present state before the automatic reason.
+TEST(MarkReason, AChangedMarkIsSaidFirst) {
+    struct Case {
+        bool checked;
+        RowColor colour;
+        std::u16string reason, shown;
+    } cases[] = {
+        {true, RowColor::BlackList, u"黑名單:a@b", u"黑名單:a@b"},
+        {false, RowColor::Default, u"未符合任何過濾規則", u"未符合任何過濾規則"},
+        {false, RowColor::BlackList, u"黑名單:a@b", u"目前未勾選;自動判斷:黑名單:a@b"},
+        {true, RowColor::Default, u"未符合任何過濾規則", u"目前已勾選;自動判斷:未符合任何過濾規則"},
+        {true, RowColor::Default, u"", u""},  // never judged
+    };
+    for (const Case& c : cases) {
+        MessageEntry row;
+        row.Checked = c.checked;
+        row.TextColor = c.colour;
+        row.Reason = c.reason;
+        EXPECT_EQ(MarkReasonText(row), c.shown);
+    }
 }
 
 TEST(RowColors, RgbValues) {

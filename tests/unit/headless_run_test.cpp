@@ -109,8 +109,8 @@ TEST_F(HeadlessFixture, JsonLinesWithoutDeleteQuitsAndDeletesNothing) {
     EXPECT_EQ(out[0], u"{\"type\":\"account\",\"index\":0,\"section\":\"alice@a\",\"user\":\"alice\",\"status\":\"" +
                           std::u16string(u"信箱(alice@a)有2封新郵件,共有0.1KB...") + u"\"}");
     EXPECT_NE(out[1].find(u"\"number\":1,\"sender\":\"s <s@x>\""), std::u16string::npos);
-    EXPECT_NE(out[1].find(u"\"checked\":true,\"color\":\"#FF0000\""), std::u16string::npos);
-    EXPECT_NE(out[2].find(u"\"checked\":false,\"color\":null"), std::u16string::npos);
+    EXPECT_NE(out[1].find(u"\"checked\":true,\"color\":\"#FF0000\",\"reason\":\"黑名單:s@x\"}"), std::u16string::npos);
+    EXPECT_NE(out[2].find(u"\"checked\":false,\"color\":null,\"reason\":\"未符合任何過濾規則\"}"), std::u16string::npos);
     EXPECT_EQ(out[3], u"{\"type\":\"summary\",\"remaining\":2}");
     EXPECT_EQ(count("DELE"), 0u);
     EXPECT_EQ(count("QUIT"), 1u);
@@ -124,7 +124,7 @@ TEST_F(HeadlessFixture, DeleteRemovesCheckedOnlyAndNeverStartsMailProgram) {
     EXPECT_EQ(run(true, false), 0);
     EXPECT_EQ(server.removed, (std::vector<std::size_t>{0}));
     EXPECT_EQ(out.back(), u"remaining: 1");
-    EXPECT_EQ(out[1].rfind(u"  [x] 1", 0), 0u);
+    EXPECT_EQ(out[1], u"  [x] 1  0KB  s <s@x>  [junk] buy  原因:黑名單:s@x");
     EXPECT_TRUE(shell.started.empty());
     EXPECT_TRUE(profile.writes.empty());  // the console changes no option
 }
@@ -170,7 +170,7 @@ TEST_F(HeadlessFixture, TableRowOfAHostileSubjectStaysOneLine) {
     server.messages = {"From: f@x\r\nSubject: =?utf-8?B?b2sNCiAgW3hdIDIgIDFLQiAgYkB4ICBmYWtlG1sySg==?=\r\n\r\nb\r\n"};
     EXPECT_EQ(run(false, false), 0);
     ASSERT_EQ(out.size(), 3u);
-    EXPECT_EQ(out[1], u"  [ ] 1  0.1KB  f@x  ok\\x0d\\x0a  [x] 2  1KB  b@x  fake\\x1b[2J");
+    EXPECT_EQ(out[1], u"  [ ] 1  0.1KB  f@x  ok\\x0d\\x0a  [x] 2  1KB  b@x  fake\\x1b[2J  原因:未符合任何過濾規則");
     for (const std::u16string& line : out) {
         EXPECT_EQ(line.find(u'\n'), std::u16string::npos);
         EXPECT_EQ(line.find(u'\x1b'), std::u16string::npos);

@@ -48,7 +48,7 @@ struct LoadedWindow {
           presenter(deps.platform, profile, deps.state, deps.mainWindow, view, lists, *dates),
           rows(presenter),
           dialogs(ModalDialogDeps{deps.platform.loop, deps.store, deps.platform.codePage, deps.platform.registry,
-                                  deps.state},
+                                  deps.state, &deps.platform},
                   view.window()) {
         settings::SettingsStore& store = deps.store;
         app::Module1State& state = deps.state;

@@ -5,10 +5,12 @@
 #include "win32/app/filter_window_view.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <cstdio>
 
+#include "filter/classify.h"
 #include "win32/app/dpi_support.h"
 
 namespace iw::win32app {
@@ -20,6 +22,8 @@ using filter::MenuEntry;
 using filter::PopupMenu;
 
 constexpr int kMinClientW = 8085, kMinClientH = 5880;
+// The reason tooltip wraps at this width (about 400 pixels at 96 DPI).
+constexpr int kReasonTipWidthTwips = 6000;
 constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 constexpr DWORD kWindowExStyle = 0;
 
@@ -150,6 +154,7 @@ FilterWindowWin32View::~FilterWindowWin32View() {
     *alive_ = false;
     presenter_ = nullptr;
     tip_.reset();
+    reasonTip_.reset();
     if (window_) SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
     window_.reset();
     if (images_) ImageList_Destroy(images_);
@@ -254,6 +259,8 @@ void FilterWindowWin32View::createControls() {
         col.cx = px(static_cast<int>(widthsTwips_[static_cast<std::size_t>(k)] + 0.5));
         SendMessageW(lv2, LVM_INSERTCOLUMNW, k, reinterpret_cast<LPARAM>(&col));
     }
+    SetWindowSubclass(lv2, &FilterWindowWin32View::messageListProc, 2, reinterpret_cast<DWORD_PTR>(this));
+    createReasonTip();
     HWND text1 = createChild(L"EDIT", L"", ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL, kIdText1,
                              WS_EX_CLIENTEDGE);
     ShowWindow(text1, SW_HIDE);
@@ -458,6 +465,8 @@ void FilterWindowWin32View::clearMessages() {
     ++suppress_;
     SendMessageW(control(kIdListView2), LVM_DELETEALLITEMS, 0, 0);
     colours_.clear();
+    reasons_.clear();
+    hoverRow_ = -1;
     --suppress_;
 }
 
@@ -480,6 +489,8 @@ void FilterWindowWin32View::addMessageRow(const filter::MessageEntry& row) {
         if (static_cast<std::size_t>(at) >= colours_.size()) colours_.resize(static_cast<std::size_t>(at) + 1);
         const auto rgb = rowRgb(row.TextColor);
         colours_[static_cast<std::size_t>(at)] = rgb ? std::optional<COLORREF>(toColorRef(*rgb)) : std::nullopt;
+        if (static_cast<std::size_t>(at) >= reasons_.size()) reasons_.resize(static_cast<std::size_t>(at) + 1);
+        reasons_[static_cast<std::size_t>(at)] = RowReason{row.TextColor, row.Reason};
         ListView_SetCheckState(lv, at, row.Checked ? TRUE : FALSE);
     }
     --suppress_;
@@ -718,6 +729,10 @@ void FilterWindowWin32View::onDpiChanged(UINT dpi, const RECT* suggested) {
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     if (tipFrame_) SendMessageW(tipFrame_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     if (tipLabel_) SendMessageW(tipLabel_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    if (reasonTip_) {
+        SendMessageW(reasonTip_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+        SendMessageW(reasonTip_.get(), TTM_SETMAXTIPWIDTH, 0, px(kReasonTipWidthTwips));
+    }
     createImageList();
     setColumnWidths(widthsTwips_);
     HWND lv1 = control(kIdListView1);
@@ -899,6 +914,72 @@ LRESULT CALLBACK FilterWindowWin32View::accountListProc(HWND hwnd, UINT message,
         }
     } catch (...) {
         report("the account list");
+    }
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+// The message list's tooltip: one tool over the whole list whose text is
+// the reason of the row under the mouse, changed as the mouse moves.
+void FilterWindowWin32View::createReasonTip() {
+    HWND tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_.get(), nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+    if (!tip) return;
+    reasonTip_.reset(tip);
+    TTTOOLINFOW ti{};
+    ti.cbSize = sizeof ti;
+    ti.uFlags = TTF_IDISHWND;
+    ti.hwnd = window_.get();
+    ti.uId = reinterpret_cast<UINT_PTR>(control(kIdListView2));
+    ti.lpszText = const_cast<wchar_t*>(L"");
+    SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+    SendMessageW(tip, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    SendMessageW(tip, TTM_SETMAXTIPWIDTH, 0, px(kReasonTipWidthTwips));
+    // Long enough to read a reason with two rules in it.
+    SendMessageW(tip, TTM_SETDELAYTIME, TTDT_AUTOPOP, 20000);
+}
+
+std::u16string FilterWindowWin32View::rowReason(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= reasons_.size()) return {};
+    filter::MessageEntry e;
+    e.TextColor = reasons_[static_cast<std::size_t>(row)].colour;
+    e.Reason = reasons_[static_cast<std::size_t>(row)].reason;
+    e.Checked = ListView_GetCheckState(control(kIdListView2), row) != 0;
+    return filter::MarkReasonText(e);
+}
+
+void FilterWindowWin32View::hoverReason(POINT client) {
+    if (!reasonTip_) return;
+    LVHITTESTINFO hit{};
+    hit.pt = client;
+    const int row = static_cast<int>(SendMessageW(control(kIdListView2), LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    const std::u16string text = rowReason(row);
+    if (row == hoverRow_ && text == hoverText_) return;
+    // Another row: the old tip goes, the new text shows after the usual delay.
+    if (row != hoverRow_) SendMessageW(reasonTip_.get(), TTM_POP, 0, 0);
+    hoverRow_ = row;
+    hoverText_ = text;
+    TTTOOLINFOW ti{};
+    ti.cbSize = sizeof ti;
+    ti.hwnd = window_.get();
+    ti.uId = reinterpret_cast<UINT_PTR>(control(kIdListView2));
+    ti.lpszText = const_cast<wchar_t*>(win32::wide(hoverText_));
+    SendMessageW(reasonTip_.get(), TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
+}
+
+LRESULT CALLBACK FilterWindowWin32View::messageListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                                        UINT_PTR, DWORD_PTR data) {
+    try {
+        auto* self = reinterpret_cast<FilterWindowWin32View*>(data);
+        if (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST && self && self->reasonTip_) {
+            if (message == WM_MOUSEMOVE) self->hoverReason(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+            MSG msg{hwnd, message, wParam, lParam, 0, {0, 0}};
+            SendMessageW(self->reasonTip_.get(), TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+        } else if (message == WM_NCDESTROY) {
+            RemoveWindowSubclass(hwnd, &FilterWindowWin32View::messageListProc, 2);
+        }
+    } catch (...) {
+        report("the message list");
     }
     return DefSubclassProc(hwnd, message, wParam, lParam);
 }

@@ -77,6 +77,12 @@ public:
     HMENU popupMenu(filter::PopupMenu m) const;
     // The text colour a row is drawn in (COLORREF), nullopt for the default.
     std::optional<COLORREF> rowColour(int row) const;
+    // Why a row is or is not marked, as its tooltip says it (with the row's
+    // present check mark); "" for no row.
+    std::u16string rowReason(int row) const;
+    // The message list's tooltip window, which shows rowReason() of the row
+    // under the mouse.
+    HWND reasonTip() const { return reasonTip_.get(); }
     UINT dpi() const { return dpi_; }
     bool closing() const { return closing_; }
 
@@ -114,6 +120,9 @@ public:
 private:
     static LRESULT CALLBACK windowProc(HWND, UINT, WPARAM, LPARAM);
     static LRESULT CALLBACK accountListProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+    static LRESULT CALLBACK messageListProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+    void createReasonTip();
+    void hoverReason(POINT client);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT onNotify(NMHDR* header);
     void onCommand(int id, int code);
@@ -155,6 +164,16 @@ private:
     bool haveLayout_ = false;
     std::vector<double> widthsTwips_{2440, 3080, 1440, 1950, 1440};
     std::vector<std::optional<COLORREF>> colours_;
+    // Per visible row: the classification's colour and reason (the tooltip
+    // adds the present check mark).
+    struct RowReason {
+        filter::RowColor colour = filter::RowColor::Default;
+        std::u16string reason;
+    };
+    std::vector<RowReason> reasons_;
+    win32::UniqueWindow reasonTip_;
+    int hoverRow_ = -1;
+    std::u16string hoverText_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -9,12 +9,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
+#include "app/certificate_probe.h"
 #include "settings/account_dialog.h"
 #include "settings/entry_dialog.h"
 #include "settings/login_pass_dialog.h"
+#include "settings/provider_presets.h"
 #include "settings/registry_values.h"
 #include "win32/app/dpi_support.h"
 #include "win32/platform/handles.h"
@@ -325,12 +328,95 @@ INT_PTR CALLBACK DialogWindow::proc(HWND hwnd, UINT message, WPARAM wParam, LPAR
     }
 }
 
+// --- 伺服器憑證 -------------------------------------------------------------
+
+// A fetched certificate, read-only, with "信任此憑證" when trust is offered.
+// "關閉" is the default button, so Enter never trusts by accident.
+class CertificateWindow final : public DialogWindow {
+public:
+    CertificateWindow(platform::EventLoop& loop, std::u16string text, bool offerTrust)
+        : DialogWindow(loop), text_(std::move(text)), offer_(offerTrust) {}
+    bool trusted() const { return trusted_; }
+
+private:
+    static constexpr char16_t kLeadOffer[] =
+        u"伺服器憑證未通過檢查。請確定這是您自己的郵件伺服器,再信任這個憑證:";
+    static constexpr char16_t kLeadShow[] = u"伺服器憑證:";
+
+    const char16_t* lead() const { return offer_ ? kLeadOffer : kLeadShow; }
+
+    void createControls() override {
+        setCaption(u"伺服器憑證");
+        addLabel(lead(), kIdCertificateLead);
+        add(L"EDIT", text_, ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP, kIdCertificateText,
+            WS_EX_CLIENTEDGE);
+        if (offer_) add(L"BUTTON", u"信任此憑證", BS_PUSHBUTTON | WS_TABSTOP, IDOK);
+        add(L"BUTTON", u"關閉", BS_DEFPUSHBUTTON | WS_TABSTOP, IDCANCEL);
+        SendMessageW(hwnd_, DM_SETDEFID, IDCANCEL, 0);
+    }
+    SIZE layout() override {
+        const int m = px(kMargin), gap = px(kGap);
+        // As wide as the longest line (the fingerprint), within reason.
+        int widest = 0, lines = 0;
+        for (std::size_t from = 0; from <= text_.size();) {
+            std::size_t to = text_.find(u'\n', from);
+            if (to == std::u16string::npos) to = text_.size();
+            std::u16string line = text_.substr(from, to - from);
+            if (!line.empty() && line.back() == u'\r') line.pop_back();
+            widest = std::max(widest, textWidth(line));
+            ++lines;
+            from = to + 1;
+        }
+        const int w = std::clamp(std::max(widest + px(30), textWidth(lead()) + 2), px(360), px(720));
+        RECT r{0, 0, w, 0};
+        HDC dc = GetDC(hwnd_);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(item(kIdCertificateLead), WM_GETFONT, 0, 0)));
+        const std::u16string leadText = lead();
+        DrawTextW(dc, wide(leadText), static_cast<int>(leadText.size()), &r, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        SelectObject(dc, old);
+        ReleaseDC(hwnd_, dc);
+        const int leadH = std::max<int>(r.bottom - r.top, lineHeight()) + 1;
+        place(kIdCertificateLead, m, m, w, leadH);
+        const int textTop = m + leadH + gap;
+        const int textH = (std::max(lines, 5) + 1) * lineHeight() + px(8);
+        place(kIdCertificateText, m, textTop, w, textH);
+        const int top = textTop + textH + gap + px(4), h = editHeight();
+        const int closeW = std::max(px(kButtonW), textWidth(u"關閉") + px(24));
+        place(IDCANCEL, m + w - closeW, top, closeW, h);
+        if (offer_) {
+            const int trustW = std::max(px(kButtonW), textWidth(u"信任此憑證") + px(24));
+            place(IDOK, m + w - closeW - gap - trustW, top, trustW, h);
+        }
+        return SIZE{m + w + m, top + h + m};
+    }
+    // The text box takes the focus (Enter still means 關閉); its text is
+    // not left selected.
+    void load() override { PostMessageW(item(kIdCertificateText), EM_SETSEL, static_cast<WPARAM>(-1), 0); }
+    void command(int id, int) override {
+        if (id == IDOK && offer_) {
+            trusted_ = true;
+            close();
+        } else if (id == IDCANCEL) {
+            close();
+        }
+    }
+    void unload() override {}
+
+    std::u16string text_;
+    bool offer_;
+    bool trusted_ = false;
+};
+
 // --- 建立信箱帳號 ----------------------------------------------------------
 
 class AccountWindow final : public DialogWindow, private settings::AccountDialogView {
 public:
     AccountWindow(const ModalDialogDeps& d, settings::AccountRowsOpener& opener, std::u16string address)
-        : DialogWindow(d.loop), presenter_(d.store, d.codePage, d.state, opener, *this), address_(std::move(address)) {}
+        : DialogWindow(d.loop),
+          loop_(d.loop),
+          platform_(d.platform),
+          presenter_(d.store, d.codePage, d.state, opener, *this),
+          address_(std::move(address)) {}
 
 private:
     static int idOf(settings::AccountField f) {
@@ -346,9 +432,21 @@ private:
         return 0;
     }
 
+    // The widest line the hint may show: the example host or any provider's hint.
+    int widestHint() const {
+        int w = textWidth(settings::kAccountHostHint);
+        for (const settings::ProviderPreset& p : settings::ProviderPresets())
+            w = std::max(w, textWidth(std::u16string(p.hint)));
+        return w;
+    }
+    int certificateButtonWidth() const {
+        return std::max(textWidth(settings::kViewCertificateCaption), textWidth(settings::kStopCertificateCaption)) +
+               px(24);
+    }
+
     void createControls() override {
         setCaption(settings::kAccountCaption);
-        // Tab order: user, password, host, address, security, 確定, 取消.
+        // Tab order: user, password, host, address, security, 檢視憑證, 確定, 取消.
         addLabel(settings::kAccountUserLabel, kIdAccountLabelUser);
         addEdit(kIdAccountUser, false);
         addLabel(settings::kAccountPasswordLabel, kIdAccountLabelPassword);
@@ -362,6 +460,8 @@ private:
         HWND combo = add(L"COMBOBOX", u"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, kIdAccountSecurity);
         for (const char16_t* c : settings::kSecurityChoices)
             SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(c)));
+        HWND cert = add(L"BUTTON", settings::kViewCertificateCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdAccountCertificate);
+        EnableWindow(cert, FALSE);
         addButtons();
     }
 
@@ -372,7 +472,8 @@ private:
                                   settings::kAccountAddressLabel, settings::kAccountSecurityLabel})
             labelW = std::max(labelW, textWidth(l) + 2);
         const int fieldX = m + labelW + px(kLabelGap);
-        const int fieldW = std::max(px(230), textWidth(settings::kAccountHostHint) + 2);
+        const int comboW = px(120) + textWidth(u"STARTTLS");
+        const int fieldW = std::max({px(230), widestHint() + 2, comboW + px(kGap) + certificateButtonWidth()});
         int y = m;
         auto row = [&](int label, int field) {
             placeLabel(label, m, y, labelW, h);
@@ -388,8 +489,7 @@ private:
         // A drop-down list: its height includes the opened list; the closed
         // box takes the height the system gives it, which the label follows.
         HWND combo = item(kIdAccountSecurity);
-        SetWindowPos(combo, nullptr, fieldX, y, px(120) + textWidth(u"STARTTLS"), h + lineHeight() * 5,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(combo, nullptr, fieldX, y, comboW, h + lineHeight() * 5, SWP_NOZORDER | SWP_NOACTIVATE);
         // The closed box as high as the text boxes: its selection field
         // grows by what the box lacks.
         auto comboHeight = [&] {
@@ -402,18 +502,33 @@ private:
             SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field + (h - comboHeight()));
         const int comboH = comboHeight();
         placeLabel(kIdAccountLabelSecurity, m, y, labelW, comboH);
+        const int certW = certificateButtonWidth();
+        place(kIdAccountCertificate, fieldX + fieldW - certW, y, certW, comboH);
         y += comboH + gap + px(4);
         const int right = fieldX + fieldW;
         const int bottom = placeButtons(right, y);
         return SIZE{right + m, bottom + m};
     }
 
-    void load() override { presenter_.Form_Load(address_); }
+    void load() override {
+        if (platform_) {
+            platform::Platform* p = platform_;
+            presenter_.setCertificateProber([p](const std::string& host, std::uint16_t port,
+                                                platform::MailSecurity security, const std::string& pin,
+                                                const std::function<bool()>& stop) {
+                return app::ProbeCertificate(*p, host, port, security, pin, kProbeSeconds, stop);
+            });
+        }
+        presenter_.Form_Load(address_);
+    }
 
     void command(int id, int code) override {
         switch (id) {
             case IDOK: presenter_.Command2_Click(); return;
             case IDCANCEL: presenter_.Command1_Click(); return;
+            case kIdAccountCertificate:
+                if (code == BN_CLICKED) presenter_.ViewCertificate_Click();
+                return;
             case kIdAccountSecurity:
                 if (code == CBN_SELCHANGE)
                     presenter_.Security_Click(static_cast<int>(SendMessageW(item(id), CB_GETCURSEL, 0, 0)));
@@ -442,7 +557,28 @@ private:
         DialogWindow::messageBox(text, title);
     }
     void close() override { DialogWindow::close(); }
+    void setHint(const std::u16string& text) override { DialogWindow::setText(kIdAccountHint, text); }
+    void setCertificateButton(bool enabled, const std::u16string& caption) override {
+        DialogWindow::setText(kIdAccountCertificate, caption);
+        EnableWindow(item(kIdAccountCertificate), enabled);
+    }
+    bool showCertificate(const std::u16string& description, bool offerTrust) override {
+        CertificateWindow w(loop_, description, offerTrust);
+        w.runModal(hwnd_);
+        // Back to the account dialog: without a window manager (and at times
+        // on Windows) the activation does not come back by itself.
+        if (IsWindow(hwnd_)) {
+            SetForegroundWindow(hwnd_);
+            SetActiveWindow(hwnd_);
+        }
+        return w.trusted();
+    }
 
+    // How long the certificate step waits for the server before it gives up.
+    static constexpr double kProbeSeconds = 20;
+
+    platform::EventLoop& loop_;
+    platform::Platform* platform_;
     settings::AccountDialog presenter_;
     std::u16string address_;
 };

@@ -20,6 +20,7 @@
 #include "app/module1.h"
 #include "platform/code_page.h"
 #include "platform/event_loop.h"
+#include "platform/platform.h"
 #include "platform/registry.h"
 #include "settings/modal_dialogs.h"
 #include "settings/settings_store.h"
@@ -32,6 +33,9 @@ struct ModalDialogDeps {
     const platform::CodePage& codePage;
     platform::Registry& registry;
     app::Module1State& state;
+    // The whole platform, for the account dialog's certificate step (its
+    // network and clock); without it the step is not offered.
+    platform::Platform* platform = nullptr;
 };
 
 // Control identifiers, also used by tests to find the controls. The
@@ -50,6 +54,10 @@ enum ModalControlId : int {
     kIdAccountLabelHost,
     kIdAccountLabelAddress,
     kIdAccountLabelSecurity,
+    kIdAccountCertificate,
+    // The certificate window: the description and its lead line.
+    kIdCertificateText = 251,
+    kIdCertificateLead,
     // Entry dialog: its one text box.
     kIdEntryText = 301,
     // Password change: Text1 (old), newpassword, txtPassword and labels.

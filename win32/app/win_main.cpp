@@ -57,7 +57,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         };
         auto dialogs = [&](HWND owner) -> std::unique_ptr<settings::ModalDialogs> {
             return std::make_unique<win32app::Win32ModalDialogs>(
-                win32app::ModalDialogDeps{p.loop, store, p.codePage, p.registry, state}, owner);
+                win32app::ModalDialogDeps{p.loop, store, p.codePage, p.registry, state, &p}, owner);
         };
         win32app::MailsetHost settingsDialog(p, store, state, dialogs, hooks);
         settingsHost = &settingsDialog;
