@@ -33,7 +33,7 @@ iw_make_test_certs "$ROOT/certs" || { echo "FAIL: test certificates"; exit 1; }
 # The server: one listener for TLS from the first byte, one for STLS, both
 # on ports the system hands out (written to ports.txt). It logs the protocol
 # of every handshake and every line it receives.
-python3 - "$ROOT/certs/good.crt" "$ROOT/certs/good.key" "$ROOT/ports.txt" "$ROOT/server.log" <<'PY' &
+python3 -W ignore::DeprecationWarning - "$ROOT/certs/good.crt" "$ROOT/certs/good.key" "$ROOT/ports.txt" "$ROOT/server.log" <<'PY' &
 import socket, ssl, sys, threading
 cert, key, portfile, logfile = sys.argv[1:5]
 ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -115,7 +115,7 @@ for _ in $(seq 300); do [ -s "$ROOT/ports.txt" ] && break; sleep 0.1; done
 read -r TPORT SPORT <"$ROOT/ports.txt" || { echo "FAIL: the TLS 1.1 server did not start"; exit 1; }
 
 # The server really offers TLS 1.1: a client that allows it gets it.
-offered=$(python3 - "$TPORT" <<'PY'
+offered=$(python3 -W ignore::DeprecationWarning - "$TPORT" <<'PY'
 import socket, ssl, sys
 ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
 ctx.check_hostname = False
