@@ -17,6 +17,7 @@
 #include "filter/filter_window.h"
 #include "platform/native.h"
 #include "tests/support/filter_fakes.h"
+#include "tests/support/local_servers.h"
 #include "tests/support/loopback_pop3.h"
 #include "tests/support/scaled_clock.h"
 
@@ -180,7 +181,10 @@ TEST_F(SocketFaults, FailureRowsBecomeStatusTexts) {
 }
 
 TEST_F(SocketFaults, RefusedConnectionIsANotConnectedStatus) {
-    const std::u16string host = u"127.0.0.1:" + U(std::to_string(NextPort()));  // nothing listens there
+    // Bound and never listening: refused, and no other program can take it.
+    auto refusing = HoldRefusingPort();
+    ASSERT_TRUE(refusing);
+    const std::u16string host = u"127.0.0.1:" + U(std::to_string(refusing->port()));
     b.setMessages({Message(9, "z@y", "bob's")});
     runSession(host);
     EXPECT_EQ(w->account(0).status, u"alice@a未連上郵件主機(" + host + u")");

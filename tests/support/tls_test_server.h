@@ -45,7 +45,8 @@ public:
     // Queues close_notify.
     void closeNotify();
     bool handshakeDone() const;
-    // Handshakes completed so far (a renegotiation makes a second).
+    // Handshakes the client began (ClientHellos); a renegotiation makes a
+    // second.
     int handshakes() const;
     // Fault::Renegotiate: switches to the self-signed leaf and asks the
     // client to renegotiate (a HelloRequest, taken with take()).

@@ -102,7 +102,8 @@ struct TlsTestServer::Impl {
     std::string received;
     bool done = false;
     bool broken = false;
-    int handshakes = 0;
+    int handshakes = 0;  // ClientHellos received
+    bool alertOnHello = false;
     X509* selfSigned = nullptr;
 
     void step() {
@@ -145,21 +146,21 @@ TlsTestServer::TlsTestServer(Leaf leaf, Fault fault) : impl_(std::make_unique<Im
         Must(SSL_CTX_set_min_proto_version(impl_->ctx, TLS1_VERSION) == 1, "TLS 1.0 at least");
         Must(SSL_CTX_set_max_proto_version(impl_->ctx, TLS1_1_VERSION) == 1, "TLS 1.1 at most");
     }
-    SSL_CTX_set_info_callback(impl_->ctx, [](const SSL* ssl, int where, int) {
-        if (where & SSL_CB_HANDSHAKE_DONE) {
+    // Every ClientHello is counted (a second one is a renegotiation); with
+    // AlertOnHello the first is answered with an alert.
+    impl_->alertOnHello = fault == Fault::AlertOnHello;
+    SSL_CTX_set_client_hello_cb(
+        impl_->ctx,
+        [](SSL* ssl, int* alert, void*) {
             auto* self = static_cast<Impl*>(SSL_get_app_data(ssl));
             if (self) ++self->handshakes;
-        }
-    });
-    if (fault == Fault::AlertOnHello) {
-        SSL_CTX_set_client_hello_cb(
-            impl_->ctx,
-            [](SSL*, int* alert, void*) {
+            if (self && self->alertOnHello) {
                 *alert = SSL_AD_HANDSHAKE_FAILURE;
                 return SSL_CLIENT_HELLO_ERROR;
-            },
-            nullptr);
-    }
+            }
+            return SSL_CLIENT_HELLO_SUCCESS;
+        },
+        nullptr);
     impl_->ssl = SSL_new(impl_->ctx);
     SSL_set_app_data(impl_->ssl, impl_.get());
     impl_->rbio = BIO_new(BIO_s_mem());
