@@ -113,7 +113,8 @@ TEST_F(TrayServersTest, DovecotRefusalsBecomeStatusTexts) {
     struct Case {
         std::u16string user, password, host, status;
     } cases[] = {
-        {u"test", u"wrong", hostPort(dovecot->port()), u"test密碼錯誤.."},
+        // Dovecot refuses with "-ERR [AUTH] ...": the status says what to do.
+        {u"test", u"wrong", hostPort(dovecot->port()), u"test帳號或密碼被拒,請檢查密碼;郵件服務要求應用程式密碼時,請改用應用程式密碼或授權碼"},
         // A port bound and not listening: the connection is refused at once.
         {u"test", u"secret", hostPort(refusing->port()), u"test未連上伺服器"},
     };
