@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "app/master.h"
+#include "app/waits.h"
 #include "app/tray_texts.h"
 #include "settings/accounts.h"
 
@@ -31,12 +32,12 @@ CheckReport RunCheckReport(platform::Platform& platform, settings::SettingsStore
     CheckReport report;
     report.accounts = settings::ReadRoster(store, state.UserSection).size();
     SilentView view;
-    const double start = platform.clock.secondsSinceMidnight();
+    const double start = WaitSecondsNow(platform.clock);
     {
         MasterPresenter master(platform, store, state, view, nullptr);
         master.RunBackgroundCheck();
     }
-    double took = platform.clock.secondsSinceMidnight() - start;
+    double took = WaitSecondsNow(platform.clock) - start;
     if (took < 0) took += 86400;
     const std::int64_t online = 1 + std::llround(took);
     report.count = state.NewMailCount;

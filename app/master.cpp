@@ -335,8 +335,10 @@ void MasterPresenter::sendCheckLine(const std::string& line, int tag) {
     BackgroundCheck& c = *check_;
     c.SendDone = false;
     c.conn->send({line, pop3::Shape::Line, tag, 0});
-    // WaitSendComplete: up to 10 whole seconds for the send-complete event.
-    waitFor([&c] { return c.SendDone; }, 10, true);
+    // WaitSendComplete: up to 10 whole seconds for the send-complete event,
+    // which never comes once the connection has ended (a server that answers
+    // QUIT and closes at once).
+    waitFor([&c] { return c.SendDone || !c.conn || !c.conn->usable(); }, 10, true);
 }
 
 // One whole reply, matched by the connection to the command that asked for it.
@@ -592,13 +594,13 @@ void MasterPresenter::CorrectClock() {
         });
     }
     if (!winsock2_->sendTo(p_.codePage.fromUtf16(platform::kBig5, address), config_.timePort, request)) return;
-    requestSentAt_ = p_.clock.secondsSinceMidnight();
+    requestSentAt_ = WaitSecondsNow(p_.clock);
     requestPending_ = true;
 }
 
 void MasterPresenter::Winsock2_DataArrival(const std::string& datagram) {
     if (datagram.size() != 48) return;
-    const double travel = SecondsBetween(requestSentAt_, p_.clock.secondsSinceMidnight());
+    const double travel = SecondsBetween(requestSentAt_, WaitSecondsNow(p_.clock));
     const std::int64_t half = HalfTravelSeconds(travel);
     const auto t = LocalTimeFromReply(datagram, timeZoneOffsetMinutes_, half);
     if (!t) return;

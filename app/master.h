@@ -198,7 +198,7 @@ private:
     std::unique_ptr<BackgroundCheck> check_;
     std::unique_ptr<platform::UdpSocket> winsock2_;
     int timeZoneOffsetMinutes_ = 0;
-    double requestSentAt_ = 0;
+    double requestSentAt_ = 0;  // on the wait clock (WaitSecondsNow), which setting the time leaves alone
     bool requestPending_ = false;
 };
 

@@ -15,9 +15,13 @@ long long RoundHalfEven(double x) {
     return (r % 2 == 0) ? r : r + 1;
 }
 
-int StartMark(const platform::SystemClock& clock) {
-    return static_cast<int>(RoundHalfEven(clock.secondsSinceMidnight()));
+double WaitSecondsNow(const platform::SystemClock& clock) {
+    double s = std::fmod(clock.monotonicSeconds(), static_cast<double>(kSecondsPerDay));
+    if (s < 0) s += kSecondsPerDay;
+    return s;
 }
+
+int StartMark(const platform::SystemClock& clock) { return static_cast<int>(RoundHalfEven(WaitSecondsNow(clock))); }
 
 int ElapsedSeconds(int startMark, double nowSeconds) {
     long long e = RoundHalfEven(nowSeconds + kSecondsPerDay - startMark) % kSecondsPerDay;
@@ -26,7 +30,7 @@ int ElapsedSeconds(int startMark, double nowSeconds) {
 }
 
 int ElapsedSeconds(int startMark, const platform::SystemClock& clock) {
-    return ElapsedSeconds(startMark, clock.secondsSinceMidnight());
+    return ElapsedSeconds(startMark, WaitSecondsNow(clock));
 }
 
 namespace {
@@ -60,7 +64,7 @@ platform::Milliseconds WaitClock::timeLeft() const {
     // x >= k - 0.5, k being the first whole value that meets it. Counting
     // modulo a day also covers the moment just before the mark's own second
     // comes round again (x near 86400 rounds to 0).
-    const double now = clock_.secondsSinceMidnight();
+    const double now = WaitSecondsNow(clock_);
     const double x = std::fmod(now + kSecondsPerDay - mark_, static_cast<double>(kSecondsPerDay));
     // At exactly k - 0.5 the half rounds to the even neighbour, so for an odd
     // k the first moment is one millisecond later.

@@ -1,10 +1,14 @@
 // The time rule every wait of the program uses, and the helpers its wait
 // loops are built from.
 //
-// Waits count whole seconds since local midnight. A wait takes a start mark
-// (the seconds since midnight rounded to a whole number) and measures the
-// elapsed time as (now + 86400 - mark), rounded, modulo 86400, so a wait that
-// starts shortly before midnight ends on time instead of a day later.
+// Waits count whole seconds on the steady clock (SystemClock::
+// monotonicSeconds), never on the local time: the program's own time
+// correction, the user and daylight saving all set the local clock, and a
+// wait measured on it would end at once or run for a day. The steady count
+// is taken modulo a day, so the rule is the same one the waits always had: a
+// wait takes a start mark (the seconds rounded to a whole number) and
+// measures the elapsed time as (now + 86400 - mark), rounded, modulo 86400,
+// so a wait that starts shortly before the count wraps ends on time.
 //
 // Rounding is half-to-even ("banker's rounding"): 12.5 rounds to 12 and 13.5
 // to 14, as the conversion of a single to an integer did in the environment
@@ -29,11 +33,16 @@ inline constexpr int kSecondsPerDay = 86400;
 // Nearest whole number, halves to the even neighbour.
 long long RoundHalfEven(double x);
 
-// The start mark of a wait: seconds since midnight, rounded (0 to 86400).
+// The seconds every wait reads: the steady clock modulo a day (0 to 86400,
+// with fraction). Unmoved by any change of the local date or time.
+double WaitSecondsNow(const platform::SystemClock& clock);
+
+// The start mark of a wait: WaitSecondsNow, rounded (0 to 86400).
 int StartMark(const platform::SystemClock& clock);
 
-// Whole seconds from `startMark` to `nowSeconds` (seconds since midnight,
-// with fraction): (now + 86400 - mark) rounded, modulo 86400 (0 to 86399).
+// Whole seconds from `startMark` to `nowSeconds` (both on the WaitSecondsNow
+// scale, with fraction): (now + 86400 - mark) rounded, modulo 86400 (0 to
+// 86399).
 int ElapsedSeconds(int startMark, double nowSeconds);
 
 // The elapsed whole seconds since `startMark` by the clock.

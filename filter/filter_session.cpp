@@ -43,7 +43,7 @@ std::u16string KbText(std::int64_t size) {
     return t;
 }
 
-// Whole seconds since midnight, the start mark of a wait.
+// The start mark of a wait, in whole seconds on the wait clock.
 int WholeSecondsNow(const platform::SystemClock& clock) { return app::StartMark(clock) % app::kSecondsPerDay; }
 
 // Pumps until `done` holds (true) or more than `limitSeconds` have passed
@@ -57,7 +57,7 @@ bool WaitUntil(platform::EventLoop& loop, const platform::SystemClock& clock, co
         const int s = start();
         if (app::ElapsedSeconds(s, clock) > limitSeconds) return false;
         // Sleep at most until the elapsed value could pass the limit.
-        const double exact = std::fmod(clock.secondsSinceMidnight() + 86400.0 - s, 86400.0);
+        const double exact = std::fmod(app::WaitSecondsNow(clock) + 86400.0 - s, 86400.0);
         const double left = (limitSeconds + 0.5) - exact;
         auto ms = static_cast<long long>(std::ceil(std::max(left, 0.001) * 1000.0));
         ms = std::clamp<long long>(ms, 1, 250);

@@ -16,6 +16,7 @@ class Clock : public iw::platform::SystemClock {
 public:
     iw::platform::LocalDateTime now() const override { return {2026, 12, 10, 8, 30, 0, 0}; }
     double secondsSinceMidnight() const override { return 8 * 3600 + 30 * 60; }
+    double monotonicSeconds() const override { return 8 * 3600 + 30 * 60; }
     int utcOffsetMinutes() const override { return 480; }
     bool setLocalTime(const iw::platform::LocalDateTime&) override { return false; }
 };

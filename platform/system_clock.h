@@ -1,6 +1,7 @@
-// Local date and time as the program sees it, and the one place the system
-// clock is set. Waits count whole seconds since midnight through this
-// interface, so tests can start the clock just before midnight.
+// Local date and time as the program sees it, the one place the system
+// clock is set, and the steady clock every wait measures on. The program
+// itself sets the local clock (time correction), and so may the user or a
+// change of daylight saving, so waits never measure on the local time.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +37,11 @@ public:
     // Sets the local date and time. Returns false when the system refuses
     // (no privilege) or the value is not a valid date.
     virtual bool setLocalTime(const LocalDateTime& t) = 0;
+
+    // Seconds from an arbitrary origin on a clock that runs at the real
+    // rate and is never set: a change of the local date or time does not
+    // move it. Waits and time-outs measure on this clock.
+    virtual double monotonicSeconds() const = 0;
 };
 
 // Days since 1970-01-01 of a proleptic Gregorian date, and back.

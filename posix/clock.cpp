@@ -1,5 +1,6 @@
 // The system clock of the POSIX platform: local time from localtime_r and
-// its tm_gmtoff; setting the clock through clock_settime (needs privilege).
+// its tm_gmtoff; setting the clock through clock_settime (needs privilege);
+// the steady clock of the waits from CLOCK_MONOTONIC.
 #include <time.h>
 
 #include "platform/native.h"
@@ -59,6 +60,12 @@ public:
         if (secs == static_cast<time_t>(-1)) return false;
         timespec ts{secs, static_cast<long>(t.millisecond) * 1000000L};
         return ::clock_settime(CLOCK_REALTIME, &ts) == 0;
+    }
+
+    double monotonicSeconds() const override {
+        timespec ts{};
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
     }
 };
 

@@ -66,6 +66,9 @@ public:
         ctx_.reset(SSL_CTX_new(TLS_client_method()));
         if (!ctx_) { failNow(TlsFailure::Handshake, "no TLS context"); return; }
         SSL_CTX_set_min_proto_version(ctx_.get(), TLS1_2_VERSION);
+        // The certificate is checked once, after the first handshake: a
+        // renegotiation, which could bring another one, is refused.
+        SSL_CTX_set_options(ctx_.get(), SSL_OP_NO_RENEGOTIATION);
         const bool roots = o.caFile.empty() ? SSL_CTX_set_default_verify_paths(ctx_.get()) == 1
                                             : SSL_CTX_load_verify_locations(ctx_.get(), o.caFile.c_str(), nullptr) == 1;
         // Without roots every chain is untrusted; that is what the checks will say.
@@ -240,6 +243,12 @@ private:
                 const int e = SSL_get_error(ssl_.get(), r);
                 if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) return;
                 failNow(TlsFailure::Handshake, LastSslError());
+                return;
+            }
+            // The minimum asked for above, checked on what was agreed before
+            // anything is sent (a system policy could lower the minimum).
+            if (SSL_version(ssl_.get()) < TLS1_2_VERSION) {
+                failNow(TlsFailure::Handshake, std::string("protocol older than TLS 1.2: ") + SSL_get_version(ssl_.get()));
                 return;
             }
             if (!checkPeer()) return;

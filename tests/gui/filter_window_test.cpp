@@ -169,7 +169,7 @@ protected:
     HWND item(int id) const { return GetDlgItem(filterWindow(), id); }
 
     template <typename F>
-    bool pumpUntil(F done, int ms = 20000) {
+    bool pumpUntil(F done, int ms = 60000) {  // only stops a hung test
         const DWORD start = GetTickCount();
         while (!done()) {
             if (GetTickCount() - start > static_cast<DWORD>(ms)) return false;
@@ -386,7 +386,7 @@ TEST_F(FilterWindowOnScreen, CountdownLabelAndMinimumSize) {
     GetClientRect(label2, &lr);
     EXPECT_GT(lr.right, 40);  // sized to its text
     // It counts down once a second, and stays sized to its text.
-    EXPECT_TRUE(pumpUntil([&] { return WindowText(label2) == L"29 秒後自動執行刪除"; }, 5000)) << WindowText(label2);
+    EXPECT_TRUE(pumpUntil([&] { return WindowText(label2) == L"29 秒後自動執行刪除"; })) << WindowText(label2);
     {
         HDC dc = GetDC(label2);
         HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label2, WM_GETFONT, 0, 0)));

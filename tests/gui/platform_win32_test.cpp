@@ -27,9 +27,10 @@ using platform::Milliseconds;
 
 namespace {
 
-// Pumps until `done` holds or `limit` passes; returns whether it held.
+// Pumps until `done` holds or `limit` passes; returns whether it held. The
+// limit only stops a hung test: a loaded machine may take many seconds.
 template <typename F>
-bool pumpUntil(platform::EventLoop& loop, F done, Milliseconds limit = 5000ms) {
+bool pumpUntil(platform::EventLoop& loop, F done, Milliseconds limit = 60000ms) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {
         if (std::chrono::steady_clock::now() >= end) return done();
@@ -86,7 +87,7 @@ TEST_F(LoopTest, PostRunsInTheNextPumpAndRepostsWaitForTheOneAfter) {
 
 TEST_F(LoopTest, PostedCallbackThatWaitsForALaterOneDoesNotHang) {
     bool second = false, sawSecond = false;
-    loop->post([&] { sawSecond = pumpUntil(*loop, [&] { return second; }, 2000ms); });
+    loop->post([&] { sawSecond = pumpUntil(*loop, [&] { return second; }); });
     loop->post([&] { second = true; });
     loop->pump(0ms);
     EXPECT_TRUE(sawSecond);
@@ -111,9 +112,27 @@ TEST_F(LoopTest, NestedPumpFromTimerCallbackRunsOtherTimersAndPosts) {
     loop->startTimer(10ms, false, [&] {
         loop->startTimer(30ms, false, [&] { inner = true; });
         loop->post([&] { posted = true; });
-        outerDone = pumpUntil(*loop, [&] { return inner && posted; }, 3000ms);
+        outerDone = pumpUntil(*loop, [&] { return inner && posted; });
     });
     ASSERT_TRUE(pumpUntil(*loop, [&] { return outerDone; }));
+}
+
+// A callback posted before a pump reports something that happened before
+// the messages pending at that pump, so it runs first.
+TEST_F(LoopTest, PostedCallbacksRunBeforeMessagesPendingAtThePump) {
+    auto* w = win32::asWin32(*loop);
+    ASSERT_NE(w, nullptr);
+    const UINT m = w->allocateMessage();
+    std::vector<std::string> order;
+    w->setMessageHandler(m, [&](WPARAM, LPARAM) -> LRESULT {
+        order.push_back("message");
+        return 0;
+    });
+    loop->post([&] { order.push_back("posted"); });
+    PostMessageW(w->window(), m, 0, 0);
+    ASSERT_TRUE(pumpUntil(*loop, [&] { return order.size() == 2; }));
+    EXPECT_EQ(order, (std::vector<std::string>{"posted", "message"}));
+    w->removeMessageHandler(m);
 }
 
 TEST_F(LoopTest, WindowMessageHandlersAndQuit) {
@@ -464,22 +483,27 @@ TEST_F(FileStoreTest, RefusedReplaceKeepsTheOldFile) {
 
 // ---------------------------------------------------------------- sockets
 
-constexpr std::uint16_t kTcpPort = 22101, kUdpPort = 22102, kClosedPort = 22103, kDropPort = 22104;
+// Binds `s` to a port of the system's choosing on 127.0.0.1 (never a fixed
+// one: other programs on a shared machine hold ports too); returns it, or 0.
+std::uint16_t bindFreePort(SOCKET s) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return 0;
+    int len = sizeof a;
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+    return ntohs(a.sin_port);
+}
 
-// A blocking loopback peer on its own thread: accepts one connection and
-// runs `serve` on it.
+// A blocking loopback peer on its own thread, on a free port: accepts one
+// connection and runs `serve` on it.
 class Peer {
 public:
     template <typename F>
-    Peer(std::uint16_t port, F serve) {
+    explicit Peer(F serve) {
         listener_.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-        BOOL yes = TRUE;
-        setsockopt(listener_.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ok_ = bind(listener_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listener_.get(), 1) == 0;
+        port_ = bindFreePort(listener_.get());
+        ok_ = port_ != 0 && listen(listener_.get(), 1) == 0;
         if (ok_)
             thread_ = std::thread([this, serve] {
                 win32::UniqueSocket c(accept(listener_.get(), nullptr, nullptr));
@@ -490,10 +514,12 @@ public:
         if (thread_.joinable()) thread_.join();
     }
     bool ok() const { return ok_; }
+    std::uint16_t port() const { return port_; }
 
 private:
     win32::UniqueSocket listener_;
     std::thread thread_;
+    std::uint16_t port_ = 0;
     bool ok_ = false;
 };
 
@@ -508,7 +534,7 @@ protected:
 };
 
 TEST_F(SocketTest, TcpRoundTripAndPeerClose) {
-    Peer peer(kTcpPort, [](SOCKET c) {
+    Peer peer([](SOCKET c) {
         char buf[256];
         int n = recv(c, buf, sizeof buf, 0);
         if (n > 0) {
@@ -529,7 +555,7 @@ TEST_F(SocketTest, TcpRoundTripAndPeerClose) {
                   },
                   [&] { events.push_back("sent"); }, [&] { events.push_back("closed"); },
                   [&](int, const std::string& d) { events.push_back("error " + d); }});
-    s->connect("127.0.0.1", kTcpPort);
+    s->connect("127.0.0.1", peer.port());
     EXPECT_EQ(s->state(), platform::SocketState::Connecting);
     s->send("STAT\r\n");  // queued while connecting
     EXPECT_TRUE(events.empty());
@@ -541,10 +567,43 @@ TEST_F(SocketTest, TcpRoundTripAndPeerClose) {
     EXPECT_NE(std::find(events.begin(), events.end(), "sent"), events.end());
 }
 
+// A server that answers QUIT and closes at once, its answer and close already
+// queued when the loop next runs: the send-complete event of the QUIT still
+// comes, before the answer, so a wait for it ends.
+TEST_F(SocketTest, SendCompleteOfQuitComesBeforeAFastAnswerAndClose) {
+    std::atomic<bool> closed{false};
+    Peer peer([&closed](SOCKET c) {
+        send(c, "+OK ready\r\n", 11, 0);
+        char buf[64];
+        if (recv(c, buf, sizeof buf, 0) > 0) send(c, "+OK bye\r\n", 9, 0);
+        shutdown(c, SD_SEND);
+        closed = true;
+    });
+    ASSERT_TRUE(peer.ok());
+    auto s = net->createTcp();
+    std::vector<std::string> events;
+    s->setEvents({[&] { events.push_back("connected"); },
+                  [&](std::size_t) {
+                      const std::string d = s->receive();
+                      events.push_back(d.rfind("+OK bye", 0) == 0 ? "bye" : "data");
+                  },
+                  [&] { events.push_back("sent"); }, [&] { events.push_back("closed"); },
+                  [&](int, const std::string& d) { events.push_back("error " + d); }});
+    s->connect("127.0.0.1", peer.port());
+    ASSERT_TRUE(pumpUntil(*loop, [&] { return events.size() >= 2; }));  // connected, greeting
+    s->send("QUIT\r\n");
+    // Let the answer and the close be queued before the loop runs again.
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (!closed && std::chrono::steady_clock::now() < end) Sleep(10);
+    Sleep(200);
+    ASSERT_TRUE(pumpUntil(*loop, [&] { return s->state() == platform::SocketState::Closed; }));
+    EXPECT_EQ(events, (std::vector<std::string>{"connected", "data", "sent", "bye", "closed"}));
+}
+
 TEST_F(SocketTest, PipelinedTenMegabytesAgainstAnEchoingPeerDoesNotDeadlock) {
     // The peer echoes as it reads and so stops reading while its replies
     // wait: a client that only wrote before reading would stall.
-    Peer peer(kTcpPort + 10, [](SOCKET c) {
+    Peer peer([](SOCKET c) {
         std::vector<char> buf(64 * 1024);
         for (;;) {
             int n = recv(c, buf.data(), static_cast<int>(buf.size()), 0);
@@ -569,7 +628,7 @@ TEST_F(SocketTest, PipelinedTenMegabytesAgainstAnEchoingPeerDoesNotDeadlock) {
                       received += d.size();
                   },
                   [&] { sent = true; }, [] {}, [](int, const std::string&) {}});
-    s->connect("127.0.0.1", kTcpPort + 10);
+    s->connect("127.0.0.1", peer.port());
     ASSERT_TRUE(pumpUntil(*loop, [&] { return s->state() == platform::SocketState::Connected; }));
     s->send(commands);
     EXPECT_FALSE(sent);  // never inside send()
@@ -584,8 +643,13 @@ TEST_F(SocketTest, RefusedConnectionAndBadAddressAreErrors) {
     auto s = net->createTcp();
     int code = 0;
     s->setEvents({{}, {}, {}, {}, [&](int c, const std::string&) { code = c; }});
-    s->connect("127.0.0.1", kClosedPort);
-    ASSERT_TRUE(pumpUntil(*loop, [&] { return code != 0; }, 10000ms));
+    // A port bound and not listening refuses connections for as long as it
+    // is held, so no other program can take it meanwhile.
+    win32::UniqueSocket closed(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    const std::uint16_t closedPort = bindFreePort(closed.get());
+    ASSERT_NE(closedPort, 0);
+    s->connect("127.0.0.1", closedPort);
+    ASSERT_TRUE(pumpUntil(*loop, [&] { return code != 0; }));
     EXPECT_EQ(code, WSAECONNREFUSED);
     EXPECT_EQ(s->state(), platform::SocketState::Error);
     EXPECT_EQ(s->lastError(), WSAECONNREFUSED);
@@ -597,7 +661,7 @@ TEST_F(SocketTest, RefusedConnectionAndBadAddressAreErrors) {
 }
 
 TEST_F(SocketTest, EventsOfAClosedConnectionAreDropped) {
-    Peer peer(kDropPort, [](SOCKET c) {
+    Peer peer([](SOCKET c) {
         send(c, "+OK hello\r\n", 11, 0);
         Sleep(300);
     });
@@ -606,7 +670,7 @@ TEST_F(SocketTest, EventsOfAClosedConnectionAreDropped) {
     int events = 0;
     s->setEvents({[&] { ++events; }, [&](std::size_t) { ++events; }, [&] { ++events; }, [&] { ++events; },
                   [&](int, const std::string&) { ++events; }});
-    s->connect("127.0.0.1", kDropPort);
+    s->connect("127.0.0.1", peer.port());
     s->send("USER x\r\n");
     Sleep(150);  // let the connect, the greeting and the send complete
     s->close();
@@ -619,11 +683,8 @@ TEST_F(SocketTest, EventsOfAClosedConnectionAreDropped) {
 
 TEST_F(SocketTest, UdpRequestAndReply) {
     win32::UniqueSocket server(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(kUdpPort);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(server.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const std::uint16_t udpPort = bindFreePort(server.get());
+    ASSERT_NE(udpPort, 0);
     std::thread echo([&] {
         char buf[512];
         sockaddr_in from{};
@@ -634,9 +695,9 @@ TEST_F(SocketTest, UdpRequestAndReply) {
     auto u = net->createUdp();
     std::string got;
     u->setDataArrival([&](const std::string& d) { got = d; });
-    EXPECT_FALSE(u->sendTo("bad address", kUdpPort, "x"));
+    EXPECT_FALSE(u->sendTo("bad address", udpPort, "x"));
     const std::string request(48, '\x1b');
-    ASSERT_TRUE(u->sendTo("127.0.0.1", kUdpPort, request));
+    ASSERT_TRUE(u->sendTo("127.0.0.1", udpPort, request));
     EXPECT_TRUE(pumpUntil(*loop, [&] { return !got.empty(); }));
     echo.join();
     EXPECT_EQ(got, request);

@@ -29,8 +29,6 @@ using filter::Control;
 using filter::FilterWindow;
 using filter::MouseButton;
 
-constexpr std::uint16_t kDovecotPort = 28150;
-
 std::string Message(const std::string& id, const std::string& from, const std::string& subject) {
     return "From: " + from + "\r\nSubject: " + subject + "\r\nDate: Thu, 10 Dec 2026 08:00:00 +0800\r\nMessage-ID: <" + id +
            "@test>\r\n\r\nbody of " + id + "\r\n";
@@ -100,13 +98,14 @@ struct RecheckDovecot : ::testing::Test {
 TEST_F(RecheckDovecot, RecheckDeletesThenListsTheChangedMailboxFromOne) {
     // Message m3 cannot be parsed ("<" without ">"); it keeps its row, so
     // row n stays message n.
-    dovecot = StartDovecot(kDovecotPort, "alice", "secret",
+    dovecot = StartDovecot(0, "alice", "secret",
                            {Message("m1", "one@ok.tw", "first"), Message("m2", "two@ok.tw", "second"),
                             Message("m3", "broken <y", "third"), Message("m4", "four@ok.tw", "fourth")});
     if (!dovecot) GTEST_SKIP() << "Dovecot cannot be started here";
     maildir = fs::path(dovecot->folder()) / "mail" / "alice" / "Maildir";
     profile.options[u"AutoMail"] = u"1";
-    profile.addAccount(u"alice@a", u"alice", u"secret", u"127.0.0.1:" + std::u16string(u"28150"));
+    const std::string port = std::to_string(dovecot->port());
+    profile.addAccount(u"alice@a", u"alice", u"secret", u"127.0.0.1:" + std::u16string(port.begin(), port.end()));
 
     FilterWindow w(plat, profile, m1, link, view, senderLists, dates);
     w.Form_Load();

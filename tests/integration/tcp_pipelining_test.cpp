@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/native.h"
+#include "tests/support/local_servers.h"
 #include "tests/support/loopback_server.h"
 
 namespace {
@@ -22,9 +23,6 @@ using iw::test::LoopbackOptions;
 using iw::test::LoopbackServer;
 using iw::test::LoopbackStream;
 using std::chrono::steady_clock;
-
-// A port in this suite's range where nothing listens.
-constexpr std::uint16_t kClosedPort = 21999;
 
 class NativeTcp : public ::testing::Test {
 protected:
@@ -149,7 +147,10 @@ TEST_F(NativeTcp, RefusedConnectIsAnErrorEvent) {
     auto sock = net->createTcp();
     Recorder rec;
     sock->setEvents(rec.wire(*sock));
-    sock->connect("127.0.0.1", kClosedPort);
+    // Bound and not listening: refused, and no other program can take it.
+    auto closed = iw::test::HoldRefusingPort();
+    ASSERT_TRUE(closed);
+    sock->connect("127.0.0.1", closed->port());
     EXPECT_TRUE(rec.events.empty()) << "no event from inside connect()";
     ASSERT_TRUE(pumpUntil([&] { return rec.has("error"); }));
     EXPECT_EQ(sock->state(), SocketState::Error);
@@ -265,7 +266,9 @@ TEST_F(NativeTcp, HandlerMayDestroyTheSocket) {
 TEST_F(NativeTcp, UdpSendToAnInvalidAddressIsRefused) {
     auto udp = net->createUdp();
     EXPECT_FALSE(udp->sendTo("not.an.address", 123, "x"));
-    EXPECT_TRUE(udp->sendTo("127.0.0.1", kClosedPort, std::string(48, '\0')));
+    auto closed = iw::test::HoldRefusingPort();
+    ASSERT_TRUE(closed);
+    EXPECT_TRUE(udp->sendTo("127.0.0.1", closed->port(), std::string(48, '\0')));
     loop->pump(Milliseconds(50));  // a refusal coming back is not an event
     udp->close();
 }

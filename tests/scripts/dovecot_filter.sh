@@ -13,7 +13,10 @@ IW_ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 . "$IW_ROOT/scripts/lib.sh"
 command -v dovecot >/dev/null || { echo "SKIP: dovecot is not installed"; exit 0; }
 
-PORT=${IW_DOVECOT_PORT:-26110}
+# Two free ports (plain, and the second listener), never fixed ones: another
+# server on the machine may hold any fixed port.
+read -r PORT PORT2 <<<"$(iw_free_ports 2)"
+[ -n "${PORT2:-}" ] || { echo "FAIL: no free ports"; exit 1; }
 ROOT=$(mktemp -d /tmp/iw-dovecot.XXXXXX)
 chmod 755 "$ROOT"
 cleanup() { dovecot -c "$ROOT/dovecot.conf" stop >/dev/null 2>&1; rm -rf "$ROOT"; }
@@ -21,7 +24,7 @@ trap cleanup EXIT
 fail=0
 check() { if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; fail=1; fi; }
 
-sed -e "s#@ROOT@#$ROOT#g" -e "s#@PORT1@#$PORT#g" -e "s#@PORT2@#$((PORT + 1))#g" \
+sed -e "s#@ROOT@#$ROOT#g" -e "s#@PORT1@#$PORT#g" -e "s#@PORT2@#$PORT2#g" \
     -e "s#@UID@#65534#g" -e "s#@GID@#65534#g" /work/shared/recipes/dovecot.conf.in >"$ROOT/dovecot.conf"
 TLS=${IW_FILTER_TLS:-0}
 SEC_A=0 SEC_BC=0 PORT_BC=$PORT
@@ -33,7 +36,7 @@ if [ "$TLS" = 1 ]; then
   # The second listener becomes the TLS one.
   sed -i -e "s#^ssl = no#ssl = yes\nssl_cert = <$ROOT/certs/good.crt\nssl_key = <$ROOT/certs/good.key#" \
     -e "/inet_listener pop3alt/a\    ssl = yes" "$ROOT/dovecot.conf"
-  SEC_A=2 SEC_BC=1 PORT_BC=$((PORT + 1))
+  SEC_A=2 SEC_BC=1 PORT_BC=$PORT2
   echo "(over TLS: alice by STLS, bob and carol by TLS from the first byte)"
 fi
 printf 'alice:{PLAIN}secret::::::\nbob:{PLAIN}secret::::::\ncarol:{PLAIN}right::::::\n' >"$ROOT/passwd"
@@ -87,7 +90,8 @@ PW=$(scramble secret)
 
 fill
 dovecot -c "$ROOT/dovecot.conf" || { echo "FAIL: dovecot did not start"; exit 1; }
-for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/$PORT) 2>/dev/null && break; sleep 0.1; done
+# Up to 30 s: a loaded machine may take a while to start it.
+for _ in $(seq 300); do (exec 3<>/dev/tcp/127.0.0.1/$PORT) 2>/dev/null && break; sleep 0.1; done
 
 run_build() {  # name, command...
   local name=$1; shift

@@ -21,8 +21,14 @@ command -v openssl >/dev/null || { echo "SKIP: openssl is not installed"; exit 0
 # scripts/test runs in) routes all of 127/8 to the loopback device.
 ip -4 route get 127.0.0.7 >/dev/null 2>&1 || { echo "SKIP: no loopback route to 127.0.0.7"; exit 0; }
 
-PORT=${IW_DOVECOT_TLS_PORT:-26210}   # plain POP3, STLS
-SPORT=$((PORT + 785))                # TLS from the first byte (26995)
+# Free ports on every listener address (never fixed ones: another server on
+# the machine may hold any fixed port): plain POP3 with STLS, and TLS from
+# the first byte. The default port 995 is fixed by nature, so its listener
+# takes a loopback address of its own where 995 is free.
+LISTEN_ADDRS="127.0.0.1 127.0.0.2 127.0.0.3 127.0.0.4 127.0.0.5 127.0.0.6 127.0.0.7"
+read -r PORT SPORT <<<"$(iw_free_ports 2 $LISTEN_ADDRS)"
+[ -n "${SPORT:-}" ] || { echo "FAIL: no free ports"; exit 1; }
+ADDR995=$(iw_free_loopback 995) || { echo "FAIL: no loopback address with port 995 free"; exit 1; }
 ROOT=$(mktemp -d /tmp/iw-dovecot-tls.XXXXXX)
 chmod 755 "$ROOT"
 CERTS=$ROOT/certs
@@ -38,7 +44,7 @@ check() {
   fi
 }
 
-iw_make_test_certs "$CERTS" || { echo "FAIL: test certificates"; exit 1; }
+iw_make_test_certs "$CERTS" "$ADDR995" || { echo "FAIL: test certificates"; exit 1; }
 
 # 127.0.0.1 and .2: the good certificate; .3 wrong name; .4 expired; .5
 # self-signed; .6 a leaf whose intermediate is never sent; .7 no TLS at all.
@@ -49,7 +55,7 @@ instance_name = dvtls
 log_path  = $ROOT/dovecot.log
 info_log_path = $ROOT/dovecot.log
 protocols = pop3
-listen = 127.0.0.1, 127.0.0.2, 127.0.0.3, 127.0.0.4, 127.0.0.5, 127.0.0.6, 127.0.0.7
+listen = 127.0.0.1, 127.0.0.2, 127.0.0.3, 127.0.0.4, 127.0.0.5, 127.0.0.6, 127.0.0.7, $ADDR995
 ssl = yes
 ssl_cert = <$CERTS/good.crt
 ssl_key = <$CERTS/good.key
@@ -98,7 +104,7 @@ service pop3-login {
     ssl = yes
   }
   inet_listener pop3s995 {
-    address = 127.0.0.2
+    address = $ADDR995
     port = 995
     ssl = yes
   }
@@ -113,7 +119,8 @@ done
 chown -R 65534:65534 "$ROOT/mail"
 
 dovecot -c "$ROOT/dovecot.conf" || { echo "FAIL: dovecot did not start"; cat "$ROOT/dovecot.log" 2>/dev/null; exit 1; }
-for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.2/$SPORT) 2>/dev/null && break; sleep 0.1; done
+# Up to 30 s: a loaded machine may take a while to start it.
+for _ in $(seq 300); do (exec 3<>/dev/tcp/127.0.0.2/$SPORT) 2>/dev/null && break; sleep 0.1; done
 sleep 0.3
 
 # The server's side first: plain text is refused on 127.0.0.2, so any login
@@ -155,7 +162,7 @@ pin mismatch|127.0.0.2:$SPORT|1|$PIN_SELF|伺服器憑證已變更,未登入(信
 STLS refused|127.0.0.7:$PORT|2||伺服器不接受STARTTLS加密|none"
 if [ "$(id -u)" = 0 ]; then
   CASES="$CASES
-port 995 when none is given|127.0.0.2|1||count: 3|login"
+port 995 when none is given|$ADDR995|1||count: 3|login"
 fi
 
 profile() {  # folder, PoP3, Security, CertSha256

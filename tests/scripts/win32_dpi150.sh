@@ -7,6 +7,9 @@ export IW_WINEPREFIX=$(cd "$(dirname "$0")/../.." && pwd)/build/wineprefix-150
 . "$(dirname "$0")/../../scripts/lib.sh"
 exe=$IW_WIN/tests/gui_tests.exe
 [ -f "$exe" ] || { echo "no $exe (Windows build missing)"; exit 1; }
+# The display first: a Wine session started without one breaks the prefix
+# for the runs after it.
+iw_xvfb
 "$IW_ROOT/scripts/wine-prefix" >/dev/null
 stamp=$WINEPREFIX/.inkwarden-dpi144
 if [ ! -f "$stamp" ]; then
@@ -14,7 +17,6 @@ if [ ! -f "$stamp" ]; then
   wineserver -w
   touch "$stamp"
 fi
-iw_xvfb
 mkdir -p "$IW_BUILD/screenshots"
 export IW_ROOT IW_SHOT_SUFFIX=_150
 status=0

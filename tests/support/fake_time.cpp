@@ -13,7 +13,12 @@ namespace {
 constexpr std::int64_t kMsPerDay = 86'400'000;
 }
 
-FakeClock::FakeClock() { set(LocalDateTime{2026, 12, 7, 10, 0, 0, 0}); }
+FakeClock::FakeClock() : FakeClock(LocalDateTime{2026, 12, 7, 10, 0, 0, 0}) {}
+
+FakeClock::FakeClock(const LocalDateTime& start) {
+    set(start);
+    monoMs_ = nowMs_ % kMsPerDay;
+}
 
 void FakeClock::set(const LocalDateTime& t) {
     nowMs_ = platform::daysFromCivil(t.year, t.month, t.day) * kMsPerDay +
@@ -61,7 +66,7 @@ bool FakeClock::setLocalTime(const LocalDateTime& t) {
 platform::TimerId FakeEventLoop::startTimer(Milliseconds interval, bool periodic, std::function<void()> fn) {
     const platform::TimerId id = nextId_++;
     const std::int64_t step = std::max<std::int64_t>(interval.count(), 1);
-    timers_[id] = Timer{clock_.nowMs() + step, step, periodic, std::move(fn)};
+    timers_[id] = Timer{clock_.monotonicMs() + step, step, periodic, std::move(fn)};
     return id;
 }
 
@@ -75,7 +80,7 @@ bool FakeEventLoop::runDueTimers() {
     for (;;) {
         auto due = timers_.end();
         for (auto it = timers_.begin(); it != timers_.end(); ++it) {
-            if (it->second.dueMs <= clock_.nowMs() && (due == timers_.end() || it->second.dueMs < due->second.dueMs))
+            if (it->second.dueMs <= clock_.monotonicMs() && (due == timers_.end() || it->second.dueMs < due->second.dueMs))
                 due = it;
         }
         if (due == timers_.end()) return ran;
@@ -84,7 +89,8 @@ bool FakeEventLoop::runDueTimers() {
         if (due->second.periodic) {
             due->second.dueMs += due->second.intervalMs;
             // A late loop does not fire a backlog of ticks.
-            if (due->second.dueMs <= clock_.nowMs()) due->second.dueMs = clock_.nowMs() + due->second.intervalMs;
+            if (due->second.dueMs <= clock_.monotonicMs())
+                due->second.dueMs = clock_.monotonicMs() + due->second.intervalMs;
         } else {
             timers_.erase(due);
         }
@@ -111,18 +117,19 @@ void FakeEventLoop::pump(std::optional<Milliseconds> maxWait) {
     if (!posted_.empty()) return;
 
     // Nothing pending: jump to the next timer or the caller's deadline.
-    const std::int64_t limit = clock_.nowMs() + std::max<std::int64_t>((maxWait ? *maxWait : kSlice).count(), 0);
+    const std::int64_t now = clock_.monotonicMs();
+    const std::int64_t limit = now + std::max<std::int64_t>((maxWait ? *maxWait : kSlice).count(), 0);
     std::int64_t target = limit;
     for (const auto& [id, t] : timers_) target = std::min(target, t.dueMs);
-    if (target > clock_.nowMs()) clock_.setNowMs(target);
+    if (target > now) clock_.advance(Milliseconds(target - now));
     runDueTimers();
 }
 
 bool FakeEventLoop::runUntil(const std::function<bool()>& done, Milliseconds limit) {
-    const std::int64_t end = clock_.nowMs() + limit.count();
+    const std::int64_t end = clock_.monotonicMs() + limit.count();
     while (!done()) {
-        if (clock_.nowMs() >= end) return done();
-        pump(Milliseconds(end - clock_.nowMs()));
+        if (clock_.monotonicMs() >= end) return done();
+        pump(Milliseconds(end - clock_.monotonicMs()));
     }
     return true;
 }

@@ -1,6 +1,7 @@
 // A virtual clock and an event loop that runs in virtual time. A pump() with
 // nothing pending jumps the clock to the next timer or to the caller's
-// deadline instead of blocking, so a 45-second wait takes microseconds and a
+// deadline instead of blocking (timers and deadlines are on the steady
+// clock, as the real loops' are), so a 45-second wait takes microseconds and a
 // wait across midnight is easy to set up.
 #pragma once
 
@@ -19,14 +20,28 @@ namespace iw::test {
 class FakeClock : public platform::SystemClock {
 public:
     FakeClock();
-    explicit FakeClock(const platform::LocalDateTime& start) { set(start); }
+    // The steady clock starts at the local time of day of `start` (in
+    // milliseconds), so the two read alike until one of them is stepped.
+    explicit FakeClock(const platform::LocalDateTime& start);
 
+    // Setting the date or time steps the local clock alone, as setting the
+    // system clock does: the steady clock (monotonicSeconds) keeps running
+    // from where it was.
     void set(const platform::LocalDateTime& t);
     void setTime(int hour, int minute, int second, int millisecond = 0);
-    void advance(platform::Milliseconds d) { nowMs_ += d.count(); }
+    void setNowMs(std::int64_t ms) { nowMs_ = ms; }
+    // Steps the local clock by `d` (negative: back) and leaves the steady one.
+    void stepLocal(platform::Milliseconds d) { nowMs_ += d.count(); }
+    // Time passing: both clocks move on by `d`.
+    void advance(platform::Milliseconds d) {
+        nowMs_ += d.count();
+        monoMs_ += d.count();
+    }
     // Milliseconds since 1970-01-01 00:00 local time.
     std::int64_t nowMs() const { return nowMs_; }
-    void setNowMs(std::int64_t ms) { nowMs_ = ms; }
+    // The steady clock in milliseconds.
+    std::int64_t monotonicMs() const { return monoMs_; }
+    void setMonotonicMs(std::int64_t ms) { monoMs_ = ms; }
 
     void setUtcOffsetMinutes(int minutes) { offset_ = minutes; }
     // Makes setLocalTime() fail, as it does without the privilege.
@@ -38,9 +53,11 @@ public:
     double secondsSinceMidnight() const override;
     int utcOffsetMinutes() const override { return offset_; }
     bool setLocalTime(const platform::LocalDateTime& t) override;
+    double monotonicSeconds() const override { return static_cast<double>(monoMs_) / 1000.0; }
 
 private:
     std::int64_t nowMs_ = 0;
+    std::int64_t monoMs_ = 0;
     int offset_ = 480;
     bool refuseSet_ = false;
     std::vector<platform::LocalDateTime> setRequests_;

@@ -47,9 +47,11 @@ public:
         if (state_ != SocketState::Connected) return;
         const int gen = gen_;
         line_ += bytes;
-        post(gen, [this] {
+        const auto sendComplete = [this] {
             if (ev_.sendComplete) ev_.sendComplete();
-        });
+        };
+        const bool answerFirst = peer_ && peer_->answersBeforeSendComplete;
+        if (!answerFirst) post(gen, sendComplete);
         for (std::size_t lf; (lf = line_.find("\r\n")) != std::string::npos;) {
             const std::string line = line_.substr(0, lf);
             line_.erase(0, lf + 2);
@@ -64,6 +66,7 @@ public:
                 });
             }
         }
+        if (answerFirst) post(gen, sendComplete);
     }
 
     std::string receive() override {

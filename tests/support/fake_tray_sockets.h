@@ -26,6 +26,10 @@ struct TrayPop3Peer {
     bool refuse = false;        // connecting fails at once
     bool silent = false;        // accepts the connection and never says anything
     bool closeAfterQuit = true; // closes its side after answering QUIT
+    // The answer to a command (and the close after QUIT) is delivered before
+    // the send-complete event of that command, as the Windows loop could
+    // deliver a fast server's answer before the event that the send posted.
+    bool answersBeforeSendComplete = false;
     std::size_t splitAt = 0;    // when not 0, each reply arrives in two pieces split here
     std::vector<std::string> received;  // every command line, in order
     int connections = 0;

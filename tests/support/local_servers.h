@@ -19,11 +19,17 @@ public:
     virtual ~LocalServer() = default;
     // The folder the server runs in.
     virtual const std::string& folder() const = 0;
+    // The port it listens on, and Dovecot's second listener.
+    virtual std::uint16_t port() const = 0;
+    virtual std::uint16_t secondPort() const { return 0; }
 };
 
 // Dovecot POP3 on 127.0.0.1:port (a second listener on port + 1), user
 // `user` with password `password`, holding `messages` (each a whole message
 // with CR LF line ends) in that order. Returns once the server answers.
+// Port 0 (what tests pass) takes two free ports the system hands out, never
+// fixed ones, since another server on a shared machine may hold any fixed
+// port; port() and secondPort() tell which.
 std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string& user, const std::string& password,
                                           const std::vector<std::string>& messages);
 // TLS on the second listener (port + 1, TLS from the first byte) with this
@@ -39,7 +45,12 @@ std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string&
                                           int count, const std::function<std::string(int)>& message,
                                           const DovecotTls& tls = {});
 
-// chrony answering SNTP on 127.0.0.1:port, never touching the clock.
+// chrony answering SNTP on 127.0.0.1:port (0: a free one), never touching
+// the clock.
 std::unique_ptr<LocalServer> StartChrony(std::uint16_t port);
+
+// A TCP port on 127.0.0.1 that refuses every connection for as long as the
+// object lives: bound, never listening, so no other program can take it.
+std::unique_ptr<LocalServer> HoldRefusingPort();
 
 }  // namespace iw::test

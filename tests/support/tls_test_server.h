@@ -18,7 +18,15 @@ struct TestCertificates {
 class TlsTestServer {
 public:
     enum class Leaf { Good, WrongName, SelfSigned };
-    enum class Fault { None, AlertOnHello };
+    enum class Fault {
+        None,
+        AlertOnHello,
+        // TLS 1.2 at most; renegotiate() asks the client for a second
+        // handshake, in which the server shows its self-signed leaf.
+        Renegotiate,
+        // Only TLS 1.0 and 1.1, at security level 0.
+        OldProtocolsOnly,
+    };
 
     // The CA is made once per process; its file is removed at exit.
     static const TestCertificates& certificates();
@@ -37,6 +45,12 @@ public:
     // Queues close_notify.
     void closeNotify();
     bool handshakeDone() const;
+    // Handshakes the client began (ClientHellos); a renegotiation makes a
+    // second.
+    int handshakes() const;
+    // Fault::Renegotiate: switches to the self-signed leaf and asks the
+    // client to renegotiate (a HelloRequest, taken with take()).
+    void renegotiate();
     bool failed() const;
     // SHA-256 of the leaf in use, lower-case hex.
     std::string leafSha256() const;

@@ -237,11 +237,82 @@ TEST_F(FilterFixture, HeaderTimeoutCountsFromLastParsedHeader) {
 
 TEST_F(FilterFixture, WaitsEndAcrossMidnight) {
     clock.setTime(23, 59, 40);
+    clock.setMonotonicMs(86'380'000);  // the wait clock wraps at the same moment
     addA();
     a.behaviour.silent = true;
     runSession();
     EXPECT_EQ(w->account(0).status, u"alice@a未連上郵件主機(mail.a:26110)");
     EXPECT_LT(clock.secondsSinceMidnight(), 60.0);
+}
+
+// The local clock stepped during the header wait (by the time correction,
+// the user or daylight saving), again every 10 s: headers 30 s apart still
+// all arrive, and with 40 s between them the wait still runs out, after 35 s
+// of steady time.
+TEST_F(FilterFixture, HeaderWaitIgnoresStepsOfTheLocalClock) {
+    const struct {
+        const char* name;
+        std::function<void(FakeClock&)> step;
+    } steps[] = {
+        {"back a minute", [](FakeClock& c) { c.stepLocal(-std::chrono::minutes(1)); }},
+        {"forward an hour", [](FakeClock& c) { c.stepLocal(std::chrono::hours(1)); }},
+        {"to just before midnight", [](FakeClock& c) { c.setTime(23, 59, 55); }},
+    };
+    addA();
+    for (const auto& st : steps) {
+        for (int gapMs : {30000, 40000}) {
+            SCOPED_TRACE(std::string(st.name) + " " + std::to_string(gapMs));
+            ScriptedPop3Server s;
+            s.user = "alice";
+            for (int k = 0; k < 3; ++k) s.messages.push_back(Message(k, "a@b", "s"));
+            s.behaviour.topGapMs = gapMs;
+            net.addServer("127.0.0.1", 26110, s);
+            w.reset();
+            view = RecordingFilterView();
+            const platform::TimerId stepper = loop.startTimer(std::chrono::seconds(10), true, [&] { st.step(clock); });
+            const std::int64_t start = clock.monotonicMs();
+            runSession();
+            loop.stopTimer(stepper);
+            if (gapMs == 30000) {
+                EXPECT_EQ(w->accountList(0).size(), 3u);
+                EXPECT_NE(w->account(0).status.find(u"有3封"), std::u16string::npos);
+            } else {
+                EXPECT_EQ(w->accountList(0).size(), 0u);
+                EXPECT_EQ(w->account(0).status, u"alice@a接收郵件資料逾時");
+                // The 35 s of the wait, neither fewer nor a day.
+                EXPECT_GE(clock.monotonicMs() - start, 35'000);
+                EXPECT_LT(clock.monotonicMs() - start, 90'000);
+            }
+            w.reset();  // before its server goes
+        }
+    }
+}
+
+// The countdown before an automatic deletion run gives the user every second
+// it promises, whatever the local clock does meanwhile.
+TEST_F(FilterFixture, CountdownIgnoresStepsOfTheLocalClock) {
+    profile.options[u"AutoMail"] = u"1";
+    addA();
+    junk({u"s@x"});
+    a.messages = {Message(1, "s@x", "[junk] a"), Message(2, "f@x", "b")};
+    runSession();
+    ASSERT_TRUE(w->timerEnabled());
+    const std::int64_t start = clock.monotonicMs();
+    int steps = 0;
+    loop.startTimer(std::chrono::milliseconds(2500), true, [&] {
+        // Back a minute, forward an hour, across midnight, in turn.
+        switch (steps++ % 3) {
+            case 0: clock.stepLocal(-std::chrono::minutes(1)); break;
+            case 1: clock.stepLocal(std::chrono::hours(1)); break;
+            default: clock.setTime(23, 59, 59); break;
+        }
+    });
+    loop.runUntil([&] { return w->closed(); }, std::chrono::minutes(5));
+    ASSERT_TRUE(w->closed());
+    const std::int64_t took = clock.monotonicMs() - start;
+    EXPECT_GE(took, 30'000);
+    EXPECT_LE(took, 33'000);
+    EXPECT_EQ(sent(a, "DELE"), (std::vector<std::string>{"DELE 1"}));
 }
 
 TEST_F(FilterFixture, RepliesSplitAtEveryByteOrBatchedAreParsedWhole) {

@@ -390,6 +390,32 @@ TEST_F(MasterTest, DialogueOutcomes) {
     }
 }
 
+// A server that answers QUIT and closes before the send-complete event of
+// the QUIT is delivered: the event never comes (the connection has ended),
+// and the check ends at once instead of waiting out the 10 s for it.
+TEST_F(MasterTest, QuitAnsweredBeforeItsSendCompleteEndsTheCheckAtOnce) {
+    for (bool answerFirst : {false, true}) {
+        SCOPED_TRACE(answerFirst);
+        test::TrayRig r;
+        r.addAccount(u"a@x", u"amy", u"pw", u"127.0.0.1:27112");
+        TrayPop3Peer p = test::MakeTrayPop3Peer("amy", "pw", 4);
+        p.answersBeforeSendComplete = answerFirst;
+        TrayPop3Peer& peer = r.network.addPop3Peer("127.0.0.1", 27112, p);
+        r.state.OptionFlags = u"010011000100";
+        MasterPresenter m(r.platform, r.store, r.state, r.view, &r.opener);
+        m.Form_Load();
+        const auto start = r.clock.monotonicMs();
+        m.RunBackgroundCheck();
+        EXPECT_EQ(r.state.NewMailCount, 4);
+        EXPECT_EQ(r.state.StatusText, u"");
+        ASSERT_FALSE(peer.received.empty());
+        EXPECT_EQ(peer.received.back(), "QUIT");
+        EXPECT_FALSE(r.state.CheckBusy);
+        // Virtual time: every reply comes at once, so no wait runs out.
+        EXPECT_LT(r.clock.monotonicMs() - start, 1000);
+    }
+}
+
 // A server that lists LOGIN-DELAY is never logged in to more often than it
 // allows: the check skips the account until the delay has passed and says
 // so, on the program's clock, and the other accounts are checked as usual.

@@ -241,6 +241,37 @@ TEST(TlsSocket, AlertFromTheServerFailsTheHandshake) {
     EXPECT_EQ(r.sock->state(), SocketState::Error);
 }
 
+// A server that offers nothing newer than TLS 1.1 is refused before a byte
+// of the dialogue leaves the client.
+TEST(TlsSocket, ProtocolsOlderThanTls12AreRefused) {
+    Rig r(MailSecurity::Tls, TlsTestServer::Leaf::Good, TlsTestServer::Fault::OldProtocolsOnly);
+    r.sock->send("USER alice\r\n");
+    r.server.write(kGreeting);
+    r.run();
+    EXPECT_EQ(r.connected, 0);
+    EXPECT_EQ(r.errors, 1);
+    EXPECT_EQ(r.failure(), TlsFailure::Handshake);
+    EXPECT_EQ(r.server.read(), "");
+}
+
+// The certificate is checked after the first handshake; a renegotiation the
+// server asks for later (here to show a self-signed leaf) never happens.
+TEST(TlsSocket, RenegotiationIsRefused) {
+    Rig r(MailSecurity::Tls, TlsTestServer::Leaf::Good, TlsTestServer::Fault::Renegotiate);
+    r.server.write(kGreeting);
+    r.run();
+    ASSERT_EQ(r.connected, 1);
+    EXPECT_EQ(r.got, kGreeting);
+    r.server.renegotiate();
+    r.run();
+    r.sock->send("USER alice\r\n");
+    r.run();
+    r.server.write("+OK\r\n");
+    r.run();
+    EXPECT_EQ(r.server.handshakes(), 1);
+    EXPECT_EQ(r.got, kGreeting);  // nothing arrives over a renegotiated session
+}
+
 TEST(TlsSocket, BrokenRecordKeepsTheTextBeforeItThenFails) {
     Rig r;
     r.server.write(kGreeting);

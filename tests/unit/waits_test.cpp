@@ -1,6 +1,9 @@
-// The whole-second wait rule: rounding, the midnight correction, and waits
-// that end on time in virtual time.
+// The whole-second wait rule: rounding, the midnight correction, waits that
+// end on time in virtual time, and waits that a step of the local clock
+// (time correction, the user, daylight saving) neither ends nor stretches.
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "app/services.h"
 #include "app/waits.h"
@@ -108,6 +111,58 @@ TEST(Waits, SlicedPumpsPollWithinTheLimit) {
               WaitOutcome::LimitReached);
     EXPECT_EQ(clock.now(), (LocalDateTime{2026, 12, 7, 10, 0, 0, 501}));
     EXPECT_EQ(polls, 7);  // at 0, 100, ..., 500 and 501 ms
+}
+
+// Steps of the local clock, each made again every 5 s of a wait, so every
+// wait meets it several times.
+struct LocalStep {
+    const char* name;
+    std::function<void(FakeClock&)> step;
+};
+const LocalStep kLocalSteps[] = {
+    {"back a minute", [](FakeClock& c) { c.stepLocal(-std::chrono::minutes(1)); }},
+    {"forward an hour", [](FakeClock& c) { c.stepLocal(std::chrono::hours(1)); }},
+    {"to just before midnight", [](FakeClock& c) { c.setTime(23, 59, 58, 700); }},
+    {"back to yesterday", [](FakeClock& c) { c.stepLocal(-std::chrono::hours(24)); }},
+};
+
+// How long (steady milliseconds) a wait of each kind lasts, with `step`
+// applied every 5 s of it (or never).
+std::int64_t WaitLength(const std::function<void(FakeClock&)>& step, double limit, LimitRule rule) {
+    FakeClock clock(LocalDateTime{2026, 12, 7, 10, 0, 0, 250});
+    FakeEventLoop loop(clock);
+    if (step) loop.startTimer(5s, true, [&] { step(clock); });
+    const std::int64_t start = clock.monotonicMs();
+    EXPECT_EQ(waitUntil(loop, clock, limit, [] { return false; }, rule), WaitOutcome::LimitReached);
+    return clock.monotonicMs() - start;
+}
+
+TEST(Waits, StepsOfTheLocalClockNeitherEndNorStretchAWait) {
+    const struct { double limit; LimitRule rule; } waits[] = {
+        {45, LimitRule::Exceeds},  // the mail time-outs
+        {35, LimitRule::Exceeds},
+        {10, LimitRule::AtLeast},  // WaitSeconds, closing windows
+        {12, LimitRule::AtLeast},
+    };
+    for (const auto& w : waits) {
+        const std::int64_t unstepped = WaitLength(nullptr, w.limit, w.rule);
+        EXPECT_GT(unstepped, static_cast<std::int64_t>((w.limit - 1) * 1000)) << w.limit;
+        EXPECT_LE(unstepped, static_cast<std::int64_t>((w.limit + 1) * 1000)) << w.limit;
+        for (const auto& s : kLocalSteps) {
+            EXPECT_EQ(WaitLength(s.step, w.limit, w.rule), unstepped) << s.name << ", limit " << w.limit;
+        }
+    }
+}
+
+// The steady count wraps at a day like the local clock did at midnight: a
+// wait that starts just before the wrap still ends on time.
+TEST(Waits, WaitAcrossTheWrapOfTheSteadyCountEndsOnTime) {
+    FakeClock clock;
+    FakeEventLoop loop(clock);
+    clock.setMonotonicMs(3 * 86'400'000LL - 10'000);  // 10 s before the third wrap
+    const std::int64_t start = clock.monotonicMs();
+    EXPECT_EQ(waitUntil(loop, clock, 45, [] { return false; }, LimitRule::Exceeds), WaitOutcome::LimitReached);
+    EXPECT_EQ(clock.monotonicMs() - start, 45'500);
 }
 
 }  // namespace

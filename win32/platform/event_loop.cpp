@@ -2,7 +2,7 @@
 // MsgWaitForMultipleObjectsEx to block until the next message, timer or the
 // caller's limit. Timers are SetTimer timers of the hidden window; posted
 // callbacks wait in a queue numbered in order, so a pump runs exactly those
-// posted before it began, and a nested pump also runs what its outer pump
+// posted before it began (before the pending messages), and a nested pump also runs what its outer pump
 // has not reached yet (a callback that waits for a later one never hangs).
 #include <cstdio>
 #include <deque>
@@ -53,9 +53,15 @@ public:
     }
 
     void pump(std::optional<platform::Milliseconds> maxWait) override {
+        // Posted callbacks first: each reports something that happened before
+        // anything still queued as a message (a send that completed inside a
+        // call, say), so it must not come after the messages of what
+        // followed. A fast server's answer to QUIT and its close would
+        // otherwise be handled first, the connection closed, and the
+        // send-complete event of the QUIT dropped as stale.
         const std::uint64_t limit = nextPostSeq_;
-        bool did = dispatchPending();
-        did = runPosted(limit) || did;
+        bool did = runPosted(limit);
+        did = dispatchPending() || did;
         if (did) return;
 
         DWORD waitMs = kDefaultSliceMs;

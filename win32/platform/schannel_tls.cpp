@@ -402,10 +402,26 @@ private:
                     failNow(TlsFailure::Handshake, "no stream sizes");
                     return;
                 }
+                // The minimum of TLS 1.2 asked for in the credentials is not
+                // honoured everywhere (Wine ignores SCH_CREDENTIALS' protocol
+                // parameters; older systems do not know the structure), so
+                // the protocol agreed on is checked before anything is sent.
                 SecPkgContext_ConnectionInfo info{};
-                if (QueryContextAttributesW(&ctx_, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK)
-                    protocol_ = info.dwProtocol;
+                if (QueryContextAttributesW(&ctx_, SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK) {
+                    failNow(TlsFailure::Handshake, "no connection info");
+                    return;
+                }
+                protocol_ = info.dwProtocol;
+                if (!(protocol_ & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT))) {
+                    failNow(TlsFailure::Handshake, "protocol older than TLS 1.2 " + Hex32(protocol_));
+                    return;
+                }
                 if (!checkPeer()) return;
+            } else if (!sameCertificate()) {
+                // A later handshake (TLS 1.3 only gets this far) must not
+                // bring another certificate than the one checked.
+                failNow(TlsFailure::Handshake, "certificate changed in a later handshake");
+                return;
             }
             renegotiating_ = false;
             state_ = TlsState::Open;
@@ -423,6 +439,18 @@ private:
             in_.erase(0, in_.size() - extra.cbBuffer);
         else
             in_.clear();
+    }
+
+    // Whether the server's certificate is still the one checked after the
+    // first handshake.
+    bool sameCertificate() {
+        PCCERT_CONTEXT cert = nullptr;
+        if (QueryContextAttributesW(&ctx_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) != SEC_E_OK || !cert) return true;
+        const bool same = cert_.der.size() == cert->cbCertEncoded &&
+                          cert_.der.compare(0, cert_.der.size(), reinterpret_cast<const char*>(cert->pbCertEncoded),
+                                            cert->cbCertEncoded) == 0;
+        CertFreeCertificateContext(cert);
+        return same;
     }
 
     bool checkPeer() {

@@ -1,6 +1,7 @@
 // The system clock: local time from GetLocalTime, the zone's offset from
 // GetTimeZoneInformation (daylight saving included when it applies), and
-// SetLocalTime after enabling the privilege it needs.
+// SetLocalTime after enabling the privilege it needs; the steady clock of
+// the waits from the performance counter, which setting the time leaves alone.
 #include "platform/native.h"
 #include "win32/platform/system_time.h"
 #include "win32/platform/handles.h"
@@ -58,6 +59,19 @@ public:
         const SYSTEMTIME st = win32::toSystemTime(t);
         return SetLocalTime(&st) != FALSE;
     }
+
+    double monotonicSeconds() const override {
+        LARGE_INTEGER count;
+        QueryPerformanceCounter(&count);
+        return static_cast<double>(count.QuadPart) / static_cast<double>(frequency_.QuadPart);
+    }
+
+private:
+    LARGE_INTEGER frequency_ = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);  // never fails on Windows XP and later
+        return f;
+    }();
 };
 
 }  // namespace

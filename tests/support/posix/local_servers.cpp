@@ -91,6 +91,29 @@ bool tcpAnswers(std::uint16_t port) {
     return ok;
 }
 
+// Ports the system hands out for `count` sockets of `type` bound on
+// 127.0.0.1 at once (so all differ); empty when binding fails.
+std::vector<std::uint16_t> freePorts(int type, int count) {
+    std::vector<int> fds;
+    std::vector<std::uint16_t> ports;
+    for (int i = 0; i < count; ++i) {
+        const int fd = ::socket(AF_INET, type, 0);
+        if (fd < 0) break;
+        fds.push_back(fd);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            break;
+        ports.push_back(ntohs(a.sin_port));
+    }
+    for (int fd : fds) ::close(fd);
+    if (static_cast<int>(ports.size()) != count) ports.clear();
+    return ports;
+}
+
 class Process : public LocalServer {
 public:
     explicit Process(std::string folder) : folder_(std::move(folder)) {}
@@ -107,6 +130,12 @@ public:
         fs::remove_all(folder_, ec);
     }
     const std::string& folder() const override { return folder_; }
+    std::uint16_t port() const override { return port_; }
+    std::uint16_t secondPort() const override { return secondPort_; }
+    void setPorts(std::uint16_t first, std::uint16_t second) {
+        port_ = first;
+        secondPort_ = second;
+    }
 
     bool start(const std::vector<std::string>& argv) {
         pid_ = ::fork();
@@ -133,6 +162,20 @@ public:
 private:
     std::string folder_;
     pid_t pid_ = -1;
+    std::uint16_t port_ = 0, secondPort_ = 0;
+};
+
+class RefusingPort : public LocalServer {
+public:
+    RefusingPort(int fd, std::uint16_t port) : fd_(fd), port_(port) {}
+    ~RefusingPort() override { ::close(fd_); }
+    const std::string& folder() const override { return folder_; }
+    std::uint16_t port() const override { return port_; }
+
+private:
+    int fd_;
+    std::uint16_t port_;
+    std::string folder_;
 };
 
 std::string makeFolder() {
@@ -151,16 +194,18 @@ std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string&
                         [&messages](int n) { return messages[static_cast<std::size_t>(n)]; });
 }
 
-std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string& user, const std::string& password,
-                                          int count, const std::function<std::string(int)>& message,
-                                          const DovecotTls& tls) {
-    if (::access("/usr/sbin/dovecot", X_OK) != 0) return nullptr;
+namespace {
+
+std::unique_ptr<LocalServer> TryDovecot(std::uint16_t port, std::uint16_t port2, const std::string& user,
+                                        const std::string& password, int count,
+                                        const std::function<std::string(int)>& message, const DovecotTls& tls) {
     const std::string root = makeFolder();
     if (root.empty()) return nullptr;
     auto server = std::make_unique<Process>(root);
+    server->setPorts(port, port2);
     std::string conf = fillIn(kDovecotConf, "@ROOT@", root);
     conf = fillIn(conf, "@PORT1@", std::to_string(port));
-    conf = fillIn(conf, "@PORT2@", std::to_string(port + 1));
+    conf = fillIn(conf, "@PORT2@", std::to_string(port2));
     if (!tls.certFile.empty()) {
         // Each replacement holds its key, so each is made once.
         const auto once = [&conf](const std::string& key, const std::string& value) {
@@ -180,25 +225,64 @@ std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string&
         (void)::chown(e.path().c_str(), 65534, 65534);
     (void)::chown((fs::path(root) / "mail").c_str(), 65534, 65534);
     if (!server->start({"/usr/sbin/dovecot", "-F", "-c", root + "/dovecot.conf"})) return nullptr;
-    for (int i = 0; i < 100; ++i) {
+    // Up to a minute: a loaded machine may take long to start it.
+    for (int i = 0; i < 1200; ++i) {
+        if (!server->alive()) return nullptr;  // e.g. a port taken meanwhile
         if (tcpAnswers(port)) return server;
-        if (!server->alive()) return nullptr;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<LocalServer> StartDovecot(std::uint16_t port, const std::string& user, const std::string& password,
+                                          int count, const std::function<std::string(int)>& message,
+                                          const DovecotTls& tls) {
+    if (::access("/usr/sbin/dovecot", X_OK) != 0) return nullptr;
+    if (port != 0) return TryDovecot(port, static_cast<std::uint16_t>(port + 1), user, password, count, message, tls);
+    // Free ports may be taken by someone else between the choice and
+    // Dovecot's start: then Dovecot exits, and new ones are tried.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const std::vector<std::uint16_t> ports = freePorts(SOCK_STREAM, 2);
+        if (ports.empty()) return nullptr;
+        if (auto server = TryDovecot(ports[0], ports[1], user, password, count, message, tls)) return server;
     }
     return nullptr;
 }
 
 std::unique_ptr<LocalServer> StartChrony(std::uint16_t port) {
     if (::access("/usr/sbin/chronyd", X_OK) != 0) return nullptr;
+    if (port == 0) {
+        const std::vector<std::uint16_t> ports = freePorts(SOCK_DGRAM, 1);
+        if (ports.empty()) return nullptr;
+        port = ports[0];
+    }
     const std::string dir = makeFolder();
     if (dir.empty()) return nullptr;
     auto server = std::make_unique<Process>(dir);
+    server->setPorts(port, 0);
     writeFile(dir + "/chrony.conf", fillIn(fillIn(kChronyConf, "@PORT@", std::to_string(port)), "@DIR@", dir));
     if (!server->start({"/usr/sbin/chronyd", "-x", "-d", "-u", "root", "-f", dir + "/chrony.conf"})) return nullptr;
     // chrony binds at once; give it a moment and make sure it did not exit.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     if (!server->alive()) return nullptr;
     return server;
+}
+
+std::unique_ptr<LocalServer> HoldRefusingPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return nullptr;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<RefusingPort>(fd, ntohs(a.sin_port));
 }
 
 }  // namespace iw::test

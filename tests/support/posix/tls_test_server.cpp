@@ -102,6 +102,9 @@ struct TlsTestServer::Impl {
     std::string received;
     bool done = false;
     bool broken = false;
+    int handshakes = 0;  // ClientHellos received
+    bool alertOnHello = false;
+    X509* selfSigned = nullptr;
 
     void step() {
         if (broken) return;
@@ -134,16 +137,32 @@ TlsTestServer::TlsTestServer(Leaf leaf, Fault fault) : impl_(std::make_unique<Im
     impl_->leaf = leaf == Leaf::Good ? pki.good : leaf == Leaf::WrongName ? pki.wrongName : pki.selfSigned;
     Must(SSL_CTX_use_certificate(impl_->ctx, impl_->leaf) == 1, "certificate");
     Must(SSL_CTX_use_PrivateKey(impl_->ctx, pki.leafKey) == 1, "private key");
-    if (fault == Fault::AlertOnHello) {
-        SSL_CTX_set_client_hello_cb(
-            impl_->ctx,
-            [](SSL*, int* alert, void*) {
+    impl_->selfSigned = pki.selfSigned;
+    if (fault == Fault::Renegotiate) {
+        Must(SSL_CTX_set_max_proto_version(impl_->ctx, TLS1_2_VERSION) == 1, "TLS 1.2 at most");
+    }
+    if (fault == Fault::OldProtocolsOnly) {
+        SSL_CTX_set_security_level(impl_->ctx, 0);
+        Must(SSL_CTX_set_min_proto_version(impl_->ctx, TLS1_VERSION) == 1, "TLS 1.0 at least");
+        Must(SSL_CTX_set_max_proto_version(impl_->ctx, TLS1_1_VERSION) == 1, "TLS 1.1 at most");
+    }
+    // Every ClientHello is counted (a second one is a renegotiation); with
+    // AlertOnHello the first is answered with an alert.
+    impl_->alertOnHello = fault == Fault::AlertOnHello;
+    SSL_CTX_set_client_hello_cb(
+        impl_->ctx,
+        [](SSL* ssl, int* alert, void*) {
+            auto* self = static_cast<Impl*>(SSL_get_app_data(ssl));
+            if (self) ++self->handshakes;
+            if (self && self->alertOnHello) {
                 *alert = SSL_AD_HANDSHAKE_FAILURE;
                 return SSL_CLIENT_HELLO_ERROR;
-            },
-            nullptr);
-    }
+            }
+            return SSL_CLIENT_HELLO_SUCCESS;
+        },
+        nullptr);
     impl_->ssl = SSL_new(impl_->ctx);
+    SSL_set_app_data(impl_->ssl, impl_.get());
     impl_->rbio = BIO_new(BIO_s_mem());
     impl_->wbio = BIO_new(BIO_s_mem());
     BIO_set_mem_eof_return(impl_->rbio, -1);
@@ -194,6 +213,15 @@ std::string TlsTestServer::leafSha256() const {
     EVP_Digest(der, static_cast<std::size_t>(len), md, &mdLen, EVP_sha256(), nullptr);
     OPENSSL_free(der);
     return platform::HexLower(std::string_view(reinterpret_cast<char*>(md), mdLen));
+}
+
+int TlsTestServer::handshakes() const { return impl_->handshakes; }
+
+void TlsTestServer::renegotiate() {
+    SSL_use_certificate(impl_->ssl, impl_->selfSigned);
+    SSL_renegotiate(impl_->ssl);
+    SSL_do_handshake(impl_->ssl);
+    ERR_clear_error();
 }
 
 }  // namespace iw::test
