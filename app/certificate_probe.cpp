@@ -2,7 +2,7 @@
 // certificate_probe.h.
 #include "app/certificate_probe.h"
 
-#include "app/waits.h"
+#include "platform/waits.h"
 #include "platform/tls_socket.h"
 #include "settings/accounts.h"
 
@@ -60,7 +60,7 @@ CertificateProbe ProbeCertificate(platform::Platform& p, const std::string& host
     };
     sock.setEvents(std::move(ev));
     sock.connect(r.address, port);
-    waitUntil(p.loop, p.clock, limitSeconds, [&done] { return done; });
+    platform::waitUntil(p.loop, p.clock, limitSeconds, [&done] { return done; });
     sock.setEvents({});
     sock.close();
 

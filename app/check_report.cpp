@@ -27,9 +27,9 @@ public:
 
 }  // namespace
 
-CheckReport RunCheckReport(platform::Platform& platform, settings::SettingsStore& store, Module1State& state) {
+CheckReport RunCheckReport(platform::Platform& platform, settings::SettingsStore& store, settings::ProgramState& state) {
     CheckReport report;
-    report.accounts = settings::ReadRoster(store, state.UserSection).size();
+    report.accounts = settings::ReadRoster(store, state.identity.UserSection).size();
     SilentView view;
     const double start = platform.clock.secondsSinceMidnight();
     {
@@ -39,9 +39,9 @@ CheckReport RunCheckReport(platform::Platform& platform, settings::SettingsStore
     double took = platform.clock.secondsSinceMidnight() - start;
     if (took < 0) took += 86400;
     const std::int64_t online = 1 + std::llround(took);
-    report.count = state.NewMailCount;
-    report.status = state.StatusText;
-    report.tip = FitTip(platform.codePage, ConnectedTip(online, state.StatusText, state.NewMailCount, true));
+    report.count = state.run.NewMailCount;
+    report.status = state.run.StatusText;
+    report.tip = FitTip(platform.codePage, ConnectedTip(online, state.run.StatusText, state.run.NewMailCount, true));
     return report;
 }
 

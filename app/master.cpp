@@ -6,9 +6,9 @@
 #include <limits>
 
 #include "app/services.h"
-#include "app/sntp.h"
+#include "app/clock_correction.h"
 #include "app/tray_texts.h"
-#include "app/waits.h"
+#include "platform/waits.h"
 #include "platform/tls_socket.h"
 #include "settings/accounts.h"
 
@@ -77,10 +77,11 @@ bool isDigits(const std::string& s) {
 // ---------------------------------------------------------------------------
 // Helpers used by the check and the CLI.
 
-void ReadMasterPreferences(settings::SettingsStore& store, Module1State& s) {
-    s.CheckIntervalMinutes = pick(kIntervalMinutes, store.readNumber(IniFile::Set, s.UserSection, u"Check", 0));
-    s.OpenThreshold = pick(kThresholds, store.readNumber(IniFile::Set, s.UserSection, u"Value", 0));
-    s.PopupRatio = store.readNumber(IniFile::Set, s.UserSection, u"AD-PoP", 75) / 100.0;
+void ReadMasterPreferences(settings::SettingsStore& store, settings::ProgramState& s) {
+    const std::u16string& user = s.identity.UserSection;
+    s.prefs.CheckIntervalMinutes = pick(kIntervalMinutes, store.readNumber(IniFile::Set, user, u"Check", 0));
+    s.prefs.OpenThreshold = pick(kThresholds, store.readNumber(IniFile::Set, user, u"Value", 0));
+    s.prefs.PopupRatio = store.readNumber(IniFile::Set, user, u"AD-PoP", 75) / 100.0;
 }
 
 void SplitHostPort(const std::string& text, std::uint16_t defaultPort, std::string& host, std::uint16_t& port) {
@@ -129,7 +130,7 @@ struct MasterPresenter::BackgroundCheck {
     std::string pin;
 };
 
-MasterPresenter::MasterPresenter(platform::Platform& platform, settings::SettingsStore& store, Module1State& state,
+MasterPresenter::MasterPresenter(platform::Platform& platform, settings::SettingsStore& store, settings::ProgramState& state,
                                  MasterView& view, FilterWindowOpener* opener, MasterHooks hooks,
                                  MasterConfig config)
     : p_(platform),
@@ -146,10 +147,7 @@ MasterPresenter::~MasterPresenter() {
     if (timer1_) p_.loop.stopTimer(timer1_);
     if (timer2_) p_.loop.stopTimer(timer2_);
     check_->conn.reset();
-    if (winsock2_) {
-        winsock2_->setDataArrival(nullptr);
-        winsock2_->close();
-    }
+    clock_.reset();
 }
 
 // ---------------------------------------------------------------------------
@@ -194,8 +192,8 @@ void MasterPresenter::Form_Load() {
     view_.addTrayIcon(picture_, FitTip(p_.codePage, tip_));
 
     ReadMasterPreferences(store_, s_);
-    setChecked(MenuCommand::Max, store_.readNumber(IniFile::Set, s_.UserSection, u"Max", 0) != 0);
-    setChecked(MenuCommand::Pop, store_.readNumber(IniFile::Set, s_.UserSection, u"Set", 0) != 0);
+    setChecked(MenuCommand::Max, store_.readNumber(IniFile::Set, s_.identity.UserSection, u"Max", 0) != 0);
+    setChecked(MenuCommand::Pop, store_.readNumber(IniFile::Set, s_.identity.UserSection, u"Set", 0) != 0);
     setChecked(MenuCommand::Ie, store_.readNumber(IniFile::Set, u"ShowIE", u"Value", 0) != 0);
     paused_ = false;
     view_.updateMenu(menu_);
@@ -209,8 +207,8 @@ void MasterPresenter::Form_Unload() {
     timer1_ = 0;
     disableTimer2();
     view_.removeTrayIcon();
-    if (s_.BrowserWindowsHidden) {
-        s_.BrowserWindowsHidden = false;
+    if (s_.run.BrowserWindowsHidden) {
+        s_.run.BrowserWindowsHidden = false;
         showHideBrowserWindows();
     }
     loaded_ = false;
@@ -225,7 +223,7 @@ void MasterPresenter::Form_Unload() {
 void MasterPresenter::TrayCallback(unsigned mouseMessage) {
     if (!loaded_) return;
     if (mouseMessage == kMouseLeftDown) {
-        s_.BrowserWindowsHidden = !s_.BrowserWindowsHidden;
+        s_.run.BrowserWindowsHidden = !s_.run.BrowserWindowsHidden;
         showHideBrowserWindows();
     } else if (mouseMessage == kMouseRightUp) {
         view_.popUpMenu(menu_);
@@ -255,8 +253,8 @@ void MasterPresenter::menuCommand(MenuCommand command) {
         break;
     case MenuCommand::Close: closeBrowserWindows(); break;
     case MenuCommand::Small: view_.minimizeAllWindows(); break;
-    case MenuCommand::Pop: toggleStoredMark(command, s_.UserSection, u"Set"); break;
-    case MenuCommand::Max: toggleStoredMark(command, s_.UserSection, u"Max"); break;
+    case MenuCommand::Pop: toggleStoredMark(command, s_.identity.UserSection, u"Set"); break;
+    case MenuCommand::Max: toggleStoredMark(command, s_.identity.UserSection, u"Max"); break;
     case MenuCommand::Ie: {
         MenuItem* ie = item(command);
         ie->checked = !ie->checked;
@@ -295,15 +293,15 @@ void MasterPresenter::Timer1_Timer() {
     try {
         if (hooks_.browserWatcherTick) hooks_.browserWatcherTick();
 
-        if (!s_.Online) {
+        if (!s_.run.Online) {
             if (!p_.shell.isConnected()) return;
             p_.loop.pump(Milliseconds(0));
             if (!loaded_) return;
             for (MenuCommand c : {MenuCommand::Imm, MenuCommand::Preview, MenuCommand::Pause}) item(c)->enabled = true;
             menuChanged();
-            s_.Online = true;
+            s_.run.Online = true;
             onlineSeconds_ = 1;
-            if (s_.option(8)) CorrectClock();
+            if (s_.prefs.options.clockCorrection) CorrectClock();
             enableTimer2();
             return;
         }
@@ -312,21 +310,21 @@ void MasterPresenter::Timer1_Timer() {
             showTip(TrayPicture::Program, kIdleTip);
             for (MenuCommand c : {MenuCommand::Imm, MenuCommand::Preview, MenuCommand::Pause}) item(c)->enabled = false;
             menuChanged();
-            s_.Online = false;
-            if (s_.BrowserWindowsHidden) {
-                s_.BrowserWindowsHidden = false;
+            s_.run.Online = false;
+            if (s_.run.BrowserWindowsHidden) {
+                s_.run.BrowserWindowsHidden = false;
                 showHideBrowserWindows();
             }
             return;
         }
 
         ++onlineSeconds_;
-        const std::int64_t period = static_cast<std::int64_t>(s_.CheckIntervalMinutes) * 60;
-        if (s_.option(2) && !paused_ && !s_.CheckBusy && period > 0 && onlineSeconds_ % period == 0) enableTimer2();
+        const std::int64_t period = static_cast<std::int64_t>(s_.prefs.CheckIntervalMinutes) * 60;
+        if (s_.prefs.options.periodicCheck && !paused_ && !s_.run.CheckBusy && period > 0 && onlineSeconds_ % period == 0) enableTimer2();
 
         const TrayPicture picture =
-            paused_ ? TrayPicture::Paused : (s_.NewMailCount >= 1 ? TrayPicture::NewMail : TrayPicture::Connected);
-        showTip(picture, ConnectedTip(onlineSeconds_, s_.StatusText, s_.NewMailCount, !paused_));
+            paused_ ? TrayPicture::Paused : (s_.run.NewMailCount >= 1 ? TrayPicture::NewMail : TrayPicture::Connected);
+        showTip(picture, ConnectedTip(onlineSeconds_, s_.run.StatusText, s_.run.NewMailCount, !paused_));
     } catch (...) {
         // A failure in one tick must not stop the timer or reach the loop.
     }
@@ -344,10 +342,10 @@ void MasterPresenter::Timer2_Timer() {
 
 bool MasterPresenter::waitFor(const std::function<bool()>& done, std::int64_t seconds, bool strictlyMore) {
     // Unloading ends every wait at once.
-    const WaitOutcome r = waitUntil(p_.loop, p_.clock, static_cast<double>(seconds),
+    const platform::WaitOutcome r = platform::waitUntil(p_.loop, p_.clock, static_cast<double>(seconds),
                                     [&] { return stopping_ || done(); },
-                                    strictlyMore ? LimitRule::Exceeds : LimitRule::AtLeast);
-    return r == WaitOutcome::ConditionMet && !stopping_;
+                                    strictlyMore ? platform::LimitRule::Exceeds : platform::LimitRule::AtLeast);
+    return r == platform::WaitOutcome::ConditionMet && !stopping_;
 }
 
 void MasterPresenter::sendCheckLine(const std::string& line) {
@@ -373,7 +371,7 @@ void MasterPresenter::onCheckReply(const Pop3Reply& r) {
             sendCheckLine("USER " + cp.fromUtf16(platform::kBig5, c.user));
         } else {
             c.CheckDone = true;
-            s_.StatusText = c.user + u"主機無法連線..";
+            s_.run.StatusText = c.user + u"主機無法連線..";
         }
         break;
     case 1:
@@ -382,7 +380,7 @@ void MasterPresenter::onCheckReply(const Pop3Reply& r) {
             sendCheckLine("PASS " + cp.fromUtf16(platform::kBig5, settings::UnscramblePassword(cp, c.password)));
         } else {
             c.CheckDone = true;
-            s_.StatusText = c.user + u"使用者錯誤..";
+            s_.run.StatusText = c.user + u"使用者錯誤..";
         }
         break;
     case 2:
@@ -391,18 +389,18 @@ void MasterPresenter::onCheckReply(const Pop3Reply& r) {
             sendCheckLine("STAT");
         } else {
             c.CheckDone = true;
-            s_.StatusText = c.user + u"密碼錯誤..";
+            s_.run.StatusText = c.user + u"密碼錯誤..";
         }
         break;
     case 3: {
         const std::int64_t count = StatCount(reply);
         if (count >= 0) {
-            const std::int64_t sum = static_cast<std::int64_t>(s_.NewMailCount) + count;
-            s_.NewMailCount = static_cast<std::int32_t>(std::min<std::int64_t>(sum, std::numeric_limits<std::int32_t>::max()));
-            s_.StatusText = u"";
+            const std::int64_t sum = static_cast<std::int64_t>(s_.run.NewMailCount) + count;
+            s_.run.NewMailCount = static_cast<std::int32_t>(std::min<std::int64_t>(sum, std::numeric_limits<std::int32_t>::max()));
+            s_.run.StatusText = u"";
         } else {
             // Not "+OK count size": nothing is added, and the user is told.
-            s_.StatusText = c.user + u"郵件數目無法讀取..";
+            s_.run.StatusText = c.user + u"郵件數目無法讀取..";
         }
         c.CheckState = 7;
         sendCheckLine("QUIT");
@@ -417,16 +415,16 @@ void MasterPresenter::onCheckReply(const Pop3Reply& r) {
 void MasterPresenter::RunBackgroundCheck() {
     if (checkRunning_) return;
     checkRunning_ = true;
-    s_.CheckBusy = true;
+    s_.run.CheckBusy = true;
     try {
-        const std::vector<std::u16string> sections = settings::ReadRoster(store_, s_.UserSection);
+        const std::vector<std::u16string> sections = settings::ReadRoster(store_, s_.identity.UserSection);
         if (sections.empty()) {
-            s_.CheckBusy = false;
+            s_.run.CheckBusy = false;
             checkRunning_ = false;
             return;
         }
-        s_.NewMailCount = 0;
-        s_.StatusText = u"";
+        s_.run.NewMailCount = 0;
+        s_.run.StatusText = u"";
         item(MenuCommand::Imm)->enabled = false;
         item(MenuCommand::Preview)->enabled = false;
         menuChanged();
@@ -462,13 +460,13 @@ void MasterPresenter::RunBackgroundCheck() {
                 if (!k.CheckDone) {
                     k.CheckDone = true;
                     if (why == Pop3End::Closed && !tls.empty())
-                        s_.StatusText = k.user + tls;
+                        s_.run.StatusText = k.user + tls;
                     else if (why == Pop3End::Closed)
-                        s_.StatusText = k.user + u"未連上伺服器";
+                        s_.run.StatusText = k.user + u"未連上伺服器";
                     else if (why == Pop3End::OutOfStep && k.CheckState == 0)
-                        s_.StatusText = k.user + u"主機無法連線..";  // a greeting that is no status line
+                        s_.run.StatusText = k.user + u"主機無法連線..";  // a greeting that is no status line
                     else
-                        s_.StatusText = k.user + u"伺服器回應錯誤..";
+                        s_.run.StatusText = k.user + u"伺服器回應錯誤..";
                 }
                 k.SendDone = true;
             };
@@ -498,7 +496,7 @@ void MasterPresenter::RunBackgroundCheck() {
             c.password = account.Password;
             c.conn->connect(p_.codePage.fromUtf16(platform::kBig5, address), port);
 
-            if (!waitFor([&c] { return c.CheckDone; }, 45, true)) s_.StatusText = c.user + u"未連上伺服器";
+            if (!waitFor([&c] { return c.CheckDone; }, 45, true)) s_.run.StatusText = c.user + u"未連上伺服器";
             waitFor([&c] { return !c.conn->socket() || c.conn->socket()->state() == platform::SocketState::Closed ||
                                   c.conn->socket()->state() == platform::SocketState::Error; },
                     3, false);
@@ -506,19 +504,19 @@ void MasterPresenter::RunBackgroundCheck() {
         // The last account's connection is not left open after an error reply.
         c.conn->close();
 
-        if (!stopping_ && s_.option(3) && s_.NewMailCount >= s_.OpenThreshold && opener_) {
-            store_.write(IniFile::Set, s_.UserSection, u"Open-mail", std::u16string(u"Check-Quit"));
+        if (!stopping_ && s_.prefs.options.openFilterWindow && s_.run.NewMailCount >= s_.prefs.OpenThreshold && opener_) {
+            store_.write(IniFile::Set, s_.identity.UserSection, u"Open-mail", std::u16string(u"Check-Quit"));
             item(MenuCommand::Preview)->enabled = true;
             menuChanged();
-            s_.AutoOpened = true;
-            opener_->showFilterWindowQuietly(store_.readNumber(IniFile::Set, s_.UserSection, u"AutoMin", 0) == 1);
+            s_.run.AutoOpened = true;
+            opener_->showFilterWindowQuietly(store_.readNumber(IniFile::Set, s_.identity.UserSection, u"AutoMin", 0) == 1);
             checkRunning_ = false;
             return;
         }
     } catch (...) {
         // Falls through to the common end below.
     }
-    s_.CheckBusy = false;
+    s_.run.CheckBusy = false;
     item(MenuCommand::Imm)->enabled = true;
     item(MenuCommand::Preview)->enabled = true;
     menuChanged();
@@ -529,36 +527,11 @@ void MasterPresenter::RunBackgroundCheck() {
 // Network time correction.
 
 void MasterPresenter::CorrectClock() {
-    timeZoneOffsetMinutes_ = p_.clock.utcOffsetMinutes();
-    const std::string request = SntpRequest();
-    const std::string server = config_.timeServerOverride.empty()
-                                   ? TimeServerFor(store_.readNumber(IniFile::Set, s_.UserSection, u"TimeServer", 0))
-                                   : config_.timeServerOverride;
-    const std::u16string address = lookupHostAddress(server);
-    if (address.empty()) return;
-    if (!winsock2_) {
-        winsock2_ = p_.network.createUdp();
-        winsock2_->setDataArrival([this](const std::string& datagram) {
-            try {
-                Winsock2_DataArrival(datagram);
-            } catch (...) {
-            }
-        });
+    if (!clock_) {
+        clock_ = std::make_unique<ClockCorrection>(p_, store_, s_,
+                                                   ClockCorrectionConfig{config_.timePort, config_.timeServerOverride});
     }
-    if (!winsock2_->sendTo(p_.codePage.fromUtf16(platform::kBig5, address), config_.timePort, request)) return;
-    requestSentAt_ = p_.clock.secondsSinceMidnight();
-    requestPending_ = true;
-}
-
-void MasterPresenter::Winsock2_DataArrival(const std::string& datagram) {
-    if (datagram.size() != 48) return;
-    const double travel = SecondsBetween(requestSentAt_, p_.clock.secondsSinceMidnight());
-    const std::int64_t half = HalfTravelSeconds(travel);
-    const auto t = LocalTimeFromReply(datagram, timeZoneOffsetMinutes_, half);
-    if (!t) return;
-    if (p_.clock.now().year == 2036) return;
-    if (!p_.clock.setLocalTime(*t)) return;
-    s_.StatusText = u"網路校時成功!";
+    clock_->sendRequest();
 }
 
 // ---------------------------------------------------------------------------
@@ -568,7 +541,7 @@ std::u16string MasterPresenter::lookupHostAddress(const std::string& host) {
     return p_.codePage.toUtf16(platform::kBig5, LookupHostAddress(s_, p_.loop, p_.network, host));
 }
 
-void MasterPresenter::showHideBrowserWindows() { ShowHideBrowserWindows(p_.desktop, p_.loop, s_.BrowserWindowsHidden); }
+void MasterPresenter::showHideBrowserWindows() { ShowHideBrowserWindows(p_.desktop, p_.loop, s_.run.BrowserWindowsHidden); }
 
 void MasterPresenter::closeBrowserWindows() { CloseBrowserWindows(p_.desktop, p_.loop, p_.clock); }
 

@@ -216,8 +216,8 @@ int RunCase(int index) {
     iw::test::FakeFilterProfile profile;
     iw::test::ProfileSenderLists lists{profile};
     iw::platform::FixedDateFormat dates;
-    iw::app::Module1State m1;
-    m1.OptionFlags = u"011111000100";
+    iw::settings::ProgramState m1;
+    m1.prefs.options = iw::settings::Options::FromStored(u"011111000100");
     iw::test::RecordingMainLink link;
     iw::test::RecordingFilterView view;
     if (c.junkRule)

@@ -25,23 +25,19 @@ std::u16string SizeText(std::uint64_t bytes) {
     return std::u16string(s.begin(), s.end());
 }
 
-namespace {
-bool optionOn(const std::u16string& flags, std::size_t k) { return k >= 1 && k <= flags.size() && flags[k - 1] == u'1'; }
-}  // namespace
-
 void ClassifyEntry(MessageEntry& row, const std::u16string& senderAddress, std::uint64_t sizeBytes,
                    const ClassifyContext& c) {
     bool mayBeJunk = true;
     bool sizeRuleApplies = true;
     if (c.lists.isTrusted(senderAddress)) {
-        if (optionOn(c.optionFlags, 7)) sizeRuleApplies = false;
+        if (c.options.trustIgnoresSizeLimit) sizeRuleApplies = false;
     } else {
-        if (optionOn(c.optionFlags, 4) && c.lists.isBlackListed(senderAddress)) {
+        if (c.options.blackListFilter && c.lists.isBlackListed(senderAddress)) {
             row.Checked = true;
             row.TextColor = RowColor::BlackList;
             mayBeJunk = false;
         }
-        if (optionOn(c.optionFlags, 12) && mayBeJunk) {
+        if (c.options.domainListFilter && mayBeJunk) {
             const std::size_t at = senderAddress.find(u'@');
             if (at != std::u16string::npos && c.lists.isDomainListed(senderAddress.substr(at + 1))) {
                 row.Checked = true;
@@ -50,7 +46,7 @@ void ClassifyEntry(MessageEntry& row, const std::u16string& senderAddress, std::
             }
         }
     }
-    if (optionOn(c.optionFlags, 5) && mayBeJunk && sizeRuleApplies) {
+    if (c.options.sizeLimit && mayBeJunk && sizeRuleApplies) {
         // Compare on the rounded value the size column shows.
         const std::int64_t limitTenths = static_cast<std::int64_t>(c.sizeLimitKB) * 10;
         if (limitTenths < 0 || SizeTenthsOfKB(sizeBytes) > static_cast<std::uint64_t>(limitTenths)) {
@@ -58,7 +54,7 @@ void ClassifyEntry(MessageEntry& row, const std::u16string& senderAddress, std::
             row.TextColor = RowColor::SizeLimit;
         }
     }
-    if (optionOn(c.optionFlags, 6) && senderAddress.empty()) {
+    if (c.options.blankSenderIsJunk && senderAddress.empty()) {
         row.Checked = true;
         row.TextColor = RowColor::BlankSender;
     }

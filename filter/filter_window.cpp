@@ -3,7 +3,7 @@
 // session, deletion run and re-check are in filter_session.cpp.
 #include "filter/filter_window.h"
 
-#include "app/waits.h"
+#include "platform/waits.h"
 
 #include <cmath>
 #include <cstdio>
@@ -61,7 +61,7 @@ bool ExtractSenderAddress(const std::u16string& text, std::u16string& out) {
     return true;
 }
 
-FilterWindow::FilterWindow(platform::Platform& platform, FilterProfile& profile, app::Module1State& module1,
+FilterWindow::FilterWindow(platform::Platform& platform, FilterProfile& profile, settings::ProgramState& module1,
                            MainWindowLink& mainWindow, FilterWindowView& view, SenderLists& senderLists,
                            const platform::DateFormat& dateFormat)
     : p_(platform), profile_(profile), m1_(module1), main_(mainWindow), view_(view), senderLists_(senderLists), dateFormat_(dateFormat),
@@ -211,7 +211,7 @@ void FilterWindow::Form_Load() {
     view_.setComboItems({u"1", u"3", u"5", u"10", u"20", u"30"}, comboPos_);
 
     view_.setTopmost(false);
-    if (m1_.AutoOpened) {
+    if (m1_.run.AutoOpened) {
         UseProgressTip_ = false;
         view_.centreOnScreen();
         StartOnActivate_ = false;
@@ -234,7 +234,7 @@ void FilterWindow::Form_Activate() {
     if (checked_[3]) {
         view_.restoreNormal();
         view_.setTopmost(true);
-        app::waitUntil(p_.loop, p_.clock, 1, {}, app::LimitRule::Exceeds);
+        platform::waitUntil(p_.loop, p_.clock, 1, {}, platform::LimitRule::Exceeds);
         view_.setTopmost(false);
     }
 }
@@ -275,7 +275,7 @@ void FilterWindow::Form_Unload() {
         text += SingleText(k < w.size() ? w[k] : columnWidths_[k]);
     }
     profile_.writeOption(u"ColumnWidth", text);
-    m1_.NewMailCount = 0;
+    m1_.run.NewMailCount = 0;
     view_.setTopmost(false);
     for (auto& a : accounts_)
         if (a.conn) a.conn->close();

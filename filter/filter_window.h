@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "app/pop3_connection.h"
 #include "filter/filter_profile.h"
 #include "filter/filter_window_view.h"
@@ -86,7 +86,7 @@ public:
         int icon = 1;
     };
 
-    FilterWindow(platform::Platform& platform, FilterProfile& profile, app::Module1State& module1,
+    FilterWindow(platform::Platform& platform, FilterProfile& profile, settings::ProgramState& module1,
                  MainWindowLink& mainWindow, FilterWindowView& view, SenderLists& senderLists,
                  const platform::DateFormat& dateFormat);
     ~FilterWindow() override;
@@ -231,7 +231,7 @@ private:
 
     platform::Platform& p_;
     FilterProfile& profile_;
-    app::Module1State& m1_;
+    settings::ProgramState& m1_;
     MainWindowLink& main_;
     FilterWindowView& view_;
     SenderLists& senderLists_;

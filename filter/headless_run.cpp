@@ -179,13 +179,13 @@ std::u16string TableText(const std::u16string& t) {
     return out;
 }
 
-int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, app::Module1State& module1,
+int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, settings::ProgramState& module1,
                       SenderLists& senderLists, const platform::DateFormat& dateFormat, const FilterRunOptions& options, const LineSink& out,
                       const LineSink& progress) {
     ConsoleView view(progress);
     NoMainWindow main;
     ConsoleProfile consoleProfile(profile);
-    module1.AutoOpened = false;
+    module1.run.AutoOpened = false;
     FilterWindow w(platform, consoleProfile, module1, main, view, senderLists, dateFormat);
     w.Form_Load();
     w.Form_Activate();

@@ -21,12 +21,12 @@ bool blank(const std::u16string& s) { return TrimBlanks(s).empty(); }
 
 }  // namespace
 
-AccountDialog::AccountDialog(SettingsStore& store, const platform::CodePage& codePage, app::Module1State& module1,
+AccountDialog::AccountDialog(SettingsStore& store, const platform::CodePage& codePage, settings::ProgramState& module1,
                              AccountRowsOpener& opener, AccountDialogView& view)
     : store_(store), cp_(codePage), m_(module1), opener_(opener), view_(view) {}
 
 void AccountDialog::Form_Load(const std::u16string& address) {
-    editing_ = m_.EditMode;
+    editing_ = m_.dialog.EditMode;
     view_.setSecurity(0);
     if (!editing_) return;
     userEnabled_ = false;
@@ -98,7 +98,7 @@ bool AccountDialog::refuse(AccountField field, const std::u16string& message) {
 }
 
 bool AccountDialog::writeAccount(const std::u16string& address) {
-    return WriteSetting(store_, IniFile::Set, RosterSection(m_.UserSection), address, u"0") &&
+    return WriteSetting(store_, IniFile::Set, RosterSection(m_.identity.UserSection), address, u"0") &&
            WriteSetting(store_, IniFile::Set, address, u"Account", user_) &&
            WriteSetting(store_, IniFile::Set, address, u"PassWord", ScramblePassword(cp_, password_)) &&
            WriteSetting(store_, IniFile::Set, address, u"PoP3", host_) &&
@@ -146,7 +146,7 @@ void AccountDialog::Command2_Click() {
         // case aside) is deleted first, or the delete would take the new one.
         const bool same = FoldName(oldAddress_) == FoldName(address_);
         auto removeOld = [&] {
-            DeleteSettingKey(store_, IniFile::Set, RosterSection(m_.UserSection), oldAddress_);
+            DeleteSettingKey(store_, IniFile::Set, RosterSection(m_.identity.UserSection), oldAddress_);
             DeleteSettingSection(store_, IniFile::Set, oldAddress_);
         };
         if (same) removeOld();
@@ -168,12 +168,12 @@ void AccountDialog::Command1_Click() {
 void AccountDialog::Form_Unload() {
     if (closed_) return;
     closed_ = true;
-    m_.EditMode = false;
+    m_.dialog.EditMode = false;
 }
 
 void AccountDialog::finish() {
     closed_ = true;
-    m_.EditMode = false;
+    m_.dialog.EditMode = false;
     view_.close();
 }
 

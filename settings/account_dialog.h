@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "platform/code_page.h"
 #include "settings/modal_dialogs.h"
 #include "settings/settings_store.h"
@@ -51,7 +51,7 @@ public:
 class AccountDialog {
 public:
     // Everything given must outlive the dialog.
-    AccountDialog(SettingsStore& store, const platform::CodePage& codePage, app::Module1State& module1,
+    AccountDialog(SettingsStore& store, const platform::CodePage& codePage, settings::ProgramState& module1,
                   AccountRowsOpener& opener, AccountDialogView& view);
 
     // Load: with EditMode set, the user box is disabled and the fields are
@@ -86,7 +86,7 @@ private:
 
     SettingsStore& store_;
     const platform::CodePage& cp_;
-    app::Module1State& m_;
+    settings::ProgramState& m_;
     AccountRowsOpener& opener_;
     AccountDialogView& view_;
 

@@ -48,14 +48,14 @@ std::u16string WebAddressStored(const std::u16string& t) {
     return t;
 }
 
-EntryDialog::EntryDialog(SettingsStore& store, app::Module1State& module1, int listMode, EntryRowsOpener& opener,
+EntryDialog::EntryDialog(SettingsStore& store, settings::ProgramState& module1, int listMode, EntryRowsOpener& opener,
                          EntryDialogView& view)
     : store_(store), m_(module1), mode_(listMode >= 1 && listMode <= 3 ? listMode : 1), opener_(opener), view_(view) {}
 
 std::u16string EntryDialog::section() const {
     switch (mode_) {
-        case 1: return BlackListSection(m_.UserSection);
-        case 2: return TrustListSection(m_.UserSection);
+        case 1: return BlackListSection(m_.identity.UserSection);
+        case 2: return TrustListSection(m_.identity.UserSection);
         default: return u"IeUrl";
     }
 }
@@ -72,7 +72,7 @@ void EntryDialog::Form_Load(const std::optional<std::u16string>& editText) {
         setText(kStartText);
         view_.selectAllText();
     }
-    editing_ = m_.EditMode && editText.has_value();
+    editing_ = m_.dialog.EditMode && editText.has_value();
     if (editText) {
         oldText_ = *editText;
         oldRow_ = opener_.selectedRow();
@@ -138,12 +138,12 @@ void EntryDialog::Command2_Click() {
 void EntryDialog::Form_Unload() {
     if (closed_) return;
     closed_ = true;
-    m_.EditMode = false;
+    m_.dialog.EditMode = false;
 }
 
 void EntryDialog::finish() {
     closed_ = true;
-    m_.EditMode = false;
+    m_.dialog.EditMode = false;
     view_.close();
 }
 

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "settings/modal_dialogs.h"
 #include "settings/settings_store.h"
 
@@ -43,7 +43,7 @@ public:
 class EntryDialog {
 public:
     // Everything given must outlive the dialog. `listMode` is 1, 2 or 3.
-    EntryDialog(SettingsStore& store, app::Module1State& module1, int listMode, EntryRowsOpener& opener,
+    EntryDialog(SettingsStore& store, settings::ProgramState& module1, int listMode, EntryRowsOpener& opener,
                 EntryDialogView& view);
 
     // Caption and start text by the mode; then, in modify mode (`editText`
@@ -67,7 +67,7 @@ private:
     void finish();
 
     SettingsStore& store_;
-    app::Module1State& m_;
+    settings::ProgramState& m_;
     int mode_;
     EntryRowsOpener& opener_;
     EntryDialogView& view_;

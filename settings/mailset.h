@@ -19,7 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/module1.h"
+#include "settings/preferences.h"
+#include "settings/program_state.h"
 #include "platform/platform.h"
 #include "settings/modal_dialogs.h"
 #include "settings/settings_store.h"
@@ -61,7 +62,6 @@ struct ListMenuState {
     friend bool operator==(const ListMenuState&, const ListMenuState&) = default;
 };
 
-inline constexpr int kOptionCount = 12;
 inline constexpr int kScrollMin = 1, kScrollMax = 2048;
 
 // The choice lists of Combo1 (minutes) and Combo2 (messages).
@@ -122,7 +122,7 @@ struct MailsetHooks {
 
 class MailsetPresenter {
 public:
-    MailsetPresenter(platform::Platform& platform, SettingsStore& store, app::Module1State& state,
+    MailsetPresenter(platform::Platform& platform, SettingsStore& store, settings::ProgramState& state,
                      MailsetView& view, ModalDialogs& dialogs, MailsetHooks hooks = {});
     ~MailsetPresenter();
     MailsetPresenter(const MailsetPresenter&) = delete;
@@ -165,7 +165,7 @@ public:
     const std::vector<MailsetRow>& rows(MailsetList list) const;
     bool rowSelected(MailsetList list, int row) const;
     int selectedRow(MailsetList list) const;  // the current row, -1 when none
-    bool option(int k) const { return options_[static_cast<std::size_t>(k)]; }
+    bool option(int k) const { return options_.get(k); }
     bool optionEnabled(int k) const { return optionEnabled_[static_cast<std::size_t>(k)]; }
     bool enabled(MailsetControl c) const { return enabled_[static_cast<std::size_t>(c)]; }
     int comboSelection(MailsetCombo c) const { return combo_[static_cast<std::size_t>(c)]; }
@@ -207,13 +207,13 @@ private:
 
     platform::Platform& p_;
     SettingsStore& store_;
-    app::Module1State& s_;
+    settings::ProgramState& s_;
     MailsetView& view_;
     ModalDialogs& dialogs_;
     MailsetHooks hooks_;
 
     std::array<ListModel, 4> lists_;
-    std::array<bool, kOptionCount> options_{};
+    Options options_{};  // the boxes as checked now
     std::array<bool, kOptionCount> optionEnabled_{};
     std::array<bool, 5> enabled_{};
     std::array<int, 3> combo_{};

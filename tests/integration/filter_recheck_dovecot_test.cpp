@@ -54,7 +54,7 @@ struct RecheckDovecot : ::testing::Test {
     FakeFilterProfile profile;
     ProfileSenderLists senderLists{profile};
     platform::FixedDateFormat dates;
-    app::Module1State m1;
+    settings::ProgramState m1;
     RecordingMainLink link;
     RecordingFilterView view;
     std::unique_ptr<LocalServer> dovecot;

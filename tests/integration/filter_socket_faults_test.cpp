@@ -60,14 +60,14 @@ struct SocketFaults : ::testing::Test {
     FakeFilterProfile profile;
     ProfileSenderLists senderLists{profile};
     platform::FixedDateFormat dates;
-    app::Module1State m1;
+    settings::ProgramState m1;
     RecordingMainLink link;
     RecordingFilterView view;
     LoopbackPop3Server a{NextPort(), "alice", "secret"};
     LoopbackPop3Server b{NextPort(), "bob", "secret"};
     std::unique_ptr<FilterWindow> w;
 
-    SocketFaults() { m1.OptionFlags = u"011111000100"; }  // the defaults with the black list on
+    SocketFaults() { m1.prefs.options = settings::Options::FromStored(u"011111000100"); }  // the defaults with the black list on
 
     void SetUp() override {
         ASSERT_TRUE(a.listening());
@@ -309,7 +309,7 @@ TEST_F(SocketFaults, RefusedTopInTheMiddleKeepsTheNumbering) {
     // The server answers TOP 2 with -ERR (the message went away meanwhile).
     // Its row stays empty and unchecked; message 3, the junk, is still row 3
     // and the DELE names 3, not 2.
-    ASSERT_TRUE(m1.option(6));  // blank senders count as junk
+    ASSERT_TRUE(m1.prefs.options.blankSenderIsJunk);  // blank senders count as junk
     profile.listAdd(filter::SenderList::Black, u"junk@x");
     a.setMessages({Message(1, "f@x", "first"), Message(2, "g@x", "second"), Message(3, "junk@x", "third")});
     LoopbackPop3Script s;
@@ -352,9 +352,9 @@ TEST_F(SocketFaults, DropInTheMiddleOfTheDeletions) {
     // Six fetched, one deletion confirmed: alice's four are still there, and
     // the tray tip says her deletion failed.
     EXPECT_EQ(w->remainingAfterRun(), 5);
-    EXPECT_EQ(m1.StatusText, u"alice@a刪除郵件失敗,郵件仍在主機上");
+    EXPECT_EQ(m1.run.StatusText, u"alice@a刪除郵件失敗,郵件仍在主機上");
     EXPECT_TRUE(w->closed());
-    EXPECT_FALSE(m1.CheckBusy);
+    EXPECT_FALSE(m1.run.CheckBusy);
 }
 
 }  // namespace

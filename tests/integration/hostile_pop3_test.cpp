@@ -85,13 +85,13 @@ struct Hostile : ::testing::Test {
     FakeFilterProfile profile;
     ProfileSenderLists senderLists{profile};
     platform::FixedDateFormat dates;
-    app::Module1State m1;
+    settings::ProgramState m1;
     RecordingMainLink link;
     RecordingFilterView view;
     std::unique_ptr<FilterWindow> w;
 
     Hostile() {
-        m1.OptionFlags = u"011111000100";  // black list, size limit and blank sender on
+        m1.prefs.options = settings::Options::FromStored(u"011111000100");  // black list, size limit and blank sender on
         profile.listAdd(filter::SenderList::Black, u"junk@x");
         profile.listAdd(filter::SenderList::Trust, u"friend@x");
     }
@@ -243,8 +243,8 @@ TEST_F(Hostile, OnlyTheMessagesTheRulesMarkAreEverDeleted) {
         const std::int32_t fetched = w->account(0).count;
         EXPECT_EQ(w->remainingAfterRun(), std::max<std::int32_t>(0, fetched - static_cast<std::int32_t>(gone.size())));
         EXPECT_GE(w->remainingAfterRun(), 0);
-        if (c.statusHas == deleteFailed) { EXPECT_EQ(m1.StatusText, u"alice@a" + deleteFailed); }
-        m1.StatusText.clear();
+        if (c.statusHas == deleteFailed) { EXPECT_EQ(m1.run.StatusText, u"alice@a" + deleteFailed); }
+        m1.run.StatusText.clear();
     }
 }
 
@@ -348,8 +348,8 @@ TEST_F(Hostile, DeletionsGoOutTogetherAndCountOnlyWhatTheServerConfirmed) {
         const auto removed = server.removed();
         EXPECT_EQ(Ids(removed.begin(), removed.end()), c.removed);
         EXPECT_EQ(w->remainingAfterRun(), static_cast<std::int32_t>(box.size() - c.removed.size()));
-        if (c.removed != junk) { EXPECT_EQ(m1.StatusText, u"alice@a刪除郵件失敗,郵件仍在主機上"); }
-        m1.StatusText.clear();
+        if (c.removed != junk) { EXPECT_EQ(m1.run.StatusText, u"alice@a刪除郵件失敗,郵件仍在主機上"); }
+        m1.run.StatusText.clear();
         if (std::string(c.name) != "a hang-up halfway") { EXPECT_EQ(server.commands("DELE").size(), junk.size()); }
         if (c.removed.empty()) {
             // No QUIT after a DELE that went unanswered or a hang-up.

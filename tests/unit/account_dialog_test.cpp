@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "platform/native.h"
 #include "settings/account_dialog.h"
 #include "settings/accounts.h"
@@ -42,12 +42,12 @@ protected:
     std::unique_ptr<platform::CodePage> cp = platform::createCodePage();
     test::FakeFiles files;
     SettingsStore store{files, *cp, u"C:\\P\\"};
-    app::Module1State m;
+    settings::ProgramState m;
     test::FakeAccountRows rows;
     RecordingView view;
     std::unique_ptr<AccountDialog> dialog;
 
-    void SetUp() override { m.UserSection = u"tester"; }
+    void SetUp() override { m.identity.UserSection = u"tester"; }
 
     AccountDialog& open(const std::u16string& address = u"") {
         dialog = std::make_unique<AccountDialog>(store, *cp, m, rows, view);
@@ -208,7 +208,7 @@ TEST_F(AccountDialogTest, ModifyShowsTheStoredAccountAndMovesItToTheNewAddress) 
     storeAccount(u"other@y.tw", u"o", u"p", u"pop.y.tw", u"");
     rows.rows = {{u"me", u"old@x.tw"}, {u"o", u"other@y.tw"}};
     rows.selected = 0;
-    m.EditMode = true;
+    m.dialog.EditMode = true;
     open(u"old@x.tw");
     EXPECT_FALSE(view.userEnabled);
     EXPECT_FALSE(dialog->enabled(AccountField::User));
@@ -225,7 +225,7 @@ TEST_F(AccountDialogTest, ModifyShowsTheStoredAccountAndMovesItToTheNewAddress) 
     dialog->Command2_Click();
     EXPECT_TRUE(view.boxes.empty());
     EXPECT_TRUE(view.closed);
-    EXPECT_FALSE(m.EditMode);
+    EXPECT_FALSE(m.dialog.EditMode);
     // The row keeps its user and shows the new address; no row is added.
     EXPECT_EQ(rows.rows, (std::vector<test::AccountRow>{{u"me", u"me@pop.new.tw"}, {u"o", u"other@y.tw"}}));
     EXPECT_EQ(ListSectionKeys(store, u"tester-Mail"), (std::vector<std::u16string>{u"other@y.tw", u"me@pop.new.tw"}));
@@ -243,7 +243,7 @@ TEST_F(AccountDialogTest, ModifyKeepingTheAddressRewritesItAtTheEndOfTheRoster) 
     storeAccount(u"b@y.tw", u"b", u"p", u"pop.y.tw", u"");
     rows.rows = {{u"me", u"me@x.tw"}, {u"b", u"b@y.tw"}};
     rows.selected = 0;
-    m.EditMode = true;
+    m.dialog.EditMode = true;
     open(u"me@x.tw");
     EXPECT_EQ(view.security, 0);  // no Security key: none
     dialog->Text3_Change(u"new");
@@ -276,7 +276,7 @@ TEST_F(AccountDialogTest, ModifyKeepsTheTrustedCertificateOnlyForTheSameHostAndE
         rows.rows = {{u"me", u"me@x.tw"}};
         rows.selected = 0;
         view = RecordingView{};
-        m.EditMode = true;
+        m.dialog.EditMode = true;
         open(u"me@x.tw");
         dialog->Text1_Change(c.host);
         dialog->Text3_Change(u"new");
@@ -296,12 +296,12 @@ TEST_F(AccountDialogTest, CancelAndEveryOtherCloseWriteNothingAndEndModifyMode) 
     for (int how : {0, 1}) {
         SCOPED_TRACE(how);
         view = RecordingView{};
-        m.EditMode = true;
+        m.dialog.EditMode = true;
         open(u"me@x.tw");
         dialog->Text1_Change(u"elsewhere");
         if (how == 0) dialog->Command1_Click();
         else dialog->Form_Unload();
-        EXPECT_FALSE(m.EditMode);
+        EXPECT_FALSE(m.dialog.EditMode);
         EXPECT_TRUE(dialog->closed());
         EXPECT_EQ(view.closed, how == 0);
         dialog->Command2_Click();  // a late click after the close does nothing
@@ -318,7 +318,7 @@ TEST_F(AccountDialogTest, RefusedWritesKeepTheDialogOpenAndTheOldAccount) {
     for (bool editing : {true, false}) {
         SCOPED_TRACE(editing);
         view = RecordingView{};
-        m.EditMode = editing;
+        m.dialog.EditMode = editing;
         open(editing ? u"old@x.tw" : u"");
         if (!editing) type(u"new", u"pw", u"h");
         dialog->Text4_Change(u"moved@x.tw");
@@ -328,7 +328,7 @@ TEST_F(AccountDialogTest, RefusedWritesKeepTheDialogOpenAndTheOldAccount) {
         ASSERT_EQ(view.boxes.size(), 1u);
         EXPECT_NE(view.boxes[0].first.find(u"set.ini"), std::u16string::npos);
         EXPECT_FALSE(view.closed);
-        EXPECT_EQ(m.EditMode, editing);
+        EXPECT_EQ(m.dialog.EditMode, editing);
         EXPECT_EQ(files.content(u"C:\\P\\set.ini"), before);
         EXPECT_EQ(rows.rows, (std::vector<test::AccountRow>{{u"me", u"old@x.tw"}}));
         // Nothing typed is lost: the same click succeeds once the file takes writes.

@@ -36,7 +36,7 @@ struct FilterFixture : ::testing::Test {
     FakeFilterProfile profile;
     ProfileSenderLists senderLists{profile};
     platform::FixedDateFormat dates;
-    app::Module1State m1;
+    settings::ProgramState m1;
     RecordingMainLink link;
     RecordingFilterView view;
     ScriptedPop3Server a, b;
@@ -49,7 +49,7 @@ struct FilterFixture : ::testing::Test {
         net.addServer("127.0.0.2", 26111, b);
         a.user = "alice";
         b.user = "bob";
-        m1.OptionFlags = u"011111000100";  // the defaults with the black list on
+        m1.prefs.options = settings::Options::FromStored(u"011111000100");  // the defaults with the black list on
     }
     // Black-lists the senders the tests call junk.
     void junk(std::initializer_list<const char16_t*> senders) {
@@ -94,7 +94,7 @@ TEST_F(FilterFixture, SessionFetchesEveryAccountAndLeavesConnectionsOpen) {
     EXPECT_TRUE(w->menuEnabled(filter::MenuEntry::Recheck));
     EXPECT_EQ(w->shownList(), 2);
     ASSERT_EQ(w->visibleList().size(), 1u);  // the last account's rows
-    EXPECT_TRUE(m1.CheckBusy);
+    EXPECT_TRUE(m1.run.CheckBusy);
     EXPECT_EQ(view.tipShown, 1);
     EXPECT_EQ(view.tipClosed, 1);
     EXPECT_FALSE(w->timerEnabled());
@@ -144,7 +144,7 @@ TEST_F(FilterFixture, StatTextsAndBatchDownload) {
         net.addServer("127.0.0.1", 26110, s);
         profile = FakeFilterProfile();
         addA();
-        m1.OptionFlags = c.batch ? u"011011000110" : u"011011000100";
+        m1.prefs.options = settings::Options::FromStored(c.batch ? u"011011000110" : u"011011000100");
         view = RecordingFilterView();
         w.reset();
         runSession();
@@ -349,7 +349,7 @@ TEST_F(FilterFixture, DeletionRunDeletesCheckedRowsByMessageNumberAndQuits) {
     addB();
     for (int k = 1; k <= 6; ++k) a.messages.push_back(Message(k, k == 4 ? "x <y" : "u@x", "s"));
     b.messages = {Message(10, "v@x", "t")};
-    m1.Online = true;
+    m1.run.Online = true;
     runSession();
     // Message 4 fails to parse ("<" without ">") but keeps its row, so row n
     // stays message n. Check the rows of messages 2 and 5.
@@ -358,7 +358,7 @@ TEST_F(FilterFixture, DeletionRunDeletesCheckedRowsByMessageNumberAndQuits) {
     w->ListView1_MouseUp(MouseButton::Left, 0);
     w->ListView2_ItemCheck(1, true);
     w->ListView2_ItemCheck(4, true);
-    m1.NewMailCount = 99;
+    m1.run.NewMailCount = 99;
     w->Command1_Click();
     EXPECT_EQ(sent(a, "DELE"), (std::vector<std::string>{"DELE 2", "DELE 5"}));
     EXPECT_EQ(a.removed, (std::vector<std::size_t>{1, 4}));
@@ -366,10 +366,10 @@ TEST_F(FilterFixture, DeletionRunDeletesCheckedRowsByMessageNumberAndQuits) {
     EXPECT_EQ(sent(b, "QUIT").size(), 1u);
     EXPECT_TRUE(w->closed());
     EXPECT_EQ(view.closedWindow, 1);
-    EXPECT_FALSE(m1.CheckBusy);
+    EXPECT_FALSE(m1.run.CheckBusy);
     EXPECT_TRUE(link.enabled[filter::TrayMenuEntry::Exit]);
     EXPECT_TRUE(link.enabled[filter::TrayMenuEntry::CheckNow]);
-    EXPECT_EQ(m1.NewMailCount, 0);  // reset by the unload
+    EXPECT_EQ(m1.run.NewMailCount, 0);  // reset by the unload
     EXPECT_TRUE(sawStatus(u"切斷信箱(alice@a)的連線中...."));
 }
 
@@ -447,7 +447,7 @@ TEST_F(FilterFixture, CloseDuringSessionEndsItAtOnceAndAfterItRunsTheDeletion) {
     a.messages = {Message(1, "a@b", "x")};
     a.behaviour.replyDelayMs = 1000;
     open();
-    m1.CheckBusy = true;
+    m1.run.CheckBusy = true;
     const double before = clock.secondsSinceMidnight();
     loop.post([&] { w->Form_QueryUnload(); });
     w->Form_Activate();
@@ -455,7 +455,7 @@ TEST_F(FilterFixture, CloseDuringSessionEndsItAtOnceAndAfterItRunsTheDeletion) {
     EXPECT_LT(clock.secondsSinceMidnight() - before, 1.5);
     EXPECT_TRUE(sent(a, "DELE").empty());
     EXPECT_TRUE(a.removed.empty());
-    EXPECT_FALSE(m1.CheckBusy);
+    EXPECT_FALSE(m1.run.CheckBusy);
     EXPECT_EQ(view.closedWindow, 1);
 
     a.behaviour.replyDelayMs = 0;
@@ -685,7 +685,7 @@ TEST_F(FilterFixture, RecheckDeletesThenFetchesAnew) {
 
 TEST_F(FilterFixture, ListActionsRemarkSameSender) {
     addA();
-    m1.OptionFlags = u"011111000101";
+    m1.prefs.options = settings::Options::FromStored(u"011111000101");
     junk({u"ann@ab.com"});
     a.messages = {Message(1, "John <jd@x.com>", "a"), Message(2, "jd@x.com", "b"), Message(3, "John <jd@x.com>", "c"),
                   Message(4, "Ann <ann@ab.com>", "[junk] d")};
@@ -761,7 +761,7 @@ TEST_F(FilterFixture, LoadOptionsLayoutAndUnload) {
 }
 
 TEST_F(FilterFixture, AutoOpenedWindowStartsOnFirstTick) {
-    m1.AutoOpened = true;
+    m1.run.AutoOpened = true;
     addA();
     a.messages = {Message(1, "a@b", "x")};
     open();
@@ -771,7 +771,7 @@ TEST_F(FilterFixture, AutoOpenedWindowStartsOnFirstTick) {
     EXPECT_EQ(a.connections, 0);
     loop.runUntil([&] { return w->enabled(Control::Command1); }, platform::Milliseconds(5000));
     EXPECT_EQ(a.connections, 1);
-    EXPECT_FALSE(m1.AutoOpened);
+    EXPECT_FALSE(m1.run.AutoOpened);
     EXPECT_EQ(view.tipShown, 0);  // the parser sets the tip's label, but the tip stays hidden
 }
 

@@ -27,11 +27,11 @@ protected:
     int masterLoads = 0, programEnds = 0;
 
     MailsetTest() {
-        rig.state.AppPath = u"C:\\Prog\\";
+        rig.state.identity.AppPath = u"C:\\Prog\\";
         rig.desktop.setScreen({0, 0, 1024, 768});
     }
     void load() {
-        rig.state.OptionFlags = rig.store.read(IniFile::Set, u"tester", u"Option", u"011011000100");
+        rig.state.prefs.options = settings::ReadOptions(rig.store, u"tester");
         MailsetHooks hooks;
         hooks.loadMaster = [this] { ++masterLoads; };
         hooks.endProgram = [this] { ++programEnds; };
@@ -206,10 +206,10 @@ TEST_F(MailsetTest, SaveWritesPreferencesAndProgramValues) {
     EXPECT_EQ(ini(IniFile::Set, u"tester", u"Option"), u"011001010100");
     EXPECT_EQ(ini(IniFile::Set, u"tester", u"Size"), u"0250") << "as typed";
     EXPECT_EQ(ini(IniFile::Set, u"tester", u"AD-PoP"), u"60");
-    EXPECT_EQ(rig.state.CheckIntervalMinutes, 15);
-    EXPECT_EQ(rig.state.OpenThreshold, 30);
-    EXPECT_DOUBLE_EQ(rig.state.PopupRatio, 0.6);
-    EXPECT_EQ(rig.state.OptionFlags, u"011001010100");
+    EXPECT_EQ(rig.state.prefs.CheckIntervalMinutes, 15);
+    EXPECT_EQ(rig.state.prefs.OpenThreshold, 30);
+    EXPECT_DOUBLE_EQ(rig.state.prefs.PopupRatio, 0.6);
+    EXPECT_EQ(rig.state.prefs.options.toStored(), u"011001010100");
     EXPECT_TRUE(view.closed);
     EXPECT_EQ(masterLoads, 0) << "not a first run";
     EXPECT_FALSE(RegistryValues(rig.registry).ReadFirstRunNumber());
@@ -245,7 +245,7 @@ TEST_F(MailsetTest, DiscardWritesNothingButListEditsStay) {
     EXPECT_TRUE(view.closed);
     EXPECT_EQ(rig.files.content(u"/prog/set.ini"), before);
     EXPECT_EQ(ini(IniFile::Ie, u"IeUrl", u"http://a.tw/"), u"1") << "ticks are written at once";
-    EXPECT_EQ(rig.state.OptionFlags, u"011011000100");
+    EXPECT_EQ(rig.state.prefs.options.toStored(), u"011011000100");
     EXPECT_EQ(programEnds, 0);
     // A closed dialog takes no more clicks.
     set->Command1_Click();
@@ -259,12 +259,12 @@ TEST_F(MailsetTest, FirstRunSaveWritesMarkerAndLoadsMaster) {
         rig.registry = fresh;
         rig.registry.setRefuseLocalMachineWrites(refuseMachine);
         masterLoads = 0;
-        rig.state.FirstRun = true;
+        rig.state.identity.FirstRun = true;
         load();
         set->Command1_Click();
         EXPECT_EQ(RegistryValues(rig.registry).ReadFirstRunNumber(), 1u);
         EXPECT_EQ(masterLoads, 1);
-        EXPECT_FALSE(rig.state.FirstRun);
+        EXPECT_FALSE(rig.state.identity.FirstRun);
         EXPECT_EQ(programEnds, 0);
         // Opened again from the tray: its save loads no second main window.
         load();
@@ -276,14 +276,14 @@ TEST_F(MailsetTest, FirstRunSaveWritesMarkerAndLoadsMaster) {
 TEST_F(MailsetTest, FirstRunDiscardOrCloseBoxEndsTheProgram) {
     for (int way = 0; way < 2; ++way) {
         programEnds = 0;
-        rig.state.FirstRun = true;
+        rig.state.identity.FirstRun = true;
         load();
         if (way == 0) set->Command2_Click();
         else set->Form_QueryUnload();
         EXPECT_EQ(programEnds, 1);
         EXPECT_EQ(masterLoads, 0);
         EXPECT_EQ(RegistryValues(rig.registry).ReadFirstRunNumber(), 0u);
-        EXPECT_TRUE(rig.state.FirstRun) << "the next start is a first run again";
+        EXPECT_TRUE(rig.state.identity.FirstRun) << "the next start is a first run again";
     }
 }
 
@@ -310,9 +310,9 @@ TEST_F(MailsetTest, AccountListAddModifyRemove) {
     EXPECT_EQ(set->rows(L::Accounts).size(), 2u);
 
     // Add: EditMode off, the dialog adds a row through the opener.
-    rig.state.EditMode = true;
+    rig.state.dialog.EditMode = true;
     dialogs.onAccount = [&](AccountRowsOpener& o, const std::u16string&) {
-        EXPECT_FALSE(rig.state.EditMode);
+        EXPECT_FALSE(rig.state.dialog.EditMode);
         o.addRow(u"c", u"c@z.tw");
     };
     set->Command3_Click();
@@ -322,7 +322,7 @@ TEST_F(MailsetTest, AccountListAddModifyRemove) {
     // Modify the second row: EditMode on, its address given, the row's address changes.
     select(L::Accounts, {1});
     dialogs.onAccount = [&](AccountRowsOpener& o, const std::u16string&) {
-        EXPECT_TRUE(rig.state.EditMode);
+        EXPECT_TRUE(rig.state.dialog.EditMode);
         EXPECT_EQ(o.selectedRow(), 1);
         EXPECT_EQ(o.rowAddress(1), u"b@y.tw");
         o.setRowAddress(o.selectedRow(), u"bee@new.tw");
@@ -366,7 +366,7 @@ TEST_F(MailsetTest, ListMenuVisibility) {
     load();
     // Rows after sorting: off@d.tw, on@d.tw.
     set->ListView2_MouseDown(MouseButton::Left);
-    EXPECT_EQ(rig.state.ListMode, 1);
+    EXPECT_EQ(rig.state.dialog.ListMode, 1);
     EXPECT_TRUE(view.menus.empty()) << "only the right button pops it up";
 
     struct Case {
@@ -388,7 +388,7 @@ TEST_F(MailsetTest, ListMenuVisibility) {
         if (c.list == L::Black) set->ListView2_MouseDown(MouseButton::Right);
         if (c.list == L::Trust) set->ListView3_MouseDown(MouseButton::Right);
         if (c.list == L::Web) set->ListView4_MouseUp(MouseButton::Right);
-        EXPECT_EQ(rig.state.ListMode, c.mode);
+        EXPECT_EQ(rig.state.dialog.ListMode, c.mode);
         ASSERT_FALSE(view.menus.empty());
         EXPECT_EQ(view.menus.back(), c.menu) << c.mode << " row " << c.row;
     }
@@ -412,10 +412,10 @@ TEST_F(MailsetTest, EntryDialogAddAndModifyThroughTheOpener) {
     dialogs.onEntry = [&](int mode, const std::optional<std::u16string>& text, EntryRowsOpener& o) {
         EXPECT_EQ(mode, 2);
         if (text) {
-            EXPECT_TRUE(rig.state.EditMode);
+            EXPECT_TRUE(rig.state.dialog.EditMode);
             o.setRowText(o.selectedRow(), u"new@t.tw");
         } else {
-            EXPECT_FALSE(rig.state.EditMode);
+            EXPECT_FALSE(rig.state.dialog.EditMode);
             o.addRow(u"more@t.tw");
         }
     };
@@ -514,7 +514,7 @@ TEST_F(MailsetTest, PerPageSwitchAndOpenPage) {
 TEST_F(MailsetTest, LockedPageTakesNoTicksNoMenuUntilUnlocked) {
     RegistryValues(rig.registry).WriteRegString(u"PassWord", u"Secret");
     put(IniFile::Ie, u"IeUrl", u"http://a.tw/", u"0");
-    rig.state.OptionFlags = u"000000001000";
+    rig.state.prefs.options = settings::Options::FromStored(u"000000001000");
     put(IniFile::Set, u"tester", u"Option", u"000000001000");
     load();
     EXPECT_TRUE(view.unlockVisible);
@@ -522,13 +522,13 @@ TEST_F(MailsetTest, LockedPageTakesNoTicksNoMenuUntilUnlocked) {
     EXPECT_TRUE(view.options[8]) << "the state still shows";
     EXPECT_TRUE(view.optionEnabled[9]);
 
-    rig.state.ListMode = 1;
+    rig.state.dialog.ListMode = 1;
     set->ListView4_ItemCheck(0, true);
     EXPECT_EQ(ini(IniFile::Ie, u"IeUrl", u"http://a.tw/"), u"0");
     EXPECT_FALSE(view.rows[L::Web][0].checked) << "the box shows the stored state again";
     set->ListView4_MouseUp(MouseButton::Right);
     EXPECT_TRUE(view.menus.empty());
-    EXPECT_EQ(rig.state.ListMode, 1);
+    EXPECT_EQ(rig.state.dialog.ListMode, 1);
     set->Check1_Click(8, false);
     EXPECT_TRUE(set->option(8)) << "a disabled box takes no click";
 
@@ -554,7 +554,7 @@ TEST_F(MailsetTest, LockedPageTakesNoTicksNoMenuUntilUnlocked) {
     EXPECT_EQ(ini(IniFile::Ie, u"IeUrl", u"http://a.tw/"), u"1");
     set->ListView4_MouseUp(MouseButton::Right);
     EXPECT_EQ(view.menus.size(), 1u);
-    EXPECT_EQ(rig.state.ListMode, 3);
+    EXPECT_EQ(rig.state.dialog.ListMode, 3);
 
     // The lock starts again at the next opening.
     view = FakeMailsetView{};

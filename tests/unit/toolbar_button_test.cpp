@@ -4,7 +4,7 @@
 // that keep other programs' buttons.
 #include <gtest/gtest.h>
 
-#include "browser/browser_part.h"
+#include "app/browser_part.h"
 #include "browser/toolbar_button.h"
 #include "tests/support/tray_rig.h"
 
@@ -20,12 +20,12 @@ std::u16string key(const std::u16string& guid) { return std::u16string(kExtensio
 class ToolbarButtonTest : public ::testing::Test {
 protected:
     test::TrayRig rig;
-    std::unique_ptr<BrowserPart> part;
+    std::unique_ptr<app::BrowserPart> part;
     std::unique_ptr<app::MasterPresenter> master;
 
     void load(const std::u16string& appPath = u"C:\\Program Files\\Inkwarden\\") {
-        rig.state.AppPath = appPath;
-        part = std::make_unique<BrowserPart>(rig.platform, rig.store, rig.state);
+        rig.state.identity.AppPath = appPath;
+        part = std::make_unique<app::BrowserPart>(rig.platform, rig.store, rig.state);
         master = std::make_unique<app::MasterPresenter>(rig.platform, rig.store, rig.state, rig.view, &rig.opener,
                                                         part->hooks([this] { return master.get(); }));
         master->Form_Load();

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "app/services.h"
-#include "app/waits.h"
+#include "platform/waits.h"
 #include "tests/support/fake_time.h"
 
-namespace iw::app {
+namespace iw::platform {
 namespace {
 
 using platform::LocalDateTime;
@@ -111,4 +111,4 @@ TEST(Waits, SlicedPumpsPollWithinTheLimit) {
 }
 
 }  // namespace
-}  // namespace iw::app
+}  // namespace iw::platform

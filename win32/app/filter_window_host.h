@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/filter_window_opener.h"
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "filter/main_window_link.h"
 #include "platform/platform.h"
 #include "settings/settings_store.h"
@@ -16,7 +16,7 @@ namespace iw::win32app {
 
 struct FilterWindowDeps {
     platform::Platform& platform;
-    app::Module1State& state;
+    settings::ProgramState& state;
     settings::SettingsStore& store;
     filter::MainWindowLink& mainWindow;
 };

@@ -839,7 +839,7 @@ LRESULT CALLBACK MailsetWindow::windowProc(HWND hwnd, UINT message, WPARAM wPara
 // The host.
 
 struct MailsetHost::Loaded {
-    Loaded(platform::Platform& p, settings::SettingsStore& store, app::Module1State& state,
+    Loaded(platform::Platform& p, settings::SettingsStore& store, settings::ProgramState& state,
            const ModalDialogsFactory& factory, settings::MailsetHooks hooks)
         : view(p.loop),
           dialogs(factory ? factory(view.window()) : nullptr),
@@ -850,7 +850,7 @@ struct MailsetHost::Loaded {
     settings::MailsetPresenter presenter;
 };
 
-MailsetHost::MailsetHost(platform::Platform& platform, settings::SettingsStore& store, app::Module1State& state,
+MailsetHost::MailsetHost(platform::Platform& platform, settings::SettingsStore& store, settings::ProgramState& state,
                          ModalDialogsFactory dialogs, settings::MailsetHooks hooks)
     : p_(platform), store_(store), state_(state), dialogs_(std::move(dialogs)), hooks_(std::move(hooks)) {}
 

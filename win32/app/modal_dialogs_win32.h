@@ -17,7 +17,7 @@
 #include <optional>
 #include <string>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "platform/code_page.h"
 #include "platform/event_loop.h"
 #include "platform/registry.h"
@@ -31,7 +31,7 @@ struct ModalDialogDeps {
     settings::SettingsStore& store;
     const platform::CodePage& codePage;
     platform::Registry& registry;
-    app::Module1State& state;
+    settings::ProgramState& state;
 };
 
 // Control identifiers, also used by tests to find the controls. The
