@@ -117,7 +117,7 @@ std::int64_t StatCount(const std::string& reply) {
 
 struct MasterPresenter::BackgroundCheck {
     // Made at the first check; every account's dialogue reconnects it.
-    std::unique_ptr<Pop3Connection> conn;
+    std::unique_ptr<pop3::Connection> conn;
     int CheckState = 0;
     bool CheckDone = false;
     bool SendDone = false;
@@ -351,13 +351,13 @@ bool MasterPresenter::waitFor(const std::function<bool()>& done, std::int64_t se
 void MasterPresenter::sendCheckLine(const std::string& line) {
     BackgroundCheck& c = *check_;
     c.SendDone = false;
-    c.conn->send({line, Pop3Shape::Line, 0, 0});
+    c.conn->send({line, pop3::Shape::Line, 0, 0});
     // WaitSendComplete: up to 10 whole seconds for the send-complete event.
     waitFor([&c] { return c.SendDone; }, 10, true);
 }
 
 // One whole reply, matched by the connection to the command that asked for it.
-void MasterPresenter::onCheckReply(const Pop3Reply& r) {
+void MasterPresenter::onCheckReply(const pop3::Reply& r) {
     BackgroundCheck& c = *check_;
     if (!c.conn) return;
     const std::string& reply = r.text;
@@ -431,17 +431,17 @@ void MasterPresenter::RunBackgroundCheck() {
 
         BackgroundCheck& c = *check_;
         if (!c.conn) {
-            c.conn = std::make_unique<Pop3Connection>([this] {
+            c.conn = std::make_unique<pop3::Connection>([this] {
                 const BackgroundCheck& k = *check_;
                 return platform::CreateMailSocket(p_.network.createTcp(), k.security, k.host, k.pin);
             });
             // A greeting or a reply line of the background check needs far
             // less than a header; nothing longer is kept.
-            Pop3Limits limits;
+            pop3::Limits limits;
             limits.line = 4096;
             c.conn->setLimits(limits);
-            Pop3Connection::Handlers h;
-            h.reply = [this](const Pop3Reply& r) {
+            pop3::Connection::Handlers h;
+            h.reply = [this](const pop3::Reply& r) {
                 try {
                     onCheckReply(r);
                 } catch (...) {
@@ -452,18 +452,18 @@ void MasterPresenter::RunBackgroundCheck() {
             // A refused, broken or closed connection ends the account at
             // once, with the text of a server that never answers; a server
             // whose replies are out of step or too long is told apart.
-            h.ended = [this](Pop3End why) {
+            h.ended = [this](pop3::End why) {
                 BackgroundCheck& k = *check_;
                 // A TLS failure says what failed; the password was never sent.
                 const platform::TcpSocket* sock = k.conn->socket();
                 const std::u16string tls = platform::MailSocketFailureText(sock, sock ? sock->lastError() : 0);
                 if (!k.CheckDone) {
                     k.CheckDone = true;
-                    if (why == Pop3End::Closed && !tls.empty())
+                    if (why == pop3::End::Closed && !tls.empty())
                         s_.run.StatusText = k.user + tls;
-                    else if (why == Pop3End::Closed)
+                    else if (why == pop3::End::Closed)
                         s_.run.StatusText = k.user + u"未連上伺服器";
-                    else if (why == Pop3End::OutOfStep && k.CheckState == 0)
+                    else if (why == pop3::End::OutOfStep && k.CheckState == 0)
                         s_.run.StatusText = k.user + u"主機無法連線..";  // a greeting that is no status line
                     else
                         s_.run.StatusText = k.user + u"伺服器回應錯誤..";

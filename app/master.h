@@ -15,7 +15,7 @@
 #include "app/clock_correction.h"
 #include "app/filter_window_opener.h"
 #include "settings/program_state.h"
-#include "app/pop3_connection.h"
+#include "pop3/connection.h"
 #include "platform/platform.h"
 #include "settings/settings_store.h"
 
@@ -171,7 +171,7 @@ private:
     void showHideBrowserWindows();
     void closeBrowserWindows();
     bool waitFor(const std::function<bool()>& done, std::int64_t seconds, bool strictlyMore);
-    void onCheckReply(const Pop3Reply& reply);
+    void onCheckReply(const pop3::Reply& reply);
     void sendCheckLine(const std::string& line);
     void toggleStoredMark(MenuCommand command, const std::u16string& section, const std::u16string& key);
 

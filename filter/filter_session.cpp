@@ -152,7 +152,7 @@ bool FilterWindow::connected(int i) const {
     return c && c->connected();
 }
 
-void FilterWindow::sendOn(int i, const std::string& line, int tag, app::Pop3Shape shape) {
+void FilterWindow::sendOn(int i, const std::string& line, int tag, pop3::Shape shape) {
     auto& c = accounts_[static_cast<std::size_t>(i)].conn;
     if (!c) throw SessionError("socket missing");
     c->send({line, shape, tag, 0});
@@ -178,14 +178,14 @@ void FilterWindow::makeConnection(int i) {
     // first one the connection uses; every later connect makes a fresh one.
     auto first = std::make_shared<std::unique_ptr<platform::TcpSocket>>(makeSocket(i));
     if (!*first) throw SessionError("no socket");
-    a.conn = std::make_unique<app::Pop3Connection>(
+    a.conn = std::make_unique<pop3::Connection>(
         [this, first, i]() -> std::unique_ptr<platform::TcpSocket> {
             if (*first) return std::move(*first);
             return makeSocket(i);
         },
         limits_);
-    app::Pop3Connection::Handlers h;
-    h.reply = [this, alive, i](const app::Pop3Reply& r) {
+    pop3::Connection::Handlers h;
+    h.reply = [this, alive, i](const pop3::Reply& r) {
         auto live = alive.lock();
         if (!live || !*live) return;
         try {
@@ -198,7 +198,7 @@ void FilterWindow::makeConnection(int i) {
         auto live = alive.lock();
         if (live && *live) Winsock1_SendComplete(i);
     };
-    h.ended = [this, alive, i](app::Pop3End why) {
+    h.ended = [this, alive, i](pop3::End why) {
         auto live = alive.lock();
         if (!live || !*live) return;
         try {
@@ -229,7 +229,7 @@ void FilterWindow::reportRunError(const char16_t* tag, int number, const std::u1
 }
 
 // Every reply comes here matched to the command that asked for it.
-void FilterWindow::onReply(int i, const app::Pop3Reply& r) {
+void FilterWindow::onReply(int i, const pop3::Reply& r) {
     // Replies only count for the account in dialogue: a late reply of
     // another account is no answer to what this one awaits.
     if (i != dialogue_) return;
@@ -359,17 +359,17 @@ void FilterWindow::holdRows(int i) {
 
 // The account's connection ended by itself: refused, reset or closed by the
 // server, out of step, or a limit broken. Every wait for it ends at once.
-void FilterWindow::onEnded(int i, app::Pop3End why) {
+void FilterWindow::onEnded(int i, pop3::End why) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
-    if (why == app::Pop3End::OutOfStep) holdRows(i);
+    if (why == pop3::End::OutOfStep) holdRows(i);
     if (i != dialogue_) return;
     model_.PhaseDone = true;
     if (deletionRunning_) return;  // the deletion run tells its own outcome
     ended_ = true;
-    if (why == app::Pop3End::OutOfStep) {
+    if (why == pop3::End::OutOfStep) {
         a.status = a.section + kOutOfStepText;
         tipSection(i, kOutOfStepText);
-    } else if (why == app::Pop3End::TooLarge) {
+    } else if (why == pop3::End::TooLarge) {
         a.status = a.section + kTooLargeText;
         tipSection(i, kTooLargeText);
     } else if (const std::u16string tls = platform::MailSocketFailureText(
@@ -418,7 +418,7 @@ void FilterWindow::statusReply(int i, const std::string& data) {
         }
         statCount_ = a.count;
         ReplyState_ = 4;
-        a.conn->send({"LIST", app::Pop3Shape::MultiLine, kList, limits_.listing});
+        a.conn->send({"LIST", pop3::Shape::MultiLine, kList, limits_.listing});
         WaitSendComplete();
         tipSection(i, u"正在接收郵件資料...");
         statusBar(a.section + u"正在接收郵件資料...");
@@ -432,7 +432,7 @@ void FilterWindow::statusReply(int i, const std::string& data) {
 // what STAT announced are not fetched either (STAT is only an upper bound).
 // A line that is not "number size", or a number named twice, means the
 // listing cannot be trusted: the account goes out of step.
-void FilterWindow::listingReply(int i, const app::Pop3Reply& r) {
+void FilterWindow::listingReply(int i, const pop3::Reply& r) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
     if (!r.ok) {
         listingFailed_ = true;
@@ -491,7 +491,7 @@ void FilterWindow::listingReply(int i, const app::Pop3Reply& r) {
     ListingDone_ = true;
 }
 
-void FilterWindow::topReply(int i, const app::Pop3Reply& r) {
+void FilterWindow::topReply(int i, const pop3::Reply& r) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
     if (a.held) return;
     if (replyNumber_ >= a.count) {
@@ -580,11 +580,11 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
                 allSent = false;
                 break;
             }
-            std::vector<app::Pop3Command> batch;
+            std::vector<pop3::Command> batch;
             for (std::size_t k = t; k < std::min(a.numbers.size(), t + kPerWrite); ++k)
                 batch.push_back({"TOP " + std::to_string(a.numbers[k]) + (model_.PreviewLines ? " 3" : " 0"),
-                                 app::Pop3Shape::MultiLine, kTop, 0});
-            if (t + kPerWrite >= a.numbers.size()) batch.push_back({"NOOP", app::Pop3Shape::Line, kSync, 0});
+                                 pop3::Shape::MultiLine, kTop, 0});
+            if (t + kPerWrite >= a.numbers.size()) batch.push_back({"NOOP", pop3::Shape::Line, kSync, 0});
             a.conn->sendAll(batch);
             WaitSendComplete();
         }
@@ -759,9 +759,9 @@ void FilterWindow::sendDeletions(int i, int limitSeconds, bool testEach) {
     if (a.pipelines && pipelineDeletions_) {
         constexpr std::size_t kPerWrite = 512;
         for (std::size_t t = 0; t < numbers.size(); t += kPerWrite) {
-            std::vector<app::Pop3Command> batch;
+            std::vector<pop3::Command> batch;
             for (std::size_t k = t; k < std::min(numbers.size(), t + kPerWrite); ++k)
-                batch.push_back({"DELE " + std::to_string(numbers[k]), app::Pop3Shape::Line, kDele, 0});
+                batch.push_back({"DELE " + std::to_string(numbers[k]), pop3::Shape::Line, kDele, 0});
             deleAsked_ += static_cast<int>(batch.size());
             a.conn->sendAll(batch);
         }

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "settings/program_state.h"
-#include "app/pop3_connection.h"
+#include "pop3/connection.h"
 #include "filter/filter_profile.h"
 #include "filter/filter_window_view.h"
 #include "filter/classify.h"
@@ -65,7 +65,7 @@ public:
         std::int32_t count = 0;
         std::int32_t size = 0;
         std::u16string status;
-        std::unique_ptr<app::Pop3Connection> conn;
+        std::unique_ptr<pop3::Connection> conn;
         // Row r (0-based) of the account's list is message numbers[r] on the
         // server: the messages LIST named, in ascending order.
         std::vector<std::int32_t> numbers;
@@ -167,7 +167,7 @@ public:
     const std::u16string& statusText() const { return status_; }
 
     // The limits on what a server may send, and on the rows' memory (tests lower them).
-    void setLimits(app::Pop3Limits limits) { limits_ = limits; }
+    void setLimits(pop3::Limits limits) { limits_ = limits; }
     void setMaxRowBytes(std::size_t n) { maxRowBytes_ = n; }
     // Off: every DELE waits for the reply of the one before (the benchmark
     // compares the two).
@@ -205,16 +205,16 @@ private:
     void runAccount(int i, bool recheck);
     void connectAccount(int i, const std::string& address, std::uint16_t port);
     void fetchHeaders(int i, bool recheck);
-    void sendOn(int i, const std::string& line, int tag, app::Pop3Shape shape = app::Pop3Shape::Line);
+    void sendOn(int i, const std::string& line, int tag, pop3::Shape shape = pop3::Shape::Line);
     bool connected(int i) const;
     void makeConnection(int i);
     std::unique_ptr<platform::TcpSocket> makeSocket(int i);
-    void onReply(int i, const app::Pop3Reply& r);
-    void onEnded(int i, app::Pop3End why);
+    void onReply(int i, const pop3::Reply& r);
+    void onEnded(int i, pop3::End why);
     void loginRejected(int i);
     void statusReply(int i, const std::string& data);
-    void listingReply(int i, const app::Pop3Reply& r);
-    void topReply(int i, const app::Pop3Reply& r);
+    void listingReply(int i, const pop3::Reply& r);
+    void topReply(int i, const pop3::Reply& r);
     void holdRows(int i);
     void sendDeletions(int i, int limitSeconds, bool testEach);
     void quitAccount(int i, int limitSeconds);
@@ -284,7 +284,7 @@ private:
     bool quitOk_ = false;
     bool sessionRunning_ = false;  // a session or a re-check is fetching
     bool deletionRunning_ = false;
-    app::Pop3Limits limits_;
+    pop3::Limits limits_;
     std::size_t maxRowBytes_ = kMaxRowBytes;
     std::size_t rowBytes_ = 0;  // what the rows of this session hold
     bool pipelineDeletions_ = true;

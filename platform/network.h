@@ -12,8 +12,8 @@ namespace iw::platform {
 
 struct ResolveResult {
     bool found = false;      // the name was resolved at all
-    bool ipv4 = false;       // the first result is an IPv4 address
-    std::string address;     // dotted-decimal IPv4 text when ipv4
+    bool ipv4 = false;       // the address is IPv4 (the first IPv4 result is preferred)
+    std::string address;     // dotted-decimal IPv4 text, or IPv6 text when the host has no IPv4 address
 };
 
 class Resolver {

@@ -46,9 +46,10 @@ public:
     // still queued are dropped, never delivered to a later connection.
     virtual void setEvents(TcpSocketEvents events) = 0;
 
-    // Starts connecting to a dotted IPv4 address. Closes any earlier
-    // connection first. Never blocks; the result comes as an event.
-    virtual void connect(const std::string& ipv4, std::uint16_t port) = 0;
+    // Starts connecting to an IPv4 (dotted) or IPv6 address in text form.
+    // Closes any earlier connection first. Never blocks; the result comes
+    // as an event.
+    virtual void connect(const std::string& address, std::uint16_t port) = 0;
 
     // Queues bytes for sending and returns at once; never blocks, however
     // much is queued. Reading goes on while the queue drains, so a client

@@ -27,14 +27,26 @@ public:
         addrinfo* list = nullptr;
         if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || !list) return r;
         r.found = true;
-        // Only the first result counts, as with the system lookup the program was made for.
-        if (list->ai_family == AF_INET) {
-            char text[INET_ADDRSTRLEN] = {};
-            const auto* a = reinterpret_cast<const sockaddr_in*>(list->ai_addr);
-            if (::inet_ntop(AF_INET, &a->sin_addr, text, sizeof text)) {
-                r.ipv4 = true;
-                r.address = text;
+        // The first IPv4 result, as with the system lookup the program was
+        // made for; a host that has none connects over its first IPv6 one.
+        const addrinfo* v6 = nullptr;
+        for (const addrinfo* a = list; a; a = a->ai_next) {
+            if (a->ai_family == AF_INET) {
+                char text[INET_ADDRSTRLEN] = {};
+                const auto* in = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
+                if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) {
+                    r.ipv4 = true;
+                    r.address = text;
+                    break;
+                }
+            } else if (a->ai_family == AF_INET6 && !v6) {
+                v6 = a;
             }
+        }
+        if (r.address.empty() && v6) {
+            char text[INET6_ADDRSTRLEN] = {};
+            const auto* in = reinterpret_cast<const sockaddr_in6*>(v6->ai_addr);
+            if (::inet_ntop(AF_INET6, &in->sin6_addr, text, sizeof text)) r.address = text;
         }
         ::freeaddrinfo(list);
         return r;

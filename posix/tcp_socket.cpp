@@ -37,16 +37,26 @@ public:
     int lastError = 0;
     std::string received;
 
-    void connect(const std::string& ipv4, std::uint16_t port) {
+    void connect(const std::string& address, std::uint16_t port) {
         close();
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        if (::inet_pton(AF_INET, ipv4.c_str(), &addr.sin_addr) != 1) {
+        // An IPv4 or an IPv6 address in text form.
+        sockaddr_storage addr{};
+        socklen_t length = 0;
+        auto* a4 = reinterpret_cast<sockaddr_in*>(&addr);
+        auto* a6 = reinterpret_cast<sockaddr_in6*>(&addr);
+        if (::inet_pton(AF_INET, address.c_str(), &a4->sin_addr) == 1) {
+            a4->sin_family = AF_INET;
+            a4->sin_port = htons(port);
+            length = sizeof(sockaddr_in);
+        } else if (::inet_pton(AF_INET6, address.c_str(), &a6->sin6_addr) == 1) {
+            a6->sin6_family = AF_INET6;
+            a6->sin6_port = htons(port);
+            length = sizeof(sockaddr_in6);
+        } else {
             failLater(EINVAL);
             return;
         }
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        fd_ = ::socket(addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd_ < 0) {
             failLater(errno);
             return;
@@ -54,7 +64,7 @@ public:
         int one = 1;
         ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         state = SocketState::Connecting;
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 && errno != EINPROGRESS) {
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), length) != 0 && errno != EINPROGRESS) {
             failLater(errno);
             return;
         }

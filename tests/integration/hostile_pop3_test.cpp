@@ -205,7 +205,7 @@ TEST_F(Hostile, OnlyTheMessagesTheRulesMarkAreEverDeleted) {
         view = RecordingFilterView();
         w = std::make_unique<FilterWindow>(plat, profile, m1, link, view, senderLists, dates);
         if (c.lineLimit || c.replyLimit) {
-            app::Pop3Limits limits;
+            pop3::Limits limits;
             if (c.lineLimit) limits.line = c.lineLimit;
             if (c.replyLimit) limits.multiLine = c.replyLimit;
             w->setLimits(limits);

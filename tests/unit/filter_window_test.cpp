@@ -640,7 +640,7 @@ TEST_F(FilterFixture, EndlessReplyEndsTheAccountOnly) {
         b.messages = {Message(2, "b@b", "own")};
         w.reset();
         open();
-        app::Pop3Limits limits;
+        pop3::Limits limits;
         limits.multiLine = limits.listing = 2u << 20;
         w->setLimits(limits);
         w->Form_Activate();

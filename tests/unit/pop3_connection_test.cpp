@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/pop3_connection.h"
+#include "pop3/connection.h"
 
 // GCC 12 at -O3 (the Windows build) reports the case table's strings as
 // maybe uninitialised; they are not (a false positive like GCC bug 105329).
@@ -18,11 +18,6 @@
 namespace iw::test {
 namespace {
 
-using app::Pop3Command;
-using app::Pop3Connection;
-using app::Pop3End;
-using app::Pop3Reply;
-using app::Pop3Shape;
 
 // A socket the test feeds by hand; events fire when the test says so.
 class HandSocket : public platform::TcpSocket {
@@ -50,17 +45,17 @@ public:
 
 struct Rig {
     HandSocket* sock = nullptr;
-    Pop3Connection conn{[this] {
+    pop3::Connection conn{[this] {
         auto s = std::make_unique<HandSocket>();
         sock = s.get();
         return s;
     }};
-    std::vector<Pop3Reply> replies;
-    std::vector<Pop3End> ends;
-    Rig(app::Pop3Limits limits = {}) {
+    std::vector<pop3::Reply> replies;
+    std::vector<pop3::End> ends;
+    Rig(pop3::Limits limits = {}) {
         conn.setLimits(limits);
-        conn.setHandlers({[this](const Pop3Reply& r) { replies.push_back(r); }, {},
-                          [this](Pop3End e) { ends.push_back(e); }});
+        conn.setHandlers({[this](const pop3::Reply& r) { replies.push_back(r); }, {},
+                          [this](pop3::End e) { ends.push_back(e); }});
         conn.connect("127.0.0.1", 110, 99);
     }
 };
@@ -69,12 +64,12 @@ const std::string kGreeting = "+OK ready\r\n";
 const std::string kTop1 = "+OK\r\nSubject: one\r\n\r\n..dotted\r\n.\r\n";
 const std::string kTop2 = "+OK\r\nSubject: two\r\n\r\n.\r\n";
 
-TEST(Pop3Connection, RepliesAreMatchedToTheirCommandsHoweverTheBytesArrive) {
+TEST(pop3::Connection, RepliesAreMatchedToTheirCommandsHoweverTheBytesArrive) {
     const std::string stream = kGreeting + "-ERR no\r\n" + kTop1 + kTop2;
     for (std::size_t piece : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{7}}) {
         Rig r;
-        r.conn.send({"USER x", Pop3Shape::Line, 1});
-        r.conn.sendAll({{"TOP 1 0", Pop3Shape::MultiLine, 2}, {"TOP 2 0", Pop3Shape::MultiLine, 3}});
+        r.conn.send({"USER x", pop3::Shape::Line, 1});
+        r.conn.sendAll({{"TOP 1 0", pop3::Shape::MultiLine, 2}, {"TOP 2 0", pop3::Shape::MultiLine, 3}});
         if (piece == 0)
             r.sock->arrive(stream);
         else
@@ -93,15 +88,15 @@ TEST(Pop3Connection, RepliesAreMatchedToTheirCommandsHoweverTheBytesArrive) {
     }
 }
 
-TEST(Pop3Connection, AServerOutOfStepEndsTheConnectionForGood) {
+TEST(pop3::Connection, AServerOutOfStepEndsTheConnectionForGood) {
     struct Case {
         const char* name;
-        std::vector<Pop3Command> commands;
+        std::vector<pop3::Command> commands;
         std::string bytes;
         std::size_t delivered;  // replies handed over before the fault
     };
-    const Pop3Command top{"TOP 1 0", Pop3Shape::MultiLine, 1};
-    const Pop3Command top2{"TOP 2 0", Pop3Shape::MultiLine, 2};
+    const pop3::Command top{"TOP 1 0", pop3::Shape::MultiLine, 1};
+    const pop3::Command top2{"TOP 2 0", pop3::Shape::MultiLine, 2};
     const Case cases[] = {
         {"data before any command", {}, kGreeting + kTop1, 1},
         {"one reply more than commands", {top}, kGreeting + kTop1 + kTop2, 2},
@@ -116,68 +111,68 @@ TEST(Pop3Connection, AServerOutOfStepEndsTheConnectionForGood) {
         r.sock->arrive(c.bytes);
         EXPECT_EQ(r.replies.size(), c.delivered) << c.name;
         ASSERT_EQ(r.ends.size(), 1u) << c.name;
-        EXPECT_EQ(r.ends[0], Pop3End::OutOfStep) << c.name;
+        EXPECT_EQ(r.ends[0], pop3::End::OutOfStep) << c.name;
         EXPECT_TRUE(r.conn.outOfStep()) << c.name;
         EXPECT_FALSE(r.conn.usable()) << c.name;
         // Nothing more goes out on it, least of all a DELE.
         const std::string before = r.sock->sent;
-        r.conn.send({"DELE 1", Pop3Shape::Line, 5});
+        r.conn.send({"DELE 1", pop3::Shape::Line, 5});
         EXPECT_EQ(r.sock->sent, before) << c.name;
     }
 }
 
-TEST(Pop3Connection, AMissingReplyOrAHangUpWithRepliesDuePutsItOutOfStep) {
+TEST(pop3::Connection, AMissingReplyOrAHangUpWithRepliesDuePutsItOutOfStep) {
     Rig r;
     r.sock->arrive(kGreeting);
-    r.conn.sendAll({{"TOP 1 0", Pop3Shape::MultiLine, 1}, {"TOP 2 0", Pop3Shape::MultiLine, 2}});
+    r.conn.sendAll({{"TOP 1 0", pop3::Shape::MultiLine, 1}, {"TOP 2 0", pop3::Shape::MultiLine, 2}});
     r.sock->arrive(kTop1);
     r.conn.replyMissing();
     EXPECT_TRUE(r.conn.outOfStep());
     EXPECT_FALSE(r.conn.connected());
 
     Rig h;
-    h.conn.send({"STAT", Pop3Shape::Line, 1});
+    h.conn.send({"STAT", pop3::Shape::Line, 1});
     h.sock->in = kGreeting;  // the last bytes come with the hang-up
     h.sock->st = platform::SocketState::Closed;
     h.sock->ev.closed();
     ASSERT_EQ(h.replies.size(), 1u);
     ASSERT_EQ(h.ends.size(), 1u);
-    EXPECT_EQ(h.ends[0], Pop3End::Closed);
+    EXPECT_EQ(h.ends[0], pop3::End::Closed);
     EXPECT_TRUE(h.conn.outOfStep());
 
     // After the last reply, a hang-up is a plain end.
     Rig q;
-    q.conn.send({"QUIT", Pop3Shape::Line, 1});
+    q.conn.send({"QUIT", pop3::Shape::Line, 1});
     q.sock->arrive(kGreeting + "+OK bye\r\n");
     q.sock->ev.closed();
     ASSERT_EQ(q.ends.size(), 1u);
     EXPECT_FALSE(q.conn.outOfStep());
 }
 
-TEST(Pop3Connection, LimitsEndTheConnectionBeforeMemoryGrows) {
-    app::Pop3Limits limits;
+TEST(pop3::Connection, LimitsEndTheConnectionBeforeMemoryGrows) {
+    pop3::Limits limits;
     limits.line = 100;
     limits.multiLine = 1000;
     struct Case {
         const char* name;
         std::string line;  // the command sent, "" for none
-        Pop3Shape shape;
+        pop3::Shape shape;
         std::size_t limit;
         std::string bytes;
     };
     const std::vector<Case> cases = {
-        {"a greeting without its line end", "", Pop3Shape::Line, 0, "+OK " + std::string(101, '\r')},
-        {"a status line too long", "STAT", Pop3Shape::Line, 0, kGreeting + "+OK " + std::string(200, 'x') + "\r\n"},
-        {"a header reply too long", "TOP 1 0", Pop3Shape::MultiLine, 0,
+        {"a greeting without its line end", "", pop3::Shape::Line, 0, "+OK " + std::string(101, '\r')},
+        {"a status line too long", "STAT", pop3::Shape::Line, 0, kGreeting + "+OK " + std::string(200, 'x') + "\r\n"},
+        {"a header reply too long", "TOP 1 0", pop3::Shape::MultiLine, 0,
          kGreeting + "+OK\r\n" + std::string(600, 'x') + "\r\n" + std::string(600, 'y') + "\r\n"},
-        {"a reply with its own smaller limit", "LIST", Pop3Shape::MultiLine, 50, kGreeting + "+OK\r\n" + std::string(60, '1')},
+        {"a reply with its own smaller limit", "LIST", pop3::Shape::MultiLine, 50, kGreeting + "+OK\r\n" + std::string(60, '1')},
     };
     for (const Case& c : cases) {
         Rig r(limits);
         if (!c.line.empty()) r.conn.send({c.line, c.shape, 1, c.limit});
         r.sock->arrive(c.bytes);
         ASSERT_EQ(r.ends.size(), 1u) << c.name;
-        EXPECT_EQ(r.ends[0], Pop3End::TooLarge) << c.name;
+        EXPECT_EQ(r.ends[0], pop3::End::TooLarge) << c.name;
         EXPECT_TRUE(r.conn.tooLarge()) << c.name;
         // The greeting cut by the limit is never judged as a reply.
         for (const auto& rep : r.replies) EXPECT_NE(rep.tag, 1) << c.name;
@@ -189,31 +184,31 @@ TEST(Pop3Connection, LimitsEndTheConnectionBeforeMemoryGrows) {
 
 // A line that was already received when a command went out cannot be its
 // reply, even when the command is sent from the handler of the reply before.
-TEST(Pop3Connection, BytesThatCameBeforeACommandAreNoReplyToIt) {
+TEST(pop3::Connection, BytesThatCameBeforeACommandAreNoReplyToIt) {
     Rig r;
     std::vector<std::string> answered;
-    std::vector<Pop3End> ends;
-    r.conn.setHandlers({[&](const Pop3Reply& rep) {
+    std::vector<pop3::End> ends;
+    r.conn.setHandlers({[&](const pop3::Reply& rep) {
                             answered.push_back(rep.command);
-                            if (rep.command.empty()) r.conn.send({"USER x", Pop3Shape::Line, 1});
+                            if (rep.command.empty()) r.conn.send({"USER x", pop3::Shape::Line, 1});
                         },
-                        {}, [&](Pop3End e) { ends.push_back(e); }});
+                        {}, [&](pop3::End e) { ends.push_back(e); }});
     r.sock->arrive(kGreeting + "+OK early\r\n");
     EXPECT_EQ(answered, (std::vector<std::string>{""}));
     ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0], Pop3End::OutOfStep);
+    EXPECT_EQ(ends[0], pop3::End::OutOfStep);
 }
 
-TEST(Pop3Connection, AHandlerThatPumpsGetsLaterRepliesAfterItReturnsInOrder) {
+TEST(pop3::Connection, AHandlerThatPumpsGetsLaterRepliesAfterItReturnsInOrder) {
     Rig r;
     std::vector<std::string> order;
-    r.conn.setHandlers({[&](const Pop3Reply& rep) {
+    r.conn.setHandlers({[&](const pop3::Reply& rep) {
                             order.push_back(rep.command);
                             // A nested arrival while the handler runs.
                             if (rep.command == "A") r.sock->arrive("+OK c\r\n");
                         },
                         {}, {}});
-    r.conn.sendAll({{"A", Pop3Shape::Line, 1}, {"B", Pop3Shape::Line, 2}, {"C", Pop3Shape::Line, 3}});
+    r.conn.sendAll({{"A", pop3::Shape::Line, 1}, {"B", pop3::Shape::Line, 2}, {"C", pop3::Shape::Line, 3}});
     r.sock->arrive(kGreeting + "+OK a\r\n+OK b\r\n");
     EXPECT_EQ(order, (std::vector<std::string>{"", "A", "B", "C"}));
 }

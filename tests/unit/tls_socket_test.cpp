@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/pop3_connection.h"
+#include "pop3/connection.h"
 #include "platform/tls_socket.h"
 #include "tests/support/tls_test_server.h"
 
@@ -382,25 +382,25 @@ TEST(TlsSocket, UpgradeOfAPop3ConnectionAfterItsStls) {
     for (const bool goodCertificate : {true, false}) {
         SCOPED_TRACE(goodCertificate);
         Wire* wire = nullptr;
-        app::Pop3Connection conn([&wire] {
+        pop3::Connection conn([&wire] {
             auto w = std::make_unique<Wire>();
             wire = w.get();
             return w;
         });
-        std::vector<app::Pop3Reply> replies;
+        std::vector<pop3::Reply> replies;
         int ended = 0;
         platform::TlsOptions o;
         o.host = goodCertificate ? "mail.test" : "elsewhere.test";
         o.caFile = TlsTestServer::certificates().caFile;
-        app::Pop3Connection::Handlers h;
-        h.reply = [&](const app::Pop3Reply& r) {
+        pop3::Connection::Handlers h;
+        h.reply = [&](const pop3::Reply& r) {
             replies.push_back(r);
             if (r.command == "STLS" && r.ok)
                 conn.upgrade([&o](std::unique_ptr<platform::TcpSocket> s) {
                     return platform::TlsSocket::OverConnected(std::move(s), o);
                 });
         };
-        h.ended = [&](app::Pop3End) { ++ended; };
+        h.ended = [&](pop3::End) { ++ended; };
         conn.setHandlers(h);
         conn.connect("127.0.0.1", 110);
         wire->up();
@@ -409,7 +409,7 @@ TEST(TlsSocket, UpgradeOfAPop3ConnectionAfterItsStls) {
         EXPECT_EQ(wire->takeSent(), "STLS\r\n");
         wire->deliver("+OK Begin TLS\r\n+OK injected\r\n");
         ASSERT_EQ(replies.size(), 2u);
-        conn.send({"CAPA", app::Pop3Shape::MultiLine});
+        conn.send({"CAPA", pop3::Shape::MultiLine});
         TlsTestServer server;
         for (int round = 0; round < 10; ++round) {
             server.feed(wire->takeSent());

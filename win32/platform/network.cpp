@@ -64,6 +64,22 @@ bool parseIpv4(const std::string& text, std::uint16_t port, sockaddr_in& out) {
     return inet_pton(AF_INET, text.c_str(), &out.sin_addr) == 1;
 }
 
+// An IPv4 or IPv6 address in text form; `length` is the size of the one filled.
+bool parseAddress(const std::string& text, std::uint16_t port, sockaddr_storage& out, int& length) {
+    out = {};
+    auto* a4 = reinterpret_cast<sockaddr_in*>(&out);
+    if (parseIpv4(text, port, *a4)) {
+        length = sizeof(sockaddr_in);
+        return true;
+    }
+    auto* a6 = reinterpret_cast<sockaddr_in6*>(&out);
+    out = {};
+    a6->sin6_family = AF_INET6;
+    a6->sin6_port = htons(port);
+    length = sizeof(sockaddr_in6);
+    return inet_pton(AF_INET6, text.c_str(), &a6->sin6_addr) == 1;
+}
+
 constexpr std::size_t kReadChunk = 64 * 1024;
 // One FD_READ reads at most this much; Winsock posts another FD_READ when
 // more waits, so writing gets its turn between big reads.
@@ -76,12 +92,13 @@ public:
 
     void setEvents(platform::TcpSocketEvents events) override { events_ = std::move(events); }
 
-    void connect(const std::string& ipv4, std::uint16_t port) override {
+    void connect(const std::string& address, std::uint16_t port) override {
         close();
-        sockaddr_in addr;
-        if (!parseIpv4(ipv4, port, addr)) return failLater(WSAEINVAL);
+        sockaddr_storage addr;
+        int length = 0;
+        if (!parseAddress(address, port, addr, length)) return failLater(WSAEINVAL);
         if (!ensureWinsock()) return failLater(WSANOTINITIALISED);
-        socket_.reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        socket_.reset(::socket(addr.ss_family, SOCK_STREAM, IPPROTO_TCP));
         if (!socket_) return failLater(WSAGetLastError());
         message_ = loop_.allocateMessage();
         const std::uint64_t gen = generation_;
@@ -92,7 +109,7 @@ public:
         if (WSAAsyncSelect(socket_.get(), loop_.window(), message_, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0)
             return failLater(WSAGetLastError());
         state_ = SocketState::Connecting;
-        if (::connect(socket_.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        if (::connect(socket_.get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0) {
             const int e = WSAGetLastError();
             if (e != WSAEWOULDBLOCK) return failLater(e);
         }
@@ -355,7 +372,7 @@ public:
 
     // A host with both kinds of address counts as IPv4 (its first IPv4
     // address is used, as the old IPv4-only lookup did); a host with IPv6
-    // addresses only is found but not IPv4.
+    // addresses only is found, not IPv4, and connects over the first of them.
     platform::ResolveResult resolve(const std::string& host) override {
         platform::ResolveResult r;
         if (host.empty() || !ensureWinsock()) return r;
@@ -366,7 +383,9 @@ public:
         if (getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || !list) return r;
         auto freeList = onScopeExit([list] { freeaddrinfo(list); });
         r.found = true;
+        const addrinfo* v6 = nullptr;
         for (addrinfo* a = list; a; a = a->ai_next) {
+            if (a->ai_family == AF_INET6 && a->ai_addr && !v6) v6 = a;
             if (a->ai_family != AF_INET || !a->ai_addr) continue;
             char text[INET_ADDRSTRLEN] = {};
             const auto* in = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
@@ -374,6 +393,11 @@ public:
             r.ipv4 = true;
             r.address = text;
             break;
+        }
+        if (r.address.empty() && v6) {
+            char text[INET6_ADDRSTRLEN] = {};
+            const auto* in = reinterpret_cast<const sockaddr_in6*>(v6->ai_addr);
+            if (inet_ntop(AF_INET6, const_cast<in6_addr*>(&in->sin6_addr), text, sizeof text)) r.address = text;
         }
         return r;
     }

@@ -1,8 +1,8 @@
 // The POP3 connection: socket, command queue, reply framing and limits; see
-// pop3_connection.h.
-#include "app/pop3_connection.h"
+// connection.h.
+#include "pop3/connection.h"
 
-namespace iw::app {
+namespace iw::pop3 {
 
 namespace {
 
@@ -18,10 +18,10 @@ bool StartsNoCase(std::string_view s, std::string_view prefix) {
 
 }  // namespace
 
-Pop3Connection::Pop3Connection(SocketFactory factory, Pop3Limits limits)
+Connection::Connection(SocketFactory factory, Limits limits)
     : factory_(std::move(factory)), limits_(limits), alive_(std::make_shared<bool>(true)) {}
 
-Pop3Connection::~Pop3Connection() {
+Connection::~Connection() {
     *alive_ = false;
     if (socket_) {
         socket_->setEvents({});
@@ -29,12 +29,12 @@ Pop3Connection::~Pop3Connection() {
     }
 }
 
-std::size_t Pop3Connection::limitOf(const Pending& p) const {
+std::size_t Connection::limitOf(const Pending& p) const {
     if (p.command.limit) return p.command.limit;
-    return p.command.shape == Pop3Shape::Line ? limits_.line : limits_.multiLine;
+    return p.command.shape == Shape::Line ? limits_.line : limits_.multiLine;
 }
 
-void Pop3Connection::wire() {
+void Connection::wire() {
     if (!socket_) return;
     std::weak_ptr<bool> alive = alive_;
     const std::uint64_t gen = generation_;
@@ -60,7 +60,7 @@ void Pop3Connection::wire() {
     socket_->setEvents(std::move(ev));
 }
 
-void Pop3Connection::connect(const std::string& ipv4, std::uint16_t port, int greetingTag) {
+void Connection::connect(const std::string& address, std::uint16_t port, int greetingTag) {
     close();
     socket_ = factory_ ? factory_() : nullptr;
     outOfStep_ = false;
@@ -70,27 +70,27 @@ void Pop3Connection::connect(const std::string& ipv4, std::uint16_t port, int gr
     received_ = 0;
     base_ = 0;
     Pending greeting;
-    greeting.command.shape = Pop3Shape::Line;
+    greeting.command.shape = Shape::Line;
     greeting.command.tag = greetingTag;
     greeting.reply.tag = greetingTag;
     queue_.push_back(std::move(greeting));
     if (!socket_) {
         closedSeen_ = true;
         endedCalled_ = true;
-        if (handlers_.ended) handlers_.ended(Pop3End::Closed);
+        if (handlers_.ended) handlers_.ended(End::Closed);
         return;
     }
     wire();
-    socket_->connect(ipv4, port);
+    socket_->connect(address, port);
 }
 
-void Pop3Connection::send(const Pop3Command& command) { sendAll({command}); }
+void Connection::send(const Command& command) { sendAll({command}); }
 
-void Pop3Connection::sendAll(const std::vector<Pop3Command>& commands) {
+void Connection::sendAll(const std::vector<Command>& commands) {
     // Nothing more is ever sent on a connection that went out of step.
     if (outOfStep_ || !socket_ || commands.empty()) return;
     std::string bytes;
-    for (const Pop3Command& c : commands) {
+    for (const Command& c : commands) {
         Pending p;
         p.command = c;
         p.reply.command = c.line;
@@ -103,7 +103,7 @@ void Pop3Connection::sendAll(const std::vector<Pop3Command>& commands) {
     socket_->send(bytes);
 }
 
-void Pop3Connection::upgrade(
+void Connection::upgrade(
     const std::function<std::unique_ptr<platform::TcpSocket>(std::unique_ptr<platform::TcpSocket>)>& wrap) {
     if (!socket_ || outOfStep_) return;
     socket_->setEvents({});
@@ -117,16 +117,16 @@ void Pop3Connection::upgrade(
     wire();
 }
 
-void Pop3Connection::replyMissing() {
+void Connection::replyMissing() {
     if (queue_.empty() || outOfStep_) return;
-    fail(Pop3End::OutOfStep, false);
+    fail(End::OutOfStep, false);
 }
 
-void Pop3Connection::distrust() {
-    if (!outOfStep_) fail(Pop3End::OutOfStep, false);
+void Connection::distrust() {
+    if (!outOfStep_) fail(End::OutOfStep, false);
 }
 
-void Pop3Connection::close() {
+void Connection::close() {
     ++generation_;
     framing_ = false;
     queue_.clear();
@@ -141,20 +141,20 @@ void Pop3Connection::close() {
     }
 }
 
-bool Pop3Connection::connected() const {
+bool Connection::connected() const {
     return socket_ && socket_->state() == platform::SocketState::Connected && !closedSeen_;
 }
 
-void Pop3Connection::fail(Pop3End why, bool notify) {
+void Connection::fail(End why, bool notify) {
     outOfStep_ = true;
-    tooLarge_ = why == Pop3End::TooLarge;
+    tooLarge_ = why == End::TooLarge;
     close();
     if (endedCalled_) return;
     endedCalled_ = true;
     if (notify && handlers_.ended) handlers_.ended(why);
 }
 
-void Pop3Connection::onData() {
+void Connection::onData() {
     if (!socket_) return;
     const std::string bytes = socket_->receive();
     received_ += bytes.size();
@@ -162,7 +162,7 @@ void Pop3Connection::onData() {
     frame();
 }
 
-void Pop3Connection::onEnded() {
+void Connection::onEnded() {
     closedSeen_ = true;
     if (socket_) {
         // Bytes that came with the end are framed before the end is told.
@@ -173,7 +173,7 @@ void Pop3Connection::onEnded() {
     frame();
 }
 
-void Pop3Connection::frame() {
+void Connection::frame() {
     if (framing_) return;  // the outer call frames what a nested arrival added
     framing_ = true;
     const std::uint64_t gen = generation_;
@@ -193,7 +193,7 @@ void Pop3Connection::frame() {
             lineStart_ = 0;
         }
         if (queue_.empty()) {
-            fail(Pop3End::OutOfStep, true);  // data that no command asked for
+            fail(End::OutOfStep, true);  // data that no command asked for
             break;
         }
         Pending& head = queue_.front();
@@ -202,7 +202,7 @@ void Pop3Connection::frame() {
             scanned_ = buffer_.size() - lineStart_;
             const bool over = head.statusSeen ? head.reply.text.size() + scanned_ > limitOf(head)
                                               : scanned_ > limits_.line;
-            if (over) fail(Pop3End::TooLarge, true);
+            if (over) fail(End::TooLarge, true);
             break;
         }
         const std::uint64_t lineAt = base_ + lineStart_;
@@ -213,37 +213,41 @@ void Pop3Connection::frame() {
         bool complete = false;
         if (!head.statusSeen) {
             if (lineAt < head.sentAt) {
-                fail(Pop3End::OutOfStep, true);  // it was here before the command was sent
+                fail(End::OutOfStep, true);  // it was here before the command was sent
                 break;
             }
             if (line.size() > limits_.line) {
-                fail(Pop3End::TooLarge, true);
+                fail(End::TooLarge, true);
                 break;
             }
             const bool plus = StartsNoCase(line, "+OK");
-            if (!plus && !StartsNoCase(line, "-ERR")) {
-                fail(Pop3End::OutOfStep, true);  // no status line where one is due
+            // A SASL challenge is "+", a space and base64 (or "+" alone).
+            const bool challenge = head.command.shape == Shape::Sasl && !plus && !line.empty() &&
+                                   line[0] == '+' && (line.size() == 1 || line[1] == ' ');
+            if (!plus && !challenge && !StartsNoCase(line, "-ERR")) {
+                fail(End::OutOfStep, true);  // no status line where one is due
                 break;
             }
             head.statusSeen = true;
             head.reply.ok = line.substr(0, 3) == "+OK";
+            head.reply.challenge = challenge;
             head.reply.text.assign(line);
             head.reply.text += "\r\n";
-            complete = head.command.shape == Pop3Shape::Line || !plus;
+            complete = head.command.shape != Shape::MultiLine || !plus;
         } else if (line == ".") {
             head.reply.text += ".\r\n";
             complete = true;
         } else {
             if (!line.empty() && line.front() == '.') line.remove_prefix(1);
             if (head.reply.text.size() + line.size() + 2 > limitOf(head)) {
-                fail(Pop3End::TooLarge, true);
+                fail(End::TooLarge, true);
                 break;
             }
             head.reply.text.append(line);
             head.reply.text += "\r\n";
         }
         if (!complete) continue;
-        Pop3Reply reply = std::move(head.reply);
+        Reply reply = std::move(head.reply);
         queue_.pop_front();
         if (handlers_.reply) handlers_.reply(reply);
     }
@@ -254,8 +258,8 @@ void Pop3Connection::frame() {
         // A reply still missing when the server hung up is a gap like any other.
         if (!queue_.empty()) outOfStep_ = true;
         queue_.clear();
-        if (handlers_.ended) handlers_.ended(Pop3End::Closed);
+        if (handlers_.ended) handlers_.ended(End::Closed);
     }
 }
 
-}  // namespace iw::app
+}  // namespace iw::pop3

@@ -34,78 +34,80 @@
 
 #include "platform/tcp_socket.h"
 
-namespace iw::app {
+namespace iw::pop3 {
 
 // How the reply to a command is framed.
-enum class Pop3Shape {
+enum class Shape {
     Line,       // one status line (USER, PASS, STAT, DELE, QUIT, the greeting)
     MultiLine,  // a status line; after "+OK" lines up to a line "." (LIST, TOP)
+    Sasl,       // one line: "+OK", "-ERR", or a SASL challenge "+ ..." (AUTH and its answers)
 };
 
 // What the connection lets a server send. A reply beyond its limit ends the
-// connection (Pop3End::TooLarge); nothing beyond the limits is ever kept.
-struct Pop3Limits {
+// connection (End::TooLarge); nothing beyond the limits is ever kept.
+struct Limits {
     std::size_t line = 64 * 1024;                // a greeting, a status line, a one-line reply
     std::size_t multiLine = 4 * 1024 * 1024;     // one TOP reply: a header of several MiB is absurd already
     std::size_t listing = 16 * 1024 * 1024;      // the LIST reply: room for about a million messages
 };
 
 // Why a connection ended without the owner closing it.
-enum class Pop3End {
+enum class End {
     Closed,     // the server closed or reset it, or it could not be made
     OutOfStep,  // the replies no longer match the commands
     TooLarge,   // a reply outgrew its limit
 };
 
 // One whole reply, matched to its command.
-struct Pop3Reply {
+struct Reply {
     std::string command;  // the command line without CR LF; "" for the greeting
     int tag = 0;          // the owner's tag for the command
     bool ok = false;      // the status line begins with "+OK" (exact case)
+    bool challenge = false;  // a SASL challenge line "+ ..." (only for Shape::Sasl)
     // The status line with CR LF; for a multi-line reply after "+OK" it is
     // followed by the body lines, dot-unstuffed, each with CR LF, and the
     // terminating ".\r\n".
     std::string text;
 };
 
-struct Pop3Command {
+struct Command {
     std::string line;  // without CR LF
-    Pop3Shape shape = Pop3Shape::Line;
+    Shape shape = Shape::Line;
     int tag = 0;
     std::size_t limit = 0;  // 0: the limit of the shape
 };
 
-class Pop3Connection {
+class Connection {
 public:
     using SocketFactory = std::function<std::unique_ptr<platform::TcpSocket>()>;
     struct Handlers {
         // A whole reply to the command at the head of the queue.
-        std::function<void(const Pop3Reply&)> reply;
+        std::function<void(const Reply&)> reply;
         // Everything sent so far has been handed to the system.
         std::function<void()> sendComplete;
-        // The connection ended by itself (see Pop3End). Called once per
+        // The connection ended by itself (see End). Called once per
         // connection, after every reply that came before the end.
-        std::function<void(Pop3End)> ended;
+        std::function<void(End)> ended;
     };
 
-    explicit Pop3Connection(SocketFactory factory, Pop3Limits limits = {});
-    ~Pop3Connection();
-    Pop3Connection(const Pop3Connection&) = delete;
-    Pop3Connection& operator=(const Pop3Connection&) = delete;
+    explicit Connection(SocketFactory factory, Limits limits = {});
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
 
     void setHandlers(Handlers handlers) { handlers_ = std::move(handlers); }
-    void setLimits(Pop3Limits limits) { limits_ = limits; }
+    void setLimits(Limits limits) { limits_ = limits; }
 
     // Closes any earlier connection, makes a fresh socket with the factory
-    // and starts connecting. The greeting is the first reply awaited; it is
+    // and starts connecting to `address` (IPv4 or IPv6 text). The greeting is the first reply awaited; it is
     // delivered with an empty command and `greetingTag`. A fresh connection
     // is in step again.
-    void connect(const std::string& ipv4, std::uint16_t port, int greetingTag = 0);
+    void connect(const std::string& address, std::uint16_t port, int greetingTag = 0);
 
     // Queues one command (CR LF is added) and the reply it expects.
-    void send(const Pop3Command& command);
+    void send(const Command& command);
     // Queues several commands and writes them in one send.
-    void sendAll(const std::vector<Pop3Command>& commands);
+    void sendAll(const std::vector<Command>& commands);
 
     // Replaces the socket with `wrap(current socket)` (the STLS upgrade after
     // the server's "+OK"). Bytes received and not yet framed are dropped:
@@ -140,21 +142,21 @@ public:
 
 private:
     struct Pending {
-        Pop3Command command;
+        Command command;
         // Bytes received before the command was sent: its reply starts after them.
         std::uint64_t sentAt = 0;
         bool statusSeen = false;
-        Pop3Reply reply;
+        Reply reply;
     };
     void wire();
     void onData();
     void onEnded();
     void frame();
-    void fail(Pop3End why, bool notify);
+    void fail(End why, bool notify);
     std::size_t limitOf(const Pending& p) const;
 
     SocketFactory factory_;
-    Pop3Limits limits_;
+    Limits limits_;
     Handlers handlers_;
     std::unique_ptr<platform::TcpSocket> socket_;
     std::deque<Pending> queue_;
@@ -172,4 +174,4 @@ private:
     std::shared_ptr<bool> alive_;
 };
 
-}  // namespace iw::app
+}  // namespace iw::pop3

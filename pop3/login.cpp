@@ -1,0 +1,143 @@
+// The login step: greeting, CAPA, USER/PASS or SASL; see login.h.
+#include "pop3/login.h"
+
+namespace iw::pop3 {
+
+namespace {
+
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find_first_of("\r\n")); }
+
+// A user name or password that would end the command line early could
+// smuggle a command of its own onto the wire: it is never sent.
+bool SafeOnWire(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos; }
+
+}  // namespace
+
+std::string GreetingIdentity(std::string_view greeting) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < greeting.size()) {
+        const std::size_t lt = greeting.find('<', i);
+        if (lt == std::string_view::npos) break;
+        const std::size_t gt = greeting.find('>', lt);
+        if (gt == std::string_view::npos) break;
+        out.append(greeting.substr(i, lt - i));
+        i = gt + 1;
+    }
+    out.append(greeting.substr(std::min(i, greeting.size())));
+    return out;
+}
+
+Login::Login(Connection& connection, LoginRequest request) : conn_(connection), request_(std::move(request)) {}
+
+void Login::sendLines(const std::vector<Command>& lines) {
+    std::vector<Command> commands = std::move(prefix_);
+    prefix_.clear();
+    commands.insert(commands.end(), lines.begin(), lines.end());
+    conn_.sendAll(commands);
+    for (const Command& c : commands) {
+        lastTag_ = c.tag;
+        if (sent_) sent_(c.tag);
+    }
+}
+
+void Login::finish(LoginOutcome outcome, const Reply* reply) {
+    if (outcome_ != LoginOutcome::Running) return;
+    outcome_ = outcome;
+    if (reply) refusal_ = FirstLine(reply->text);
+}
+
+void Login::onEnded() { finish(LoginOutcome::Ended, nullptr); }
+
+void Login::onReply(const Reply& r) {
+    if (done()) return;
+    switch (r.tag) {
+    case kTagGreeting: {
+        greeting_ = FirstLine(r.text);
+        if (!r.ok) {
+            finish(LoginOutcome::GreetingRefused, &r);
+            return;
+        }
+        if (request_.remembered && GreetingIdentity(greeting_) == GreetingIdentity(request_.rememberedGreeting)) {
+            caps_ = *request_.remembered;
+            authenticate();
+            return;
+        }
+        askedCapa_ = true;
+        sendLines({{"CAPA", Shape::MultiLine, kTagCapa, 0}});
+        return;
+    }
+    case kTagCapa:
+        // "-ERR" or an unknown command: an RFC 1939 server, USER/PASS one at a time.
+        caps_ = ParseCapabilities(r.ok, r.text);
+        authenticate();
+        return;
+    case kTagUser:
+        if (!r.ok) {
+            finish(LoginOutcome::UserRefused, &r);
+            return;
+        }
+        if (!pipelinedPass_) sendLines({{"PASS " + request_.password, Shape::Line, kTagPass, 0}});
+        return;
+    case kTagPass:
+        finish(r.ok ? LoginOutcome::LoggedIn : LoginOutcome::PassRefused, &r);
+        return;
+    case kTagUtf8:
+        // Refused or not, the login goes on; with PIPELINING it is already on its way.
+        if (!caps_.pipelining) authenticate();
+        return;
+    case kTagAuth:
+        if (r.challenge && mechanism_) {
+            std::string_view challenge = FirstLine(r.text);
+            challenge.remove_prefix(std::min<std::size_t>(challenge.size(), 2));
+            const std::optional<std::string> answer = mechanism_->answer(challenge);
+            sendLines({{answer && SafeOnWire(*answer) ? *answer : std::string("*"), Shape::Sasl, kTagAuth, 0}});
+            return;
+        }
+        finish(r.ok ? LoginOutcome::LoggedIn : LoginOutcome::AuthRefused, &r);
+        return;
+    default: return;
+    }
+}
+
+void Login::authenticate() {
+    if (caps_.utf8 && !utf8Asked_) {
+        utf8Asked_ = true;
+        const Command utf8{"UTF8", Shape::Line, kTagUtf8, 0};
+        if (!caps_.pipelining) {
+            sendLines({utf8});  // the login goes on at its reply
+            return;
+        }
+        prefix_.push_back(utf8);  // goes in the same write as the login's first line
+    }
+    for (const std::shared_ptr<SaslMechanism>& m : request_.mechanisms) {
+        if (!m || !caps_.offersSasl(m->name())) continue;
+        if (m->needsTls() && !request_.secured) continue;
+        const std::optional<std::string> initial = m->initialResponse();
+        const std::string name = m->name();
+        if (!SafeOnWire(name) || (initial && !SafeOnWire(*initial))) continue;
+        mechanism_ = m;
+        mechanismName_ = name;
+        sendLines({{"AUTH " + name + (initial ? " " + *initial : std::string()), Shape::Sasl, kTagAuth, 0}});
+        return;
+    }
+    userPass();
+}
+
+// The one place in the program that sends USER.
+void Login::userPass() {
+    if (!SafeOnWire(request_.user) || !SafeOnWire(request_.password)) {
+        finish(LoginOutcome::UserRefused, nullptr);
+        return;
+    }
+    const Command user{"USER " + request_.user, Shape::Line, kTagUser, 0};
+    if (caps_.pipelining) {
+        // Both in one write, and nothing after PASS: the login ends there.
+        pipelinedPass_ = true;
+        sendLines({user, {"PASS " + request_.password, Shape::Line, kTagPass, 0}});
+    } else {
+        sendLines({user});
+    }
+}
+
+}  // namespace iw::pop3
