@@ -16,7 +16,7 @@ MasterHooks BrowserPart::hooks(std::function<const MasterPresenter*()> presenter
         const MenuItem* max = p->findItem(MenuCommand::Max);
         watcher_.WatchBrowserWindows(pop && pop->checked, max && max->checked);
     };
-    h.toolbarButtonSwitched = [this](bool on) { button_.mnu_ie_Click(on); };
+    h.toolbarButtonSwitched = [this](bool on) { button_.switchButton(on); };
     return h;
 }
 

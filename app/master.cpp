@@ -184,7 +184,7 @@ void MasterPresenter::menuChanged() {
 // ---------------------------------------------------------------------------
 // Load and unload.
 
-void MasterPresenter::Form_Load() {
+void MasterPresenter::load() {
     if (loaded_) return;
     loaded_ = true;
     tip_ = kIdleTip;
@@ -198,10 +198,10 @@ void MasterPresenter::Form_Load() {
     paused_ = false;
     view_.updateMenu(menu_);
 
-    timer1_ = p_.loop.startTimer(Milliseconds(1000), true, [this] { Timer1_Timer(); });
+    timer1_ = p_.loop.startTimer(Milliseconds(1000), true, [this] { monitorTick(); });
 }
 
-void MasterPresenter::Form_Unload() {
+void MasterPresenter::unload() {
     if (!loaded_) return;
     if (timer1_) p_.loop.stopTimer(timer1_);
     timer1_ = 0;
@@ -264,7 +264,7 @@ void MasterPresenter::menuCommand(MenuCommand command) {
         break;
     }
     case MenuCommand::About: view_.showAbout(); break;
-    case MenuCommand::Exit: Form_Unload(); break;
+    case MenuCommand::Exit: unload(); break;
     default: break;
     }
 }
@@ -274,7 +274,7 @@ void MasterPresenter::menuCommand(MenuCommand command) {
 
 void MasterPresenter::enableTimer2() {
     if (timer2_ || !loaded_) return;
-    timer2_ = p_.loop.startTimer(Milliseconds(1000), true, [this] { Timer2_Timer(); });
+    timer2_ = p_.loop.startTimer(Milliseconds(1000), true, [this] { checkTimerFired(); });
 }
 
 void MasterPresenter::disableTimer2() {
@@ -288,7 +288,7 @@ void MasterPresenter::showTip(TrayPicture picture, const std::u16string& tip) {
     view_.modifyTrayIcon(picture_, tip_);
 }
 
-void MasterPresenter::Timer1_Timer() {
+void MasterPresenter::monitorTick() {
     if (!loaded_) return;
     try {
         if (hooks_.browserWatcherTick) hooks_.browserWatcherTick();
@@ -330,7 +330,7 @@ void MasterPresenter::Timer1_Timer() {
     }
 }
 
-void MasterPresenter::Timer2_Timer() {
+void MasterPresenter::checkTimerFired() {
     disableTimer2();
     // A check is never started inside another one (both would share Winsock1).
     if (checkRunning_ || stopping_) return;

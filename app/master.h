@@ -122,17 +122,17 @@ public:
     MasterPresenter& operator=(const MasterPresenter&) = delete;
 
     // Window events.
-    void Form_Load();
-    void Form_Unload();
+    void load();
+    void unload();
     // The shell's callback message; `mouseMessage` is its lParam.
     void TrayCallback(unsigned mouseMessage);
     void menuCommand(MenuCommand command);
 
-    void Timer1_Timer();
-    void Timer2_Timer();
+    void monitorTick();
+    void checkTimerFired();
 
     // One pass over all accounts (normally run by Timer2). Also usable
-    // without Form_Load (the console front end): the icon and menu are then
+    // without load() (the console front end): the icon and menu are then
     // left alone, and with no opener the filter window is never opened.
     void RunBackgroundCheck();
     // Sends the time request (normally run when the connection comes up);

@@ -30,7 +30,7 @@ void ApplyStartupDecision(const StartupDecision& d, settings::ProgramState& stat
     if (d.action == StartupAction::CloseBrowsersAndExit) return;
     state.identity.AppPath = d.AppPath;
     state.identity.UserSection = d.UserSection;
-    state.prefs.options = d.options;
+    if (d.options) state.prefs.options = *d.options;
     state.identity.FirstRun = d.FirstRun;
 }
 

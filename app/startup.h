@@ -33,7 +33,7 @@ struct StartupDecision {
     // The rest is empty for CloseBrowsersAndExit: nothing is read then.
     std::u16string AppPath;
     std::u16string UserSection;
-    settings::Options options;
+    std::optional<settings::Options> options;  // as stored, or the defaults when the key is missing
     bool FirstRun = false;
 };
 

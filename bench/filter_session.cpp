@@ -160,15 +160,15 @@ DeletionRun runDeletion(std::uint16_t port, int count, bool pipelined) {
     profile.addAccount(u"bench@b", u"bench", u"secret", std::u16string(host.begin(), host.end()));
     iw::filter::FilterWindow w(plat, profile, m1, link, view, lists, dates);
     w.setPipelinedDeletions(pipelined);
-    w.Form_Load();
+    w.load();
     DeletionRun run;
     auto t0 = SteadyClock::now();
-    w.Form_Activate();
+    w.activated();
     run.fetchSeconds = std::chrono::duration<double>(SteadyClock::now() - t0).count();
     run.rows = w.accountList(0).size();
     for (const auto& r : w.accountList(0)) run.checked += r.Checked ? 1 : 0;
     t0 = SteadyClock::now();
-    w.Command1_Click();
+    w.runDeletion();
     run.deleteSeconds = std::chrono::duration<double>(SteadyClock::now() - t0).count();
     run.remaining = w.remainingAfterRun();
     run.status = cp->fromUtf16(iw::platform::kUtf8, w.account(0).status);

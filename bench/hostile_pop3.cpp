@@ -233,11 +233,11 @@ int RunCase(int index) {
     std::string status;
     {
         iw::filter::FilterWindow w(plat, profile, m1, link, view, lists, dates);
-        w.Form_Load();
-        w.Form_Activate();
+        w.load();
+        w.activated();
         rows = w.accountList(0).size();
         status = cp->fromUtf16(iw::platform::kUtf8, w.account(0).status);
-        w.Command1_Click();
+        w.runDeletion();
     }
     const double wall = std::chrono::duration<double>(SteadyClock::now() - t0).count();
     const double program = clock.secondsSinceMidnight() - programStart;

@@ -196,7 +196,7 @@ void FilterWindow::makeConnection(int i) {
     };
     h.sendComplete = [this, alive, i] {
         auto live = alive.lock();
-        if (live && *live) Winsock1_SendComplete(i);
+        if (live && *live) sendComplete(i);
     };
     h.ended = [this, alive, i](pop3::End why) {
         auto live = alive.lock();
@@ -209,7 +209,7 @@ void FilterWindow::makeConnection(int i) {
     a.conn->setHandlers(std::move(h));
 }
 
-void FilterWindow::Winsock1_SendComplete(int) { SendDone_ = true; }
+void FilterWindow::sendComplete(int) { SendDone_ = true; }
 
 void FilterWindow::WaitSendComplete() {
     SendDone_ = false;
@@ -697,7 +697,7 @@ void FilterWindow::RunFilterSession() {
                 sessionHost_ = profile_.accountValue(a.section, u"PoP3");
                 a.user = sessionUser_;
                 accountRows_.push_back({sessionUser_, a.section, 1});
-                view_.addAccountRow(sessionUser_, a.section, 1);
+                view_.addAccountRow(sessionUser_, a.section, kAccountIconInSession);
                 selectedAccount_ = i;
                 view_.selectAccountRow(i);
                 model_.VisibleList.clear();
@@ -815,7 +815,7 @@ void FilterWindow::reportDeletion(int i) {
     statusBar(a.status);
 }
 
-void FilterWindow::Command1_Click() {
+void FilterWindow::runDeletion() {
     if (closed_) return;
     stopTimer();
     setEnabledState(Control::Command1, false);
@@ -870,7 +870,7 @@ void FilterWindow::Command1_Click() {
     m1_.run.CheckBusy = false;
     closed_ = true;
     view_.closeWindow();
-    Form_Unload();
+    unload();
 }
 
 // The user closed the window while the session fetched: every connection is
@@ -890,7 +890,7 @@ void FilterWindow::abandonSession() {
     m1_.run.CheckBusy = false;
     closed_ = true;
     view_.closeWindow();
-    Form_Unload();
+    unload();
 }
 
 void FilterWindow::logOutAll() {
@@ -930,7 +930,7 @@ void FilterWindow::startMailProgram() {
     p_.shell.startCommandLine(command);  // a command that does not start is not reported
 }
 
-void FilterWindow::Timer1_Timer() {
+void FilterWindow::countdownTick() {
     if (m1_.run.AutoOpened) {
         m1_.run.AutoOpened = false;
         stopTimer();
@@ -942,11 +942,11 @@ void FilterWindow::Timer1_Timer() {
         ++CountdownTicks_;
     } else {
         stopTimer();
-        Command1_Click();
+        runDeletion();
     }
 }
 
-void FilterWindow::Command2_Click() {
+void FilterWindow::checkAll() {
     if (model_.VisibleList.empty() || CopyBusy_ || shownHeld()) return;
     for (std::size_t p = 0; p < model_.VisibleList.size(); ++p) {
         model_.VisibleList[p].Checked = true;
@@ -958,7 +958,7 @@ void FilterWindow::Command2_Click() {
     }
 }
 
-void FilterWindow::Command3_Click() {
+void FilterWindow::uncheckAll() {
     if (model_.VisibleList.empty() || CopyBusy_) return;
     for (std::size_t p = 0; p < model_.VisibleList.size(); ++p) {
         model_.VisibleList[p].Checked = false;

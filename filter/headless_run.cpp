@@ -187,8 +187,8 @@ int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, sett
     ConsoleProfile consoleProfile(profile);
     module1.run.AutoOpened = false;
     FilterWindow w(platform, consoleProfile, module1, main, view, senderLists, dateFormat);
-    w.Form_Load();
-    w.Form_Activate();
+    w.load();
+    w.activated();
 
     for (int i = 0; i < w.accountCount(); ++i) {
         const auto& a = w.account(i);
@@ -218,7 +218,7 @@ int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, sett
 
     std::int32_t remaining = 0;
     if (options.deleteChecked) {
-        w.Command1_Click();
+        w.runDeletion();
         remaining = w.remainingAfterRun();
         // What the servers did not confirm is said, account by account.
         for (int i = 0; i < w.accountCount(); ++i) {
@@ -233,7 +233,7 @@ int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, sett
     } else {
         w.LogOutWithoutDeleting();
         for (int i = 0; i < w.accountCount(); ++i) remaining += w.account(i).count;
-        w.Form_Unload();
+        w.unload();
     }
     if (options.json)
         out(u"{\"type\":\"summary\",\"remaining\":" + Num(remaining) + u"}");

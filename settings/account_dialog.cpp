@@ -25,7 +25,7 @@ AccountDialog::AccountDialog(SettingsStore& store, const platform::CodePage& cod
                              AccountRowsOpener& opener, AccountDialogView& view)
     : store_(store), cp_(codePage), m_(module1), opener_(opener), view_(view) {}
 
-void AccountDialog::Form_Load(const std::u16string& address) {
+void AccountDialog::load(const std::u16string& address) {
     editing_ = m_.dialog.EditMode;
     view_.setSecurity(0);
     if (!editing_) return;
@@ -50,10 +50,10 @@ void AccountDialog::Form_Load(const std::u16string& address) {
 void AccountDialog::setText(AccountField field, const std::u16string& text) {
     view_.setText(field, text);
     switch (field) {
-        case AccountField::Host: Text1_Change(text); break;
-        case AccountField::User: Text2_Change(text); break;
-        case AccountField::Password: Text3_Change(text); break;
-        case AccountField::Address: Text4_Change(text); break;
+        case AccountField::Host: hostChanged(text); break;
+        case AccountField::User: userChanged(text); break;
+        case AccountField::Password: passwordChanged(text); break;
+        case AccountField::Address: addressChanged(text); break;
         default: break;
     }
 }
@@ -63,20 +63,20 @@ void AccountDialog::fillAddress() {
     view_.setText(AccountField::Address, address_);
 }
 
-void AccountDialog::Text1_Change(const std::u16string& host) {
+void AccountDialog::hostChanged(const std::u16string& host) {
     host_ = host;
     fillAddress();
 }
 
-void AccountDialog::Text2_Change(const std::u16string& user) {
+void AccountDialog::userChanged(const std::u16string& user) {
     user_ = user;
     fillAddress();
 }
 
-void AccountDialog::Text3_Change(const std::u16string& password) { password_ = password; }
-void AccountDialog::Text4_Change(const std::u16string& address) { address_ = address; }
+void AccountDialog::passwordChanged(const std::u16string& password) { password_ = password; }
+void AccountDialog::addressChanged(const std::u16string& address) { address_ = address; }
 
-void AccountDialog::Security_Click(int position) {
+void AccountDialog::securityChosen(int position) {
     if (position >= 0 && position <= 2) security_ = position;
 }
 
@@ -109,7 +109,7 @@ bool AccountDialog::writeAccount(const std::u16string& address) {
             WriteSetting(store_, IniFile::Set, address, u"CertSha256", oldPin_));
 }
 
-void AccountDialog::Command2_Click() {
+void AccountDialog::confirm() {
     if (closed_) return;
     // Empty fields, in the order of the dialog's controls.
     const struct {
@@ -160,12 +160,12 @@ void AccountDialog::Command2_Click() {
     finish();
 }
 
-void AccountDialog::Command1_Click() {
+void AccountDialog::cancel() {
     if (closed_) return;
     finish();
 }
 
-void AccountDialog::Form_Unload() {
+void AccountDialog::unload() {
     if (closed_) return;
     closed_ = true;
     m_.dialog.EditMode = false;

@@ -57,19 +57,19 @@ public:
     // Load: with EditMode set, the user box is disabled and the fields are
     // filled from the section `address` (host, user, password, address, in
     // that order, each through the change handlers as typing would).
-    void Form_Load(const std::u16string& address);
+    void load(const std::u16string& address);
 
     // The user's typing (and the choice list).
-    void Text1_Change(const std::u16string& host);
-    void Text2_Change(const std::u16string& user);
-    void Text3_Change(const std::u16string& password);
-    void Text4_Change(const std::u16string& address);
-    void Security_Click(int position);
+    void hostChanged(const std::u16string& host);
+    void userChanged(const std::u16string& user);
+    void passwordChanged(const std::u16string& password);
+    void addressChanged(const std::u16string& address);
+    void securityChosen(int position);
 
-    void Command2_Click();  // 確定
-    void Command1_Click();  // 取消
+    void confirm();  // 確定
+    void cancel();  // 取消
     // Any other close (the close box, Esc, the owner going away).
-    void Form_Unload();
+    void unload();
 
     // State, for the view and tests.
     const std::u16string& text(AccountField field) const;

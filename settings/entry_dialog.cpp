@@ -65,7 +65,7 @@ void EntryDialog::setText(const std::u16string& text) {
     view_.setText(text);
 }
 
-void EntryDialog::Form_Load(const std::optional<std::u16string>& editText) {
+void EntryDialog::load(const std::optional<std::u16string>& editText) {
     caption_ = EntryDialogCaption(mode_);
     view_.setCaption(caption_);
     if (mode_ == 3) {
@@ -101,7 +101,7 @@ bool EntryDialog::store(const std::u16string& text, const std::u16string& value)
     return true;
 }
 
-void EntryDialog::Command1_Click() {
+void EntryDialog::confirm() {
     if (closed_) return;
     std::u16string t = text_;
     std::u16string value = u"0";
@@ -130,12 +130,12 @@ void EntryDialog::Command1_Click() {
     finish();
 }
 
-void EntryDialog::Command2_Click() {
+void EntryDialog::cancel() {
     if (closed_) return;
     finish();
 }
 
-void EntryDialog::Form_Unload() {
+void EntryDialog::unload() {
     if (closed_) return;
     closed_ = true;
     m_.dialog.EditMode = false;

@@ -48,11 +48,11 @@ public:
 
     // Caption and start text by the mode; then, in modify mode (`editText`
     // given, EditMode set), the row's text replaces the start text.
-    void Form_Load(const std::optional<std::u16string>& editText);
-    void Text1_Change(const std::u16string& text) { text_ = text; }
-    void Command1_Click();  // 確定
-    void Command2_Click();  // 取消
-    void Form_Unload();     // any other close
+    void load(const std::optional<std::u16string>& editText);
+    void textChanged(const std::u16string& text) { text_ = text; }
+    void confirm();  // 確定
+    void cancel();  // 取消
+    void unload();     // any other close
 
     const std::u16string& text() const { return text_; }
     bool closed() const { return closed_; }

@@ -22,7 +22,7 @@ const std::u16string& LoginPassDialog::text(LoginPassField field) const {
     }
 }
 
-void LoginPassDialog::cmdOK_Click() {
+void LoginPassDialog::confirm() {
     if (closed_) return;
     // Compared exactly as typed, before any trimming.
     if (old_ != m_.dialog.SettingsPassword || new_ != again_) {
@@ -42,7 +42,7 @@ void LoginPassDialog::cmdOK_Click() {
     view_.close();
 }
 
-void LoginPassDialog::cmdCancel_Click() {
+void LoginPassDialog::cancel() {
     if (closed_) return;
     closed_ = true;
     view_.close();

@@ -32,12 +32,12 @@ class LoginPassDialog {
 public:
     LoginPassDialog(RegistryValues& registry, settings::ProgramState& module1, LoginPassView& view);
 
-    void Text1_Change(const std::u16string& text) { old_ = text; }
-    void newpassword_Change(const std::u16string& text) { new_ = text; }
-    void txtPassword_Change(const std::u16string& text) { again_ = text; }
-    void cmdOK_Click();
-    void cmdCancel_Click();
-    void Form_Unload() { closed_ = true; }
+    void oldPasswordChanged(const std::u16string& text) { old_ = text; }
+    void newPasswordChanged(const std::u16string& text) { new_ = text; }
+    void repeatedPasswordChanged(const std::u16string& text) { again_ = text; }
+    void confirm();
+    void cancel();
+    void unload() { closed_ = true; }
 
     const std::u16string& text(LoginPassField field) const;
     bool closed() const { return closed_; }

@@ -244,7 +244,7 @@ void MailsetPresenter::syncScrollToText() {
 // ---------------------------------------------------------------------------
 // Load.
 
-void MailsetPresenter::Form_Load() {
+void MailsetPresenter::load() {
     const std::u16string& user = s_.identity.UserSection;
 
     // 1. The account list.
@@ -319,13 +319,13 @@ void MailsetPresenter::Form_Load() {
 // ---------------------------------------------------------------------------
 // Option boxes and their companions.
 
-void MailsetPresenter::Check1_Click(int k, bool checked) {
+void MailsetPresenter::optionClicked(int k, bool checked) {
     if (closed_ || k < 0 || k >= kOptionCount || !optionEnabled(k)) return;
     options_.set(k, checked);
     applyCompanion(k);
 }
 
-void MailsetPresenter::Combo_Click(MailsetCombo c, int index) {
+void MailsetPresenter::choiceSelected(MailsetCombo c, int index) {
     const std::size_t i = static_cast<std::size_t>(c);
     const std::size_t count = c == MailsetCombo::Combo1   ? CheckIntervalChoices().size()
                               : c == MailsetCombo::Combo2 ? OpenThresholdChoices().size()
@@ -334,27 +334,27 @@ void MailsetPresenter::Combo_Click(MailsetCombo c, int index) {
     combo_[i] = index;
 }
 
-void MailsetPresenter::Text1_Change(const std::u16string& text) {
+void MailsetPresenter::sizeTextChanged(const std::u16string& text) {
     if (closed_) return;
     sizeText_ = text;  // stored as typed
     syncScrollToText();
 }
 
-void MailsetPresenter::VScroll1_Change(int position) {
+void MailsetPresenter::sizeScrolled(int position) {
     if (closed_) return;
     scroll_ = std::clamp(position, kScrollMin, kScrollMax);
     sizeText_ = decimal(kScrollMax - scroll_);
     view_.setSizeText(sizeText_);
 }
 
-void MailsetPresenter::Slider1_Change(int position) {
+void MailsetPresenter::popupSizeChanged(int position) {
     if (!closed_) setSlider(position);
 }
 
 // ---------------------------------------------------------------------------
 // Save, discard, password.
 
-void MailsetPresenter::Command1_Click() {
+void MailsetPresenter::save() {
     if (closed_) return;
     const std::u16string& user = s_.identity.UserSection;
     s_.prefs.CheckIntervalMinutes = static_cast<int>(leadingNumber(CheckIntervalChoices()[static_cast<std::size_t>(combo_[0])]));
@@ -380,16 +380,16 @@ void MailsetPresenter::Command1_Click() {
     close();
 }
 
-void MailsetPresenter::Command2_Click() {
+void MailsetPresenter::discard() {
     if (closed_) return;
     const bool ends = s_.identity.FirstRun;
     close();
     if (ends && hooks_.endProgram) hooks_.endProgram();
 }
 
-void MailsetPresenter::Form_QueryUnload() { Command2_Click(); }
+void MailsetPresenter::closeRequested() { discard(); }
 
-void MailsetPresenter::Command6_Click() {
+void MailsetPresenter::openSettingsPassword() {
     if (!closed_) dialogs_.openLoginPass();
 }
 
@@ -401,14 +401,14 @@ void MailsetPresenter::close() {
 // ---------------------------------------------------------------------------
 // The account page.
 
-void MailsetPresenter::Command3_Click() {
+void MailsetPresenter::addAccount() {
     if (closed_) return;
     s_.dialog.EditMode = false;
     AccountOpener opener(*this);
     dialogs_.openAccount(opener, u"");
 }
 
-void MailsetPresenter::Command5_Click() {
+void MailsetPresenter::modifyAccount() {
     if (closed_) return;
     const int row = selectedRow(MailsetList::Accounts);
     if (row < 0) return;
@@ -417,7 +417,7 @@ void MailsetPresenter::Command5_Click() {
     dialogs_.openAccount(opener, rows(MailsetList::Accounts)[static_cast<std::size_t>(row)].second);
 }
 
-void MailsetPresenter::Command4_Click() {
+void MailsetPresenter::removeAccount() {
     if (closed_) return;
     const int row = selectedRow(MailsetList::Accounts);
     if (row < 0) return;
@@ -430,7 +430,7 @@ void MailsetPresenter::Command4_Click() {
 // ---------------------------------------------------------------------------
 // The lock.
 
-void MailsetPresenter::Command7_Click() {
+void MailsetPresenter::unlockWebAddressPage() {
     if (closed_ || !locked_) return;
     const std::optional<std::u16string> answer = dialogs_.askText(u"請輸入管制密碼", u"網址過濾", true);
     if (answer.value_or(u"") != s_.dialog.SettingsPassword) {
@@ -446,7 +446,7 @@ void MailsetPresenter::Command7_Click() {
 // ---------------------------------------------------------------------------
 // The lists and their menu.
 
-void MailsetPresenter::ListView2_MouseDown(MouseButton button) {
+void MailsetPresenter::blackListMouseDown(MouseButton button) {
     if (closed_) return;
     s_.dialog.ListMode = 1;
     if (button != MouseButton::Right) return;
@@ -462,7 +462,7 @@ void MailsetPresenter::ListView2_MouseDown(MouseButton button) {
     view_.popUpListMenu(m);
 }
 
-void MailsetPresenter::ListView3_MouseDown(MouseButton button) {
+void MailsetPresenter::trustListMouseDown(MouseButton button) {
     if (closed_) return;
     s_.dialog.ListMode = 2;
     if (button != MouseButton::Right) return;
@@ -470,7 +470,7 @@ void MailsetPresenter::ListView3_MouseDown(MouseButton button) {
     view_.popUpListMenu(*lastMenu_);
 }
 
-void MailsetPresenter::ListView4_MouseUp(MouseButton button) {
+void MailsetPresenter::webListMouseUp(MouseButton button) {
     if (closed_ || locked_) return;
     s_.dialog.ListMode = 3;
     if (button != MouseButton::Right) return;
@@ -486,7 +486,7 @@ void MailsetPresenter::ListView4_MouseUp(MouseButton button) {
     view_.popUpListMenu(m);
 }
 
-void MailsetPresenter::ListView4_ItemCheck(int row, bool checked) {
+void MailsetPresenter::webEntryChecked(int row, bool checked) {
     if (closed_ || row < 0 || static_cast<std::size_t>(row) >= rows(MailsetList::Web).size()) return;
     MailsetRow r = rows(MailsetList::Web)[static_cast<std::size_t>(row)];
     if (locked_) {

@@ -128,30 +128,30 @@ public:
     MailsetPresenter(const MailsetPresenter&) = delete;
     MailsetPresenter& operator=(const MailsetPresenter&) = delete;
 
-    void Form_Load();
+    void load();
     // Closing by the window's own close box: as "放棄".
-    void Form_QueryUnload();
+    void closeRequested();
 
     // The user's actions.
-    void Check1_Click(int k, bool checked);
-    void Combo_Click(MailsetCombo combo, int index);
-    void Text1_Change(const std::u16string& text);
-    void VScroll1_Change(int position);
-    void Slider1_Change(int position);
+    void optionClicked(int k, bool checked);
+    void choiceSelected(MailsetCombo combo, int index);
+    void sizeTextChanged(const std::u16string& text);
+    void sizeScrolled(int position);
+    void popupSizeChanged(int position);
     void RowSelected(MailsetList list, int row, bool selected);
 
-    void Command1_Click();  // 儲存
-    void Command2_Click();  // 放棄
-    void Command6_Click();  // 管制密碼
-    void Command3_Click();  // 新增帳號
-    void Command5_Click();  // 修改帳號
-    void Command4_Click();  // 移除帳號
-    void Command7_Click();  // 設定 (unlock)
+    void save();  // 儲存
+    void discard();  // 放棄
+    void openSettingsPassword();  // 管制密碼
+    void addAccount();  // 新增帳號
+    void modifyAccount();  // 修改帳號
+    void removeAccount();  // 移除帳號
+    void unlockWebAddressPage();  // 設定 (unlock)
 
-    void ListView2_MouseDown(MouseButton button);
-    void ListView3_MouseDown(MouseButton button);
-    void ListView4_MouseUp(MouseButton button);
-    void ListView4_ItemCheck(int row, bool checked);
+    void blackListMouseDown(MouseButton button);
+    void trustListMouseDown(MouseButton button);
+    void webListMouseUp(MouseButton button);
+    void webEntryChecked(int row, bool checked);
 
     void mail_add_Click();
     void mail_remove_Click();

@@ -87,8 +87,8 @@ struct SocketFaults : ::testing::Test {
         profile.addAccount(u"alice@a", u"alice", u"secret", aliceHost.empty() ? a.hostValue() : aliceHost);
         profile.addAccount(u"bob@b", u"bob", u"secret", b.hostValue());
         w = std::make_unique<FilterWindow>(plat, profile, m1, link, view, senderLists, dates);
-        w->Form_Load();
-        w->Form_Activate();
+        w->load();
+        w->activated();
     }
     bool sawTip(const std::u16string& t) const {
         return std::find(view.tips.begin(), view.tips.end(), t) != view.tips.end();
@@ -179,8 +179,8 @@ TEST_F(SocketFaults, FailureRowsBecomeStatusTexts) {
         }
         expectBobFetched();
         // The deletion run deletes nothing on alice's server: nothing was checked.
-        w->Command2_Click();  // checks bob's row, the list shown last
-        w->Command1_Click();
+        w->checkAll();  // checks bob's row, the list shown last
+        w->runDeletion();
         EXPECT_TRUE(server.removed().empty());
         EXPECT_EQ(b.removed(), (std::vector<std::string>{"m9@test"}));
         b.clearLog();
@@ -298,7 +298,7 @@ TEST_F(SocketFaults, RepliesCutAnywhereAreParsedWholeAndDeleteByNumber) {
         EXPECT_FALSE(w->accountList(0)[0].Checked);
         EXPECT_TRUE(w->accountList(0)[1].Checked);  // black-listed
         expectBobFetched();
-        w->Command1_Click();
+        w->runDeletion();
         EXPECT_EQ(a.commands("DELE"), (std::vector<std::string>{"DELE 2"}));
         EXPECT_EQ(a.removed(), (std::vector<std::string>{"m2@test"}));
         EXPECT_EQ(a.remaining(), (std::vector<std::string>{"m1@test", "m3@test"}));
@@ -324,7 +324,7 @@ TEST_F(SocketFaults, RefusedTopInTheMiddleKeepsTheNumbering) {
     EXPECT_EQ(w->accountList(0)[1].TextColor, filter::RowColor::Default);
     EXPECT_TRUE(w->accountList(0)[2].Checked);
     expectBobFetched();
-    w->Command1_Click();
+    w->runDeletion();
     EXPECT_EQ(a.commands("DELE"), (std::vector<std::string>{"DELE 3"}));
     EXPECT_EQ(a.remaining(), (std::vector<std::string>{"m1@test", "m2@test"}));
 }
@@ -340,7 +340,7 @@ TEST_F(SocketFaults, DropInTheMiddleOfTheDeletions) {
     runSession();
     ASSERT_EQ(w->accountList(0).size(), 4u);
     ASSERT_EQ(w->accountList(1).size(), 2u);
-    w->Command1_Click();
+    w->runDeletion();
     // The rest of alice's checked rows are skipped; a drop before QUIT
     // deletes nothing. bob's run goes on.
     EXPECT_EQ(a.commands("DELE"), (std::vector<std::string>{"DELE 1", "DELE 2"}));

@@ -210,9 +210,9 @@ TEST_F(Hostile, OnlyTheMessagesTheRulesMarkAreEverDeleted) {
             if (c.replyLimit) limits.multiLine = c.replyLimit;
             w->setLimits(limits);
         }
-        w->Form_Load();
+        w->load();
         const double start = clock.secondsSinceMidnight();
-        w->Form_Activate();
+        w->activated();
         const double took = clock.secondsSinceMidnight() - start;
         if (c.quick) { EXPECT_LT(took, 30.0) << "waited for a limit instead of ending at once"; }
         if (!c.statusHas.empty()) {
@@ -227,13 +227,13 @@ TEST_F(Hostile, OnlyTheMessagesTheRulesMarkAreEverDeleted) {
             for (const auto& row : w->accountList(0)) EXPECT_FALSE(row.Checked);
             // Not checkable either, by hand or by the buttons.
             if (!w->visibleList().empty()) {
-                w->ListView2_ItemCheck(0, true);
-                w->Command2_Click();
+                w->messageChecked(0, true);
+                w->checkAll();
                 for (const auto& row : w->accountList(0)) EXPECT_FALSE(row.Checked);
                 for (const auto& row : w->visibleList()) EXPECT_FALSE(row.Checked);
             }
         }
-        w->Command1_Click();
+        w->runDeletion();
         const auto removed = server.removed();
         const Ids gone(removed.begin(), removed.end());
         for (const auto& id : gone) EXPECT_TRUE(kMarked.count(id)) << "deleted unmarked " << id;
@@ -265,8 +265,8 @@ TEST_F(Hostile, ListInAnotherOrderKeepsEachMessagesSize) {
     server.setScript(script);
     profile.addAccount(u"alice@a", u"alice", u"secret", server.hostValue());
     w = std::make_unique<FilterWindow>(plat, profile, m1, link, view, senderLists, dates);
-    w->Form_Load();
-    w->Form_Activate();
+    w->load();
+    w->activated();
     ASSERT_EQ(w->accountList(0).size(), 5u);
     EXPECT_EQ(w->accountList(0)[0].Subject, u"hello");
     EXPECT_EQ(w->accountList(0)[0].SizeText, u"0.1KB");
@@ -339,11 +339,11 @@ TEST_F(Hostile, DeletionsGoOutTogetherAndCountOnlyWhatTheServerConfirmed) {
         profile.rosterList.clear();
         profile.addAccount(u"alice@a", u"alice", u"secret", server.hostValue());
         w = std::make_unique<FilterWindow>(plat, profile, m1, link, view, senderLists, dates);
-        w->Form_Load();
-        w->Form_Activate();
+        w->load();
+        w->activated();
         ASSERT_EQ(w->accountList(0).size(), box.size());
         const double start = clock.secondsSinceMidnight();
-        w->Command1_Click();
+        w->runDeletion();
         EXPECT_LT(clock.secondsSinceMidnight() - start, c.maxSeconds);
         const auto removed = server.removed();
         EXPECT_EQ(Ids(removed.begin(), removed.end()), c.removed);

@@ -51,13 +51,13 @@ protected:
 
     AccountDialog& open(const std::u16string& address = u"") {
         dialog = std::make_unique<AccountDialog>(store, *cp, m, rows, view);
-        dialog->Form_Load(address);
+        dialog->load(address);
         return *dialog;
     }
     void type(const std::u16string& user, const std::u16string& password, const std::u16string& host) {
-        dialog->Text2_Change(user);
-        dialog->Text3_Change(password);
-        dialog->Text1_Change(host);
+        dialog->userChanged(user);
+        dialog->passwordChanged(password);
+        dialog->hostChanged(host);
     }
     // set.ini's bytes (ASCII in these tests), or nullopt when there is no file.
     std::optional<std::string> setIni() const { return files.content(u"C:\\P\\set.ini"); }
@@ -88,16 +88,16 @@ TEST_F(AccountDialogTest, AddressFollowsUserAndHostAsTheyAreTyped) {
         {false, u"", u"@"},
     };
     for (const Step& s : steps) {
-        if (s.host) dialog->Text1_Change(s.text);
-        else dialog->Text2_Change(s.text);
+        if (s.host) dialog->hostChanged(s.text);
+        else dialog->userChanged(s.text);
         EXPECT_EQ(dialog->text(AccountField::Address), s.address);
         EXPECT_EQ(view.shown[static_cast<int>(AccountField::Address)], s.address);
     }
     // Typed into directly, the address is the user's own until user or host change again.
-    dialog->Text4_Change(u"boss@corp.tw");
-    dialog->Text3_Change(u"pw");
+    dialog->addressChanged(u"boss@corp.tw");
+    dialog->passwordChanged(u"pw");
     EXPECT_EQ(dialog->text(AccountField::Address), u"boss@corp.tw");
-    dialog->Text2_Change(u"x");
+    dialog->userChanged(u"x");
     EXPECT_EQ(dialog->text(AccountField::Address), u"x@");
 }
 
@@ -122,8 +122,8 @@ TEST_F(AccountDialogTest, EmptyFieldsStopTheSaveInTheOrderHostAddressPasswordUse
         view = RecordingView{};
         open();
         type(c.user, c.password, c.host);
-        dialog->Text4_Change(c.address);
-        dialog->Command2_Click();
+        dialog->addressChanged(c.address);
+        dialog->confirm();
         ASSERT_EQ(view.boxes.size(), 1u);
         EXPECT_EQ(view.boxes[0].first, c.message);
         EXPECT_EQ(view.focused, c.focus);
@@ -138,8 +138,8 @@ TEST_F(AccountDialogTest, AddWritesRosterKeyAndSectionAsTypedAndAddsTheRow) {
     WriteSetting(store, IniFile::Set, u"tester-Mail", u"first@x.tw", u"0");
     open();
     type(u"me", u"Pa ss!", u"pop.x.tw:995");
-    dialog->Security_Click(1);
-    dialog->Command2_Click();
+    dialog->securityChosen(1);
+    dialog->confirm();
     EXPECT_TRUE(view.boxes.empty());
     EXPECT_TRUE(view.closed);
     EXPECT_EQ(rows.rows, (std::vector<test::AccountRow>{{u"me", u"me@pop.x.tw:995"}}));
@@ -161,8 +161,8 @@ TEST_F(AccountDialogTest, SecurityChoiceIsStoredAsItsPosition) {
         SCOPED_TRACE(pos);
         open();
         type(u"u" + std::u16string(1, char16_t(u'0' + pos)), u"pw", u"h");
-        dialog->Security_Click(pos);
-        dialog->Command2_Click();
+        dialog->securityChosen(pos);
+        dialog->confirm();
         EXPECT_EQ(value(dialog->text(AccountField::Address), u"Security"), std::u16string(1, char16_t(u'0' + pos)));
     }
 }
@@ -190,8 +190,8 @@ TEST_F(AccountDialogTest, WhatSetIniCannotHoldIsRefusedBeforeAnythingIsWritten) 
         view = RecordingView{};
         open();
         type(c.user, c.password, c.host);
-        dialog->Text4_Change(c.address);
-        dialog->Command2_Click();
+        dialog->addressChanged(c.address);
+        dialog->confirm();
         ASSERT_EQ(view.boxes.size(), 1u);
         if (!c.message.empty()) EXPECT_EQ(view.boxes[0].first, c.message);
         else EXPECT_EQ(view.boxes[0].first.rfind(u"信箱密碼:", 0), 0u);
@@ -220,9 +220,9 @@ TEST_F(AccountDialogTest, ModifyShowsTheStoredAccountAndMovesItToTheNewAddress) 
     EXPECT_EQ(dialog->text(AccountField::Address), u"old@x.tw");
     EXPECT_EQ(view.security, 2);
 
-    dialog->Text1_Change(u"pop.new.tw");
+    dialog->hostChanged(u"pop.new.tw");
     EXPECT_EQ(dialog->text(AccountField::Address), u"me@pop.new.tw");
-    dialog->Command2_Click();
+    dialog->confirm();
     EXPECT_TRUE(view.boxes.empty());
     EXPECT_TRUE(view.closed);
     EXPECT_FALSE(m.dialog.EditMode);
@@ -246,9 +246,9 @@ TEST_F(AccountDialogTest, ModifyKeepingTheAddressRewritesItAtTheEndOfTheRoster) 
     m.dialog.EditMode = true;
     open(u"me@x.tw");
     EXPECT_EQ(view.security, 0);  // no Security key: none
-    dialog->Text3_Change(u"new");
-    dialog->Text4_Change(u"ME@x.tw");  // letter case only
-    dialog->Command2_Click();
+    dialog->passwordChanged(u"new");
+    dialog->addressChanged(u"ME@x.tw");  // letter case only
+    dialog->confirm();
     ASSERT_TRUE(view.closed);
     EXPECT_EQ(ListSectionKeys(store, u"tester-Mail"), (std::vector<std::u16string>{u"b@y.tw", u"ME@x.tw"}));
     EXPECT_EQ(UnscramblePassword(*cp, ReadMailAccount(store, u"me@x.tw").Password), u"new");
@@ -278,11 +278,11 @@ TEST_F(AccountDialogTest, ModifyKeepsTheTrustedCertificateOnlyForTheSameHostAndE
         view = RecordingView{};
         m.dialog.EditMode = true;
         open(u"me@x.tw");
-        dialog->Text1_Change(c.host);
-        dialog->Text3_Change(u"new");
-        dialog->Text4_Change(c.address);
-        dialog->Security_Click(c.security);
-        dialog->Command2_Click();
+        dialog->hostChanged(c.host);
+        dialog->passwordChanged(u"new");
+        dialog->addressChanged(c.address);
+        dialog->securityChosen(c.security);
+        dialog->confirm();
         ASSERT_TRUE(view.closed);
         EXPECT_EQ(value(c.address, u"CertSha256"), c.pin) << "case " << (&c - cases);
     }
@@ -298,13 +298,13 @@ TEST_F(AccountDialogTest, CancelAndEveryOtherCloseWriteNothingAndEndModifyMode) 
         view = RecordingView{};
         m.dialog.EditMode = true;
         open(u"me@x.tw");
-        dialog->Text1_Change(u"elsewhere");
-        if (how == 0) dialog->Command1_Click();
-        else dialog->Form_Unload();
+        dialog->hostChanged(u"elsewhere");
+        if (how == 0) dialog->cancel();
+        else dialog->unload();
         EXPECT_FALSE(m.dialog.EditMode);
         EXPECT_TRUE(dialog->closed());
         EXPECT_EQ(view.closed, how == 0);
-        dialog->Command2_Click();  // a late click after the close does nothing
+        dialog->confirm();  // a late click after the close does nothing
         EXPECT_EQ(files.content(u"C:\\P\\set.ini"), before);
         EXPECT_EQ(rows.rows, (std::vector<test::AccountRow>{{u"me", u"me@x.tw"}}));
     }
@@ -321,9 +321,9 @@ TEST_F(AccountDialogTest, RefusedWritesKeepTheDialogOpenAndTheOldAccount) {
         m.dialog.EditMode = editing;
         open(editing ? u"old@x.tw" : u"");
         if (!editing) type(u"new", u"pw", u"h");
-        dialog->Text4_Change(u"moved@x.tw");
+        dialog->addressChanged(u"moved@x.tw");
         files.setFailWrites(true);
-        dialog->Command2_Click();
+        dialog->confirm();
         files.setFailWrites(false);
         ASSERT_EQ(view.boxes.size(), 1u);
         EXPECT_NE(view.boxes[0].first.find(u"set.ini"), std::u16string::npos);
@@ -332,7 +332,7 @@ TEST_F(AccountDialogTest, RefusedWritesKeepTheDialogOpenAndTheOldAccount) {
         EXPECT_EQ(files.content(u"C:\\P\\set.ini"), before);
         EXPECT_EQ(rows.rows, (std::vector<test::AccountRow>{{u"me", u"old@x.tw"}}));
         // Nothing typed is lost: the same click succeeds once the file takes writes.
-        dialog->Command2_Click();
+        dialog->confirm();
         EXPECT_TRUE(view.closed);
         EXPECT_EQ(value(u"tester-Mail", u"moved@x.tw"), u"0");
         storeAccount(u"old@x.tw", u"me", u"pw", u"pop.x.tw", u"");

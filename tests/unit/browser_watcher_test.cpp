@@ -390,7 +390,7 @@ protected:
         rig.desktop.setScreen({0, 0, 1024, 768});
         master = std::make_unique<app::MasterPresenter>(rig.platform, rig.store, rig.state, rig.view, &rig.opener,
                                                         part.hooks([this] { return master.get(); }));
-        master->Form_Load();
+        master->load();
     }
     void runFor(platform::Milliseconds d) { rig.loop.runUntil([] { return false; }, d); }
 };

@@ -48,13 +48,13 @@ protected:
     EntryDialog& open(int mode, const std::optional<std::u16string>& edit = std::nullopt) {
         view = RecordingView{};
         dialog = std::make_unique<EntryDialog>(store, m, mode, rows, view);
-        dialog->Form_Load(edit);
+        dialog->load(edit);
         return *dialog;
     }
     // Types `text` and presses 確定.
     void enter(const std::u16string& text) {
-        dialog->Text1_Change(text);
-        dialog->Command1_Click();
+        dialog->textChanged(text);
+        dialog->confirm();
     }
     std::optional<std::u16string> ie(const std::u16string& key) { return store.find(IniFile::Ie, u"IeUrl", key); }
     std::optional<std::u16string> set(const std::u16string& section, const std::u16string& key) {
@@ -245,10 +245,10 @@ TEST_F(EntryDialogTest, CancelAndRefusedWritesLeaveTheListsAlone) {
     for (int how : {0, 1}) {
         m.dialog.EditMode = true;
         open(1, u"a@x.tw");
-        dialog->Text1_Change(u"b@x.tw");
-        if (how == 0) dialog->Command2_Click();
-        else dialog->Form_Unload();
-        dialog->Command1_Click();  // too late: closed
+        dialog->textChanged(u"b@x.tw");
+        if (how == 0) dialog->cancel();
+        else dialog->unload();
+        dialog->confirm();  // too late: closed
         EXPECT_FALSE(m.dialog.EditMode);
         EXPECT_EQ(files.content(u"C:\\P\\set.ini"), before);
     }
@@ -263,7 +263,7 @@ TEST_F(EntryDialogTest, CancelAndRefusedWritesLeaveTheListsAlone) {
     EXPECT_FALSE(view.closed);
     EXPECT_EQ(files.content(u"C:\\P\\set.ini"), before);
     EXPECT_EQ(rows.rows, (std::vector<std::u16string>{u"a@x.tw"}));
-    dialog->Command1_Click();
+    dialog->confirm();
     EXPECT_TRUE(view.closed);
     EXPECT_EQ(store.listKeys(IniFile::Set, u"tester-BlackList"), (std::vector<std::u16string>{u"b@x.tw"}));
 }

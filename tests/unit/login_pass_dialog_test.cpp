@@ -64,10 +64,10 @@ TEST(LoginPassDialog, OkChangesThePasswordOnlyWhenOldIsRightAndNewTwiceTheSame) 
         m.dialog.SettingsPassword = c.current;
         RecordingView view;
         LoginPassDialog d(values, m, view);
-        d.Text1_Change(c.old);
-        d.newpassword_Change(c.fresh);
-        d.txtPassword_Change(c.again);
-        d.cmdOK_Click();
+        d.oldPasswordChanged(c.old);
+        d.newPasswordChanged(c.fresh);
+        d.repeatedPasswordChanged(c.again);
+        d.confirm();
         EXPECT_TRUE(view.boxes.empty());  // refusals are silent
         if (c.stored) {
             EXPECT_TRUE(view.closed);
@@ -94,12 +94,12 @@ TEST(LoginPassDialog, RetypedConfirmationIsAcceptedAfterARefusal) {
     settings::ProgramState m;
     RecordingView view;
     LoginPassDialog d(values, m, view);
-    d.newpassword_Change(u"abc");
-    d.txtPassword_Change(u"abd");
-    d.cmdOK_Click();
+    d.newPasswordChanged(u"abc");
+    d.repeatedPasswordChanged(u"abd");
+    d.confirm();
     ASSERT_FALSE(view.closed);
-    d.txtPassword_Change(u"abc");
-    d.cmdOK_Click();
+    d.repeatedPasswordChanged(u"abc");
+    d.confirm();
     EXPECT_TRUE(view.closed);
     EXPECT_EQ(values.ReadRegString(u"PassWord"), u"abc");
 }
@@ -111,9 +111,9 @@ TEST(LoginPassDialog, RefusedMachineWriteGoesToTheUserAndNoWriteAtAllIsSaid) {
     settings::ProgramState m;
     RecordingView view;
     LoginPassDialog d(values, m, view);
-    d.newpassword_Change(u"pw");
-    d.txtPassword_Change(u"pw");
-    d.cmdOK_Click();
+    d.newPasswordChanged(u"pw");
+    d.repeatedPasswordChanged(u"pw");
+    d.confirm();
     EXPECT_TRUE(view.closed);
     EXPECT_TRUE(view.boxes.empty());
     EXPECT_EQ(reg.readString(RegistryRoot::CurrentUser, u"Software\\Inkwarden", u"PassWord"), u"pw");
@@ -124,9 +124,9 @@ TEST(LoginPassDialog, RefusedMachineWriteGoesToTheUserAndNoWriteAtAllIsSaid) {
     settings::ProgramState m2;
     RecordingView view2;
     LoginPassDialog d2(nowhere, m2, view2);
-    d2.newpassword_Change(u"pw");
-    d2.txtPassword_Change(u"pw");
-    d2.cmdOK_Click();
+    d2.newPasswordChanged(u"pw");
+    d2.repeatedPasswordChanged(u"pw");
+    d2.confirm();
     // In memory for this run, and the user is told it will not last.
     EXPECT_EQ(m2.dialog.SettingsPassword, u"pw");
     ASSERT_EQ(view2.boxes.size(), 1u);
@@ -141,11 +141,11 @@ TEST(LoginPassDialog, CancelChangesNothing) {
     m.dialog.SettingsPassword = u"old";
     RecordingView view;
     LoginPassDialog d(values, m, view);
-    d.Text1_Change(u"old");
-    d.newpassword_Change(u"new");
-    d.txtPassword_Change(u"new");
-    d.cmdCancel_Click();
-    d.cmdOK_Click();  // after the close: nothing
+    d.oldPasswordChanged(u"old");
+    d.newPasswordChanged(u"new");
+    d.repeatedPasswordChanged(u"new");
+    d.cancel();
+    d.confirm();  // after the close: nothing
     EXPECT_TRUE(view.closed);
     EXPECT_EQ(m.dialog.SettingsPassword, u"old");
     EXPECT_EQ(values.ReadRegString(u"PassWord"), u"old");

@@ -33,7 +33,7 @@ protected:
         hooks.toolbarButtonSwitched = [this](bool on) { toolbarSwitches.push_back(on); };
         master = std::make_unique<MasterPresenter>(rig.platform, rig.store, rig.state, rig.view, &rig.opener,
                                                    hooks, config);
-        master->Form_Load();
+        master->load();
     }
     void runFor(platform::Milliseconds d) {
         rig.loop.runUntil([] { return false; }, d);
@@ -233,7 +233,7 @@ TEST_F(MasterTest, NoPeriodicCheckWhenPausedBusyOrSwitchedOff) {
         r.shell.connected = true;
         r.state.prefs.options = settings::Options::FromStored(c.options);
         MasterPresenter m(r.platform, r.store, r.state, r.view, &r.opener);
-        m.Form_Load();
+        m.load();
         r.loop.runUntil([] { return false; }, 2500ms);
         EXPECT_EQ(peer.connections, 1);  // the check when the connection came up
         if (c.pause) m.menuCommand(MenuCommand::Pause);
@@ -352,7 +352,7 @@ TEST_F(MasterTest, DialogueOutcomes) {
         r.state.run.StatusText = u"old";
         r.state.prefs.options = settings::Options::FromStored(u"010011000100");  // no filter window at any count
         MasterPresenter m(r.platform, r.store, r.state, r.view, &r.opener);
-        m.Form_Load();
+        m.load();
         const auto start = r.clock.nowMs();
         m.RunBackgroundCheck();
         EXPECT_EQ(narrow(r.state.run.StatusText), narrow(c.status));
@@ -431,7 +431,7 @@ TEST_F(MasterTest, BusyDuringCheckAndTipKeepsTicking) {
         immEnabled.push_back(master->findItem(MenuCommand::Imm)->enabled);
     };
     master = std::make_unique<MasterPresenter>(rig.platform, rig.store, rig.state, rig.view, &rig.opener, hooks);
-    master->Form_Load();
+    master->load();
     runFor(60000ms);
     ASSERT_GE(busy.size(), 40u);
     EXPECT_FALSE(busy[1]);  // second 2: Timer2 has not fired yet at this tick
@@ -468,7 +468,7 @@ TEST_F(MasterTest, ThresholdOpensFilterWindowQuietly) {
         r.state.prefs.options = settings::Options::FromStored(c.options);
         r.shell.connected = true;
         MasterPresenter m(r.platform, r.store, r.state, r.view, &r.opener);
-        m.Form_Load();
+        m.load();
         r.loop.runUntil([] { return false; }, 3000ms);
         EXPECT_EQ(r.state.run.NewMailCount, 5);
         EXPECT_TRUE(r.view.tip.ends_with(u"\r\n您有5封新郵件"));
@@ -549,7 +549,7 @@ TEST_F(CorrectClockTest, RepliesSetTheClock) {
         r.network.setHost(settings::kTimeServers[0], "10.0.0.1");
         r.clock.setUtcOffsetMinutes(480);
         MasterPresenter m(r.platform, r.store, r.state, r.view, &r.opener);
-        m.Form_Load();
+        m.load();
         m.CorrectClock();
         r.loop.runUntil([] { return false; }, c.delay);
         r.network.deliverDatagram(c.datagram);
@@ -603,7 +603,7 @@ TEST_F(CorrectClockTest, OptionEightCorrectsWhenConnectionComesUp) {
     off.network.setHost(settings::kTimeServers[0], "10.0.0.1");
     off.shell.connected = true;
     MasterPresenter m(off.platform, off.store, off.state, off.view, &off.opener);
-    m.Form_Load();
+    m.load();
     off.loop.runUntil([] { return false; }, 1000ms);
     EXPECT_TRUE(off.network.sent().empty());
 }
@@ -643,7 +643,7 @@ TEST(MasterSecurity, NoPlainLoginOnceTlsIsChosen) {
         TrayPop3Peer& peer = r.network.addPop3Peer("127.0.0.1", 27112, c.peer());
         r.state.prefs.options = settings::Options::FromStored(u"010011000100");
         MasterPresenter m(r.platform, r.store, r.state, r.view, &r.opener);
-        m.Form_Load();
+        m.load();
         const auto start = r.clock.nowMs();
         m.RunBackgroundCheck();
         EXPECT_EQ(r.state.run.StatusText, c.status);

@@ -64,7 +64,7 @@ const std::string kGreeting = "+OK ready\r\n";
 const std::string kTop1 = "+OK\r\nSubject: one\r\n\r\n..dotted\r\n.\r\n";
 const std::string kTop2 = "+OK\r\nSubject: two\r\n\r\n.\r\n";
 
-TEST(pop3::Connection, RepliesAreMatchedToTheirCommandsHoweverTheBytesArrive) {
+TEST(Pop3Connection, RepliesAreMatchedToTheirCommandsHoweverTheBytesArrive) {
     const std::string stream = kGreeting + "-ERR no\r\n" + kTop1 + kTop2;
     for (std::size_t piece : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{7}}) {
         Rig r;
@@ -88,7 +88,7 @@ TEST(pop3::Connection, RepliesAreMatchedToTheirCommandsHoweverTheBytesArrive) {
     }
 }
 
-TEST(pop3::Connection, AServerOutOfStepEndsTheConnectionForGood) {
+TEST(Pop3Connection, AServerOutOfStepEndsTheConnectionForGood) {
     struct Case {
         const char* name;
         std::vector<pop3::Command> commands;
@@ -121,7 +121,7 @@ TEST(pop3::Connection, AServerOutOfStepEndsTheConnectionForGood) {
     }
 }
 
-TEST(pop3::Connection, AMissingReplyOrAHangUpWithRepliesDuePutsItOutOfStep) {
+TEST(Pop3Connection, AMissingReplyOrAHangUpWithRepliesDuePutsItOutOfStep) {
     Rig r;
     r.sock->arrive(kGreeting);
     r.conn.sendAll({{"TOP 1 0", pop3::Shape::MultiLine, 1}, {"TOP 2 0", pop3::Shape::MultiLine, 2}});
@@ -149,7 +149,7 @@ TEST(pop3::Connection, AMissingReplyOrAHangUpWithRepliesDuePutsItOutOfStep) {
     EXPECT_FALSE(q.conn.outOfStep());
 }
 
-TEST(pop3::Connection, LimitsEndTheConnectionBeforeMemoryGrows) {
+TEST(Pop3Connection, LimitsEndTheConnectionBeforeMemoryGrows) {
     pop3::Limits limits;
     limits.line = 100;
     limits.multiLine = 1000;
@@ -184,7 +184,7 @@ TEST(pop3::Connection, LimitsEndTheConnectionBeforeMemoryGrows) {
 
 // A line that was already received when a command went out cannot be its
 // reply, even when the command is sent from the handler of the reply before.
-TEST(pop3::Connection, BytesThatCameBeforeACommandAreNoReplyToIt) {
+TEST(Pop3Connection, BytesThatCameBeforeACommandAreNoReplyToIt) {
     Rig r;
     std::vector<std::string> answered;
     std::vector<pop3::End> ends;
@@ -199,7 +199,7 @@ TEST(pop3::Connection, BytesThatCameBeforeACommandAreNoReplyToIt) {
     EXPECT_EQ(ends[0], pop3::End::OutOfStep);
 }
 
-TEST(pop3::Connection, AHandlerThatPumpsGetsLaterRepliesAfterItReturnsInOrder) {
+TEST(Pop3Connection, AHandlerThatPumpsGetsLaterRepliesAfterItReturnsInOrder) {
     Rig r;
     std::vector<std::string> order;
     r.conn.setHandlers({[&](const pop3::Reply& rep) {

@@ -53,7 +53,9 @@ TEST(Startup, DecisionTable) {
         EXPECT_EQ(d.action, c.action) << c.name;
         EXPECT_EQ(d.AppPath, c.appPath) << c.name;
         EXPECT_EQ(d.UserSection, c.user) << c.name;
-        EXPECT_EQ(d.options, settings::Options::FromStored(c.option)) << c.name;
+        const std::optional<settings::Options> want =
+            c.option.empty() ? std::nullopt : std::optional(settings::Options::FromStored(c.option));
+        EXPECT_EQ(d.options, want) << c.name;
         EXPECT_EQ(d.FirstRun, c.firstRun) << c.name;
     }
 }

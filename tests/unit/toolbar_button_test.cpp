@@ -28,7 +28,7 @@ protected:
         part = std::make_unique<app::BrowserPart>(rig.platform, rig.store, rig.state);
         master = std::make_unique<app::MasterPresenter>(rig.platform, rig.store, rig.state, rig.view, &rig.opener,
                                                         part->hooks([this] { return master.get(); }));
-        master->Form_Load();
+        master->load();
     }
     void click() { master->menuCommand(app::MenuCommand::Ie); }
     bool mark() { return master->findItem(app::MenuCommand::Ie)->checked; }
@@ -106,7 +106,7 @@ TEST_F(ToolbarButtonTest, SwitchOffWithoutAKeyOfOursKeepsOtherButtons) {
           std::optional<std::u16string>(u"..\\..\\Windows"), std::optional<std::u16string>(u"{not-a-guid}")}) {
         if (stored) rig.registry.writeString(RegistryRoot::LocalMachine, kProgramKey, kShowIeValue, *stored);
         ToolbarButton button(rig.registry, rig.shell, u"C:\\");
-        EXPECT_EQ(button.mnu_ie_Click(false), ButtonResult::NothingToRemove);
+        EXPECT_EQ(button.switchButton(false), ButtonResult::NothingToRemove);
         EXPECT_EQ(rig.registry.readString(RegistryRoot::LocalMachine, key(other), u"ButtonText"), u"Other");
     }
 }
@@ -141,7 +141,7 @@ TEST(NewGuidString, RegistryFormUpperCase) {
     test::FakeRegistry registry;
     shell.answer = u"";
     ToolbarButton button(registry, shell, u"C:\\");
-    EXPECT_EQ(button.mnu_ie_Click(true), ButtonResult::Failed);
+    EXPECT_EQ(button.switchButton(true), ButtonResult::Failed);
     EXPECT_FALSE(registry.readString(RegistryRoot::LocalMachine, kProgramKey, kShowIeValue));
 }
 

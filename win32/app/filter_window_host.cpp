@@ -90,7 +90,7 @@ public:
         if (loaded_ && !loaded_->presenter.closed()) {
             // The program ends with the window open: unload it as the system would.
             loaded_->view.attach(nullptr);
-            loaded_->presenter.Form_Unload();
+            loaded_->presenter.unload();
         }
         loaded_.reset();
     }
@@ -130,7 +130,7 @@ private:
             // Runs from the loop once no handler of the window is on the stack.
             loaded_.reset();
         };
-        loaded_->presenter.Form_Load();
+        loaded_->presenter.load();
         loaded_->view.attach(&loaded_->presenter);
         return true;
     }

@@ -25,7 +25,7 @@ struct FilterWindowDeps {
 class FilterWindowHost : public app::FilterWindowOpener {
 public:
     // Unloads a loaded filter window at once (the program exits or the
-    // Windows session ends): its Form_Unload runs and it disappears, and no
+    // Windows session ends): its unload runs and it disappears, and no
     // new one opens afterwards. The window and its presenter are destroyed
     // with the host, never here, because a wait of the presenter may be on
     // the stack below this call.

@@ -95,7 +95,7 @@ bool MasterWindow::load() {
     browser_ = std::make_unique<app::BrowserPart>(p_, store_, state_);
     presenter_ = std::make_unique<app::MasterPresenter>(p_, store_, state_, *this, opener_.get(),
                                                         browser_->hooks([this] { return presenter_.get(); }));
-    presenter_->Form_Load();
+    presenter_->load();
     return true;
 }
 
@@ -334,7 +334,7 @@ LRESULT MasterWindow::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (wp) {
             sessionEnding_ = true;
             EndMenu();
-            presenter_->Form_Unload();
+            presenter_->unload();
         }
         return 0;
     case WM_CLOSE:

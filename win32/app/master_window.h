@@ -38,7 +38,7 @@ public:
     MasterWindow(const MasterWindow&) = delete;
     MasterWindow& operator=(const MasterWindow&) = delete;
 
-    // Creates the window, the filter window opener and runs Form_Load.
+    // Creates the window, the filter window opener and runs load.
     bool load();
     app::MasterPresenter& presenter() { return *presenter_; }
     HWND window() const { return hwnd_.get(); }
