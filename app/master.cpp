@@ -10,6 +10,10 @@
 #include "app/tray_texts.h"
 #include "platform/waits.h"
 #include "platform/tls_socket.h"
+#include "pop3/address.h"
+#include "pop3/login.h"
+#include "pop3/mailbox.h"
+#include "pop3/server_memory.h"
 #include "settings/accounts.h"
 
 namespace iw::app {
@@ -65,13 +69,6 @@ std::vector<MenuItem> buildMenu() {
     return menu;
 }
 
-bool isDigits(const std::string& s) {
-    if (s.empty()) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -84,41 +81,18 @@ void ReadMasterPreferences(settings::SettingsStore& store, settings::ProgramStat
     s.prefs.PopupRatio = store.readNumber(IniFile::Set, user, u"AD-PoP", 75) / 100.0;
 }
 
-void SplitHostPort(const std::string& text, std::uint16_t defaultPort, std::string& host, std::uint16_t& port) {
-    host = text;
-    port = defaultPort;
-    const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos) return;
-    const std::string digits = text.substr(colon + 1);
-    host = text.substr(0, colon);
-    if (isDigits(digits) && digits.size() <= 5) {
-        const long n = std::stol(digits);
-        if (n >= 1 && n <= 65535) port = static_cast<std::uint16_t>(n);
-    }
-}
-
-std::int64_t StatCount(const std::string& reply) {
-    // "+OK", a space, the count, a space, the size; a line end or further
-    // text after a space may follow.
-    std::string line = reply.substr(0, reply.find_first_of("\r\n"));
-    if (line.rfind("+OK ", 0) != 0) return -1;
-    line.erase(0, 4);
-    const std::size_t sp = line.find(' ');
-    if (sp == std::string::npos) return -1;
-    const std::string count = line.substr(0, sp);
-    std::string size = line.substr(sp + 1);
-    size = size.substr(0, size.find(' '));
-    if (!isDigits(count) || !isDigits(size) || count.size() > 9) return -1;
-    return std::stoll(count);
-}
-
 // ---------------------------------------------------------------------------
 // The background dialogue of one account on Winsock1.
+
+// The tags of the check's own commands; the login step tags its own.
+enum CheckTag : int { kCheckStat = 1, kCheckQuit };
 
 struct MasterPresenter::BackgroundCheck {
     // Made at the first check; every account's dialogue reconnects it.
     std::unique_ptr<pop3::Connection> conn;
-    int CheckState = 0;
+    // The login step of the account in hand.
+    std::unique_ptr<pop3::Login> login;
+    std::string serverKey;  // the account in the program's memory of servers
     bool CheckDone = false;
     bool SendDone = false;
     std::u16string user;
@@ -348,10 +322,10 @@ bool MasterPresenter::waitFor(const std::function<bool()>& done, std::int64_t se
     return r == platform::WaitOutcome::ConditionMet && !stopping_;
 }
 
-void MasterPresenter::sendCheckLine(const std::string& line) {
+void MasterPresenter::sendCheckLine(const std::string& line, int tag) {
     BackgroundCheck& c = *check_;
     c.SendDone = false;
-    c.conn->send({line, pop3::Shape::Line, 0, 0});
+    c.conn->send({line, pop3::Shape::Line, tag, 0});
     // WaitSendComplete: up to 10 whole seconds for the send-complete event.
     waitFor([&c] { return c.SendDone; }, 10, true);
 }
@@ -360,54 +334,48 @@ void MasterPresenter::sendCheckLine(const std::string& line) {
 void MasterPresenter::onCheckReply(const pop3::Reply& r) {
     BackgroundCheck& c = *check_;
     if (!c.conn) return;
-    const std::string& reply = r.text;
-    const auto& cp = p_.codePage;
-    const bool positive = r.ok || c.CheckState == 3;
-    switch (c.CheckState) {
-    case 0:
-        if (positive) {
-            c.CheckDone = false;
-            c.CheckState = 1;
-            sendCheckLine("USER " + cp.fromUtf16(platform::kBig5, c.user));
-        } else {
-            c.CheckDone = true;
+    if (pop3::IsLoginTag(r.tag)) {
+        if (!c.login) return;
+        c.login->onReply(r);
+        if (!c.login->done()) return;
+        pop3::ServerMemory& memory = pop3::ServerMemory::program();
+        const pop3::LoginOutcome outcome = c.login->outcome();
+        if (outcome == pop3::LoginOutcome::LoggedIn) {
+            memory.rememberCapabilities(c.serverKey, c.login->capabilities(), c.login->greeting());
+            memory.loggedIn(c.serverKey, pop3::SecondsNow(p_.clock));
+            sendCheckLine("STAT", kCheckStat);
+            return;
+        }
+        memory.forgetCapabilities(c.serverKey);
+        c.CheckDone = true;
+        // A response code says what the user can do; without one, the old texts.
+        const std::u16string coded = pop3::ResponseCodeText(pop3::ParseResponseCode(c.login->refusal()));
+        if (outcome == pop3::LoginOutcome::GreetingRefused)
             s_.run.StatusText = c.user + u"主機無法連線..";
-        }
-        break;
-    case 1:
-        if (positive) {
-            c.CheckState = 2;
-            sendCheckLine("PASS " + cp.fromUtf16(platform::kBig5, settings::UnscramblePassword(cp, c.password)));
-        } else {
-            c.CheckDone = true;
+        else if (!coded.empty())
+            s_.run.StatusText = c.user + coded;
+        else if (outcome == pop3::LoginOutcome::UserRefused)
             s_.run.StatusText = c.user + u"使用者錯誤..";
-        }
-        break;
-    case 2:
-        if (positive) {
-            c.CheckState = 3;
-            sendCheckLine("STAT");
-        } else {
-            c.CheckDone = true;
+        else
             s_.run.StatusText = c.user + u"密碼錯誤..";
-        }
-        break;
-    case 3: {
-        const std::int64_t count = StatCount(reply);
-        if (count >= 0) {
-            const std::int64_t sum = static_cast<std::int64_t>(s_.run.NewMailCount) + count;
+        return;
+    }
+    switch (r.tag) {
+    case kCheckStat: {
+        const pop3::StatReply stat = pop3::ParseStat(r.text);
+        if (r.ok && stat.wellFormed) {
+            const std::int64_t sum = static_cast<std::int64_t>(s_.run.NewMailCount) + stat.count;
             s_.run.NewMailCount = static_cast<std::int32_t>(std::min<std::int64_t>(sum, std::numeric_limits<std::int32_t>::max()));
             s_.run.StatusText = u"";
         } else {
             // Not "+OK count size": nothing is added, and the user is told.
             s_.run.StatusText = c.user + u"郵件數目無法讀取..";
         }
-        c.CheckState = 7;
-        sendCheckLine("QUIT");
+        sendCheckLine("QUIT", kCheckQuit);
         c.CheckDone = true;
         break;
     }
-    case 7: c.conn->close(); break;
+    case kCheckQuit: c.conn->close(); break;
     default: break;
     }
 }
@@ -463,10 +431,14 @@ void MasterPresenter::RunBackgroundCheck() {
                         s_.run.StatusText = k.user + tls;
                     else if (why == pop3::End::Closed)
                         s_.run.StatusText = k.user + u"未連上伺服器";
-                    else if (why == pop3::End::OutOfStep && k.CheckState == 0)
+                    else if (why == pop3::End::OutOfStep && k.login && k.login->lastTag() == pop3::kTagGreeting)
                         s_.run.StatusText = k.user + u"主機無法連線..";  // a greeting that is no status line
                     else
                         s_.run.StatusText = k.user + u"伺服器回應錯誤..";
+                }
+                if (k.login && !k.login->done()) {
+                    k.login->onEnded();
+                    pop3::ServerMemory::program().forgetCapabilities(k.serverKey);
                 }
                 k.SendDone = true;
             };
@@ -476,25 +448,40 @@ void MasterPresenter::RunBackgroundCheck() {
             if (stopping_) break;
             const settings::MailAccount account = settings::ReadMailAccount(store_, section);
             const platform::MailSecurity security = platform::ParseMailSecurity(account.Security);
-            std::string host;
-            std::uint16_t port = 0;
-            SplitHostPort(p_.codePage.fromUtf16(platform::kBig5, account.Pop3Host),
-                          security == platform::MailSecurity::Tls ? platform::DefaultPop3Port(security)
-                                                                  : config_.defaultPop3Port,
-                          host, port);
-            const std::u16string address = lookupHostAddress(host);
-            if (address.empty()) continue;
+            const auto address = pop3::ParseServerAddress(account.Pop3Host, security, config_.defaultPop3Port);
+            p_.loop.pump(Milliseconds(0));
+            const platform::ResolveResult found = address ? p_.network.resolve(address->host) : platform::ResolveResult{};
+            if (!found.found || found.address.empty()) {
+                s_.run.StatusText = kLookupFailedText;
+                continue;
+            }
+            const std::string userBytes = p_.codePage.fromUtf16(platform::kBig5, account.User);
+            pop3::ServerMemory& memory = pop3::ServerMemory::program();
+            c.serverKey = pop3::ServerMemory::key(address->host, address->port, userBytes);
+            // A server's LOGIN-DELAY: the account is skipped until it has passed.
+            if (const std::int64_t left = memory.loginDelayLeft(c.serverKey, pop3::SecondsNow(p_.clock))) {
+                s_.run.StatusText = account.User + pop3::LoginDelayText(left);
+                continue;
+            }
             c.security = security;
-            c.host = host;
+            c.host = address->host;
             c.pin = p_.codePage.fromUtf16(platform::kBig5, account.CertSha256);
 
             c.conn->close();
-            c.CheckState = 0;
             c.CheckDone = false;
             c.SendDone = false;
             c.user = account.User;
             c.password = account.Password;
-            c.conn->connect(p_.codePage.fromUtf16(platform::kBig5, address), port);
+            pop3::LoginRequest request;
+            request.user = userBytes;
+            request.password = p_.codePage.fromUtf16(platform::kBig5, settings::UnscramblePassword(p_.codePage, c.password));
+            request.secured = security != platform::MailSecurity::Plain;
+            if (const auto* known = memory.find(c.serverKey); known && known->capsKnown) {
+                request.remembered = known->caps;
+                request.rememberedGreeting = known->greeting;
+            }
+            c.login = std::make_unique<pop3::Login>(*c.conn, std::move(request));
+            c.conn->connect(found.address, address->port, pop3::kTagGreeting);
 
             if (!waitFor([&c] { return c.CheckDone; }, 45, true)) s_.run.StatusText = c.user + u"未連上伺服器";
             waitFor([&c] { return !c.conn->socket() || c.conn->socket()->state() == platform::SocketState::Closed ||

@@ -172,7 +172,7 @@ private:
     void closeBrowserWindows();
     bool waitFor(const std::function<bool()>& done, std::int64_t seconds, bool strictlyMore);
     void onCheckReply(const pop3::Reply& reply);
-    void sendCheckLine(const std::string& line);
+    void sendCheckLine(const std::string& line, int tag);
     void toggleStoredMark(MenuCommand command, const std::u16string& section, const std::u16string& key);
 
     platform::Platform& p_;
@@ -201,13 +201,5 @@ private:
 // Reads the three values the timers need and the pop-up ratio from
 // set.ini into the program-wide state (interval, threshold, ratio).
 void ReadMasterPreferences(settings::SettingsStore& store, settings::ProgramState& state);
-
-// "host" or "host:port"; a plain host (or a port that is not a number from
-// 1 to 65535) gets `defaultPort`.
-void SplitHostPort(const std::string& text, std::uint16_t defaultPort, std::string& host, std::uint16_t& port);
-
-// The message count of a STAT reply of the standard form "+OK n size", or -1
-// when the reply has another form.
-std::int64_t StatCount(const std::string& reply);
 
 }  // namespace iw::app

@@ -8,6 +8,9 @@
 #include "platform/waits.h"
 #include "platform/tls_socket.h"
 #include "filter/header_parser.h"
+#include "pop3/address.h"
+#include "pop3/mailbox.h"
+#include "pop3/server_memory.h"
 
 namespace iw::filter {
 
@@ -40,19 +43,6 @@ std::u16string KbText(std::int64_t size) {
     return t;
 }
 
-// The number at the start of a field: an optional sign and decimal digits;
-// 0 when there is none. Clamped into 32 bits.
-std::int32_t LeadingNumber(const std::string& f) {
-    std::size_t i = 0;
-    bool neg = false;
-    if (i < f.size() && (f[i] == '-' || f[i] == '+')) neg = f[i++] == '-';
-    std::int64_t v = 0;
-    while (i < f.size() && f[i] >= '0' && f[i] <= '9') {
-        v = std::min<std::int64_t>(v * 10 + (f[i++] - '0'), 0x7FFFFFFF);
-    }
-    return static_cast<std::int32_t>(neg ? -v : v);
-}
-
 // Whole seconds since midnight, the start mark of a wait.
 int WholeSecondsNow(const platform::SystemClock& clock) { return platform::StartMark(clock) % platform::kSecondsPerDay; }
 
@@ -83,31 +73,14 @@ struct SessionError : std::exception {
 
 }  // namespace
 
-bool ParsePop3Host(const std::u16string& value, std::u16string& host, std::uint16_t& port) {
-    host = value;
-    port = 110;
-    const auto colon = value.rfind(u':');
-    if (colon == std::u16string::npos) return true;
-    host = value.substr(0, colon);
-    const std::u16string p = value.substr(colon + 1);
-    if (p.empty() || p.size() > 5) return false;
-    std::uint32_t v = 0;
-    for (char16_t c : p) {
-        if (c < u'0' || c > u'9') return false;
-        v = v * 10 + (c - u'0');
-    }
-    if (v < 1 || v > 65535) return false;
-    port = static_cast<std::uint16_t>(v);
-    return true;
-}
-
 void FilterWindow::touchActivity() { model_.LastActivity = platform::StartMark(p_.clock) % platform::kSecondsPerDay; }
 
 namespace {
 
 // What each command sent on an account's connection was, so its reply goes
 // to the step that asked for it.
-enum Tag { kGreeting = 1, kUser, kPass, kStat, kList, kTop, kSync, kDele, kQuit };
+// The login's own commands carry the login step's tags (pop3::IsLoginTag).
+enum Tag { kStat = 1, kList, kTop, kSync, kDele, kQuit };
 
 // The texts of a connection that ended by itself.
 const char16_t kOutOfStepText[] = u"郵件主機回應錯亂,已中斷連線,本信箱不刪除郵件";
@@ -164,10 +137,8 @@ std::unique_ptr<platform::TcpSocket> FilterWindow::makeSocket(int i) {
     const std::u16string& section = accounts_[static_cast<std::size_t>(i)].section;
     const platform::MailSecurity security = platform::ParseMailSecurity(profile_.accountValue(section, u"Security"));
     if (security == platform::MailSecurity::Plain) return p_.network.createTcp();
-    std::u16string host;
-    std::uint16_t port = 0;
-    ParsePop3Host(profile_.accountValue(section, u"PoP3"), host, port);
-    return platform::CreateMailSocket(p_.network.createTcp(), security, Bytes(host),
+    const auto address = pop3::ParseServerAddress(profile_.accountValue(section, u"PoP3"), security);
+    return platform::CreateMailSocket(p_.network.createTcp(), security, address ? address->host : std::string(),
                                       Bytes(profile_.accountValue(section, u"CertSha256")));
 }
 
@@ -234,56 +205,11 @@ void FilterWindow::onReply(int i, const pop3::Reply& r) {
     // another account is no answer to what this one awaits.
     if (i != dialogue_) return;
     Account& a = accounts_[static_cast<std::size_t>(i)];
+    if (pop3::IsLoginTag(r.tag)) {
+        loginReply(i, r);
+        return;
+    }
     switch (r.tag) {
-        case kGreeting:
-            if (!r.ok) {
-                // Not a server that lets us in: the account ends at once
-                // with the text of a server that cannot be reached.
-                a.conn->close();
-                ended_ = true;
-                model_.PhaseDone = true;
-                a.status = a.section + u"未連上郵件主機(" + sessionHost_ + u")";
-                tipSection(i, u"未連上郵件主機...");
-                statusBar(a.status);
-                break;
-            }
-            LoggedIn_ = false;
-            ReplyState_ = 1;
-            // User names and passwords go out in the ANSI code page, 950.
-            sendOn(i, "USER " + p_.codePage.fromUtf16(platform::kBig5, sessionUser_), kUser);
-            WaitSendComplete();
-            {
-                const std::u16string t = u"傳送帳號(" + sessionUser_ + u")";
-                statusBar(t);
-                tipSection(i, t);
-            }
-            break;
-        case kUser:
-            if (!r.ok) {
-                loginRejected(i);
-                break;
-            }
-            ReplyState_ = 2;
-            sendOn(i, "PASS " + p_.codePage.fromUtf16(platform::kBig5, profile_.unscramblePassword(sessionPassword_)),
-                   kPass);
-            WaitSendComplete();
-            statusBar(u"傳送密碼...");
-            tipSection(i, u"傳送密碼...");
-            break;
-        case kPass:
-            if (!r.ok) {
-                loginRejected(i);
-                break;
-            }
-            ListingDone_ = false;
-            LoggedIn_ = true;
-            model_.PhaseDone = true;
-            ReplyState_ = 3;
-            sendOn(i, "STAT", kStat);
-            WaitSendComplete();
-            tipSection(i, u"正在取得郵件數...");
-            statusBar(a.section + u"正在取得郵件數...");
-            break;
         case kStat:
             if (!r.ok) {
                 listingFailed_ = true;
@@ -322,6 +248,7 @@ void FilterWindow::onReply(int i, const pop3::Reply& r) {
             ++deleReplies_;
             lastDeleReply_ = WholeSecondsNow(p_.clock);
             model_.PhaseDone = true;
+            fillWindow(i);
             break;
         case kQuit:
             quitOk_ = r.ok;
@@ -333,12 +260,66 @@ void FilterWindow::onReply(int i, const pop3::Reply& r) {
     }
 }
 
-void FilterWindow::loginRejected(int i) {
+void FilterWindow::loginRejected(int i, const std::string& refusal) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
     model_.PhaseDone = true;
-    a.status = u"使用者名稱或密碼錯誤!";
-    tipSection(i, u"使用者名稱或密碼錯誤!");
+    // A response code says what the user can do; without one, the old text.
+    const std::u16string coded = pop3::ResponseCodeText(pop3::ParseResponseCode(refusal));
+    a.status = coded.empty() ? u"使用者名稱或密碼錯誤!" : a.section + coded;
+    tipSection(i, coded.empty() ? a.status : coded);
     statusBar(a.status);
+}
+
+// A reply to the login step's commands: the greeting, CAPA, USER, PASS, AUTH.
+void FilterWindow::loginReply(int i, const pop3::Reply& r) {
+    Account& a = accounts_[static_cast<std::size_t>(i)];
+    if (!a.login) return;
+    a.login->onReply(r);
+    if (!a.login->done()) return;
+    const pop3::LoginOutcome outcome = a.login->outcome();
+    pop3::ServerMemory& memory = pop3::ServerMemory::program();
+    if (outcome != pop3::LoginOutcome::LoggedIn) memory.forgetCapabilities(a.serverKey);
+    switch (outcome) {
+    case pop3::LoginOutcome::GreetingRefused:
+        // Not a server that lets us in: the account ends at once with the
+        // text of a server that cannot be reached.
+        a.conn->close();
+        ended_ = true;
+        model_.PhaseDone = true;
+        a.status = a.section + u"未連上郵件主機(" + sessionHost_ + u")";
+        tipSection(i, u"未連上郵件主機...");
+        statusBar(a.status);
+        break;
+    case pop3::LoginOutcome::UserRefused:
+    case pop3::LoginOutcome::PassRefused:
+    case pop3::LoginOutcome::AuthRefused:
+        loginRejected(i, a.login->refusal());
+        break;
+    case pop3::LoginOutcome::LoggedIn:
+        memory.rememberCapabilities(a.serverKey, a.login->capabilities(), a.login->greeting());
+        memory.loggedIn(a.serverKey, pop3::SecondsNow(p_.clock));
+        a.pipelining = a.login->capabilities().pipelining && !forceWindow_;
+        ListingDone_ = false;
+        LoggedIn_ = true;
+        model_.PhaseDone = true;
+        ReplyState_ = 3;
+        // STAT and LIST together, after PASS was answered: never across the
+        // end of the login. In one write where the server lists PIPELINING,
+        // in the window (a write each) otherwise.
+        statCount_ = 0;
+        if (a.pipelining) {
+            a.conn->sendAll({{"STAT", pop3::Shape::Line, kStat, 0},
+                             {"LIST", pop3::Shape::MultiLine, kList, limits_.listing}});
+        } else {
+            a.window.push_back({"STAT", pop3::Shape::Line, kStat, 0});
+            a.window.push_back({"LIST", pop3::Shape::MultiLine, kList, limits_.listing});
+            fillWindow(i);
+        }
+        tipSection(i, u"正在取得郵件數...");
+        statusBar(a.section + u"正在取得郵件數...");
+        break;
+    default: break;
+    }
 }
 
 // The rows of an account whose replies went out of step stay visible, but
@@ -347,6 +328,7 @@ void FilterWindow::loginRejected(int i) {
 void FilterWindow::holdRows(int i) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
     a.held = true;
+    a.window.clear();
     for (MessageEntry& e : list(i)) e.Checked = false;
     if (model_.ShownList == i + 1 || dialogue_ == i) {
         for (std::size_t k = 0; k < model_.VisibleList.size(); ++k) {
@@ -361,6 +343,10 @@ void FilterWindow::holdRows(int i) {
 // server, out of step, or a limit broken. Every wait for it ends at once.
 void FilterWindow::onEnded(int i, pop3::End why) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
+    if (a.login && !a.login->done()) {
+        a.login->onEnded();
+        pop3::ServerMemory::program().forgetCapabilities(a.serverKey);
+    }
     if (why == pop3::End::OutOfStep) holdRows(i);
     if (i != dialogue_) return;
     model_.PhaseDone = true;
@@ -393,23 +379,15 @@ void FilterWindow::onEnded(int i, pop3::End why) {
 void FilterWindow::statusReply(int i, const std::string& data) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
     model_.clearListing();
-    std::vector<std::string> fields;
-    std::size_t pos = 0;
-    const std::string line = data.substr(0, data.find("\r\n"));
-    for (;;) {
-        const auto sp = line.find(' ', pos);
-        fields.push_back(line.substr(pos, sp == std::string::npos ? std::string::npos : sp - pos));
-        if (sp == std::string::npos) break;
-        pos = sp + 1;
-    }
+    const pop3::StatReply stat = pop3::ParseStat(data);
     // A count below zero is no count: nothing waits.
-    a.count = std::max(fields.size() > 1 ? LeadingNumber(fields[1]) : 0, 0);
+    a.count = stat.count;
     model_.MessageCounts[static_cast<std::size_t>(i)] = a.count;
-    a.size = fields.size() > 2 ? LeadingNumber(fields[2]) : 0;
+    a.size = stat.size;
     if (a.count < 1) {
         tipSection(i, u"沒有新郵件...");
         a.status = u"信箱(" + a.section + u")沒有新郵件... ";
-        ListingDone_ = true;
+        statCount_ = 0;
     } else {
         a.status = u"信箱(" + a.section + u")有" + Num(a.count) + u"封新郵件,共有" + KbText(a.size) + u"KB...";
         if (m1_.prefs.options.fetchInBatches && a.count > 500) {
@@ -418,8 +396,7 @@ void FilterWindow::statusReply(int i, const std::string& data) {
         }
         statCount_ = a.count;
         ReplyState_ = 4;
-        a.conn->send({"LIST", pop3::Shape::MultiLine, kList, limits_.listing});
-        WaitSendComplete();
+        // The LIST went out with the STAT; its reply follows.
         tipSection(i, u"正在接收郵件資料...");
         statusBar(a.section + u"正在接收郵件資料...");
     }
@@ -440,34 +417,10 @@ void FilterWindow::listingReply(int i, const pop3::Reply& r) {
         statusBar(a.status);
         return;
     }
-    std::vector<std::pair<std::int64_t, std::string>> entries;
-    std::size_t pos = r.text.find("\r\n") + 2;
-    const std::size_t end = r.text.size() - 3;  // before the ".\r\n"
-    bool wrong = false;
-    while (pos < end) {
-        const std::size_t eol = r.text.find("\r\n", pos);
-        const std::string_view line(r.text.data() + pos, eol - pos);
-        pos = eol + 2;
-        std::size_t k = 0;
-        std::int64_t n = 0;
-        while (k < line.size() && line[k] >= '0' && line[k] <= '9' && n < (std::int64_t{1} << 40)) n = n * 10 + (line[k++] - '0');
-        const std::size_t digits = k;
-        if (digits == 0 || k >= line.size() || line[k] != ' ') {
-            wrong = true;
-            break;
-        }
-        std::size_t s = ++k;
-        while (k < line.size() && line[k] >= '0' && line[k] <= '9') ++k;
-        if (k == s || (k < line.size() && line[k] != ' ')) {
-            wrong = true;
-            break;
-        }
-        if (n >= 1 && n <= statCount_) entries.emplace_back(n, std::string(line.substr(s, k - s)));
-    }
-    std::sort(entries.begin(), entries.end(),
-              [](const auto& x, const auto& y) { return x.first < y.first; });
-    for (std::size_t k = 1; k < entries.size() && !wrong; ++k)
-        if (entries[k].first == entries[k - 1].first) wrong = true;
+    if (listingFailed_) return;  // STAT was refused: nothing to read by
+    const pop3::Listing listing_ = pop3::ParseListing(r.text, statCount_);
+    const auto& entries = listing_.entries;
+    const bool wrong = !listing_.trusted;
     if (wrong) {
         a.conn->distrust();
         holdRows(i);
@@ -510,6 +463,7 @@ void FilterWindow::topReply(int i, const pop3::Reply& r) {
     // unchecked.
     parseReply(i, r.text, !r.ok);
     if (closed_) return;
+    fillWindow(i);
     if (rowBytes_ > maxRowBytes_) {
         a.conn->close();
         ended_ = true;
@@ -518,6 +472,20 @@ void FilterWindow::topReply(int i, const pop3::Reply& r) {
         tipSection(i, kTooLargeText);
         statusBar(a.status);
         return;
+    }
+}
+
+// A server that does not list PIPELINING gets its commands a few at a
+// time: at most pop3::kWindowWithoutPipelining unanswered, each in a write
+// of its own, the next one sent as a reply comes in. The NOOP at the end of
+// the TOPs still proves that every reply came in step.
+void FilterWindow::fillWindow(int i) {
+    Account& a = accounts_[static_cast<std::size_t>(i)];
+    while (!a.window.empty() && a.conn && a.conn->usable() && !a.held &&
+           a.conn->outstanding() < pop3::kWindowWithoutPipelining) {
+        const pop3::Command c = a.window.front();
+        a.window.pop_front();
+        a.conn->send(c);
     }
 }
 
@@ -531,11 +499,38 @@ void FilterWindow::connectAccount(int i, const std::string& address, std::uint16
     listingFailed_ = false;
     a.held = false;
     a.pipelines = false;
+    a.pipelining = false;
+    a.window.clear();
     a.numbers.clear();
     ReplyState_ = 0;
     model_.PhaseDone = false;
     a.conn->setLimits(limits_);
-    a.conn->connect(address, port, kGreeting);
+    // The login step reads the greeting; what the server listed last time
+    // spares the CAPA round trip unless the greeting changed.
+    pop3::LoginRequest request;
+    request.user = p_.codePage.fromUtf16(platform::kBig5, sessionUser_);
+    request.password = p_.codePage.fromUtf16(platform::kBig5, profile_.unscramblePassword(sessionPassword_));
+    request.secured = platform::ParseMailSecurity(profile_.accountValue(a.section, u"Security")) !=
+                      platform::MailSecurity::Plain;
+    if (const auto* known = pop3::ServerMemory::program().find(a.serverKey); known && known->capsKnown) {
+        request.remembered = known->caps;
+        request.rememberedGreeting = known->greeting;
+    }
+    a.login = std::make_unique<pop3::Login>(*a.conn, std::move(request));
+    a.login->setSentHandler([this, i](int tag) {
+        // User names and passwords go out in the ANSI code page, 950.
+        if (tag == pop3::kTagUser || tag == pop3::kTagAuth) {
+            ReplyState_ = 1;
+            const std::u16string t = u"傳送帳號(" + sessionUser_ + u")";
+            statusBar(t);
+            tipSection(i, t);
+        } else if (tag == pop3::kTagPass) {
+            ReplyState_ = 2;
+            statusBar(u"傳送密碼...");
+            tipSection(i, u"傳送密碼...");
+        }
+    });
+    a.conn->connect(address, port, pop3::kTagGreeting);
     if (!a.conn->socket()) throw SessionError("no socket");
 }
 
@@ -566,9 +561,17 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
         replyNumber_ = 0;
         ReplyState_ = 5;
         bool allSent = true;
-        // Every TOP goes out back to back, a few hundred to a write.
+        // Every TOP goes out back to back, a few hundred to a write, where
+        // the server lists PIPELINING; a window of them otherwise.
         constexpr std::size_t kPerWrite = 256;
-        for (std::size_t t = 0; t < a.numbers.size(); t += kPerWrite) {
+        if (!a.pipelining) {
+            for (std::int32_t n : a.numbers)
+                a.window.push_back({"TOP " + std::to_string(n) + (model_.PreviewLines ? " 3" : " 0"),
+                                    pop3::Shape::MultiLine, kTop, 0});
+            a.window.push_back({"NOOP", pop3::Shape::Line, kSync, 0});
+            fillWindow(i);
+        }
+        for (std::size_t t = 0; a.pipelining && t < a.numbers.size(); t += kPerWrite) {
             if (ended_ || closed_) {
                 allSent = false;
                 break;
@@ -618,16 +621,12 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
 
 void FilterWindow::runAccount(int i, bool recheck) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
-    std::u16string host;
-    std::uint16_t port = 110;
     platform::ResolveResult r;
-    const bool hostOk = ParsePop3Host(sessionHost_, host, port) && !host.empty();
-    // Without a port in the setting, TLS from the first byte uses 995.
-    if (hostOk && sessionHost_.find(u':') == std::u16string::npos)
-        port = platform::DefaultPop3Port(platform::ParseMailSecurity(profile_.accountValue(a.section, u"Security")));
-    if (hostOk) r = p_.network.resolve(Bytes(host));
+    const auto address = pop3::ParseServerAddress(
+        sessionHost_, platform::ParseMailSecurity(profile_.accountValue(a.section, u"Security")));
+    if (address) r = p_.network.resolve(address->host);
     if (closed_) return;
-    if (!r.found || !r.ipv4 || r.address.empty()) {
+    if (!r.found || r.address.empty()) {
         if (recheck) {
             a.status = u"無法查詢主機" + sessionHost_;
             view_.setTipLabel(a.status);
@@ -635,6 +634,18 @@ void FilterWindow::runAccount(int i, bool recheck) {
             a.status = u"無法查詢主機IP位置";
             tip(a.status);
         }
+        statusBar(a.status);
+        return;
+    }
+    const std::uint16_t port = address->port;
+    a.serverKey = pop3::ServerMemory::key(address->host, port, p_.codePage.fromUtf16(platform::kBig5, sessionUser_));
+    // A server's LOGIN-DELAY: never log in again before it has passed.
+    if (const std::int64_t left =
+            pop3::ServerMemory::program().loginDelayLeft(a.serverKey, pop3::SecondsNow(p_.clock))) {
+        a.count = 0;
+        model_.MessageCounts[static_cast<std::size_t>(i)] = 0;
+        a.status = a.section + pop3::LoginDelayText(left);
+        tipSection(i, pop3::LoginDelayText(left));
         statusBar(a.status);
         return;
     }
@@ -756,6 +767,22 @@ void FilterWindow::sendDeletions(int i, int limitSeconds, bool testEach) {
         if (list(i)[p].Checked) numbers.push_back(a.numbers[p]);
     if (numbers.empty()) return;
     ReplyState_ = 7;
+    if (a.pipelines && pipelineDeletions_ && !a.pipelining) {
+        // A window of DELEs for a server that does not list PIPELINING.
+        for (std::int32_t n : numbers) a.window.push_back({"DELE " + std::to_string(n), pop3::Shape::Line, kDele, 0});
+        deleAsked_ = static_cast<int>(numbers.size());
+        fillWindow(i);
+        lastDeleReply_ = WholeSecondsNow(p_.clock);
+        const bool all = WaitUntil(
+            p_.loop, p_.clock,
+            [&] { return deleReplies_ >= deleAsked_ || !a.conn->usable() || closed_; }, limitSeconds,
+            [this] { return lastDeleReply_; });
+        if (!all && !closed_) a.conn->replyMissing();
+        // DELEs never sent (the connection went out of step) are no DELEs asked.
+        deleAsked_ -= static_cast<int>(a.window.size());
+        a.window.clear();
+        return;
+    }
     if (a.pipelines && pipelineDeletions_) {
         constexpr std::size_t kPerWrite = 512;
         for (std::size_t t = 0; t < numbers.size(); t += kPerWrite) {

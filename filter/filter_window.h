@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 
 #include "settings/program_state.h"
 #include "pop3/connection.h"
+#include "pop3/login.h"
 #include "filter/filter_profile.h"
 #include "filter/filter_window_view.h"
 #include "filter/classify.h"
@@ -38,10 +40,6 @@ inline constexpr int kHeaderPhaseSeconds = 120;
 inline constexpr double kHeaderPhaseSecondsPerMessage = 0.05;
 
 inline constexpr char16_t kMailProgramKey[] = u"SOFTWARE\\CLASSES\\mailto\\shell\\open\\command";
-
-// Parses a "PoP3" value: "host" (port 110) or "host:port". Returns false
-// for a port that is not a number from 1 to 65535.
-bool ParsePop3Host(const std::u16string& value, std::u16string& host, std::uint16_t& port);
 
 // The address between "<" and the last ">", or the whole text, without
 // surrounding blanks. Returns false (and leaves `out` empty) when a "<" has
@@ -66,6 +64,10 @@ public:
         std::int32_t size = 0;
         std::u16string status;
         std::unique_ptr<pop3::Connection> conn;
+        // The login step of the connection in hand; null outside a login.
+        std::unique_ptr<pop3::Login> login;
+        // The account's key in the program's memory of servers.
+        std::string serverKey;
         // Row r (0-based) of the account's list is message numbers[r] on the
         // server: the messages LIST named, in ascending order.
         std::vector<std::int32_t> numbers;
@@ -75,6 +77,11 @@ public:
         // Its TOP replies, sent back to back, all came back in step: the
         // deletion run pipelines its DELEs too.
         bool pipelines = false;
+        // The server listed PIPELINING: batches go in one write; otherwise
+        // a window of commands in flight (see fillWindow).
+        bool pipelining = false;
+        // Commands waiting for room in the window.
+        std::deque<pop3::Command> window;
         // Messages whose deletion the server confirmed, DELE and QUIT both "+OK".
         std::int32_t deleted = 0;
         bool deleteFailed = false;  // some checked message is still on the server
@@ -172,6 +179,9 @@ public:
     // Off: every DELE waits for the reply of the one before (the benchmark
     // compares the two).
     void setPipelinedDeletions(bool on) { pipelineDeletions_ = on; }
+    // On: every server is treated as one that does not list PIPELINING (the
+    // benchmark measures the window with it).
+    void setWindowOnly(bool on) { forceWindow_ = on; }
 
     // Test hook: the state of a check box changed by the user through the view.
     void setCheckState(Control c, bool checked);
@@ -211,11 +221,13 @@ private:
     std::unique_ptr<platform::TcpSocket> makeSocket(int i);
     void onReply(int i, const pop3::Reply& r);
     void onEnded(int i, pop3::End why);
-    void loginRejected(int i);
+    void loginRejected(int i, const std::string& refusal);
+    void loginReply(int i, const pop3::Reply& r);
     void statusReply(int i, const std::string& data);
     void listingReply(int i, const pop3::Reply& r);
     void topReply(int i, const pop3::Reply& r);
     void holdRows(int i);
+    void fillWindow(int i);
     void sendDeletions(int i, int limitSeconds, bool testEach);
     void quitAccount(int i, int limitSeconds);
     void reportDeletion(int i);
@@ -288,6 +300,7 @@ private:
     std::size_t maxRowBytes_ = kMaxRowBytes;
     std::size_t rowBytes_ = 0;  // what the rows of this session hold
     bool pipelineDeletions_ = true;
+    bool forceWindow_ = false;
     int selectedMessage_ = -1;
     int clientWidth_ = 8085, clientHeight_ = 5880;
     bool unloaded_ = false;

@@ -1,6 +1,7 @@
 // The filter session without a window; see headless_run.h.
 #include "filter/headless_run.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "filter/filter_window.h"
@@ -187,6 +188,7 @@ int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, sett
     ConsoleProfile consoleProfile(profile);
     module1.run.AutoOpened = false;
     FilterWindow w(platform, consoleProfile, module1, main, view, senderLists, dateFormat);
+    w.setWindowOnly(options.windowOnly);
     w.load();
     w.activated();
 
@@ -216,13 +218,30 @@ int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, sett
         }
     }
 
-    std::int32_t remaining = 0;
+    // An account whose connection was cut before every message LIST named
+    // was fetched is said so: its rows are only part of the mailbox.
+    for (int i = 0; i < w.accountCount(); ++i) {
+        const auto& a = w.account(i);
+        const std::size_t rows = w.accountList(i).size();
+        if (a.numbers.size() <= rows) continue;
+        if (options.json)
+            out(u"{\"type\":\"cut\",\"index\":" + Num(i) + u",\"section\":" + JsonString(a.section) +
+                u",\"fetched\":" + Num(static_cast<long long>(rows)) + u",\"listed\":" +
+                Num(static_cast<long long>(a.numbers.size())) + u"}");
+        else
+            out(u"[" + TableText(a.section) + u"] cut: " + Num(static_cast<long long>(rows)) + u" of " +
+                Num(static_cast<long long>(a.numbers.size())) + u" fetched");
+    }
+
+    // `remaining`: the fetched messages (rows) less those whose deletion the
+    // server confirmed; an account cut short counts only what it fetched.
+    std::int64_t remaining = 0;
     if (options.deleteChecked) {
         w.runDeletion();
-        remaining = w.remainingAfterRun();
         // What the servers did not confirm is said, account by account.
         for (int i = 0; i < w.accountCount(); ++i) {
             const auto& a = w.account(i);
+            remaining += std::max<std::int64_t>(0, static_cast<std::int64_t>(w.accountList(i).size()) - a.deleted);
             if (!a.deleteFailed) continue;
             if (options.json)
                 out(u"{\"type\":\"deletion\",\"index\":" + Num(i) + u",\"section\":" + JsonString(a.section) +
@@ -232,7 +251,7 @@ int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, sett
         }
     } else {
         w.LogOutWithoutDeleting();
-        for (int i = 0; i < w.accountCount(); ++i) remaining += w.account(i).count;
+        for (int i = 0; i < w.accountCount(); ++i) remaining += static_cast<std::int64_t>(w.accountList(i).size());
         w.unload();
     }
     if (options.json)

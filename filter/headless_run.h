@@ -23,6 +23,9 @@ struct FilterRunOptions {
     std::optional<std::u16string> user;
     bool deleteChecked = false;
     bool json = false;
+    // Benchmarks only (no argument sets it): every server is treated as one
+    // that does not list PIPELINING.
+    bool windowOnly = false;
 };
 
 // Parses the words after "filter". Returns "" on success, otherwise what is wrong.

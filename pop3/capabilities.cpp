@@ -114,4 +114,9 @@ std::u16string ResponseCodeText(ResponseCode code) {
     return {};
 }
 
+std::u16string LoginDelayText(long long secondsLeft) {
+    const std::string n = std::to_string(secondsLeft);
+    return u"郵件主機限制登入間隔,本次略過,請於" + std::u16string(n.begin(), n.end()) + u"秒後再收信";
+}
+
 }  // namespace iw::pop3

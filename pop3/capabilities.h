@@ -47,4 +47,8 @@ ResponseCode ParseResponseCode(std::string_view statusLine);
 // empty for ResponseCode::None (the caller keeps its own text).
 std::u16string ResponseCodeText(ResponseCode code);
 
+// The status text of an account skipped because its server's LOGIN-DELAY
+// has `secondsLeft` still to run.
+std::u16string LoginDelayText(long long secondsLeft);
+
 }  // namespace iw::pop3

@@ -16,7 +16,11 @@ bool StartsNoCase(std::string_view s, std::string_view prefix) {
     return true;
 }
 
+std::uint64_t g_turns = 0;
+
 }  // namespace
+
+std::uint64_t Connection::turnsCounted() { return g_turns; }
 
 Connection::Connection(SocketFactory factory, Limits limits)
     : factory_(std::move(factory)), limits_(limits), alive_(std::make_shared<bool>(true)) {}
@@ -89,6 +93,7 @@ void Connection::send(const Command& command) { sendAll({command}); }
 void Connection::sendAll(const std::vector<Command>& commands) {
     // Nothing more is ever sent on a connection that went out of step.
     if (outOfStep_ || !socket_ || commands.empty()) return;
+    if (queue_.empty()) ++g_turns;
     std::string bytes;
     for (const Command& c : commands) {
         Pending p;

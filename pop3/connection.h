@@ -135,6 +135,10 @@ public:
     bool outOfStep() const { return outOfStep_; }
     bool tooLarge() const { return tooLarge_; }
     std::size_t outstanding() const { return queue_.size(); }
+    // Turns: the writes that began while no command was outstanding, each
+    // one a wait for the server. Over every connection of the process
+    // (benchmarks read it); the greeting and a TLS handshake are not counted.
+    static std::uint64_t turnsCounted();
     // Bytes received since the last connect().
     std::uint64_t bytesReceived() const { return received_; }
     // The socket, for its state and errors (and the TLS layer).

@@ -88,7 +88,8 @@ void Login::onReply(const Reply& r) {
         return;
     case kTagAuth:
         if (r.challenge && mechanism_) {
-            std::string_view challenge = FirstLine(r.text);
+            const std::string line = FirstLine(r.text);
+            std::string_view challenge = line;
             challenge.remove_prefix(std::min<std::size_t>(challenge.size(), 2));
             const std::optional<std::string> answer = mechanism_->answer(challenge);
             sendLines({{answer && SafeOnWire(*answer) ? *answer : std::string("*"), Shape::Sasl, kTagAuth, 0}});

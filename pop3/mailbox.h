@@ -1,6 +1,7 @@
 // The mailbox replies of a POP3 session: STAT and LIST.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -8,6 +9,13 @@
 #include <vector>
 
 namespace iw::pop3 {
+
+// Commands in flight at most, each in a write of its own, on a server that
+// does not list PIPELINING (RFC 2449 lets such a server lose commands that
+// arrive together). Large enough to hide most of a 40 ms round trip behind
+// the replies of a mailbox of headers, small enough that a server reading a
+// command at a time never holds more than a few kilobytes of ours.
+constexpr std::size_t kWindowWithoutPipelining = 16;
 
 // A STAT reply. `count` and `size` are read leniently (the number at the
 // start of each field, a sign allowed, clamped into 32 bits, a count below

@@ -102,6 +102,31 @@ TEST_F(NativeTcp, PipelinedTenMegabytesNeverDeadlock) {
     sock->close();
 }
 
+#ifndef _WIN32
+// An IPv6 literal resolves to itself (not IPv4) and the socket connects to
+// it: a host reachable over IPv6 only is no longer left out.
+TEST_F(NativeTcp, ConnectsToAnIpv6Address) {
+    LoopbackOptions v6;
+    v6.address = "::1";
+    LoopbackServer server([](LoopbackStream& s) {
+        while (auto line = s.readLine()) s.write("+OK " + *line + "\r\n");
+    }, v6);
+    if (!server.listening()) GTEST_SKIP() << "no IPv6 loopback on this machine";
+    const ResolveResult r = net->resolve("::1");
+    EXPECT_TRUE(r.found);
+    EXPECT_FALSE(r.ipv4);
+    ASSERT_EQ(r.address, "::1");
+    auto sock = net->createTcp();
+    Recorder rec;
+    sock->setEvents(rec.wire(*sock));
+    sock->connect(r.address, server.port());
+    ASSERT_TRUE(pumpUntil([&] { return rec.has("connected"); }));
+    sock->send("NOOP\r\n");
+    ASSERT_TRUE(pumpUntil([&] { return rec.data == "+OK NOOP\r\n"; }));
+    sock->close();
+}
+#endif
+
 TEST_F(NativeTcp, SendCompleteFollowsEachDrainedQueue) {
     LoopbackServer server([](LoopbackStream& s) {
         while (auto line = s.readLine()) s.write(*line);

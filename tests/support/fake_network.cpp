@@ -61,7 +61,9 @@ struct ScriptedPop3Server::Session {
         if (b.silent) return;
         const std::string verb = line.substr(0, line.find(' '));
         const std::string arg = line.find(' ') == std::string::npos ? "" : line.substr(line.find(' ') + 1);
-        if (verb == "USER") {
+        if (verb == "CAPA") {
+            out(b.capa.empty() ? "-ERR unknown command\r\n" : b.capa);
+        } else if (verb == "USER") {
             gotUser = arg == s.user;
             out(b.lowercaseUserOk ? "+ok\r\n" : "+OK\r\n");
         } else if (verb == "PASS") {
@@ -170,7 +172,14 @@ struct ScriptedPop3Server::Session {
     }
 
     void receive(const std::string& bytes) {
-        input += bytes;
+        if (server->behaviour.firstLinePerPacket) {
+            // Whatever follows the first line of this packet is lost.
+            const auto eol = bytes.find("\r\n");
+            if (eol == std::string::npos) return;
+            input += bytes.substr(0, eol + 2);
+        } else {
+            input += bytes;
+        }
         for (;;) {
             const auto eol = input.find("\r\n");
             if (eol == std::string::npos || closed) return;

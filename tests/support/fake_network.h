@@ -35,6 +35,11 @@ struct Pop3Behaviour {
     std::string statReply;          // replaces the STAT reply when set
     int replyDelayMs = 0;           // every reply waits this long
     int topGapMs = 0;               // TOP reply k comes k times this long after the TOP commands
+    // The CAPA reply; empty: CAPA is an unknown command (an RFC 1939 server).
+    std::string capa = "+OK Capability list follows\r\nTOP\r\nUSER\r\nPIPELINING\r\nUIDL\r\n.\r\n";
+    // Reads only the first command line of each packet and drops the rest,
+    // as a server without PIPELINING may (it lists no PIPELINING then).
+    bool firstLinePerPacket = false;
 };
 
 // One mailbox on one address and port. Messages are whole RFC 822 texts with

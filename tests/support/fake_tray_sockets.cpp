@@ -55,7 +55,8 @@ public:
             line_.erase(0, lf + 2);
             peer_->received.push_back(line);
             if (peer_->silent) continue;
-            deliver(peer_->reply ? peer_->reply(line) : std::string("+OK\r\n"));
+            // CAPA is an unknown command by default, as on an RFC 1939 server.
+            deliver(peer_->reply ? peer_->reply(line) : std::string(line == "CAPA" ? "-ERR unknown\r\n" : "+OK\r\n"));
             if (line == "QUIT" && peer_->closeAfterQuit) {
                 post(gen, [this] {
                     state_ = SocketState::Closed;

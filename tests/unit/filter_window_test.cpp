@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "filter/filter_window.h"
+#include "pop3/server_memory.h"
 #include "platform/native.h"
 #include "tests/support/fake_network.h"
 #include "tests/support/filter_fakes.h"
@@ -150,7 +151,7 @@ TEST_F(FilterFixture, StatTextsAndBatchDownload) {
         runSession();
         EXPECT_TRUE(sawStatus(c.status));
         EXPECT_EQ(static_cast<int>(sent(s, "TOP").size()), c.tops);
-        EXPECT_EQ(sent(s, "LIST").size(), c.tops ? 1u : 0u);
+        EXPECT_EQ(sent(s, "LIST").size(), 1u);  // LIST goes with STAT, whatever the count
         if (c.tops == 0) { EXPECT_EQ(w->account(0).status, c.status); }
     }
 }
@@ -386,6 +387,43 @@ TEST_F(FilterFixture, DeletionRunSkipsAfterDropAndCountsRemaining) {
     EXPECT_TRUE(a.removed.empty());          // a drop before QUIT deletes nothing
     EXPECT_EQ(sent(b, "DELE"), (std::vector<std::string>{"DELE 1"}));
     EXPECT_EQ(b.removed, (std::vector<std::size_t>{0}));
+}
+
+// A server without PIPELINING that reads only the first command line of each
+// packet and loses the rest. The session keeps a window of commands in
+// flight, each in a write of its own, so nothing is lost: every row is the
+// message it names, the NOOP proves it, and exactly the junk is deleted. The
+// same server listing PIPELINING (wrongly) loses the batched TOPs: the
+// account is held and nothing is deleted.
+TEST_F(FilterFixture, AServerWithoutPipeliningThatReadsOneLinePerPacketStaysInStep) {
+    addA();
+    junk({u"u@x"});
+    ScriptedPop3Server servers[2];
+    for (bool listsPipelining : {false, true}) {
+        ScriptedPop3Server& s = servers[listsPipelining ? 1 : 0];
+        pop3::ServerMemory::program().clear();  // another server behind the same address
+        s.user = "alice";
+        net.addServer("127.0.0.1", 26110, s);
+        s.behaviour.firstLinePerPacket = true;
+        s.behaviour.capa = listsPipelining ? "+OK\r\nUSER\r\nPIPELINING\r\n.\r\n" : "+OK\r\nUSER\r\nTOP\r\n.\r\n";
+        for (int k = 1; k <= 40; ++k) s.messages.push_back(Message(k, k % 3 == 0 ? "u@x" : "ok@x", "s"));
+        w.reset();
+        runSession();
+        w->runDeletion();
+        EXPECT_TRUE(w->closed());
+        if (!listsPipelining) {
+            ASSERT_EQ(w->accountList(0).size(), 40u);
+            // USER and PASS went one at a time: the server heard both.
+            EXPECT_EQ(sent(s, "PASS").size(), 1u);
+            std::vector<std::size_t> junkRows;
+            for (std::size_t k = 2; k < 40; k += 3) junkRows.push_back(k);
+            EXPECT_EQ(s.removed, junkRows);
+        } else {
+            // USER and PASS in one packet: PASS is lost and the login never ends; nothing deleted.
+            EXPECT_TRUE(sent(s, "DELE").empty());
+            EXPECT_TRUE(s.removed.empty());
+        }
+    }
 }
 
 // A server that refuses the NOOP after the last TOP gives no proof that its
@@ -802,26 +840,6 @@ TEST_F(FilterFixture, RunTimeFailureEndsTheSessionWithAMessageBox) {
     EXPECT_TRUE(w->menuEnabled(filter::MenuEntry::Recheck));
     EXPECT_FALSE(w->timerEnabled());  // no countdown after a failed session
     EXPECT_TRUE(a.commands.empty() && b.commands.empty());
-}
-
-TEST(Pop3HostTest, PortExtension) {
-    struct Case {
-        std::u16string value;
-        bool ok;
-        std::u16string host;
-        int port;
-    } cases[] = {{u"mail.x", true, u"mail.x", 110}, {u"mail.x:2525", true, u"mail.x", 2525},
-                 {u"mail.x:0", false, u"mail.x", 110}, {u"mail.x:99999", false, u"mail.x", 110},
-                 {u"mail.x:abc", false, u"mail.x", 110}};
-    for (const auto& c : cases) {
-        std::u16string h;
-        std::uint16_t p = 0;
-        EXPECT_EQ(filter::ParsePop3Host(c.value, h, p), c.ok);
-        if (c.ok) {
-            EXPECT_EQ(h, c.host);
-            EXPECT_EQ(p, c.port);
-        }
-    }
 }
 
 }  // namespace

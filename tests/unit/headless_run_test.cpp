@@ -2,6 +2,8 @@
 // JSON lines and table, and that only --delete deletes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <memory>
 
 #include "filter/filter_window.h"
@@ -125,6 +127,30 @@ TEST_F(HeadlessFixture, DeleteRemovesCheckedOnlyAndNeverStartsMailProgram) {
     EXPECT_EQ(out[1].rfind(u"  [x] 1", 0), 0u);
     EXPECT_TRUE(shell.started.empty());
     EXPECT_TRUE(profile.writes.empty());  // the console changes no option
+}
+
+// The connection cut in the middle of the TOP replies: no DELE goes out,
+// `remaining` counts the rows fetched (as the README defines it, not the
+// server's total), and a line names the account that was cut.
+TEST_F(HeadlessFixture, ACutAccountIsNamedAndRemainingCountsWhatWasFetched) {
+    server.messages = {"From: s <s@x>\r\nSubject: a\r\n\r\nb\r\n", "From: f@x\r\nSubject: b\r\n\r\nb\r\n",
+                       "From: s <s@x>\r\nSubject: c\r\n\r\nb\r\n", "From: f@x\r\nSubject: d\r\n\r\nb\r\n"};
+    server.behaviour.dropAfterTops = 2;
+    for (bool json : {true, false}) {
+        out.clear();
+        EXPECT_EQ(run(true, json), 0);
+        EXPECT_EQ(count("DELE"), 0u);
+        EXPECT_TRUE(server.removed.empty());
+        if (json) {
+            EXPECT_EQ(out.back(), u"{\"type\":\"summary\",\"remaining\":2}");
+            EXPECT_NE(std::find(out.begin(), out.end(),
+                                u"{\"type\":\"cut\",\"index\":0,\"section\":\"alice@a\",\"fetched\":2,\"listed\":4}"),
+                      out.end());
+        } else {
+            EXPECT_EQ(out.back(), u"remaining: 2");
+            EXPECT_NE(std::find(out.begin(), out.end(), u"[alice@a] cut: 2 of 4 fetched"), out.end());
+        }
+    }
 }
 
 // A DELE the server refuses: the message stays, `remaining` counts it, and

@@ -8,6 +8,8 @@
 #include "app/sntp.h"
 #include "settings/time_servers.h"
 #include "app/tray_texts.h"
+#include "pop3/capabilities.h"
+#include "pop3/server_memory.h"
 #include "tests/support/tray_rig.h"
 
 namespace iw::app {
@@ -227,6 +229,7 @@ TEST_F(MasterTest, NoPeriodicCheckWhenPausedBusyOrSwitchedOff) {
                  {"option 2 off", false, false, u"000011000100"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        pop3::ServerMemory::program().clear();  // each case is another server behind the same address
         test::TrayRig r;
         r.addAccount(u"a@x", u"amy", u"pw", u"127.0.0.1:27111");
         TrayPop3Peer& peer = r.network.addPop3Peer("127.0.0.1", 27111, test::MakeTrayPop3Peer("amy", "pw", 1));
@@ -296,14 +299,14 @@ TEST_F(MasterTest, DialogueOutcomes) {
         std::vector<std::string> lines;
     } cases[] = {
         {"good", [] { return test::MakeTrayPop3Peer("amy", "pw", 7); }, u"", 7,
-         {"USER amy", "PASS pw", "STAT", "QUIT"}},
+         {"CAPA", "USER amy", "PASS pw", "STAT", "QUIT"}},
         {"split replies",
          [] {
              auto p = test::MakeTrayPop3Peer("amy", "pw", 7);
              p.splitAt = 2;
              return p;
          },
-         u"", 7, {"USER amy", "PASS pw", "STAT", "QUIT"}},
+         u"", 7, {"CAPA", "USER amy", "PASS pw", "STAT", "QUIT"}},
         {"greeting refused",
          [] {
              auto p = test::MakeTrayPop3Peer("amy", "pw", 7);
@@ -311,15 +314,36 @@ TEST_F(MasterTest, DialogueOutcomes) {
              return p;
          },
          u"amy主機無法連線..", 0, {}},
-        {"user refused", [] { return test::MakeTrayPop3Peer("bob", "pw", 7); }, u"amy使用者錯誤..", 0, {"USER amy"}},
+        {"user refused", [] { return test::MakeTrayPop3Peer("bob", "pw", 7); }, u"amy使用者錯誤..", 0, {"CAPA", "USER amy"}},
         {"password refused", [] { return test::MakeTrayPop3Peer("amy", "other", 7); }, u"amy密碼錯誤..", 0,
-         {"USER amy", "PASS pw"}},
+         {"CAPA", "USER amy", "PASS pw"}},
         {"stat without size", [] { return test::MakeTrayPop3Peer("amy", "pw", 0, "+OK 5\r\n"); },
-         u"amy郵件數目無法讀取..", 0, {"USER amy", "PASS pw", "STAT", "QUIT"}},
+         u"amy郵件數目無法讀取..", 0, {"CAPA", "USER amy", "PASS pw", "STAT", "QUIT"}},
         {"stat without space", [] { return test::MakeTrayPop3Peer("amy", "pw", 0, "+OK\r\n"); },
-         u"amy郵件數目無法讀取..", 0, {"USER amy", "PASS pw", "STAT", "QUIT"}},
+         u"amy郵件數目無法讀取..", 0, {"CAPA", "USER amy", "PASS pw", "STAT", "QUIT"}},
         {"stat refused", [] { return test::MakeTrayPop3Peer("amy", "pw", 0, "-ERR later\r\n"); },
-         u"amy郵件數目無法讀取..", 0, {"USER amy", "PASS pw", "STAT", "QUIT"}},
+         u"amy郵件數目無法讀取..", 0, {"CAPA", "USER amy", "PASS pw", "STAT", "QUIT"}},
+        // A response code says what to do instead of the bare refusal.
+        {"password refused with [AUTH]",
+         [] {
+             auto p = test::MakeTrayPop3Peer("amy", "pw", 7);
+             p.reply = [](const std::string& line) -> std::string {
+                 if (line.rfind("PASS", 0) == 0) return "-ERR [AUTH] Invalid credentials\r\n";
+                 return line == "CAPA" ? "+OK\r\nRESP-CODES\r\nUSER\r\n.\r\n" : "+OK\r\n";
+             };
+             return p;
+         },
+         u"amy" + pop3::ResponseCodeText(pop3::ResponseCode::Auth), 0, {"CAPA", "USER amy", "PASS pw"}},
+        {"mailbox in use",
+         [] {
+             auto p = test::MakeTrayPop3Peer("amy", "pw", 7);
+             p.reply = [](const std::string& line) -> std::string {
+                 if (line == "CAPA") return "-ERR unknown\r\n";
+                 return line.rfind("PASS", 0) == 0 ? "-ERR [IN-USE] Mailbox locked\r\n" : "+OK\r\n";
+             };
+             return p;
+         },
+         u"amy" + pop3::ResponseCodeText(pop3::ResponseCode::InUse), 0, {"CAPA", "USER amy", "PASS pw"}},
         {"connection refused",
          [] {
              TrayPop3Peer p;
@@ -342,10 +366,11 @@ TEST_F(MasterTest, DialogueOutcomes) {
              p.greeting = "+OK ready\r\n+OK early\r\n";
              return p;
          },
-         u"amy伺服器回應錯誤..", 0, {"USER amy"}},
+         u"amy伺服器回應錯誤..", 0, {"CAPA"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        pop3::ServerMemory::program().clear();  // each case is another server behind the same address
         test::TrayRig r;
         r.addAccount(u"a@x", u"amy", u"pw", u"127.0.0.1:27112");
         TrayPop3Peer& peer = r.network.addPop3Peer("127.0.0.1", 27112, c.peer());
@@ -363,6 +388,39 @@ TEST_F(MasterTest, DialogueOutcomes) {
         EXPECT_TRUE(m.findItem(MenuCommand::Imm)->enabled);
         EXPECT_TRUE(m.findItem(MenuCommand::Preview)->enabled);
         EXPECT_LT(r.clock.nowMs() - start, 15000);
+    }
+}
+
+// A server that lists LOGIN-DELAY is never logged in to more often than it
+// allows: the check skips the account until the delay has passed and says
+// so, on the program's clock, and the other accounts are checked as usual.
+TEST_F(MasterTest, LoginDelaySkipsTheAccountUntilItHasPassed) {
+    goodAccount(u"bob", 27116, 3);
+    TrayPop3Peer& delayed = goodAccount(u"amy", 27115, 2);
+    auto inner = delayed.reply;
+    delayed.reply = [inner](const std::string& line) {
+        return line == "CAPA" ? std::string("+OK\r\nUSER\r\nLOGIN-DELAY 600\r\n.\r\n") : inner(line);
+    };
+    rig.state.prefs.options = settings::Options::FromStored(u"010011000100");  // no filter window at any count
+    load();
+    master->RunBackgroundCheck();
+    EXPECT_EQ(rig.state.run.NewMailCount, 5);
+    EXPECT_EQ(delayed.connections, 1);
+    struct Step {
+        int afterSeconds;  // since the first check's login
+        bool loggedIn;
+    } steps[] = {{60, false}, {590, false}, {610, true}};
+    int connections = 1;
+    const auto start = rig.clock.nowMs();
+    for (const Step& step : steps) {
+        rig.clock.setNowMs(start + step.afterSeconds * 1000LL);
+        master->RunBackgroundCheck();
+        if (step.loggedIn) ++connections;
+        EXPECT_EQ(delayed.connections, connections) << step.afterSeconds;
+        EXPECT_EQ(rig.state.run.NewMailCount, step.loggedIn ? 5 : 3) << step.afterSeconds;
+        if (!step.loggedIn) {
+            EXPECT_NE(rig.state.run.StatusText.find(u"amy郵件主機限制登入間隔"), std::u16string::npos) << step.afterSeconds;
+        }
     }
 }
 
@@ -458,6 +516,7 @@ TEST_F(MasterTest, ThresholdOpensFilterWindowQuietly) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        pop3::ServerMemory::program().clear();  // each case is another server behind the same address
         test::TrayRig r;
         r.addAccount(u"a@x", u"amy", u"pw", u"127.0.0.1:27115");
         r.addAccount(u"b@x", u"bob", u"pw", u"127.0.0.1:27116");
@@ -545,6 +604,7 @@ TEST_F(CorrectClockTest, RepliesSetTheClock) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        pop3::ServerMemory::program().clear();  // each case is another server behind the same address
         test::TrayRig r;
         r.network.setHost(settings::kTimeServers[0], "10.0.0.1");
         r.clock.setUtcOffsetMinutes(480);
@@ -637,6 +697,7 @@ TEST(MasterSecurity, NoPlainLoginOnceTlsIsChosen) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        pop3::ServerMemory::program().clear();  // each case is another server behind the same address
         test::TrayRig r;
         r.addAccount(u"a@x", u"amy", u"pw", u"127.0.0.1:27112");
         r.set(u"a@x", u"Security", c.security);

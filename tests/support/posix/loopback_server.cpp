@@ -97,25 +97,37 @@ private:
 class LoopbackServer::Impl {
 public:
     Impl(Handler handler, const LoopbackOptions& o) : handler_(std::move(handler)) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        listen_ = ::socket(o.address.find(':') != std::string::npos ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (listen_ < 0) return;
         int one = 1;
         ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         if (o.sendBuffer > 0) ::setsockopt(listen_, SOL_SOCKET, SO_SNDBUF, &o.sendBuffer, sizeof o.sendBuffer);
         if (o.receiveBuffer > 0)
             ::setsockopt(listen_, SOL_SOCKET, SO_RCVBUF, &o.receiveBuffer, sizeof o.receiveBuffer);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(o.port);
-        if (::inet_pton(AF_INET, o.address.c_str(), &addr.sin_addr) != 1 ||
-            ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_, 16) != 0) {
+        // An IPv6 address (it holds a colon) listens on IPv6.
+        sockaddr_storage addr{};
+        auto* a4 = reinterpret_cast<sockaddr_in*>(&addr);
+        auto* a6 = reinterpret_cast<sockaddr_in6*>(&addr);
+        const bool v6 = o.address.find(':') != std::string::npos;
+        socklen_t size = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+        bool parsed;
+        if (v6) {
+            a6->sin6_family = AF_INET6;
+            a6->sin6_port = htons(o.port);
+            parsed = ::inet_pton(AF_INET6, o.address.c_str(), &a6->sin6_addr) == 1;
+        } else {
+            a4->sin_family = AF_INET;
+            a4->sin_port = htons(o.port);
+            parsed = ::inet_pton(AF_INET, o.address.c_str(), &a4->sin_addr) == 1;
+        }
+        if (!parsed || ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), size) != 0 || ::listen(listen_, 16) != 0) {
             ::close(listen_);
             listen_ = -1;
             return;
         }
         socklen_t len = sizeof addr;
         ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
+        port_ = ntohs(v6 ? a6->sin6_port : a4->sin_port);
         acceptor_ = std::thread([this] { acceptLoop(); });
     }
 
