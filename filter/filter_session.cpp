@@ -16,6 +16,10 @@ namespace iw::filter {
 
 namespace {
 
+// The error number the message box shows, before its tag ("Check",
+// "Recheck"), when an unexpected error ends the session or the re-check.
+constexpr int kUnexpectedErrorNumber = 5;
+
 std::u16string Num(std::int64_t n) {
     const std::string s = std::to_string(n);
     return std::u16string(s.begin(), s.end());
@@ -731,7 +735,7 @@ void FilterWindow::RunFilterSession() {
         if (checked_[2]) startCountdown();
     } catch (const std::exception& e) {
         const std::string d = e.what();
-        reportRunError(u"Check", 5, std::u16string(d.begin(), d.end()));
+        reportRunError(u"Check", kUnexpectedErrorNumber, std::u16string(d.begin(), d.end()));
         if (SessionStarted_ && i < static_cast<int>(accounts_.size())) {
             Account& a = accounts_[static_cast<std::size_t>(i)];
             a.status = u"接收帳號(" + a.section + u")" + u"失敗!..";
@@ -1049,7 +1053,7 @@ void FilterWindow::RecheckAccount(int ai) {
         enableAfterRun();
     } catch (const std::exception& e) {
         const std::string d = e.what();
-        reportRunError(u"Recheck", 5, std::u16string(d.begin(), d.end()));
+        reportRunError(u"Recheck", kUnexpectedErrorNumber, std::u16string(d.begin(), d.end()));
         sessionRunning_ = false;
         deletionRunning_ = false;
         a.status = u"接收帳號(" + a.section + u")" + u"失敗!..";
