@@ -43,17 +43,24 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr std::uint16_t kDovecotSmall = 28200;  // and 28201
-constexpr std::uint16_t kDovecotLarge = 28202;  // and 28203
-constexpr std::uint16_t kProxySmall = 28210;
-constexpr std::uint16_t kProxyLarge = 28211;
-constexpr std::uint16_t kSilent = 28220;
-constexpr std::uint16_t kDovecotDelete = 28230;  // to 28235
-constexpr std::uint16_t kProxyDelete = 28240;    // to 28242
-constexpr std::uint16_t kTlsDovecotSmall = 28250;  // TLS on 28251
-constexpr std::uint16_t kTlsDovecotLarge = 28252;  // TLS on 28253
-constexpr std::uint16_t kTlsProxySmall = 28260;
-constexpr std::uint16_t kTlsProxyLarge = 28261;
+// IW_BENCH_PORT moves every port below by the same offset from 28200 (a
+// machine where another run holds them).
+std::uint16_t Port(int offset) {
+    const char* base = std::getenv("IW_BENCH_PORT");
+    const int b = base ? std::atoi(base) : 28200;
+    return static_cast<std::uint16_t>((b > 0 && b < 65000 ? b : 28200) + offset);
+}
+const std::uint16_t kDovecotSmall = Port(0);  // and +1
+const std::uint16_t kDovecotLarge = Port(2);  // and +3
+const std::uint16_t kProxySmall = Port(10);
+const std::uint16_t kProxyLarge = Port(11);
+const std::uint16_t kSilent = Port(20);
+const std::uint16_t kDovecotDelete = Port(30);  // to +35
+const std::uint16_t kProxyDelete = Port(40);    // to +42
+const std::uint16_t kTlsDovecotSmall = Port(50);  // TLS on +51
+const std::uint16_t kTlsDovecotLarge = Port(52);  // TLS on +53
+const std::uint16_t kTlsProxySmall = Port(60);
+const std::uint16_t kTlsProxyLarge = Port(61);
 constexpr int kDelayMs = 20;
 const std::string kUser = "bench";
 const std::string kPassword = "secret";

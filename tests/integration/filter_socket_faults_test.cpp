@@ -135,13 +135,15 @@ TEST_F(SocketFaults, FailureRowsBecomeStatusTexts) {
          u"alice@a\r\n\r\n未連上郵件主機...", 0, "", false},
         {"silent server", script([](auto& s) { s.noGreeting = true; }), "secret", notConnected,
          u"alice@a\r\n\r\n未連上郵件主機...", 0, "", false},
+        // The server lists PIPELINING: PASS went out with USER.
         {"lower-case +ok to USER", script([](auto& s) { s.lowercaseUserOk = true; }), "secret", refusedLogin,
-         u"alice@a\r\n\r\n使用者名稱或密碼錯誤!", 0, "USER", true},
+         u"alice@a\r\n\r\n使用者名稱或密碼錯誤!", 0, "PASS", true},
         {"wrong password", script([](auto&) {}), "other", refusedLogin, u"alice@a\r\n\r\n使用者名稱或密碼錯誤!", 0,
          "PASS", true},
+        // LIST goes out with STAT, so it is the last command the server saw.
         {"STAT rejected", script([](auto& s) { s.statReply = "-ERR mailbox locked\r\n"; }), "secret", dataError, u"", 0,
-         "STAT", true},
-        {"no reply to STAT", script([](auto& s) { s.silentFrom = "STAT"; }), "secret", dataError, u"", 0, "STAT", false},
+         "LIST", true},
+        {"no reply to STAT", script([](auto& s) { s.silentFrom = "STAT"; }), "secret", dataError, u"", 0, "LIST", false},
         {"LIST never completes", script([](auto& s) { s.listStatusOnly = true; }), "secret", dataError, u"", 0, "LIST",
          false},
         {"no reply to any TOP", script([](auto& s) { s.silentFrom = "TOP"; }), "secret", timedOut,

@@ -105,7 +105,8 @@ TEST_F(TrayServersTest, DovecotRefusalsBecomeStatusTexts) {
     struct Case {
         std::u16string user, password, host, status;
     } cases[] = {
-        {u"test", u"wrong", u"127.0.0.1:27112", u"test密碼錯誤.."},
+        // Dovecot refuses with "-ERR [AUTH] ...": the status says what to do.
+        {u"test", u"wrong", u"127.0.0.1:27112", u"test帳號或密碼被拒,請檢查密碼;郵件服務要求應用程式密碼時,請改用應用程式密碼或授權碼"},
         // Nothing listens on 27119: the connection is refused at once.
         {u"test", u"secret", u"127.0.0.1:27119", u"test未連上伺服器"},
     };

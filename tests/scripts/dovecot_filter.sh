@@ -107,7 +107,9 @@ expect(len(acc) == 3, "three accounts")
 expect([a["section"] for a in acc] == ["alice@a", "bob@b", "carol@c"], "account order")
 expect("6封" in acc[0]["status"], "alice's status names 6 messages: " + acc[0]["status"])
 expect("沒有新郵件" in acc[1]["status"] or "0封" in acc[1]["status"], "bob's empty mailbox: " + acc[1]["status"])
-expect("密碼錯誤" in acc[2]["status"], "carol's wrong password: " + acc[2]["status"])
+# Dovecot answers a wrong password "-ERR [AUTH] ...": the status says what to do.
+expect(acc[2]["status"] == "carol@c帳號或密碼被拒,請檢查密碼;郵件服務要求應用程式密碼時,請改用應用程式密碼或授權碼",
+       "carol's wrong password: " + acc[2]["status"])
 expect(len(msg) == 6 and all(m["account"] == "alice@a" for m in msg), "six rows, all alice's")
 expect([m["number"] for m in msg] == [1, 2, 3, 4, 5, 6], "numbers 1..6")
 expect(msg[1]["sender"] == "廣告 <spam@junk.tw>" and msg[1]["subject"] == "特價", "Big5 words: %r" % msg[1])

@@ -211,6 +211,9 @@ void LoopbackPop3Server::serve(LoopbackStream& s) {
             reply("+OK bye\r\n", false);
             s.close();
             return;
+        } else if (verb == "CAPA") {
+            // As the servers the program meets list it (Dovecot among them).
+            ok = reply("+OK\r\nTOP\r\nUSER\r\nPIPELINING\r\nUIDL\r\n.\r\n", false);
         } else if (!authed) {
             ok = reply("-ERR not logged in\r\n", split);
         } else if (verb == "STAT") {
