@@ -7,6 +7,7 @@
 #include "cli/check_command.h"
 #include "cli/filter_command.h"
 #include "cli/scramble_command.h"
+#include "iw_version.h"
 
 namespace {
 
@@ -16,9 +17,14 @@ int dispatch(const std::vector<std::u16string>& words) {
             "usage: inkwarden-cli check [--profile DIR] [--user NAME]\n"
             "       inkwarden-cli filter [--profile DIR] [--user NAME] [--delete] [--json]\n"
             "       inkwarden-cli cert [--profile DIR] [--user NAME] ADDRESS [--trust]\n"
-            "       inkwarden-cli scramble < password-file\n",
+            "       inkwarden-cli scramble < password-file\n"
+            "       inkwarden-cli --version\n",
             stderr);
         return 2;
+    }
+    if (words[0] == u"--version") {
+        std::fputs("inkwarden-cli " IW_VERSION_TEXT "\n", stdout);
+        return 0;
     }
     const std::vector<std::u16string> rest(words.begin() + 1, words.end());
     if (words[0] == u"check") return iw::cli::runCheckCommand(rest);

@@ -226,9 +226,59 @@ void guard(std::u16string& t, std::size_t from) {
 
 }  // namespace
 
+namespace {
+
+// "iso-8859-n" in the spellings mail programs write ("iso8859-n",
+// "iso_8859-n", "iso_8859-n:1987", "iso88591"), and the "-i" and "-e"
+// forms of the Hebrew and Arabic pages; 0 when the label is none of them.
+int isoPartNumber(std::string_view l) {
+    if (l.substr(0, 3) != "iso") return 0;
+    l.remove_prefix(3);
+    if (!l.empty() && (l[0] == '-' || l[0] == '_')) l.remove_prefix(1);
+    if (l.substr(0, 4) != "8859") return 0;
+    l.remove_prefix(4);
+    if (!l.empty() && (l[0] == '-' || l[0] == '_')) l.remove_prefix(1);
+    int n = 0;
+    std::size_t k = 0;
+    while (k < l.size() && k < 2 && l[k] >= '0' && l[k] <= '9') n = n * 10 + (l[k++] - '0');
+    if (k == 0) return 0;
+    l.remove_prefix(k);
+    if (l == "-i" || l == "-e") return n == 6 || n == 8 ? n : 0;
+    if (!l.empty() && l[0] == ':') {  // a year: ":1987"
+        l.remove_prefix(1);
+        if (l.empty() || l.find_first_not_of("0123456789") != std::string_view::npos) return 0;
+        l = {};
+    }
+    return l.empty() ? n : 0;
+}
+
+// The page of ISO-8859-n. Mail programs read Latin-1, Latin-5 and Thai by
+// their Windows supersets (the bytes 0x80-0x9F are punctuation there), as
+// browsers do.
+int isoPartPage(int n) {
+    switch (n) {
+    case 1: return platform::kWestern;
+    case 9: return 1254;
+    case 11: return platform::kThai;
+    case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 10: case 13: case 14: case 15: case 16:
+        return 28590 + n;
+    default: return 0;
+    }
+}
+
+}  // namespace
+
 int CharsetCodePage(std::string_view label) {
     std::string l;
     for (const char c : label.substr(0, label.find('*'))) l.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+    if (const int n = isoPartNumber(l)) return isoPartPage(n);
+    // windows-125x, cp125x, x-cp125x.
+    for (const char* prefix : {"windows-", "cp", "x-cp"}) {
+        const std::string_view p = prefix;
+        if (l.size() == p.size() + 4 && l.compare(0, p.size(), p) == 0 && l.compare(p.size(), 3, "125") == 0 &&
+            l[p.size() + 3] >= '0' && l[p.size() + 3] <= '8')
+            return 1250 + (l[p.size() + 3] - '0');
+    }
     struct Label {
         const char* name;
         int codePage;
@@ -236,8 +286,8 @@ int CharsetCodePage(std::string_view label) {
     static constexpr Label kLabels[] = {
         {"big5", platform::kBig5}, {"big-5", platform::kBig5}, {"cn-big5", platform::kBig5},
         {"csbig5", platform::kBig5}, {"x-x-big5", platform::kBig5}, {"x-big5", platform::kBig5},
-        {"big5-hkscs", platform::kBig5}, {"cp950", platform::kBig5}, {"ms950", platform::kBig5},
-        {"windows-950", platform::kBig5},
+        {"cp950", platform::kBig5}, {"ms950", platform::kBig5}, {"windows-950", platform::kBig5},
+        {"big5-hkscs", platform::kBig5Hkscs}, {"big5hkscs", platform::kBig5Hkscs}, {"cp951", platform::kBig5Hkscs},
         {"gb2312", platform::kGbk}, {"gbk", platform::kGbk}, {"cp936", platform::kGbk},
         {"ms936", platform::kGbk}, {"windows-936", platform::kGbk}, {"x-gbk", platform::kGbk},
         {"csgb2312", platform::kGbk}, {"euc-cn", platform::kGbk}, {"x-euc-cn", platform::kGbk},
@@ -250,13 +300,40 @@ int CharsetCodePage(std::string_view label) {
         {"us-ascii", platform::kUsAscii}, {"ascii", platform::kUsAscii}, {"ansi_x3.4-1968", platform::kUsAscii},
         {"iso646-us", platform::kUsAscii}, {"us", platform::kUsAscii}, {"csascii", platform::kUsAscii},
         {"cp367", platform::kUsAscii}, {"iso-ir-6", platform::kUsAscii},
-        // Mail labelled Latin-1 is read as its Windows superset, as mail
-        // programs do: the bytes 0x80-0x9F are its quotation marks and dashes.
-        {"iso-8859-1", platform::kWestern}, {"iso8859-1", platform::kWestern}, {"iso_8859-1", platform::kWestern},
-        {"iso_8859-1:1987", platform::kWestern}, {"latin1", platform::kWestern}, {"l1", platform::kWestern},
-        {"cp819", platform::kWestern}, {"ibm819", platform::kWestern}, {"iso-ir-100", platform::kWestern},
-        {"csisolatin1", platform::kWestern}, {"windows-1252", platform::kWestern}, {"cp1252", platform::kWestern},
-        {"x-cp1252", platform::kWestern},
+        // Latin-1 is read as its Windows superset (see isoPartPage).
+        {"latin1", platform::kWestern}, {"l1", platform::kWestern}, {"cp819", platform::kWestern},
+        {"ibm819", platform::kWestern}, {"iso-ir-100", platform::kWestern}, {"csisolatin1", platform::kWestern},
+        {"latin2", 28592}, {"l2", 28592}, {"csisolatin2", 28592}, {"iso-ir-101", 28592},
+        {"latin3", 28593}, {"l3", 28593}, {"csisolatin3", 28593}, {"iso-ir-109", 28593},
+        {"latin4", 28594}, {"l4", 28594}, {"csisolatin4", 28594}, {"iso-ir-110", 28594},
+        {"cyrillic", 28595}, {"csisolatincyrillic", 28595}, {"iso-ir-144", 28595},
+        {"arabic", 28596}, {"csisolatinarabic", 28596}, {"iso-ir-127", 28596}, {"asmo-708", 28596},
+        {"greek", 28597}, {"greek8", 28597}, {"csisolatingreek", 28597}, {"iso-ir-126", 28597},
+        {"elot_928", 28597}, {"ecma-118", 28597},
+        {"hebrew", 28598}, {"csisolatinhebrew", 28598}, {"iso-ir-138", 28598}, {"visual", 28598},
+        {"latin5", 1254}, {"l5", 1254}, {"csisolatin5", 1254}, {"iso-ir-148", 1254},
+        {"latin6", 28600}, {"l6", 28600}, {"csisolatin6", 28600}, {"iso-ir-157", 28600},
+        {"latin7", 28603}, {"l7", 28603},
+        {"latin8", 28604}, {"l8", 28604}, {"iso-ir-199", 28604},
+        {"latin9", 28605}, {"l9", 28605}, {"csisolatin9", 28605},
+        {"latin10", 28606}, {"l10", 28606}, {"iso-ir-226", 28606},
+        {"tis-620", platform::kThai}, {"windows-874", platform::kThai}, {"cp874", platform::kThai},
+        {"x-cp874", platform::kThai}, {"dos-874", platform::kThai},
+        {"koi8-r", platform::kKoi8R}, {"koi8", platform::kKoi8R}, {"koi", platform::kKoi8R},
+        {"cskoi8r", platform::kKoi8R}, {"koi8_r", platform::kKoi8R},
+        {"koi8-u", platform::kKoi8U}, {"koi8-ru", platform::kKoi8U},
+        {"shift_jis", platform::kShiftJis}, {"shift-jis", platform::kShiftJis}, {"sjis", platform::kShiftJis},
+        {"x-sjis", platform::kShiftJis}, {"ms_kanji", platform::kShiftJis}, {"csshiftjis", platform::kShiftJis},
+        {"windows-31j", platform::kShiftJis}, {"cswindows31j", platform::kShiftJis}, {"cp932", platform::kShiftJis},
+        {"ms932", platform::kShiftJis}, {"x-ms-cp932", platform::kShiftJis}, {"windows-932", platform::kShiftJis},
+        {"iso-2022-jp", platform::kIso2022Jp}, {"csiso2022jp", platform::kIso2022Jp},
+        {"euc-jp", platform::kEucJp}, {"x-euc-jp", platform::kEucJp}, {"eucjp", platform::kEucJp},
+        {"cseucpkdfmtjapanese", platform::kEucJp},
+        {"euc-kr", platform::kKorean}, {"ks_c_5601-1987", platform::kKorean}, {"ks_c_5601-1989", platform::kKorean},
+        {"ksc_5601", platform::kKorean}, {"ksc5601", platform::kKorean}, {"korean", platform::kKorean},
+        {"cseuckr", platform::kKorean}, {"csksc56011987", platform::kKorean}, {"iso-ir-149", platform::kKorean},
+        {"cp949", platform::kKorean}, {"windows-949", platform::kKorean}, {"ms949", platform::kKorean},
+        {"uhc", platform::kKorean}, {"x-windows-949", platform::kKorean},
     };
     for (const Label& k : kLabels)
         if (l == k.name) return k.codePage;
@@ -287,7 +364,8 @@ DecodedHeader DecodeHeaderText(const platform::CodePage& cp, std::string_view va
         const std::size_t at = value.find("=?", scan);
         if (at == std::string_view::npos) break;
         const Word w = wordAt(value, at);
-        const int page = w.kind == Word::Good ? CharsetCodePage(w.label) : 0;
+        int page = w.kind == Word::Good ? CharsetCodePage(w.label) : 0;
+        if (page != 0 && !cp.canDecode(page)) page = 0;  // a page this system lacks: as written
         if (w.kind != Word::Good || page == 0) {
             if (out.fault == WordFault::None) {
                 if (w.kind == Word::NoEncoding) out.fault = WordFault::NoEncoding;

@@ -34,7 +34,9 @@ std::string DecodeQuotedPrintable(std::string_view text, bool encodedWord = fals
 std::u16string ConvertCodePage(const platform::CodePage& cp, std::string_view bytes, int codePage);
 
 // The code page of a MIME charset label (letter case ignored, an RFC 2231
-// language suffix "*lang" dropped), 0 for a label the program cannot read.
+// language suffix "*lang" dropped): the IANA names and the aliases mail
+// programs write, 0 for a label the program does not know. Whether the
+// system can read that page is CodePage::canDecode's answer.
 int CharsetCodePage(std::string_view label);
 
 // What went wrong with an encoded word that cannot be read at all.
@@ -54,7 +56,8 @@ struct DecodedHeader {
 
 // Every encoded word "=?charset?B|Q?payload?=" of a header value decoded in
 // place; white space between two decoded words dropped; every other byte,
-// and a word whose charset is unknown, read as the ANSI page (Big5).
+// and a word whose charset is unknown or not on this system, read as the
+// ANSI page (Big5), so such a word stays as written.
 // Adjacent words of one charset are joined as bytes before they become
 // text, so a character split over two words stays whole. A word whose
 // payload does not decode gives no text, like an empty payload. With

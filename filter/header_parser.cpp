@@ -230,6 +230,7 @@ void Parser::preview() {
     // one, in that of the last encoded word of sender and subject.
     int page = 0;
     if (const std::optional<std::string> type = headerValue(headers_, "Content-Type")) page = contentCharset(*type);
+    if (page != 0 && !s_.codePage.canDecode(page)) page = 0;
     if (page == 0) page = wordPage_ != 0 ? wordPage_ : platform::kBig5;
     std::string_view body = reply_.substr(0, reply_.size() >= 3 ? reply_.size() - 3 : 0);
     const std::size_t last = body.rfind(kCrLf);

@@ -17,7 +17,34 @@ enum CodePageId : int {
     kGb18030 = 54936,  // Simplified Chinese, the full standard (four-byte sequences)
     kWestern = 1252,   // Western European; mail labelled iso-8859-1 is read with it
     kUsAscii = 20127,  // seven-bit ASCII
+    // Further pages that mail names by its charset labels (see
+    // filter/decoders.h, CharsetCodePage). Not every system has each of
+    // them: canDecode() says which this one reads.
+    kShiftJis = 932,    // Japanese: Shift_JIS with the Windows extensions
+    kEucJp = 20932,     // Japanese: EUC-JP (read through 932, see below)
+    kIso2022Jp = 50220, // Japanese: ISO-2022-JP (read through 932, see below)
+    kKorean = 949,      // Korean: EUC-KR and its Windows superset (UHC)
+    kBig5Hkscs = 951,   // Big5 with the Hong Kong supplement; 950 where the system has no table
+    kThai = 874,        // Thai: TIS-620 / ISO-8859-11 and the Windows superset
+    kKoi8R = 20866,
+    kKoi8U = 21866,
+    // ISO-8859-n is 28590 + n; windows-125x is 125x.
 };
+
+// True for the one-byte pages above: 874, 1250-1258, 20866, 21866 and the
+// ISO-8859 pages 28591-28606 (1252 and 20127 included).
+bool isSingleBytePage(int codePage);
+
+// ISO-2022-JP and EUC-JP hold the characters of JIS X 0208 (and the
+// half-width katakana of JIS X 0201) in another wrapping than Shift_JIS:
+// these turn them into Shift_JIS bytes, which code page 932 reads on every
+// system, with the Windows extension rows (circled numbers, the NEC and IBM
+// rows) that Japanese mail written on Windows carries. A byte or sequence
+// outside the wrapping becomes "?"; JIS X 0212 characters (EUC-JP's
+// three-byte form, ISO-2022-JP's "ESC $ ( D"), which Shift_JIS cannot hold,
+// become one "?" each.
+std::string iso2022JpToShiftJis(std::string_view bytes);
+std::string eucJpToShiftJis(std::string_view bytes);
 
 class CodePage {
 public:
@@ -49,6 +76,21 @@ public:
     // is one character, so 950 and 936 write one "?" for it. 1252 and 20127
     // write "?" for what they cannot hold.
     virtual std::string fromUtf16(int codePage, std::u16string_view text) const = 0;
+
+    // Whether toUtf16 reads this page as its own. The first seven pages
+    // above always are; the further ones only where the system has them.
+    // The further pages follow the rules above for invalid input: a
+    // multi-byte page (932, 949, 951) writes "?" for a byte that starts no
+    // character (and reads the next byte again), a one-byte page writes
+    // U+FFFD for a byte it leaves unassigned.
+    virtual bool canDecode(int codePage) const {
+        switch (codePage) {
+        case kBig5: case kGbk: case kUtf8: case kUtf7: case kGb18030: case kWestern: case kUsAscii:
+            return true;
+        default:
+            return false;
+        }
+    }
 };
 
 // Length of the longest prefix of `bytes` that does not end inside a

@@ -8,6 +8,8 @@
 #include <iconv.h>
 
 #include <array>
+#include <cerrno>
+#include <map>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -186,6 +188,7 @@ public:
         if (ok()) ::iconv_close(cd_);
     }
     bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t handle() const { return cd_; }
     // The bytes of a complete conversion, or empty when it fails.
     std::string run(const char* data, std::size_t size) {
         ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
@@ -385,6 +388,158 @@ Gb18030& gb18030() {
     return converter;
 }
 
+// ---- The further pages (Japanese, Korean, Thai, Cyrillic, ISO-8859, windows-125x)
+
+const char* iconvName(int cp) {
+    switch (cp) {
+    case platform::kShiftJis: return "CP932";
+    case platform::kKorean: return "CP949";
+    case platform::kBig5Hkscs: return "BIG5-HKSCS";
+    case platform::kThai: return "CP874";
+    case platform::kKoi8R: return "KOI8-R";
+    case platform::kKoi8U: return "KOI8-U";
+    case platform::kEucJp: return "EUC-JP";
+    case platform::kIso2022Jp: return "ISO-2022-JP";
+    case 1250: return "CP1250";
+    case 1251: return "CP1251";
+    case 1253: return "CP1253";
+    case 1254: return "CP1254";
+    case 1255: return "CP1255";
+    case 1256: return "CP1256";
+    case 1257: return "CP1257";
+    case 1258: return "CP1258";
+    case 28592: return "ISO-8859-2";
+    case 28593: return "ISO-8859-3";
+    case 28594: return "ISO-8859-4";
+    case 28595: return "ISO-8859-5";
+    case 28596: return "ISO-8859-6";
+    case 28597: return "ISO-8859-7";
+    case 28598: return "ISO-8859-8";
+    case 28599: return "ISO-8859-9";
+    case 28600: return "ISO-8859-10";
+    case 28603: return "ISO-8859-13";
+    case 28604: return "ISO-8859-14";
+    case 28605: return "ISO-8859-15";
+    case 28606: return "ISO-8859-16";
+    default: return nullptr;
+    }
+}
+
+// One iconv descriptor per page and direction, opened on first use; the
+// program converts on one thread.
+iconv_t descriptor(int cp, bool toUnicode) {
+    static std::map<std::pair<int, bool>, std::unique_ptr<Iconv>> open;
+    const auto key = std::make_pair(cp, toUnicode);
+    auto it = open.find(key);
+    if (it == open.end()) {
+        const char* name = iconvName(cp);
+        std::unique_ptr<Iconv> cd;
+        if (name) cd = toUnicode ? std::make_unique<Iconv>("UTF-16LE", name) : std::make_unique<Iconv>(name, "UTF-16LE");
+        it = open.emplace(key, std::move(cd)).first;
+    }
+    return it->second ? it->second->handle() : reinterpret_cast<iconv_t>(-1);
+}
+
+bool available(int cp) { return descriptor(cp, true) != reinterpret_cast<iconv_t>(-1); }
+
+void appendUtf16Le(const char* p, std::size_t n, std::u16string& out) {
+    for (std::size_t k = 0; k + 1 < n; k += 2)
+        out.push_back(static_cast<char16_t>(static_cast<unsigned char>(p[k]) | static_cast<unsigned char>(p[k + 1]) << 8));
+}
+
+// A multi-byte page: what iconv reads, with "?" for each byte where no
+// character starts (the next byte is read again).
+std::u16string multiByteToUtf16(int cp, std::string_view in) {
+    const iconv_t cd = descriptor(cp, true);
+    std::u16string out;
+    out.reserve(in.size());
+    ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char* src = const_cast<char*>(in.data());
+    std::size_t left = in.size();
+    char buf[256];
+    while (left > 0) {
+        char* dst = buf;
+        std::size_t room = sizeof buf;
+        const std::size_t r = ::iconv(cd, &src, &left, &dst, &room);
+        appendUtf16Le(buf, sizeof buf - room, out);
+        if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            out.push_back(u'?');
+            ++src;
+            --left;
+            ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    // BIG5-HKSCS holds a letter back to join a following mark: flush it.
+    char* dst = buf;
+    std::size_t room = sizeof buf;
+    ::iconv(cd, nullptr, nullptr, &dst, &room);
+    appendUtf16Le(buf, sizeof buf - room, out);
+    return out;
+}
+
+// A one-byte page through a table built once from iconv: U+FFFD for a byte
+// the page leaves unassigned.
+std::u16string singleByteTableToUtf16(int cp, std::string_view in) {
+    static std::map<int, std::array<char16_t, 256>> tables;
+    auto it = tables.find(cp);
+    if (it == tables.end()) {
+        std::array<char16_t, 256> t{};
+        const iconv_t cd = descriptor(cp, true);
+        for (int b = 0; b < 256; ++b) {
+            ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            char byte = static_cast<char>(b);
+            char* src = &byte;
+            std::size_t left = 1;
+            char buf[8];
+            char* dst = buf;
+            std::size_t room = sizeof buf;
+            // 1255 and 1258 hold a letter back to join a following
+            // combining mark: the flush hands it over.
+            bool ok = ::iconv(cd, &src, &left, &dst, &room) != static_cast<std::size_t>(-1);
+            ok = ok && ::iconv(cd, nullptr, nullptr, &dst, &room) != static_cast<std::size_t>(-1) && room == sizeof buf - 2;
+            t[static_cast<std::size_t>(b)] = ok ? static_cast<char16_t>(static_cast<unsigned char>(buf[0]) |
+                                                                        static_cast<unsigned char>(buf[1]) << 8)
+                                                : kReplacement;
+        }
+        it = tables.emplace(cp, t).first;
+    }
+    std::u16string out;
+    out.reserve(in.size());
+    for (const char c : in) out.push_back(it->second[static_cast<unsigned char>(c)]);
+    return out;
+}
+
+// UTF-16 to a further page, one character at a time, "?" for what it cannot hold.
+std::string utf16ToFurther(int cp, std::u16string_view in) {
+    const iconv_t cd = descriptor(cp, false);
+    std::string out;
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in.size(), '?');
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        char unit[4] = {static_cast<char>(in[i] & 0xFF), static_cast<char>(in[i] >> 8), 0, 0};
+        std::size_t n = 2;
+        if (isHigh(in[i]) && i + 1 < in.size() && isLow(in[i + 1])) {
+            ++i;
+            unit[2] = static_cast<char>(in[i] & 0xFF);
+            unit[3] = static_cast<char>(in[i] >> 8);
+            n = 4;
+        }
+        ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        char* src = unit;
+        std::size_t left = n;
+        char buf[16];
+        char* dst = buf;
+        std::size_t room = sizeof buf;
+        if (::iconv(cd, &src, &left, &dst, &room) == static_cast<std::size_t>(-1)) {
+            out.push_back('?');
+            continue;
+        }
+        // Close a stateful page's shift (ISO-2022-JP) after each character.
+        ::iconv(cd, nullptr, nullptr, &dst, &room);
+        out.append(buf, sizeof buf - room);
+    }
+    return out;
+}
+
 class IconvCodePage : public platform::CodePage {
 public:
     std::u16string toUtf16(int cp, std::string_view bytes) const override {
@@ -396,8 +551,19 @@ public:
         case platform::kGb18030: return gb18030().decode(bytes);
         case platform::kWestern:
         case platform::kUsAscii: return platform::singleByteToUtf16(cp, bytes);
-        default: return dbcsToUtf16(platform::kBig5, bytes);  // the ANSI page
+        case platform::kIso2022Jp: return toUtf16(platform::kShiftJis, platform::iso2022JpToShiftJis(bytes));
+        case platform::kEucJp: return toUtf16(platform::kShiftJis, platform::eucJpToShiftJis(bytes));
+        case platform::kBig5Hkscs:
+            return available(cp) ? multiByteToUtf16(cp, bytes) : dbcsToUtf16(platform::kBig5, bytes);
+        default:
+            if (!available(cp)) return dbcsToUtf16(platform::kBig5, bytes);  // the ANSI page
+            return platform::isSingleBytePage(cp) ? singleByteTableToUtf16(cp, bytes) : multiByteToUtf16(cp, bytes);
         }
+    }
+    bool canDecode(int cp) const override {
+        if (CodePage::canDecode(cp) || cp == platform::kBig5Hkscs) return true;
+        if (cp == platform::kIso2022Jp || cp == platform::kEucJp) return available(platform::kShiftJis);
+        return iconvName(cp) != nullptr && available(cp);
     }
     std::string fromUtf16(int cp, std::u16string_view text) const override {
         switch (cp) {
@@ -408,7 +574,9 @@ public:
         case platform::kGb18030: return gb18030().encode(text);
         case platform::kWestern:
         case platform::kUsAscii: return platform::utf16ToSingleByte(cp, text);
-        default: return utf16ToDbcs(platform::kBig5, text);
+        default:
+            if (iconvName(cp) != nullptr) return utf16ToFurther(cp, text);
+            return utf16ToDbcs(platform::kBig5, text);
         }
     }
 };

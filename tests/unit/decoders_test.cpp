@@ -139,11 +139,107 @@ TEST(DecodeHeaderText, ManyUnclosedWordsStayAsWritten) {
     EXPECT_EQ(d.fault, WordFault::Unterminated);
 }
 
+// One real subject in each charset mail names, by its IANA label or an
+// alias. `everywhere`: every system the program runs on reads the page; the
+// others (ISO-8859-10, -14 and -16, which Windows lacks) are read where the
+// system has them and otherwise stay as written.
+struct CharsetCase {
+    const char* label;
+    std::string value;
+    std::u16string shown;
+    bool everywhere;
+};
+
+const CharsetCase kCharsets[] = {
+{"shift_jis", "=?shift_jis?B?lsCYZoOBgVuDiw==?=", u"迷惑メール", true},
+    {"sjis", "=?sjis?B?jMCS6IdAg1qBW4OL?=", u"限定①セール", true},
+    {"ms_kanji", "=?ms_kanji?B?tsC2xQ==?=", u"ｶﾀｶﾅ", true},
+    {"windows-31j", "=?windows-31j?Q?=82=A8=92m=82=E7=82=B9?=", u"お知らせ", true},
+    {"iso-2022-jp", "=?iso-2022-jp?B?GyRCJCpGQCRKPnBKcyRHJDkbKEI=?=", u"お得な情報です", true},
+    {"ISO-2022-JP", "=?ISO-2022-JP?B?GyhJMTIzGyhCIBskQi0hGyhC?=", u"ｱｲｳ ①", true},
+    {"euc-jp", "=?euc-jp?B?uMLE6qW7obyl6w==?=", u"限定セール", true},
+    {"euc-kr", "=?euc-kr?B?saSw7SC43sDP?=", u"광고 메일", true},
+    {"ks_c_5601-1987", "=?ks_c_5601-1987?B?xq+6sCDH0sDO?=", u"특별 할인", true},
+    {"cp949", "=?cp949?B?jGO55rCix88=?=", u"똠방각하", true},
+    {"koi8-r", "=?koi8-r?B?88vJxMvJIDUwJQ==?=", u"Скидки 50%", true},
+    {"koi8-u", "=?koi8-u?Q?=FA=CE=C9=D6=CB=C1_=AD?=", u"Знижка ґ", true},
+    {"iso-8859-2", "=?iso-8859-2?Q?Za=BF=F3=B3=E6_g=EA=B6l=B1?=", u"Zażółć gęślą", true},
+    {"iso-8859-3", "=?iso-8859-3?Q?=A1a=F5a?=", u"Ħaġa", true},
+    {"iso-8859-4", "=?iso-8859-4?Q?=ABirts_=D1?=", u"Ģirts Ņ", true},
+    {"iso-8859-5", "=?iso-8859-5?B?v+DY0tXi?=", u"Привет", true},
+    {"iso-8859-6", "=?iso-8859-6?B?5dHNyMc=?=", u"مرحبا", true},
+    {"iso-8859-7", "=?iso-8859-7?B?w+Xp3CDz7/U=?=", u"Γειά σου", true},
+    {"iso-8859-8", "=?iso-8859-8?B?+ezl7Q==?=", u"שלום", true},
+    {"iso-8859-9", "=?iso-8859-9?Q?T=FCrk=E7e_=F0=FD=FE?=", u"Türkçe ğış", true},
+    {"iso-8859-10", "=?iso-8859-10?Q?=DE=F3r=F0ur_=BF?=", u"Þórður ŋ", false},
+    {"iso-8859-11", "=?iso-8859-11?B?ysfRyrTV?=", u"สวัสดี", true},
+    {"iso-8859-13", "=?iso-8859-13?Q?=C0=FEuolas?=", u"Ąžuolas", true},
+    {"iso-8859-14", "=?iso-8859-14?Q?=D0_=B8?=", u"Ŵ ẁ", false},
+    {"iso-8859-15", "=?iso-8859-15?Q?=A4_=BCuvre?=", u"€ Œuvre", true},
+    {"iso-8859-16", "=?iso-8859-16?Q?=AA_=FE?=", u"Ș ț", false},
+    {"windows-1250", "=?windows-1250?Q?P=F8=EDli=9A_=9Elu=9Dou=E8k=FD?=", u"Příliš žluťoučký", true},
+    {"windows-1251", "=?windows-1251?B?z/Do4uXyIOzo8A==?=", u"Привет мир", true},
+    {"windows-1252", "=?windows-1252?Q?=93Sale=94_=805?=", u"“Sale” €5", true},
+    {"windows-1253", "=?windows-1253?B?w+Xp3A==?=", u"Γειά", true},
+    {"windows-1254", "=?windows-1254?Q?T=FCrk=E7e?=", u"Türkçe", true},
+    {"windows-1255", "=?windows-1255?B?+ezl7Q==?=", u"שלום", true},
+    {"windows-1256", "=?windows-1256?B?49HNyMc=?=", u"مرحبا", true},
+    {"windows-1257", "=?windows-1257?Q?=C0=FEuolas?=", u"Ąžuolas", true},
+    {"windows-1258", "=?windows-1258?Q?Xin_ch=E0o?=", u"Xin chào", true},
+    {"big5-hkscs", "=?big5-hkscs?B?rbu05MB1tGY=?=", u"香港優惠", true},
+    {"latin2", "=?latin2?Q?=A3=F3d=BC?=", u"Łódź", true},
+    {"cp1251", "=?cp1251?B?0ero5Org?=", u"Скидка", true},
+    {"iso_8859-5:1988", "=?iso_8859-5:1988?B?wdrY1NrQ?=", u"Скидка", true},
+    {"iso8859-7", "=?iso8859-7?B?w+Xp3A==?=", u"Γειά", true},
+};
+
+TEST(DecodeHeaderText, ReadsEveryCharsetTheSystemHas) {
+    auto cp = iw::platform::createCodePage();
+    for (const CharsetCase& c : kCharsets) {
+        const int page = CharsetCodePage(c.label);
+        ASSERT_NE(page, 0) << c.label;
+        EXPECT_TRUE(!c.everywhere || cp->canDecode(page)) << c.label;
+        const DecodedHeader d = DecodeHeaderText(*cp, "Re: " + c.value);
+        if (cp->canDecode(page)) {
+            EXPECT_EQ(d.text, u"Re: " + c.shown) << c.label;
+            EXPECT_EQ(d.lastCodePage, page) << c.label;
+        } else {
+            EXPECT_EQ(d.text, cp->toUtf16(iw::platform::kBig5, "Re: " + c.value)) << c.label;
+            EXPECT_EQ(d.lastCodePage, 0) << c.label;
+        }
+    }
+}
+
+// Labels the program does not know, and pages no system has, keep the word
+// as written, and the words around them are still read.
+TEST(DecodeHeaderText, AnUnreadableCharsetKeepsTheWordAsWritten) {
+    auto cp = iw::platform::createCodePage();
+    for (const std::string label : {"x-klingon", "iso-8859-12", "windows-1259", "koi8-z"}) {
+        const std::string word = "=?" + label + "?B?QUJD?=";
+        const DecodedHeader d = DecodeHeaderText(*cp, "=?koi8-r?B?88vJxMvJ?= " + word);
+        EXPECT_EQ(d.text, u"Скидки " + cp->toUtf16(iw::platform::kBig5, word)) << label;
+    }
+    EXPECT_FALSE(cp->canDecode(12345));
+    EXPECT_FALSE(cp->canDecode(0));
+}
+
+// ISO-2022-JP words each end back in ASCII, so a subject split over several
+// words joins; a word cut inside its two-byte run still shows the rest.
+TEST(DecodeHeaderText, JoinsIso2022JpWords) {
+    auto cp = iw::platform::createCodePage();
+    EXPECT_EQ(DecodeHeaderText(*cp, "=?ISO-2022-JP?B?GyRCJCpGQBsoQg==?= =?ISO-2022-JP?B?GyRCJEo+cEpzGyhC?=").text,
+              u"お得な情報");
+    EXPECT_EQ(DecodeHeaderText(*cp, "[=?iso-2022-jp?B?GyRCJCo=?=]").text, u"[お]");
+}
+
 TEST(CharsetCodePage, KnowsTheCommonLabelsInAnyCase) {
     const std::pair<const char*, int> labels[] = {
-        {"big5", 950}, {"BIG5", 950}, {"Big5-HKSCS", 950}, {"cp950", 950}, {"gb2312", 936}, {"GBK", 936},
+        {"big5", 950}, {"BIG5", 950}, {"Big5-HKSCS", 951}, {"cp950", 950}, {"gb2312", 936}, {"GBK", 936},
         {"gb18030", 54936}, {"utf-8", 65001}, {"UTF8", 65001}, {"utf-7", 65000}, {"us-ascii", 20127},
-        {"iso-8859-1", 1252}, {"latin1", 1252}, {"utf-8*en", 65001}, {"koi8-r", 0}, {"", 0}, {"big5x", 0},
+        {"iso-8859-1", 1252}, {"latin1", 1252}, {"utf-8*en", 65001}, {"koi8-r", 20866}, {"", 0}, {"big5x", 0},
+        {"iso-8859-5", 28595}, {"ISO_8859-9:1989", 1254}, {"iso88592", 28592}, {"iso-8859-8-i", 28598},
+        {"iso-8859-12", 0}, {"iso-8859-", 0}, {"iso-8859-2x", 0}, {"iso-8859-2:", 0}, {"windows-1259", 0},
+        {"cp1250", 1250}, {"X-CP1258", 1258}, {"Shift_JIS", 932}, {"ks_c_5601-1987", 949}, {"koi8-z", 0},
     };
     for (const auto& [label, page] : labels) EXPECT_EQ(CharsetCodePage(label), page) << label;
 }

@@ -378,7 +378,15 @@ INSTANTIATE_TEST_SUITE_P(
         PreviewCase{"Subject: =?big5?B?QQ==?=\r\nContent-Type: text/plain; charset=UTF-8", "a\r\nb\r\n\xE4\xB8\xAD\r\n",
                     u"a\r\nb\r\n中\r\n"},
         PreviewCase{"Content-Transfer-Encoding: quoted-printable\r\nContent-Type: text/plain; charset=\"utf-8\"",
-                    "a\r\nb\r\n=e4=b8=ad\r\n", u"a\r\nb\r\n中\r\n"}));
+                    "a\r\nb\r\n=e4=b8=ad\r\n", u"a\r\nb\r\n中\r\n"},
+        // Japanese and Russian bodies in their own charsets; a charset the
+        // program does not know falls back to that of the subject.
+        PreviewCase{"Content-Type: text/plain; charset=ISO-2022-JP", "a\r\n\x1B$BF|K\\\x1B(B\r\nb\r\n",
+                    u"a\r\n日本\r\nb\r\n"},
+        PreviewCase{"Content-Type: text/plain; charset=koi8-r", "a\r\nb\r\n\xF3\xCB\xC9\xC4\xCB\xC1\r\n",
+                    u"a\r\nb\r\nСкидка\r\n"},
+        PreviewCase{"Subject: =?utf-8?B?QQ==?=\r\nContent-Type: text/plain; charset=x-martian",
+                    "a\r\nb\r\n\xE4\xB8\xAD\r\n", u"a\r\nb\r\n中\r\n"}));
 
 TEST_F(ParserTest, NoPreviewWithoutTheSwitch) {
     EXPECT_EQ(parse("Subject: s", "body\r\n").PreviewText, u"");

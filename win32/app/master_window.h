@@ -14,6 +14,7 @@
 #include "app/master.h"
 #include "filter/main_window_link.h"
 #include "win32/app/filter_window_host.h"
+#include "iw_version.h"
 #include "win32/platform/handles.h"
 
 namespace iw::app {
@@ -100,6 +101,6 @@ win32::UniqueWindow ShowSplash();
 win32::UniqueWindow ShowAboutBox(HWND owner);
 
 inline constexpr char16_t kProductName[] = u"Inkwarden";
-inline constexpr char16_t kVersionText[] = u"版本 0.1.0";
+inline constexpr char16_t kVersionText[] = u"版本 " IW_VERSION_TEXT;
 
 }  // namespace iw::win32app

@@ -154,6 +154,47 @@ std::u16string decodeGb18030(std::string_view bytes) {
     });
 }
 
+// ---- The further pages (Japanese, Korean, Thai, Cyrillic, ISO-8859, windows-125x)
+
+bool isFurtherMultiByte(int cp) { return cp == platform::kShiftJis || cp == platform::kKorean || cp == platform::kBig5Hkscs; }
+
+// A multi-byte page: runs the system accepts whole go in one call; where it
+// refuses, one character at a time, "?" for a byte that starts none (the
+// next byte is read again).
+std::u16string decodeMultiByte(int cp, std::string_view bytes) {
+    std::u16string out;
+    if (systemDecode(cp, bytes.data(), static_cast<int>(bytes.size()), out)) return out;
+    out.clear();
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        const int len = IsDBCSLeadByteEx(static_cast<UINT>(cp), b) && i + 1 < bytes.size() ? 2 : 1;
+        if (systemDecode(cp, bytes.data() + i, len, out)) {
+            i += static_cast<std::size_t>(len);
+        } else {
+            out.push_back(u'?');
+            ++i;
+        }
+    }
+    return out;
+}
+
+// A one-byte page read byte by byte, U+FFFD for a byte the page leaves
+// unassigned (the system would give a private-use character).
+std::u16string decodeSingleByte(int cp, std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    std::u16string one;
+    for (const char c : bytes) {
+        one.clear();
+        if (systemDecode(cp, &c, 1, one) && one.size() == 1 && !isPrivateUse(one[0])) out += one;
+        else out.push_back(u'\xFFFD');
+    }
+    return out;
+}
+
+bool systemHas(int cp) { return IsValidCodePage(static_cast<UINT>(cp)) != 0; }
+
 class CodePageImpl final : public platform::CodePage {
 public:
     std::u16string toUtf16(int cp, std::string_view bytes) const override {
@@ -165,8 +206,23 @@ public:
         case platform::kGb18030: return decodeGb18030(bytes);
         case platform::kWestern:
         case platform::kUsAscii: return platform::singleByteToUtf16(cp, bytes);
-        default: return decodeSystem(cp, bytes);
+        // The system's 50220 and 20932 are missing or partial on some
+        // systems; both are JIS X 0208 in another wrapping, read as 932.
+        case platform::kIso2022Jp: return decodeMultiByte(platform::kShiftJis, platform::iso2022JpToShiftJis(bytes));
+        case platform::kEucJp: return decodeMultiByte(platform::kShiftJis, platform::eucJpToShiftJis(bytes));
+        // 951 is a table some Hong Kong systems install over 950; elsewhere
+        // the Big5 part of the supplement is read by 950.
+        case platform::kBig5Hkscs: return systemHas(cp) ? decodeMultiByte(cp, bytes) : decodeDbcs(platform::kBig5, bytes);
+        default:
+            if (!canDecode(cp)) return decodeSystem(cp, bytes);
+            return platform::isSingleBytePage(cp) ? decodeSingleByte(cp, bytes) : decodeMultiByte(cp, bytes);
         }
+    }
+
+    bool canDecode(int cp) const override {
+        if (CodePage::canDecode(cp) || cp == platform::kBig5Hkscs) return true;
+        if (cp == platform::kIso2022Jp || cp == platform::kEucJp) return systemHas(platform::kShiftJis);
+        return (platform::isSingleBytePage(cp) || isFurtherMultiByte(cp)) && systemHas(cp);
     }
 
     std::string fromUtf16(int cp, std::u16string_view text) const override {
@@ -174,7 +230,8 @@ public:
         if (cp == platform::kUtf8) return platform::utf16ToUtf8(text);
         if (cp == platform::kWestern || cp == platform::kUsAscii) return platform::utf16ToSingleByte(cp, text);
         if (cp == platform::kGb18030 && !IsValidCodePage(platform::kGb18030)) cp = platform::kGbk;
-        const bool dbcs = cp == platform::kBig5 || cp == platform::kGbk;
+        const bool dbcs = cp == platform::kBig5 || cp == platform::kGbk || isFurtherMultiByte(cp) ||
+                          platform::isSingleBytePage(cp);
         std::wstring w;
         w.reserve(text.size());
         for (std::size_t i = 0; i < text.size(); ++i) {
