@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "app/waits.h"
+#include "platform/waits.h"
 #include "platform/tls_socket.h"
 #include "pop3/address.h"
 #include "pop3/connection.h"
@@ -89,7 +89,7 @@ ProbeResult ProbeAccount(platform::Platform& p, const ProbeRequest& r) {
     conn.connect(resolved.address, address->port, pop3::kTagGreeting);
     step = std::make_unique<pop3::Login>(conn, std::move(login));
 
-    WaitClock wait(p.clock, r.limitSeconds, LimitRule::Exceeds);
+    platform::WaitClock wait(p.clock, r.limitSeconds, platform::LimitRule::Exceeds);
     while (!step->done() && !ended && !wait.limitReached()) wait.pump(p.loop);
 
     const auto tlsText = [&]() -> std::u16string {
@@ -168,7 +168,7 @@ ProbeResult ProbeAccount(platform::Platform& p, const ProbeRequest& r) {
     }() + u"封郵件";
     conn.send({"QUIT", pop3::Shape::Line, kTagQuit, 0});
     bool quitDone = false;
-    WaitClock quitWait(p.clock, 3, LimitRule::Exceeds);
+    platform::WaitClock quitWait(p.clock, 3, platform::LimitRule::Exceeds);
     conn.setHandlers({[&](const pop3::Reply&) { quitDone = true; }, {}, [&](pop3::End) { quitDone = true; }});
     while (!quitDone && !quitWait.limitReached()) quitWait.pump(p.loop);
     conn.close();

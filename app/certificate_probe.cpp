@@ -2,7 +2,7 @@
 // certificate_probe.h.
 #include "app/certificate_probe.h"
 
-#include "app/waits.h"
+#include "platform/waits.h"
 #include "platform/tls_socket.h"
 #include "settings/accounts.h"
 
@@ -12,19 +12,6 @@ namespace {
 std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 }  // namespace
-
-void SplitAccountHost(const std::string& value, platform::MailSecurity security, std::string& host,
-                      std::uint16_t& port) {
-    host = value;
-    port = platform::DefaultPop3Port(security);
-    const std::size_t colon = value.rfind(':');
-    if (colon == std::string::npos) return;
-    host = value.substr(0, colon);
-    const std::string digits = value.substr(colon + 1);
-    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return;
-    const long n = std::stol(digits);
-    if (n >= 1 && n <= 65535) port = static_cast<std::uint16_t>(n);
-}
 
 CertificateProbe ProbeCertificate(platform::Platform& p, const std::string& host, std::uint16_t port,
                                   platform::MailSecurity security, const std::string& pin, double limitSeconds,
@@ -60,7 +47,7 @@ CertificateProbe ProbeCertificate(platform::Platform& p, const std::string& host
     };
     sock.setEvents(std::move(ev));
     sock.connect(r.address, port);
-    waitUntil(p.loop, p.clock, limitSeconds, [&done, &stop] { return done || (stop && stop()); });
+    platform::waitUntil(p.loop, p.clock, limitSeconds, [&done, &stop] { return done || (stop && stop()); });
     sock.setEvents({});
     sock.close();
 
@@ -114,6 +101,16 @@ std::u16string DescribeCertificate(const CertificateProbe& probe, const platform
 bool TrustCertificate(settings::SettingsStore& store, const std::u16string& section, const CertificateProbe& probe) {
     if (!probe.reached || probe.certificate.sha256.empty()) return false;
     return store.write(settings::IniFile::Set, section, u"CertSha256", Widen(probe.certificate.sha256));
+}
+
+settings::CertificateLook LookAtCertificate(const CertificateProbe& probe, const platform::CodePage& codePage) {
+    settings::CertificateLook look;
+    look.reached = probe.reached;
+    look.problem = probe.problem;
+    look.refused = probe.verdict != platform::TlsFailure::None;
+    if (probe.reached) look.description = DescribeCertificate(probe, codePage);
+    look.sha256 = probe.certificate.sha256;
+    return look;
 }
 
 }  // namespace iw::app

@@ -15,6 +15,8 @@
 
 #include "platform/platform.h"
 #include "platform/tls.h"
+#include "settings/account_dialog.h"
+#include "settings/accounts.h"
 #include "settings/settings_store.h"
 
 namespace iw::app {
@@ -27,10 +29,7 @@ struct CertificateProbe {
     std::u16string problem;        // when nothing came: why (lookup, connection, STLS, handshake)
 };
 
-// Host and port of a "PoP3" value ("host" or "host:port"); the port the
-// encryption implies when none, or no usable one, is given.
-void SplitAccountHost(const std::string& value, platform::MailSecurity security, std::string& host,
-                      std::uint16_t& port);
+using settings::SplitAccountHost;
 
 // The account in `section` of set.ini: its "PoP3", "Security" and "CertSha256".
 CertificateProbe ProbeAccountCertificate(platform::Platform& p, settings::SettingsStore& store,
@@ -44,6 +43,9 @@ CertificateProbe ProbeCertificate(platform::Platform& p, const std::string& host
 // Subject, issuer, validity, fingerprint and the checks' result, one item
 // per line (CR LF), in the program's words.
 std::u16string DescribeCertificate(const CertificateProbe& probe, const platform::CodePage& codePage);
+
+// What the account dialog's certificate step shows of a probe.
+settings::CertificateLook LookAtCertificate(const CertificateProbe& probe, const platform::CodePage& codePage);
 
 // Stores the probed certificate's fingerprint as the account's pin; false
 // when there is none or set.ini could not be written.

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "app/master.h"
-#include "app/waits.h"
+#include "platform/waits.h"
 #include "app/tray_texts.h"
 #include "settings/accounts.h"
 
@@ -28,21 +28,21 @@ public:
 
 }  // namespace
 
-CheckReport RunCheckReport(platform::Platform& platform, settings::SettingsStore& store, Module1State& state) {
+CheckReport RunCheckReport(platform::Platform& platform, settings::SettingsStore& store, settings::ProgramState& state) {
     CheckReport report;
-    report.accounts = settings::ReadRoster(store, state.UserSection).size();
+    report.accounts = settings::ReadRoster(store, state.identity.UserSection).size();
     SilentView view;
-    const double start = WaitSecondsNow(platform.clock);
+    const double start = platform::WaitSecondsNow(platform.clock);
     {
         MasterPresenter master(platform, store, state, view, nullptr);
         master.RunBackgroundCheck();
     }
-    double took = WaitSecondsNow(platform.clock) - start;
+    double took = platform::WaitSecondsNow(platform.clock) - start;
     if (took < 0) took += 86400;
     const std::int64_t online = 1 + std::llround(took);
-    report.count = state.NewMailCount;
-    report.status = state.StatusText;
-    report.tip = FitTip(platform.codePage, ConnectedTip(online, state.StatusText, state.NewMailCount, true));
+    report.count = state.run.NewMailCount;
+    report.status = state.run.StatusText;
+    report.tip = FitTip(platform.codePage, ConnectedTip(online, state.run.StatusText, state.run.NewMailCount, true));
     return report;
 }
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "platform/platform.h"
 #include "settings/settings_store.h"
 
@@ -18,9 +18,9 @@ struct CheckReport {
     std::size_t accounts = 0; // accounts in the roster
 };
 
-// `state.UserSection` names the user; the filter window is never opened and
+// `state.identity.UserSection` names the user; the filter window is never opened and
 // set.ini is not written. The tip is the one of the first connected tick
 // after the check, counting the check's own duration as connected time.
-CheckReport RunCheckReport(platform::Platform& platform, settings::SettingsStore& store, Module1State& state);
+CheckReport RunCheckReport(platform::Platform& platform, settings::SettingsStore& store, settings::ProgramState& state);
 
 }  // namespace iw::app

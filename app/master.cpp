@@ -8,9 +8,9 @@
 
 #include "app/account_probe.h"
 #include "app/services.h"
-#include "app/sntp.h"
+#include "app/clock_correction.h"
 #include "app/tray_texts.h"
-#include "app/waits.h"
+#include "platform/waits.h"
 #include "platform/tls_socket.h"
 #include "pop3/address.h"
 #include "pop3/login.h"
@@ -77,10 +77,11 @@ std::vector<MenuItem> buildMenu() {
 // ---------------------------------------------------------------------------
 // Helpers used by the check and the CLI.
 
-void ReadMasterPreferences(settings::SettingsStore& store, Module1State& s) {
-    s.CheckIntervalMinutes = pick(kIntervalMinutes, store.readNumber(IniFile::Set, s.UserSection, u"Check", 0));
-    s.OpenThreshold = pick(kThresholds, store.readNumber(IniFile::Set, s.UserSection, u"Value", 0));
-    s.PopupRatio = store.readNumber(IniFile::Set, s.UserSection, u"AD-PoP", 75) / 100.0;
+void ReadMasterPreferences(settings::SettingsStore& store, settings::ProgramState& s) {
+    const std::u16string& user = s.identity.UserSection;
+    s.prefs.CheckIntervalMinutes = pick(kIntervalMinutes, store.readNumber(IniFile::Set, user, u"Check", 0));
+    s.prefs.OpenThreshold = pick(kThresholds, store.readNumber(IniFile::Set, user, u"Value", 0));
+    s.prefs.PopupRatio = store.readNumber(IniFile::Set, user, u"AD-PoP", 75) / 100.0;
 }
 
 // ---------------------------------------------------------------------------
@@ -110,7 +111,7 @@ struct MasterPresenter::BackgroundCheck {
     bool tokenRefused = false;
 };
 
-MasterPresenter::MasterPresenter(platform::Platform& platform, settings::SettingsStore& store, Module1State& state,
+MasterPresenter::MasterPresenter(platform::Platform& platform, settings::SettingsStore& store, settings::ProgramState& state,
                                  MasterView& view, FilterWindowOpener* opener, MasterHooks hooks,
                                  MasterConfig config)
     : p_(platform),
@@ -127,10 +128,7 @@ MasterPresenter::~MasterPresenter() {
     if (timer1_) p_.loop.stopTimer(timer1_);
     if (timer2_) p_.loop.stopTimer(timer2_);
     check_->conn.reset();
-    if (winsock2_) {
-        winsock2_->setDataArrival(nullptr);
-        winsock2_->close();
-    }
+    clock_.reset();
 }
 
 // ---------------------------------------------------------------------------
@@ -167,7 +165,7 @@ void MasterPresenter::menuChanged() {
 // ---------------------------------------------------------------------------
 // Load and unload.
 
-void MasterPresenter::Form_Load() {
+void MasterPresenter::load() {
     if (loaded_) return;
     loaded_ = true;
     tip_ = kIdleTip;
@@ -175,23 +173,23 @@ void MasterPresenter::Form_Load() {
     view_.addTrayIcon(picture_, FitTip(p_.codePage, tip_));
 
     ReadMasterPreferences(store_, s_);
-    setChecked(MenuCommand::Max, store_.readNumber(IniFile::Set, s_.UserSection, u"Max", 0) != 0);
-    setChecked(MenuCommand::Pop, store_.readNumber(IniFile::Set, s_.UserSection, u"Set", 0) != 0);
+    setChecked(MenuCommand::Max, store_.readNumber(IniFile::Set, s_.identity.UserSection, u"Max", 0) != 0);
+    setChecked(MenuCommand::Pop, store_.readNumber(IniFile::Set, s_.identity.UserSection, u"Set", 0) != 0);
     setChecked(MenuCommand::Ie, store_.readNumber(IniFile::Set, u"ShowIE", u"Value", 0) != 0);
     paused_ = false;
     view_.updateMenu(menu_);
 
-    timer1_ = p_.loop.startTimer(Milliseconds(1000), true, [this] { Timer1_Timer(); });
+    timer1_ = p_.loop.startTimer(Milliseconds(1000), true, [this] { monitorTick(); });
 }
 
-void MasterPresenter::Form_Unload() {
+void MasterPresenter::unload() {
     if (!loaded_) return;
     if (timer1_) p_.loop.stopTimer(timer1_);
     timer1_ = 0;
     disableTimer2();
     view_.removeTrayIcon();
-    if (s_.BrowserWindowsHidden) {
-        s_.BrowserWindowsHidden = false;
+    if (s_.run.BrowserWindowsHidden) {
+        s_.run.BrowserWindowsHidden = false;
         showHideBrowserWindows();
     }
     loaded_ = false;
@@ -206,7 +204,7 @@ void MasterPresenter::Form_Unload() {
 void MasterPresenter::TrayCallback(unsigned mouseMessage) {
     if (!loaded_) return;
     if (mouseMessage == kMouseLeftDown) {
-        s_.BrowserWindowsHidden = !s_.BrowserWindowsHidden;
+        s_.run.BrowserWindowsHidden = !s_.run.BrowserWindowsHidden;
         showHideBrowserWindows();
     } else if (mouseMessage == kMouseRightUp) {
         view_.popUpMenu(menu_);
@@ -236,8 +234,8 @@ void MasterPresenter::menuCommand(MenuCommand command) {
         break;
     case MenuCommand::Close: closeBrowserWindows(); break;
     case MenuCommand::Small: view_.minimizeAllWindows(); break;
-    case MenuCommand::Pop: toggleStoredMark(command, s_.UserSection, u"Set"); break;
-    case MenuCommand::Max: toggleStoredMark(command, s_.UserSection, u"Max"); break;
+    case MenuCommand::Pop: toggleStoredMark(command, s_.identity.UserSection, u"Set"); break;
+    case MenuCommand::Max: toggleStoredMark(command, s_.identity.UserSection, u"Max"); break;
     case MenuCommand::Ie: {
         MenuItem* ie = item(command);
         ie->checked = !ie->checked;
@@ -247,7 +245,7 @@ void MasterPresenter::menuCommand(MenuCommand command) {
         break;
     }
     case MenuCommand::About: view_.showAbout(); break;
-    case MenuCommand::Exit: Form_Unload(); break;
+    case MenuCommand::Exit: unload(); break;
     default: break;
     }
 }
@@ -257,7 +255,7 @@ void MasterPresenter::menuCommand(MenuCommand command) {
 
 void MasterPresenter::enableTimer2() {
     if (timer2_ || !loaded_) return;
-    timer2_ = p_.loop.startTimer(Milliseconds(1000), true, [this] { Timer2_Timer(); });
+    timer2_ = p_.loop.startTimer(Milliseconds(1000), true, [this] { checkTimerFired(); });
 }
 
 void MasterPresenter::disableTimer2() {
@@ -271,20 +269,20 @@ void MasterPresenter::showTip(TrayPicture picture, const std::u16string& tip) {
     view_.modifyTrayIcon(picture_, tip_);
 }
 
-void MasterPresenter::Timer1_Timer() {
+void MasterPresenter::monitorTick() {
     if (!loaded_) return;
     try {
         if (hooks_.browserWatcherTick) hooks_.browserWatcherTick();
 
-        if (!s_.Online) {
+        if (!s_.run.Online) {
             if (!p_.shell.isConnected()) return;
             p_.loop.pump(Milliseconds(0));
             if (!loaded_) return;
             for (MenuCommand c : {MenuCommand::Imm, MenuCommand::Preview, MenuCommand::Pause}) item(c)->enabled = true;
             menuChanged();
-            s_.Online = true;
+            s_.run.Online = true;
             onlineSeconds_ = 1;
-            if (s_.option(8)) CorrectClock();
+            if (s_.prefs.options.clockCorrection) CorrectClock();
             enableTimer2();
             return;
         }
@@ -293,27 +291,27 @@ void MasterPresenter::Timer1_Timer() {
             showTip(TrayPicture::Program, kIdleTip);
             for (MenuCommand c : {MenuCommand::Imm, MenuCommand::Preview, MenuCommand::Pause}) item(c)->enabled = false;
             menuChanged();
-            s_.Online = false;
-            if (s_.BrowserWindowsHidden) {
-                s_.BrowserWindowsHidden = false;
+            s_.run.Online = false;
+            if (s_.run.BrowserWindowsHidden) {
+                s_.run.BrowserWindowsHidden = false;
                 showHideBrowserWindows();
             }
             return;
         }
 
         ++onlineSeconds_;
-        const std::int64_t period = static_cast<std::int64_t>(s_.CheckIntervalMinutes) * 60;
-        if (s_.option(2) && !paused_ && !s_.CheckBusy && period > 0 && onlineSeconds_ % period == 0) enableTimer2();
+        const std::int64_t period = static_cast<std::int64_t>(s_.prefs.CheckIntervalMinutes) * 60;
+        if (s_.prefs.options.periodicCheck && !paused_ && !s_.run.CheckBusy && period > 0 && onlineSeconds_ % period == 0) enableTimer2();
 
         const TrayPicture picture =
-            paused_ ? TrayPicture::Paused : (s_.NewMailCount >= 1 ? TrayPicture::NewMail : TrayPicture::Connected);
-        showTip(picture, ConnectedTip(onlineSeconds_, s_.StatusText, s_.NewMailCount, !paused_));
+            paused_ ? TrayPicture::Paused : (s_.run.NewMailCount >= 1 ? TrayPicture::NewMail : TrayPicture::Connected);
+        showTip(picture, ConnectedTip(onlineSeconds_, s_.run.StatusText, s_.run.NewMailCount, !paused_));
     } catch (...) {
         // A failure in one tick must not stop the timer or reach the loop.
     }
 }
 
-void MasterPresenter::Timer2_Timer() {
+void MasterPresenter::checkTimerFired() {
     disableTimer2();
     // A check is never started inside another one (both would share Winsock1).
     if (checkRunning_ || stopping_) return;
@@ -325,10 +323,10 @@ void MasterPresenter::Timer2_Timer() {
 
 bool MasterPresenter::waitFor(const std::function<bool()>& done, std::int64_t seconds, bool strictlyMore) {
     // Unloading ends every wait at once.
-    const WaitOutcome r = waitUntil(p_.loop, p_.clock, static_cast<double>(seconds),
+    const platform::WaitOutcome r = platform::waitUntil(p_.loop, p_.clock, static_cast<double>(seconds),
                                     [&] { return stopping_ || done(); },
-                                    strictlyMore ? LimitRule::Exceeds : LimitRule::AtLeast);
-    return r == WaitOutcome::ConditionMet && !stopping_;
+                                    strictlyMore ? platform::LimitRule::Exceeds : platform::LimitRule::AtLeast);
+    return r == platform::WaitOutcome::ConditionMet && !stopping_;
 }
 
 void MasterPresenter::sendCheckLine(const std::string& line, int tag) {
@@ -359,7 +357,7 @@ void MasterPresenter::onCheckReply(const pop3::Reply& r) {
         if (outcome == pop3::LoginOutcome::LoggedIn && used &&
             used->exchange().outcome() != auth::SaslOutcome::Succeeded) {
             c.CheckDone = true;
-            s_.StatusText = c.user + u"伺服器回應錯誤..";
+            s_.run.StatusText = c.user + u"伺服器回應錯誤..";
             return;
         }
         if (outcome == pop3::LoginOutcome::LoggedIn) {
@@ -373,31 +371,31 @@ void MasterPresenter::onCheckReply(const pop3::Reply& r) {
         // A response code says what the user can do; without one, the old texts.
         const std::u16string coded = pop3::ResponseCodeText(pop3::ParseResponseCode(c.login->refusal()));
         if (outcome == pop3::LoginOutcome::GreetingRefused)
-            s_.StatusText = c.user + u"主機無法連線..";
+            s_.run.StatusText = c.user + u"主機無法連線..";
         else if (outcome == pop3::LoginOutcome::NoMechanism)
-            s_.StatusText = c.user + u"伺服器不提供OAuth2登入";
+            s_.run.StatusText = c.user + u"伺服器不提供OAuth2登入";
         else if (used && used->tokenRefused()) {
             c.tokenRefused = true;
-            s_.StatusText = c.user + auth::SignInAgainText();
+            s_.run.StatusText = c.user + auth::SignInAgainText();
         }
         else if (!coded.empty())
-            s_.StatusText = c.user + coded;
+            s_.run.StatusText = c.user + coded;
         else if (outcome == pop3::LoginOutcome::UserRefused)
-            s_.StatusText = c.user + u"使用者錯誤..";
+            s_.run.StatusText = c.user + u"使用者錯誤..";
         else
-            s_.StatusText = c.user + u"密碼錯誤..";
+            s_.run.StatusText = c.user + u"密碼錯誤..";
         return;
     }
     switch (r.tag) {
     case kCheckStat: {
         const pop3::StatReply stat = pop3::ParseStat(r.text);
         if (r.ok && stat.wellFormed) {
-            const std::int64_t sum = static_cast<std::int64_t>(s_.NewMailCount) + stat.count;
-            s_.NewMailCount = static_cast<std::int32_t>(std::min<std::int64_t>(sum, std::numeric_limits<std::int32_t>::max()));
-            s_.StatusText = u"";
+            const std::int64_t sum = static_cast<std::int64_t>(s_.run.NewMailCount) + stat.count;
+            s_.run.NewMailCount = static_cast<std::int32_t>(std::min<std::int64_t>(sum, std::numeric_limits<std::int32_t>::max()));
+            s_.run.StatusText = u"";
         } else {
             // Not "+OK count size": nothing is added, and the user is told.
-            s_.StatusText = c.user + u"郵件數目無法讀取..";
+            s_.run.StatusText = c.user + u"郵件數目無法讀取..";
         }
         sendCheckLine("QUIT", kCheckQuit);
         c.CheckDone = true;
@@ -411,16 +409,16 @@ void MasterPresenter::onCheckReply(const pop3::Reply& r) {
 void MasterPresenter::RunBackgroundCheck() {
     if (checkRunning_) return;
     checkRunning_ = true;
-    s_.CheckBusy = true;
+    s_.run.CheckBusy = true;
     try {
-        const std::vector<std::u16string> sections = settings::ReadRoster(store_, s_.UserSection);
+        const std::vector<std::u16string> sections = settings::ReadRoster(store_, s_.identity.UserSection);
         if (sections.empty()) {
-            s_.CheckBusy = false;
+            s_.run.CheckBusy = false;
             checkRunning_ = false;
             return;
         }
-        s_.NewMailCount = 0;
-        s_.StatusText = u"";
+        s_.run.NewMailCount = 0;
+        s_.run.StatusText = u"";
         item(MenuCommand::Imm)->enabled = false;
         item(MenuCommand::Preview)->enabled = false;
         menuChanged();
@@ -456,13 +454,13 @@ void MasterPresenter::RunBackgroundCheck() {
                 if (!k.CheckDone) {
                     k.CheckDone = true;
                     if (why == pop3::End::Closed && !tls.empty())
-                        s_.StatusText = k.user + tls;
+                        s_.run.StatusText = k.user + tls;
                     else if (why == pop3::End::Closed)
-                        s_.StatusText = k.user + u"未連上伺服器";
+                        s_.run.StatusText = k.user + u"未連上伺服器";
                     else if (why == pop3::End::OutOfStep && k.login && k.login->lastTag() == pop3::kTagGreeting)
-                        s_.StatusText = k.user + u"主機無法連線..";  // a greeting that is no status line
+                        s_.run.StatusText = k.user + u"主機無法連線..";  // a greeting that is no status line
                     else
-                        s_.StatusText = k.user + u"伺服器回應錯誤..";
+                        s_.run.StatusText = k.user + u"伺服器回應錯誤..";
                 }
                 if (k.login && !k.login->done()) {
                     k.login->onEnded();
@@ -480,7 +478,7 @@ void MasterPresenter::RunBackgroundCheck() {
             p_.loop.pump(Milliseconds(0));
             const platform::ResolveResult found = address ? p_.network.resolve(address->host) : platform::ResolveResult{};
             if (!found.found || found.address.empty()) {
-                s_.StatusText = kLookupFailedText;
+                s_.run.StatusText = kLookupFailedText;
                 continue;
             }
             const std::string userBytes = p_.codePage.fromUtf16(platform::kBig5, account.User);
@@ -488,7 +486,7 @@ void MasterPresenter::RunBackgroundCheck() {
             c.serverKey = pop3::ServerMemory::key(address->host, address->port, userBytes);
             // A server's LOGIN-DELAY: the account is skipped until it has passed.
             if (const std::int64_t left = memory.loginDelayLeft(c.serverKey, pop3::SecondsNow(p_.clock))) {
-                s_.StatusText = account.User + pop3::LoginDelayText(left);
+                s_.run.StatusText = account.User + pop3::LoginDelayText(left);
                 continue;
             }
             c.security = security;
@@ -504,7 +502,7 @@ void MasterPresenter::RunBackgroundCheck() {
             const auth::OAuthSettings oauth = OAuthSettingsOf(account, p_.codePage);
             const bool bearer = auth::UsesOAuth(oauth);
             if (bearer && security == platform::MailSecurity::Plain) {
-                s_.StatusText = account.User + NotSecuredText();
+                s_.run.StatusText = account.User + NotSecuredText();
                 continue;
             }
             for (int attempt = 0; attempt < (bearer ? 2 : 1) && !stopping_; ++attempt) {
@@ -527,7 +525,7 @@ void MasterPresenter::RunBackgroundCheck() {
                             .count(),
                         attempt > 0);
                     if (!token.ok) {
-                        s_.StatusText = account.User + token.status;
+                        s_.run.StatusText = account.User + token.status;
                         break;
                     }
                     c.mechanisms = pop3::BearerMechanisms(userBytes, token.token, address->host, address->port);
@@ -544,7 +542,7 @@ void MasterPresenter::RunBackgroundCheck() {
                 c.login = std::make_unique<pop3::Login>(*c.conn, std::move(request));
                 c.conn->connect(found.address, address->port, pop3::kTagGreeting);
 
-                if (!waitFor([&c] { return c.CheckDone; }, 45, true)) s_.StatusText = c.user + u"未連上伺服器";
+                if (!waitFor([&c] { return c.CheckDone; }, 45, true)) s_.run.StatusText = c.user + u"未連上伺服器";
                 waitFor([&c] { return !c.conn->socket() || c.conn->socket()->state() == platform::SocketState::Closed ||
                                       c.conn->socket()->state() == platform::SocketState::Error; },
                         3, false);
@@ -554,19 +552,19 @@ void MasterPresenter::RunBackgroundCheck() {
         // The last account's connection is not left open after an error reply.
         c.conn->close();
 
-        if (!stopping_ && s_.option(3) && s_.NewMailCount >= s_.OpenThreshold && opener_) {
-            store_.write(IniFile::Set, s_.UserSection, u"Open-mail", std::u16string(u"Check-Quit"));
+        if (!stopping_ && s_.prefs.options.openFilterWindow && s_.run.NewMailCount >= s_.prefs.OpenThreshold && opener_) {
+            store_.write(IniFile::Set, s_.identity.UserSection, u"Open-mail", std::u16string(u"Check-Quit"));
             item(MenuCommand::Preview)->enabled = true;
             menuChanged();
-            s_.AutoOpened = true;
-            opener_->showFilterWindowQuietly(store_.readNumber(IniFile::Set, s_.UserSection, u"AutoMin", 0) == 1);
+            s_.run.AutoOpened = true;
+            opener_->showFilterWindowQuietly(store_.readNumber(IniFile::Set, s_.identity.UserSection, u"AutoMin", 0) == 1);
             checkRunning_ = false;
             return;
         }
     } catch (...) {
         // Falls through to the common end below.
     }
-    s_.CheckBusy = false;
+    s_.run.CheckBusy = false;
     item(MenuCommand::Imm)->enabled = true;
     item(MenuCommand::Preview)->enabled = true;
     menuChanged();
@@ -577,36 +575,11 @@ void MasterPresenter::RunBackgroundCheck() {
 // Network time correction.
 
 void MasterPresenter::CorrectClock() {
-    timeZoneOffsetMinutes_ = p_.clock.utcOffsetMinutes();
-    const std::string request = SntpRequest();
-    const std::string server = config_.timeServerOverride.empty()
-                                   ? TimeServerFor(store_.readNumber(IniFile::Set, s_.UserSection, u"TimeServer", 0))
-                                   : config_.timeServerOverride;
-    const std::u16string address = lookupHostAddress(server);
-    if (address.empty()) return;
-    if (!winsock2_) {
-        winsock2_ = p_.network.createUdp();
-        winsock2_->setDataArrival([this](const std::string& datagram) {
-            try {
-                Winsock2_DataArrival(datagram);
-            } catch (...) {
-            }
-        });
+    if (!clock_) {
+        clock_ = std::make_unique<ClockCorrection>(p_, store_, s_,
+                                                   ClockCorrectionConfig{config_.timePort, config_.timeServerOverride});
     }
-    if (!winsock2_->sendTo(p_.codePage.fromUtf16(platform::kBig5, address), config_.timePort, request)) return;
-    requestSentAt_ = WaitSecondsNow(p_.clock);
-    requestPending_ = true;
-}
-
-void MasterPresenter::Winsock2_DataArrival(const std::string& datagram) {
-    if (datagram.size() != 48) return;
-    const double travel = SecondsBetween(requestSentAt_, WaitSecondsNow(p_.clock));
-    const std::int64_t half = HalfTravelSeconds(travel);
-    const auto t = LocalTimeFromReply(datagram, timeZoneOffsetMinutes_, half);
-    if (!t) return;
-    if (p_.clock.now().year == 2036) return;
-    if (!p_.clock.setLocalTime(*t)) return;
-    s_.StatusText = u"網路校時成功!";
+    clock_->sendRequest();
 }
 
 // ---------------------------------------------------------------------------
@@ -616,7 +589,7 @@ std::u16string MasterPresenter::lookupHostAddress(const std::string& host) {
     return p_.codePage.toUtf16(platform::kBig5, LookupHostAddress(s_, p_.loop, p_.network, host));
 }
 
-void MasterPresenter::showHideBrowserWindows() { ShowHideBrowserWindows(p_.desktop, p_.loop, s_.BrowserWindowsHidden); }
+void MasterPresenter::showHideBrowserWindows() { ShowHideBrowserWindows(p_.desktop, p_.loop, s_.run.BrowserWindowsHidden); }
 
 void MasterPresenter::closeBrowserWindows() { CloseBrowserWindows(p_.desktop, p_.loop, p_.clock); }
 

@@ -1,9 +1,9 @@
 // The hidden main window `master`: the tray icon and its tip, the tray menu
 // and its commands, the one-second monitor (Timer1), the background mail
-// check (Timer2, RunBackgroundCheck over Winsock1) and network time
-// correction (CorrectClock, Winsock2). The Win32 view draws the icon and the
-// owner-drawn menu and forwards the shell's callbacks; everything that
-// decides lives here.
+// check (Timer2, RunBackgroundCheck over Winsock1) and, through
+// app/clock_correction.h, network time correction. The Win32 view draws the
+// icon and the owner-drawn menu and forwards the shell's callbacks;
+// everything that decides lives here.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "app/clock_correction.h"
 #include "app/filter_window_opener.h"
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "pop3/connection.h"
 #include "platform/platform.h"
 #include "platform/secret_store.h"
@@ -114,7 +115,7 @@ struct MasterConfig {
 
 class MasterPresenter {
 public:
-    MasterPresenter(platform::Platform& platform, settings::SettingsStore& store, Module1State& state,
+    MasterPresenter(platform::Platform& platform, settings::SettingsStore& store, settings::ProgramState& state,
                     MasterView& view, FilterWindowOpener* opener, MasterHooks hooks = {},
                     MasterConfig config = {});
     ~MasterPresenter();
@@ -122,22 +123,22 @@ public:
     MasterPresenter& operator=(const MasterPresenter&) = delete;
 
     // Window events.
-    void Form_Load();
-    void Form_Unload();
+    void load();
+    void unload();
     // The shell's callback message; `mouseMessage` is its lParam.
     void TrayCallback(unsigned mouseMessage);
     void menuCommand(MenuCommand command);
 
-    void Timer1_Timer();
-    void Timer2_Timer();
+    void monitorTick();
+    void checkTimerFired();
 
     // One pass over all accounts (normally run by Timer2). Also usable
-    // without Form_Load (the console front end): the icon and menu are then
+    // without load() (the console front end): the icon and menu are then
     // left alone, and with no opener the filter window is never opened.
     void RunBackgroundCheck();
-    // Sends the time request (normally run when the connection comes up).
+    // Sends the time request (normally run when the connection comes up);
+    // the reply sets the clock (see clock_correction.h).
     void CorrectClock();
-    void Winsock2_DataArrival(const std::string& datagram);
 
     // For the filter window (it disables and re-enables these entries).
     void setMenuEnabled(MenuCommand command, bool enabled);
@@ -178,7 +179,7 @@ private:
     platform::Platform& p_;
     std::unique_ptr<platform::SecretStore> secrets_;  // made at the first OAuth2 account
     settings::SettingsStore& store_;
-    Module1State& s_;
+    settings::ProgramState& s_;
     MasterView& view_;
     FilterWindowOpener* opener_;
     MasterHooks hooks_;
@@ -196,14 +197,11 @@ private:
     TrayPicture picture_ = TrayPicture::Program;
 
     std::unique_ptr<BackgroundCheck> check_;
-    std::unique_ptr<platform::UdpSocket> winsock2_;
-    int timeZoneOffsetMinutes_ = 0;
-    double requestSentAt_ = 0;  // on the wait clock (WaitSecondsNow), which setting the time leaves alone
-    bool requestPending_ = false;
+    std::unique_ptr<ClockCorrection> clock_;  // from the first correction on
 };
 
 // Reads the three values the timers need and the pop-up ratio from
 // set.ini into the program-wide state (interval, threshold, ratio).
-void ReadMasterPreferences(settings::SettingsStore& store, Module1State& state);
+void ReadMasterPreferences(settings::SettingsStore& store, settings::ProgramState& state);
 
 }  // namespace iw::app

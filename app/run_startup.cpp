@@ -8,7 +8,7 @@
 
 namespace iw::app {
 
-StartupDecision RunStartup(platform::Platform& p, Module1State& state) {
+StartupDecision RunStartup(platform::Platform& p, settings::ProgramState& state) {
     StartupInputs in;
     in.previousInstance = p.shell.previousInstanceRunning();
     if (in.previousInstance) {

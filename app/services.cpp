@@ -1,7 +1,7 @@
 // The common services; see services.h.
 #include "app/services.h"
 
-#include "app/waits.h"
+#include "platform/waits.h"
 
 namespace iw::app {
 
@@ -12,15 +12,15 @@ constexpr platform::Milliseconds kClosePollSlice{100};
 }  // namespace
 
 void WaitSeconds(platform::EventLoop& loop, const platform::SystemClock& clock, double seconds) {
-    waitUntil(loop, clock, seconds, nullptr, LimitRule::AtLeast);
+    platform::waitUntil(loop, clock, seconds, nullptr, platform::LimitRule::AtLeast);
 }
 
-std::string LookupHostAddress(Module1State& state, platform::EventLoop& loop, platform::Resolver& resolver,
+std::string LookupHostAddress(settings::ProgramState& state, platform::EventLoop& loop, platform::Resolver& resolver,
                               const std::string& host) {
     loop.pump(platform::Milliseconds(0));
     const platform::ResolveResult r = resolver.resolve(host);
     if (!r.found || !r.ipv4 || r.address.empty()) {
-        state.StatusText = kLookupFailedText;
+        state.run.StatusText = kLookupFailedText;
         return {};
     }
     return r.address;
@@ -28,27 +28,27 @@ std::string LookupHostAddress(Module1State& state, platform::EventLoop& loop, pl
 
 void CloseBrowserWindows(platform::Desktop& desktop, platform::EventLoop& loop,
                          const platform::SystemClock& clock) {
-    WaitClock limit(clock, kCloseBrowserLimitSeconds, LimitRule::AtLeast);
+    platform::WaitClock limit(clock, kCloseBrowserLimitSeconds, platform::LimitRule::AtLeast);
     for (;;) {
         // 1. Folder windows first, one close request per pass restart.
         while (!limit.limitReached()) {
-            const platform::WindowHandle folder = desktop.findTopLevel(kFolderWindowClass);
+            const platform::WindowHandle folder = desktop.findTopLevel(browser::kFolderWindowClass);
             if (folder == 0) break;
             desktop.postClose(folder);
             limit.pump(loop, kClosePollSlice);
         }
         // 2. Any dialog of the standard class.
-        if (const auto dlg = desktop.findTopLevel(kDialogClass)) desktop.postClose(dlg);
+        if (const auto dlg = desktop.findTopLevel(browser::kDialogClass)) desktop.postClose(dlg);
         // 3. The browser's two known dialogs by title.
-        const platform::WindowHandle connect = desktop.findTopLevel(kDialogClass, std::u16string(kConnectDialogTitle));
+        const platform::WindowHandle connect = desktop.findTopLevel(browser::kDialogClass, std::u16string(browser::kConnectDialogTitle));
         if (connect != 0) desktop.postClose(connect);
-        if (const auto offline = desktop.findTopLevel(kDialogClass, std::u16string(kOfflinePageDialogTitle)))
+        if (const auto offline = desktop.findTopLevel(browser::kDialogClass, std::u16string(browser::kOfflinePageDialogTitle)))
             desktop.postClose(offline);
         // 4. The first frame, unless the connect dialog stands in front of it.
-        const platform::WindowHandle frame = desktop.findTopLevel(kBrowserFrameClass);
+        const platform::WindowHandle frame = desktop.findTopLevel(browser::kBrowserFrameClass);
         if (frame != 0) {
             const platform::WindowHandle stillConnect =
-                desktop.findTopLevel(kDialogClass, std::u16string(kConnectDialogTitle));
+                desktop.findTopLevel(browser::kDialogClass, std::u16string(browser::kConnectDialogTitle));
             desktop.postClose(stillConnect != 0 ? stillConnect : frame);
         }
         // 5.
@@ -59,7 +59,7 @@ void CloseBrowserWindows(platform::Desktop& desktop, platform::EventLoop& loop,
 
 void ShowHideBrowserWindows(platform::Desktop& desktop, platform::EventLoop& loop, bool hidden) {
     for (const platform::WindowHandle w : desktop.topLevelWindows()) {
-        if (desktop.className(w) != kBrowserFrameClass) continue;
+        if (desktop.className(w) != browser::kBrowserFrameClass) continue;
         desktop.showAsync(w, hidden ? platform::ShowCommand::Hide : platform::ShowCommand::ShowNormal);
         loop.pump(platform::Milliseconds(0));
     }

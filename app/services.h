@@ -9,7 +9,8 @@
 
 #include <string>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
+#include "browser/window_classes.h"
 #include "platform/desktop.h"
 #include "platform/event_loop.h"
 #include "platform/network.h"
@@ -19,13 +20,6 @@
 
 namespace iw::app {
 
-// The window classes and dialog titles the browser services look for.
-inline constexpr char16_t kBrowserFrameClass[] = u"IEFrame";
-inline constexpr char16_t kFolderWindowClass[] = u"CabinetWClass";
-inline constexpr char16_t kDialogClass[] = u"#32770";
-inline constexpr char16_t kConnectDialogTitle[] = u"連線到";
-inline constexpr char16_t kOfflinePageDialogTitle[] = u"在離線模式下找不到 Web 網頁";
-
 // The status text of a failed host lookup.
 inline constexpr char16_t kLookupFailedText[] = u"無法查詢主機IP位置";
 
@@ -33,14 +27,14 @@ inline constexpr char16_t kLookupFailedText[] = u"無法查詢主機IP位置";
 inline constexpr int kCloseBrowserLimitSeconds = 10;
 
 // Returns once `seconds` whole seconds have passed (by the rule of
-// app/waits.h), pumping the loop meanwhile. Zero or less returns at once.
+// platform/waits.h), pumping the loop meanwhile. Zero or less returns at once.
 void WaitSeconds(platform::EventLoop& loop, const platform::SystemClock& clock, double seconds);
 
 // The dotted IPv4 address of `host`, or "" when the name does not resolve or
-// resolves to anything but IPv4; then state.StatusText holds
+// resolves to anything but IPv4; then state.run.StatusText holds
 // "無法查詢主機IP位置". Lets the loop run once before the (blocking) lookup.
 // A successful lookup leaves StatusText as it was.
-std::string LookupHostAddress(Module1State& state, platform::EventLoop& loop, platform::Resolver& resolver,
+std::string LookupHostAddress(settings::ProgramState& state, platform::EventLoop& loop, platform::Resolver& resolver,
                               const std::string& host);
 
 // A string value under Software\Inkwarden ("PassWord", "ShowIE"); "" when it

@@ -1,16 +1,12 @@
 // SNTP request and reply decoding; see sntp.h.
 #include "app/sntp.h"
 
-#include "app/waits.h"
+#include "platform/waits.h"
 
 #include <cmath>
 #include <limits>
 
 namespace iw::app {
-
-const char* TimeServerFor(std::int32_t setting) {
-    return (setting >= 1 && setting <= 3) ? kTimeServers[static_cast<std::size_t>(setting)] : kTimeServers[0];
-}
 
 std::string SntpRequest() {
     std::string r(48, '\0');
@@ -18,7 +14,7 @@ std::string SntpRequest() {
     return r;
 }
 
-std::int64_t HalfTravelSeconds(double travelSeconds) { return RoundHalfEven(travelSeconds / 2.0); }
+std::int64_t HalfTravelSeconds(double travelSeconds) { return platform::RoundHalfEven(travelSeconds / 2.0); }
 
 double SecondsBetween(double earlier, double later) {
     double d = later - earlier;

@@ -1,8 +1,7 @@
-// Network time correction: the SNTP request, the time servers, and turning a
-// reply into the local date and time to set.
+// Network time correction: the SNTP request, and turning a reply into the
+// local date and time to set.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,17 +10,7 @@
 
 namespace iw::app {
 
-// The time servers, in the order the settings dialog lists them; setting
-// "TimeServer" picks one by position, and anything but 1, 2 or 3 picks 0.
-inline constexpr std::array<const char*, 4> kTimeServers = {
-    "time.stdtime.gov.tw",
-    "tick.stdtime.gov.tw",
-    "tock.stdtime.gov.tw",
-    "pool.ntp.org",
-};
 inline constexpr std::uint16_t kSntpPort = 123;
-
-const char* TimeServerFor(std::int32_t setting);
 
 // 48 bytes: 0x1B (no leap warning, version 3, client mode), then zeros.
 std::string SntpRequest();

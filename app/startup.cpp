@@ -20,18 +20,18 @@ StartupDecision DecideStartup(const StartupInputs& in) {
     }
     d.AppPath = MakeAppPath(in.programFolder, in.separator);
     d.UserSection = MakeUserSection(in.userName);
-    d.OptionFlags = in.option ? *in.option : std::u16string(kDefaultOptionFlags);
+    d.options = settings::Options::FromStored(in.option ? *in.option : std::u16string(settings::kDefaultOptionText));
     d.FirstRun = in.firstRunNumber != 1;
     d.action = d.FirstRun ? StartupAction::OpenSettingsFirstRun : StartupAction::LoadMaster;
     return d;
 }
 
-void ApplyStartupDecision(const StartupDecision& d, Module1State& state) {
+void ApplyStartupDecision(const StartupDecision& d, settings::ProgramState& state) {
     if (d.action == StartupAction::CloseBrowsersAndExit) return;
-    state.AppPath = d.AppPath;
-    state.UserSection = d.UserSection;
-    state.OptionFlags = d.OptionFlags;
-    state.FirstRun = d.FirstRun;
+    state.identity.AppPath = d.AppPath;
+    state.identity.UserSection = d.UserSection;
+    if (d.options) state.prefs.options = *d.options;
+    state.identity.FirstRun = d.FirstRun;
 }
 
 }  // namespace iw::app

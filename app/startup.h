@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "platform/platform.h"
 
 namespace iw::app {
@@ -33,7 +33,7 @@ struct StartupDecision {
     // The rest is empty for CloseBrowsersAndExit: nothing is read then.
     std::u16string AppPath;
     std::u16string UserSection;
-    std::u16string OptionFlags;
+    std::optional<settings::Options> options;  // as stored, or the defaults when the key is missing
     bool FirstRun = false;
 };
 
@@ -48,13 +48,13 @@ StartupDecision DecideStartup(const StartupInputs& in);
 
 // Copies the decision's values into the program-wide state (nothing for
 // CloseBrowsersAndExit).
-void ApplyStartupDecision(const StartupDecision& d, Module1State& state);
+void ApplyStartupDecision(const StartupDecision& d, settings::ProgramState& state);
 
 // Gathers the inputs through the platform (shell, set.ini through the
 // settings store, the first-run marker through the registry values), decides,
 // applies the decision to `state` and, for a second copy, closes the browser
 // windows before returning. The caller then shows the splash window for two
 // seconds (WaitSeconds) and opens what the action says, or ends the process.
-StartupDecision RunStartup(platform::Platform& p, Module1State& state);
+StartupDecision RunStartup(platform::Platform& p, settings::ProgramState& state);
 
 }  // namespace iw::app

@@ -3,7 +3,7 @@
 
 #include <charconv>
 
-#include "app/waits.h"
+#include "platform/waits.h"
 #include "platform/tls_socket.h"
 
 namespace iw::auth {
@@ -325,7 +325,7 @@ HttpResult HttpClient::postForm(const std::string& url, const std::string& form,
                       errorCode = code;
                   }});
     s->connect(resolved.address, u->port);
-    app::WaitClock wait(p_.clock, limitSeconds, app::LimitRule::Exceeds);
+    platform::WaitClock wait(p_.clock, limitSeconds, platform::LimitRule::Exceeds);
     while (!done && !failed && !cancelled_ && !wait.limitReached()) wait.pump(p_.loop);
     s->setEvents({});
     s->close();

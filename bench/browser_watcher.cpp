@@ -27,7 +27,7 @@ struct Rig {
     std::unique_ptr<iw::platform::FileStore> files = iw::platform::createFileStore();
     std::unique_ptr<iw::platform::CodePage> cp = iw::platform::createCodePage();
     std::unique_ptr<iw::settings::SettingsStore> store;
-    iw::app::Module1State state;
+    iw::settings::ProgramState state;
     FakeDesktop desktop;
 
     Rig() {
@@ -38,8 +38,8 @@ struct Rig {
         std::string ini = "[IeUrl]\r\n";
         for (int i = 0; i < 2000; ++i) ini += "http://site" + std::to_string(i) + ".example.com/=0\r\n";
         files->replaceAll(store->path(iw::settings::IniFile::Ie), ini);
-        state.OptionFlags = u"011011001100";
-        state.PopupRatio = 0.75;
+        state.prefs.options = iw::settings::Options::FromStored(u"011011001100");
+        state.prefs.PopupRatio = 0.75;
         desktop.setScreen({0, 0, 1920, 1080});
     }
     ~Rig() {
@@ -60,7 +60,7 @@ WindowHandle bigFrame(FakeDesktop& d, int children, WindowHandle& addressBox) {
 
 template <typename F>
 void measure(const char* name, int ticks, Rig& rig, iw::browser::BrowserWatcher& w, bool filterOn, F beforeTick) {
-    rig.state.OptionFlags = filterOn ? u"011011001100" : u"011011000100";
+    rig.state.prefs.options = iw::settings::Options::FromStored(filterOn ? u"011011001100" : u"011011000100");
     const int reads0 = rig.desktop.controlTextReads();
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < ticks; ++i) {

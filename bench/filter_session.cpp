@@ -22,7 +22,7 @@
 #include <memory>
 #include <string>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "cli/console_platform.h"
 #include "filter/classify.h"
 #include "filter/filter_window.h"
@@ -110,12 +110,12 @@ EngineRun runEngine(std::uint16_t port, const char* security = "0", bool windowO
     }
     iw::settings::SettingsStore store(p.files, p.codePage, folder);
     store.setStampInterval(p.clock, iw::settings::kStampIntervalSeconds);
-    iw::app::Module1State state;
-    state.AppPath = folder;
-    state.UserSection = u"U";
-    state.OptionFlags = store.read(iw::settings::IniFile::Set, u"U", u"Option", iw::app::kDefaultOptionFlags);
-    iw::filter::SettingsProfile profile(store, p.codePage, state.UserSection);
-    iw::filter::StoreSenderLists lists(store, state.UserSection);
+    iw::settings::ProgramState state;
+    state.identity.AppPath = folder;
+    state.identity.UserSection = u"U";
+    state.prefs.options = iw::settings::ReadOptions(store, u"U");
+    iw::filter::SettingsProfile profile(store, p.codePage, state.identity.UserSection);
+    iw::filter::StoreSenderLists lists(store, state.identity.UserSection);
     auto dates = iw::platform::createDateFormat();
     iw::filter::FilterRunOptions options;
     options.json = true;
@@ -162,8 +162,8 @@ DeletionRun runDeletion(std::uint16_t port, int count, bool pipelined) {
     iw::test::FakeFilterProfile profile;
     iw::test::ProfileSenderLists lists{profile};
     iw::platform::FixedDateFormat dates;
-    iw::app::Module1State m1;
-    m1.OptionFlags = u"011111000100";
+    iw::settings::ProgramState m1;
+    m1.prefs.options = iw::settings::Options::FromStored(u"011111000100");
     iw::test::RecordingMainLink link;
     iw::test::RecordingFilterView view;
     for (int i = 0; i < count; i += 7) {
@@ -174,15 +174,15 @@ DeletionRun runDeletion(std::uint16_t port, int count, bool pipelined) {
     profile.addAccount(u"bench@b", u"bench", u"secret", std::u16string(host.begin(), host.end()));
     iw::filter::FilterWindow w(plat, profile, m1, link, view, lists, dates);
     w.setPipelinedDeletions(pipelined);
-    w.Form_Load();
+    w.load();
     DeletionRun run;
     auto t0 = SteadyClock::now();
-    w.Form_Activate();
+    w.activated();
     run.fetchSeconds = std::chrono::duration<double>(SteadyClock::now() - t0).count();
     run.rows = w.accountList(0).size();
     for (const auto& r : w.accountList(0)) run.checked += r.Checked ? 1 : 0;
     t0 = SteadyClock::now();
-    w.Command1_Click();
+    w.runDeletion();
     run.deleteSeconds = std::chrono::duration<double>(SteadyClock::now() - t0).count();
     run.remaining = w.remainingAfterRun();
     run.status = cp->fromUtf16(iw::platform::kUtf8, w.account(0).status);

@@ -216,8 +216,8 @@ int RunCase(int index) {
     iw::test::FakeFilterProfile profile;
     iw::test::ProfileSenderLists lists{profile};
     iw::platform::FixedDateFormat dates;
-    iw::app::Module1State m1;
-    m1.OptionFlags = u"011111000100";
+    iw::settings::ProgramState m1;
+    m1.prefs.options = iw::settings::Options::FromStored(u"011111000100");
     iw::test::RecordingMainLink link;
     iw::test::RecordingFilterView view;
     if (c.junkRule)
@@ -233,11 +233,11 @@ int RunCase(int index) {
     std::string status;
     {
         iw::filter::FilterWindow w(plat, profile, m1, link, view, lists, dates);
-        w.Form_Load();
-        w.Form_Activate();
+        w.load();
+        w.activated();
         rows = w.accountList(0).size();
         status = cp->fromUtf16(iw::platform::kUtf8, w.account(0).status);
-        w.Command1_Click();
+        w.runDeletion();
     }
     const double wall = std::chrono::duration<double>(SteadyClock::now() - t0).count();
     const double program = clock.secondsSinceMidnight() - programStart;

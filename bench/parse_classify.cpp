@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
         model.MessageCounts[0] = kMessages;
         model.PreviewLines = true;
         model.setListing(listing);
-        iw::filter::ParseServices services{*cp, *clock, dates, {lists, u"011111100101", 50}, reporter};
+        iw::filter::ParseServices services{*cp, *clock, dates, {lists, iw::settings::Options::FromStored(u"011111100101"), 50}, reporter};
         const int count = std::min(kMessages, mode.cache ? kMessages : kUncached);  // without the cache every row parses set.ini three times
 
         // The first keyed read parses set.ini into the cache: a one-off cost

@@ -38,7 +38,7 @@ std::u16string NewGuidString(platform::Shell& shell) {
 ToolbarButton::ToolbarButton(platform::Registry& registry, platform::Shell& shell, std::u16string appPath)
     : registry_(registry), shell_(shell), appPath_(std::move(appPath)) {}
 
-ButtonResult ToolbarButton::mnu_ie_Click(bool on) { return on ? create() : remove(); }
+ButtonResult ToolbarButton::switchButton(bool on) { return on ? create() : remove(); }
 
 ButtonResult ToolbarButton::create() {
     // A key that "ShowIE" still names (its switch-off never ran, or set.ini

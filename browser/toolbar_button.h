@@ -48,10 +48,10 @@ public:
     // `appPath` is the program folder with its trailing backslash.
     ToolbarButton(platform::Registry& registry, platform::Shell& shell, std::u16string appPath);
 
-    // The registry work of mnu_ie_Click once the mark has been inverted:
+    // The registry work of switchButton once the mark has been inverted:
     // on creates a new key (removing the one "ShowIE" still names, so there
     // is never more than one button), off removes the key "ShowIE" names.
-    ButtonResult mnu_ie_Click(bool on);
+    ButtonResult switchButton(bool on);
 
 private:
     ButtonResult create();

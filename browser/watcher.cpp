@@ -82,14 +82,14 @@ bool StorableKey(const platform::CodePage& codePage, const std::u16string& key) 
 }
 
 BrowserWatcher::BrowserWatcher(platform::Desktop& desktop, settings::SettingsStore& store,
-                               const platform::CodePage& codePage, const app::Module1State& state)
+                               const platform::CodePage& codePage, const settings::ProgramState& state)
     : desktop_(desktop), store_(store), codePage_(codePage), state_(state) {}
 
 double BrowserWatcher::popupRatio() const {
     // The settings dialog stores 0 to 100 percent; a hand-edited file may
     // hold anything. Above 1 nearly every frame would count as a pop-up and
     // be closed, so a ratio outside 0..1 is taken as the default.
-    const double r = state_.PopupRatio;
+    const double r = state_.prefs.PopupRatio;
     return (r >= 0 && r <= 1) ? r : kDefaultPopupRatio;
 }
 
@@ -158,12 +158,12 @@ void BrowserWatcher::WatchBrowserWindows(bool popChecked, bool maxChecked) {
     const platform::WindowHandle frame = desktop_.findTopLevel(kFrameClass);
     if (frame != 0) {
         bool mayClose = true;
-        if (state_.option(9)) {
+        if (state_.prefs.options.webAddressFilter) {
             currentUrlKey_.clear();
             const int value = readAddress(frame);
             if (!currentUrlKey_.empty()) {
                 const bool blank = currentUrlKey_ == kBlankPageKey;
-                if (value == kUrlBlocked || (blank && popChecked && state_.option(10))) {
+                if (value == kUrlBlocked || (blank && popChecked && state_.prefs.options.closeBlankPages)) {
                     desktop_.postClose(frame);
                     closed = frame;
                     mayClose = false;

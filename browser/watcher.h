@@ -19,16 +19,16 @@
 #include <string>
 #include <vector>
 
-#include "app/module1.h"
-#include "app/services.h"
+#include "settings/program_state.h"
+#include "browser/window_classes.h"
 #include "platform/desktop.h"
 #include "settings/settings_store.h"
 
 namespace iw::browser {
 
 // The frame and folder classes are the ones the close and hide commands use.
-inline constexpr auto& kFrameClass = app::kBrowserFrameClass;
-inline constexpr auto& kFolderClass = app::kFolderWindowClass;
+inline constexpr auto& kFrameClass = kBrowserFrameClass;
+inline constexpr auto& kFolderClass = kFolderWindowClass;
 inline constexpr char16_t kMailReaderClass[] = u"Outlook Express Browser Class";
 inline constexpr char16_t kMailNoteClass[] = u"ATH_Note";
 inline constexpr char16_t kAddressBoxClass[] = u"Edit";
@@ -79,7 +79,7 @@ inline constexpr std::size_t kMaxAddressBoxesRead = 64;
 class BrowserWatcher {
 public:
     BrowserWatcher(platform::Desktop& desktop, settings::SettingsStore& store, const platform::CodePage& codePage,
-                   const app::Module1State& state);
+                   const settings::ProgramState& state);
 
     // One tick. `popChecked` and `maxChecked` are the marks of the tray menu
     // items "攔截廣告視窗" and "最大化IE 視窗".
@@ -106,7 +106,7 @@ private:
     platform::Desktop& desktop_;
     settings::SettingsStore& store_;
     const platform::CodePage& codePage_;
-    const app::Module1State& state_;
+    const settings::ProgramState& state_;
     std::u16string currentUrlKey_;
     std::u16string found_;   // the address box text that decides this tick
     bool foundBlank_ = false;

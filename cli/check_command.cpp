@@ -50,10 +50,10 @@ int runCheckCommand(const std::vector<std::u16string>& args) {
         }
 
         settings::SettingsStore store(p.files, p.codePage, folder);
-        app::Module1State state;
-        state.AppPath = folder;
-        state.UserSection = user ? *user : p.shell.userName();
-        state.OptionFlags = store.read(settings::IniFile::Set, state.UserSection, u"Option", app::kDefaultOptionFlags);
+        settings::ProgramState state;
+        state.identity.AppPath = folder;
+        state.identity.UserSection = user ? *user : p.shell.userName();
+        state.prefs.options = settings::ReadOptions(store, state.identity.UserSection);
 
         const app::CheckReport report = app::RunCheckReport(p, store, state);
         // One tip line per output line: CR LF becomes LF.

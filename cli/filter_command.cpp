@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "app/startup.h"
 #include "filter/classify.h"
 #include "filter/headless_run.h"
@@ -66,13 +66,13 @@ int runFilterCommand(const std::vector<std::u16string>& args) {
 
         settings::SettingsStore store(p.files, p.codePage, folder);
         store.setStampInterval(p.clock, settings::kStampIntervalSeconds);
-        app::Module1State state;
-        state.AppPath = folder;
-        state.UserSection = options.user ? *options.user : app::MakeUserSection(p.shell.userName());
-        state.OptionFlags = store.read(settings::IniFile::Set, state.UserSection, u"Option", app::kDefaultOptionFlags);
+        settings::ProgramState state;
+        state.identity.AppPath = folder;
+        state.identity.UserSection = options.user ? *options.user : app::MakeUserSection(p.shell.userName());
+        state.prefs.options = settings::ReadOptions(store, state.identity.UserSection);
 
-        filter::SettingsProfile profile(store, p.codePage, state.UserSection);
-        filter::StoreSenderLists lists(store, state.UserSection);
+        filter::SettingsProfile profile(store, p.codePage, state.identity.UserSection);
+        filter::StoreSenderLists lists(store, state.identity.UserSection);
         return filter::RunFilterHeadless(
             p, profile, state, lists, *dates, options, [&](const std::u16string& line) { write(stdout, p.codePage, line); },
             [&](const std::u16string& line) { write(stderr, p.codePage, oneLine(line)); });

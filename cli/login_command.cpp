@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "app/account_probe.h"
-#include "app/waits.h"
+#include "platform/waits.h"
 #include "auth/oauth_client.h"
 #include "cli/console_platform.h"
 #include "platform/secret_store.h"
@@ -149,10 +149,10 @@ int runLoginCommand(const std::vector<std::u16string>& args) {
         std::fflush(stdout);
 
         long interval = dc.interval;
-        app::WaitClock overall(p.clock, static_cast<double>(dc.expiresIn), app::LimitRule::Exceeds);
+        platform::WaitClock overall(p.clock, static_cast<double>(dc.expiresIn), platform::LimitRule::Exceeds);
         auth::TokenReply reply;
         for (;;) {
-            app::WaitClock pause(p.clock, static_cast<double>(interval), app::LimitRule::AtLeast);
+            platform::WaitClock pause(p.clock, static_cast<double>(interval), platform::LimitRule::AtLeast);
             while (!pause.limitReached()) pause.pump(p.loop);
             reply = client.pollDevice(dc.deviceCode);
             if (reply.ok) break;

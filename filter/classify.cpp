@@ -29,8 +29,6 @@ std::u16string SizeText(std::uint64_t bytes) {
 
 namespace {
 
-bool optionOn(const std::u16string& flags, std::size_t k) { return k >= 1 && k <= flags.size() && flags[k - 1] == u'1'; }
-
 std::u16string Join(const std::vector<std::u16string>& parts, const char16_t* separator) {
     std::u16string out;
     for (const std::u16string& p : parts) {
@@ -50,9 +48,9 @@ struct Match {
 
 void ClassifyEntry(MessageEntry& row, const std::u16string& senderAddress, std::uint64_t sizeBytes,
                    const ClassifyContext& c) {
-    const bool blackOn = optionOn(c.optionFlags, 4), sizeOn = optionOn(c.optionFlags, 5),
-               blankOn = optionOn(c.optionFlags, 6), trustSparesSize = optionOn(c.optionFlags, 7),
-               domainOn = optionOn(c.optionFlags, 12);
+    const bool blackOn = c.options.blackListFilter, sizeOn = c.options.sizeLimit,
+               blankOn = c.options.blankSenderIsJunk, trustSparesSize = c.options.trustIgnoresSizeLimit,
+               domainOn = c.options.domainListFilter;
     // The domain is the text after the first "@"; an address without one has none.
     const std::size_t at = senderAddress.find(u'@');
     const std::u16string domain = at == std::u16string::npos ? std::u16string() : senderAddress.substr(at + 1);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "filter/message_model.h"
+#include "settings/preferences.h"
 
 namespace iw::settings {
 class SettingsStore;
@@ -41,7 +42,7 @@ private:
 
 struct ClassifyContext {
     SenderLists& lists;
-    std::u16string optionFlags;  // the twelve "0"/"1" switches (4, 5, 6, 7 and 12 are used)
+    settings::Options options;  // the lists, size and blank-sender switches are used
     int sizeLimitKB = 50;        // read when the filter window loads
 };
 

@@ -5,7 +5,7 @@
 #include <exception>
 
 #include "filter/filter_window.h"
-#include "app/waits.h"
+#include "platform/waits.h"
 #include "platform/tls_socket.h"
 #include "filter/header_parser.h"
 #include "pop3/address.h"
@@ -15,6 +15,10 @@
 namespace iw::filter {
 
 namespace {
+
+// The error number the message box shows, before its tag ("Check",
+// "Recheck"), when an unexpected error ends the session or the re-check.
+constexpr int kUnexpectedErrorNumber = 5;
 
 std::u16string Num(std::int64_t n) {
     const std::string s = std::to_string(n);
@@ -44,7 +48,7 @@ std::u16string KbText(std::int64_t size) {
 }
 
 // The start mark of a wait, in whole seconds on the wait clock.
-int WholeSecondsNow(const platform::SystemClock& clock) { return app::StartMark(clock) % app::kSecondsPerDay; }
+int WholeSecondsNow(const platform::SystemClock& clock) { return platform::StartMark(clock) % platform::kSecondsPerDay; }
 
 // Pumps until `done` holds (true) or more than `limitSeconds` have passed
 // since `start()` (false). `start` is read again at every check, so a start
@@ -55,9 +59,9 @@ bool WaitUntil(platform::EventLoop& loop, const platform::SystemClock& clock, co
     for (;;) {
         if (done()) return true;
         const int s = start();
-        if (app::ElapsedSeconds(s, clock) > limitSeconds) return false;
+        if (platform::ElapsedSeconds(s, clock) > limitSeconds) return false;
         // Sleep at most until the elapsed value could pass the limit.
-        const double exact = std::fmod(app::WaitSecondsNow(clock) + 86400.0 - s, 86400.0);
+        const double exact = std::fmod(platform::WaitSecondsNow(clock) + 86400.0 - s, 86400.0);
         const double left = (limitSeconds + 0.5) - exact;
         auto ms = static_cast<long long>(std::ceil(std::max(left, 0.001) * 1000.0));
         ms = std::clamp<long long>(ms, 1, 250);
@@ -73,7 +77,7 @@ struct SessionError : std::exception {
 
 }  // namespace
 
-void FilterWindow::touchActivity() { model_.LastActivity = app::StartMark(p_.clock) % app::kSecondsPerDay; }
+void FilterWindow::touchActivity() { model_.LastActivity = platform::StartMark(p_.clock) % platform::kSecondsPerDay; }
 
 namespace {
 
@@ -103,7 +107,7 @@ void FilterWindow::parseReply(int i, const std::string& reply, bool refused) {
     const std::size_t shown = model_.VisibleList.size();
     const std::size_t rows = list(i).size();
     const ParseServices services{p_.codePage, p_.clock, dateFormat_,
-                                 ClassifyContext{senderLists_, m1_.OptionFlags, SizeLimitKB_}, *this};
+                                 ClassifyContext{senderLists_, m1_.prefs.options, SizeLimitKB_}, *this};
     ParseMessageHeader(model_, services, i, reply);
     if (refused && list(i).size() > rows) {
         // No header was seen, so nothing is judged: the row is never junk.
@@ -170,7 +174,7 @@ void FilterWindow::makeConnection(int i) {
     };
     h.sendComplete = [this, alive, i] {
         auto live = alive.lock();
-        if (live && *live) Winsock1_SendComplete(i);
+        if (live && *live) sendComplete(i);
     };
     h.ended = [this, alive, i](pop3::End why) {
         auto live = alive.lock();
@@ -183,7 +187,7 @@ void FilterWindow::makeConnection(int i) {
     a.conn->setHandlers(std::move(h));
 }
 
-void FilterWindow::Winsock1_SendComplete(int) { SendDone_ = true; }
+void FilterWindow::sendComplete(int) { SendDone_ = true; }
 
 void FilterWindow::WaitSendComplete() {
     SendDone_ = false;
@@ -393,7 +397,7 @@ void FilterWindow::statusReply(int i, const std::string& data) {
         statCount_ = 0;
     } else {
         a.status = u"信箱(" + a.section + u")有" + Num(a.count) + u"封新郵件,共有" + KbText(a.size) + u"KB...";
-        if (m1_.option(11) && a.count > 500) {
+        if (m1_.prefs.options.fetchInBatches && a.count > 500) {
             a.status += u"先下載前" + Num(a.count / 2) + u"封";
             a.count /= 2;
         }
@@ -604,7 +608,7 @@ void FilterWindow::fetchHeaders(int i, bool recheck) {
             const bool done = WaitUntil(
                 p_.loop, p_.clock,
                 [&] {
-                    return synced_ || closed_ || ended_ || app::ElapsedSeconds(phaseStart, p_.clock) > overall;
+                    return synced_ || closed_ || ended_ || platform::ElapsedSeconds(phaseStart, p_.clock) > overall;
                 },
                 35, [this] { return model_.LastActivity; });
             const bool complete = synced_ && replyNumber_ >= a.count && !ended_;
@@ -685,7 +689,7 @@ void FilterWindow::RunFilterSession() {
     } running{sessionRunning_};
     try {
         accounts_.clear();
-        m1_.CheckBusy = true;
+        m1_.run.CheckBusy = true;
         const std::vector<std::u16string> roster = profile_.roster();
         AccountCount_ = 0;
         if (!roster.empty()) {
@@ -694,7 +698,7 @@ void FilterWindow::RunFilterSession() {
             setEnabledState(Control::Command3, false);
             SessionStarted_ = true;
             if (UseProgressTip_) view_.showTip();
-            if (checked_[3] && !m1_.AutoOpened) view_.minimize();
+            if (checked_[3] && !m1_.run.AutoOpened) view_.minimize();
             accounts_.resize(roster.size());
             model_.resetAccounts(roster);
             rowBytes_ = 0;
@@ -711,7 +715,7 @@ void FilterWindow::RunFilterSession() {
                 sessionHost_ = profile_.accountValue(a.section, u"PoP3");
                 a.user = sessionUser_;
                 accountRows_.push_back({sessionUser_, a.section, 1});
-                view_.addAccountRow(sessionUser_, a.section, 1);
+                view_.addAccountRow(sessionUser_, a.section, kAccountIconInSession);
                 selectedAccount_ = i;
                 view_.selectAccountRow(i);
                 model_.VisibleList.clear();
@@ -734,7 +738,7 @@ void FilterWindow::RunFilterSession() {
         if (checked_[2]) startCountdown();
     } catch (const std::exception& e) {
         const std::string d = e.what();
-        reportRunError(u"Check", 5, std::u16string(d.begin(), d.end()));
+        reportRunError(u"Check", kUnexpectedErrorNumber, std::u16string(d.begin(), d.end()));
         if (SessionStarted_ && i < static_cast<int>(accounts_.size())) {
             Account& a = accounts_[static_cast<std::size_t>(i)];
             a.status = u"接收帳號(" + a.section + u")" + u"失敗!..";
@@ -841,11 +845,11 @@ void FilterWindow::reportDeletion(int i) {
     a.deleteFailed = a.deleted < wanted || a.deleted < deleAsked_;
     if (!a.deleteFailed) return;
     a.status = a.section + kDeleteFailedText;
-    m1_.StatusText = a.status;
+    m1_.run.StatusText = a.status;
     statusBar(a.status);
 }
 
-void FilterWindow::Command1_Click() {
+void FilterWindow::runDeletion() {
     if (closed_) return;
     stopTimer();
     setEnabledState(Control::Command1, false);
@@ -882,7 +886,7 @@ void FilterWindow::Command1_Click() {
             const Account& a = accounts_[static_cast<std::size_t>(i)];
             remaining += std::max<std::int64_t>(0, static_cast<std::int64_t>(a.count) - a.deleted);
         }
-        m1_.NewMailCount = static_cast<std::int32_t>(std::min<std::int64_t>(remaining, 0x7FFFFFFF));
+        m1_.run.NewMailCount = static_cast<std::int32_t>(std::min<std::int64_t>(remaining, 0x7FFFFFFF));
         dialogue_ = -1;
         deletionRunning_ = false;
         view_.closeTip();
@@ -892,15 +896,15 @@ void FilterWindow::Command1_Click() {
     // gone without QUIT, so the server deletes nothing, and no mail program
     // is started.
     if (closed_) return;
-    remainingAfterRun_ = m1_.NewMailCount;
+    remainingAfterRun_ = m1_.run.NewMailCount;
     startMailProgram();
     main_.setTrayMenuEnabled(TrayMenuEntry::Exit, true);
-    if (m1_.Online) main_.setTrayMenuEnabled(TrayMenuEntry::CheckNow, true);
-    m1_.AutoOpened = false;
-    m1_.CheckBusy = false;
+    if (m1_.run.Online) main_.setTrayMenuEnabled(TrayMenuEntry::CheckNow, true);
+    m1_.run.AutoOpened = false;
+    m1_.run.CheckBusy = false;
     closed_ = true;
     view_.closeWindow();
-    Form_Unload();
+    unload();
 }
 
 // The user closed the window while the session fetched: every connection is
@@ -911,16 +915,16 @@ void FilterWindow::abandonSession() {
         if (a.conn) a.conn->close();
     std::int64_t fetched = 0;
     for (const auto& a : accounts_) fetched += a.count;
-    m1_.NewMailCount = static_cast<std::int32_t>(std::min<std::int64_t>(fetched, 0x7FFFFFFF));
-    remainingAfterRun_ = m1_.NewMailCount;
+    m1_.run.NewMailCount = static_cast<std::int32_t>(std::min<std::int64_t>(fetched, 0x7FFFFFFF));
+    remainingAfterRun_ = m1_.run.NewMailCount;
     if (UseProgressTip_) view_.closeTip();
     main_.setTrayMenuEnabled(TrayMenuEntry::Exit, true);
-    if (m1_.Online) main_.setTrayMenuEnabled(TrayMenuEntry::CheckNow, true);
-    m1_.AutoOpened = false;
-    m1_.CheckBusy = false;
+    if (m1_.run.Online) main_.setTrayMenuEnabled(TrayMenuEntry::CheckNow, true);
+    m1_.run.AutoOpened = false;
+    m1_.run.CheckBusy = false;
     closed_ = true;
     view_.closeWindow();
-    Form_Unload();
+    unload();
 }
 
 void FilterWindow::logOutAll() {
@@ -954,15 +958,15 @@ void FilterWindow::startMailProgram() {
     // The value was read through a 128-byte buffer: a longer one counts as unreadable.
     if (!value || p_.codePage.fromUtf16(platform::kBig5, *value).size() + 1 > 128) return;
     static const int kNumbers[6] = {1, 3, 5, 10, 20, 30};
-    if (!checked_[0] || kNumbers[comboPos_] > m1_.NewMailCount) return;
+    if (!checked_[0] || kNumbers[comboPos_] > m1_.run.NewMailCount) return;
     const auto dot = value->find(u'.');
     const std::u16string command = dot == std::u16string::npos ? value->substr(0, 4) : value->substr(0, dot + 5);
     p_.shell.startCommandLine(command);  // a command that does not start is not reported
 }
 
-void FilterWindow::Timer1_Timer() {
-    if (m1_.AutoOpened) {
-        m1_.AutoOpened = false;
+void FilterWindow::countdownTick() {
+    if (m1_.run.AutoOpened) {
+        m1_.run.AutoOpened = false;
         stopTimer();
         RunFilterSession();
         return;
@@ -972,11 +976,11 @@ void FilterWindow::Timer1_Timer() {
         ++CountdownTicks_;
     } else {
         stopTimer();
-        Command1_Click();
+        runDeletion();
     }
 }
 
-void FilterWindow::Command2_Click() {
+void FilterWindow::checkAll() {
     if (model_.VisibleList.empty() || CopyBusy_ || shownHeld()) return;
     for (std::size_t p = 0; p < model_.VisibleList.size(); ++p) {
         model_.VisibleList[p].Checked = true;
@@ -988,7 +992,7 @@ void FilterWindow::Command2_Click() {
     }
 }
 
-void FilterWindow::Command3_Click() {
+void FilterWindow::uncheckAll() {
     if (model_.VisibleList.empty() || CopyBusy_) return;
     for (std::size_t p = 0; p < model_.VisibleList.size(); ++p) {
         model_.VisibleList[p].Checked = false;
@@ -1052,7 +1056,7 @@ void FilterWindow::RecheckAccount(int ai) {
         enableAfterRun();
     } catch (const std::exception& e) {
         const std::string d = e.what();
-        reportRunError(u"Recheck", 5, std::u16string(d.begin(), d.end()));
+        reportRunError(u"Recheck", kUnexpectedErrorNumber, std::u16string(d.begin(), d.end()));
         sessionRunning_ = false;
         deletionRunning_ = false;
         a.status = u"接收帳號(" + a.section + u")" + u"失敗!..";

@@ -3,7 +3,7 @@
 // session, deletion run and re-check are in filter_session.cpp.
 #include "filter/filter_window.h"
 
-#include "app/waits.h"
+#include "platform/waits.h"
 
 #include <cmath>
 #include <cstdio>
@@ -61,7 +61,7 @@ bool ExtractSenderAddress(const std::u16string& text, std::u16string& out) {
     return true;
 }
 
-FilterWindow::FilterWindow(platform::Platform& platform, FilterProfile& profile, app::Module1State& module1,
+FilterWindow::FilterWindow(platform::Platform& platform, FilterProfile& profile, settings::ProgramState& module1,
                            MainWindowLink& mainWindow, FilterWindowView& view, SenderLists& senderLists,
                            const platform::DateFormat& dateFormat)
     : p_(platform), profile_(profile), m1_(module1), main_(mainWindow), view_(view), senderLists_(senderLists), dateFormat_(dateFormat),
@@ -117,7 +117,7 @@ void FilterWindow::startTimer() {
         auto a = alive.lock();
         if (!a || !*a) return;
         try {
-            Timer1_Timer();
+            countdownTick();
         } catch (...) {
             // A timer tick never lets an exception into the loop.
         }
@@ -167,7 +167,7 @@ void FilterWindow::applyListLayout() {
     view_.applyLayout(l);
 }
 
-void FilterWindow::Form_Load() {
+void FilterWindow::load() {
     main_.setTrayMenuEnabled(TrayMenuEntry::Exit, false);
     main_.setTrayMenuEnabled(TrayMenuEntry::CheckNow, false);
     main_.setTrayMenuEnabled(TrayMenuEntry::Preview, false);
@@ -211,7 +211,7 @@ void FilterWindow::Form_Load() {
     view_.setComboItems({u"1", u"3", u"5", u"10", u"20", u"30"}, comboPos_);
 
     view_.setTopmost(false);
-    if (m1_.AutoOpened) {
+    if (m1_.run.AutoOpened) {
         UseProgressTip_ = false;
         view_.centreOnScreen();
         StartOnActivate_ = false;
@@ -225,7 +225,7 @@ void FilterWindow::Form_Load() {
     main_.setTrayMenuEnabled(TrayMenuEntry::Preview, true);
 }
 
-void FilterWindow::Form_Activate() {
+void FilterWindow::activated() {
     if (enabled(Control::Command1)) UseProgressTip_ = true;
     if (!StartOnActivate_) return;
     StartOnActivate_ = false;
@@ -234,24 +234,24 @@ void FilterWindow::Form_Activate() {
     if (checked_[3]) {
         view_.restoreNormal();
         view_.setTopmost(true);
-        app::waitUntil(p_.loop, p_.clock, 1, {}, app::LimitRule::Exceeds);
+        platform::waitUntil(p_.loop, p_.clock, 1, {}, platform::LimitRule::Exceeds);
         view_.setTopmost(false);
     }
 }
 
-void FilterWindow::Form_Resize(int W, int H, bool minimized) {
+void FilterWindow::resized(int W, int H, bool minimized) {
     if (minimized) return;
     clientWidth_ = W;
     clientHeight_ = H;
     if (H < 5880 || W < 8085) {
-        // The view resizes the window and calls Form_Resize again.
+        // The view resizes the window and calls resized again.
         view_.setOuterSize(8205, 6285);
         return;
     }
     applyListLayout();
 }
 
-bool FilterWindow::Form_QueryUnload() {
+bool FilterWindow::closeRequested() {
     // During the session the user's close ends it at once, deleting nothing:
     // a slow or silent server never holds the window.
     if (sessionRunning_ && !deletionRunning_) {
@@ -259,11 +259,11 @@ bool FilterWindow::Form_QueryUnload() {
         return false;
     }
     if (!enabled(Control::Command1)) return false;
-    Command1_Click();
+    runDeletion();
     return false;
 }
 
-void FilterWindow::Form_Unload() {
+void FilterWindow::unload() {
     if (unloaded_) return;
     unloaded_ = true;
     closed_ = true;
@@ -275,25 +275,25 @@ void FilterWindow::Form_Unload() {
         text += SingleText(k < w.size() ? w[k] : columnWidths_[k]);
     }
     profile_.writeOption(u"ColumnWidth", text);
-    m1_.NewMailCount = 0;
+    m1_.run.NewMailCount = 0;
     view_.setTopmost(false);
     for (auto& a : accounts_)
         if (a.conn) a.conn->close();
 }
 
-void FilterWindow::Check1_Click(bool on) {
+void FilterWindow::openMailProgramClicked(bool on) {
     checked_[0] = on;
     profile_.writeOption(u"Open", on ? u"1" : u"0");
 }
-void FilterWindow::Check2_Click(bool on) {
+void FilterWindow::previewLinesClicked(bool on) {
     checked_[1] = on;
     profile_.writeOption(u"View", on ? u"1" : u"0");
 }
-void FilterWindow::Check4_Click(bool on) {
+void FilterWindow::minimizeClicked(bool on) {
     checked_[3] = on;
     profile_.writeOption(u"AutoMin", on ? u"1" : u"0");
 }
-void FilterWindow::Check3_Click(bool on) {
+void FilterWindow::autoDeleteClicked(bool on) {
     checked_[2] = on;
     profile_.writeOption(u"AutoMail", on ? u"1" : u"0");
     if (!enabled(Control::Command1)) return;
@@ -306,7 +306,7 @@ void FilterWindow::Check3_Click(bool on) {
     setLabel2(u"30 秒後自動執行刪除");
     CountdownTicks_ = 0;
 }
-void FilterWindow::Combo1_Click(int position) {
+void FilterWindow::mailProgramThresholdChosen(int position) {
     if (position < 0 || position > 5) return;
     comboPos_ = position;
     profile_.writeOption(u"EMail", Ascii(std::to_string(position)));
@@ -322,7 +322,7 @@ void FilterWindow::copyAccountToVisible(int shown) {
     }
 }
 
-void FilterWindow::ListView1_MouseUp(MouseButton button, int selectedRow) {
+void FilterWindow::accountListMouseUp(MouseButton button, int selectedRow) {
     if (!enabled(Control::Command1)) return;
     selectedAccount_ = (selectedRow >= 0 && selectedRow < static_cast<int>(accountRows_.size())) ? selectedRow : -1;
     if (timer_ != 0) stopCountdown();
@@ -335,7 +335,7 @@ void FilterWindow::ListView1_MouseUp(MouseButton button, int selectedRow) {
     }
     view_.setText(Control::Text1, u"");
     if (button == MouseButton::Right) {
-        const bool usable = selectedAccount_ >= 0 && accountRows_[static_cast<std::size_t>(selectedAccount_)].icon == 1;
+        const bool usable = selectedAccount_ >= 0 && accountRows_[static_cast<std::size_t>(selectedAccount_)].icon == kAccountIconInSession;
         setMenuEnabledState(MenuEntry::MailModify, usable);
         setMenuEnabledState(MenuEntry::MailDel, usable);
         setMenuEnabledState(MenuEntry::Recheck, usable);
@@ -343,7 +343,7 @@ void FilterWindow::ListView1_MouseUp(MouseButton button, int selectedRow) {
         return;
     }
     if (button != MouseButton::Left || selectedAccount_ < 0) return;
-    if (accountRows_[static_cast<std::size_t>(selectedAccount_)].icon == 3) return;
+    if (accountRows_[static_cast<std::size_t>(selectedAccount_)].icon == kAccountIconAdded) return;
     CopyBusy_ = true;
     model_.ShownList = selectedAccount_ + 1;
     model_.VisibleList.clear();
@@ -355,7 +355,7 @@ void FilterWindow::ListView1_MouseUp(MouseButton button, int selectedRow) {
     CopyBusy_ = false;
 }
 
-void FilterWindow::ListView2_ItemCheck(int row, bool on) {
+void FilterWindow::messageChecked(int row, bool on) {
     const bool inList = row >= 0 && row < static_cast<int>(model_.VisibleList.size());
     if (inList) model_.VisibleList[static_cast<std::size_t>(row)].Checked = on;
     if (!enabled(Control::Command1)) return;
@@ -382,7 +382,7 @@ void FilterWindow::ListView2_ItemCheck(int row, bool on) {
     }
 }
 
-void FilterWindow::ListView2_ItemClick(int row) {
+void FilterWindow::messageClicked(int row) {
     if (!enabled(Control::Command1)) return;
     selectedMessage_ = row;
     if (model_.PreviewLines && selectedAccount_ >= 0 && selectedAccount_ < static_cast<int>(accounts_.size())) {
@@ -402,7 +402,7 @@ bool FilterWindow::selectedSender(std::u16string& text, std::u16string& address)
     return true;
 }
 
-void FilterWindow::ListView2_MouseUp(MouseButton button, int selectedRow) {
+void FilterWindow::messageListMouseUp(MouseButton button, int selectedRow) {
     if (button != MouseButton::Right || !enabled(Control::Command1) || model_.VisibleList.empty()) return;
     if (selectedRow >= 0 && selectedRow < static_cast<int>(model_.VisibleList.size())) selectedMessage_ = selectedRow;
     std::u16string text, address;
@@ -493,7 +493,7 @@ void FilterWindow::black_all_Click() {
 
 void FilterWindow::mnu_recheck_Click() {
     if (selectedAccount_ < 0 || selectedAccount_ >= static_cast<int>(accountRows_.size())) return;
-    if (accountRows_[static_cast<std::size_t>(selectedAccount_)].icon != 1) return;
+    if (accountRows_[static_cast<std::size_t>(selectedAccount_)].icon != kAccountIconInSession) return;
     if (selectedAccount_ >= static_cast<int>(accounts_.size())) return;
     setMenuEnabledState(MenuEntry::Recheck, false);
     RecheckAccount(selectedAccount_);
@@ -510,10 +510,10 @@ void FilterWindow::mail_modify_Click() {
 void FilterWindow::mail_del_Click() {
     if (selectedAccount_ < 0 || selectedAccount_ >= static_cast<int>(accountRows_.size())) return;
     AccountRow& row = accountRows_[static_cast<std::size_t>(selectedAccount_)];
-    if (row.icon != 1 || !hooks_.remove) return;
+    if (row.icon != kAccountIconInSession || !hooks_.remove) return;
     if (!hooks_.remove(row.address)) return;
-    row.icon = 2;
-    view_.setAccountIcon(selectedAccount_, 2);
+    row.icon = kAccountIconRemoved;
+    view_.setAccountIcon(selectedAccount_, kAccountIconRemoved);
 }
 
 void FilterWindow::AccountModified(int row, const std::u16string& address) {
@@ -523,8 +523,8 @@ void FilterWindow::AccountModified(int row, const std::u16string& address) {
 }
 
 void FilterWindow::AccountAdded(const std::u16string& user, const std::u16string& address) {
-    accountRows_.push_back({user, address, 3});
-    view_.addAccountRow(user, address, 3);
+    accountRows_.push_back({user, address, kAccountIconAdded});
+    view_.addAccountRow(user, address, kAccountIconAdded);
 }
 
 }  // namespace iw::filter

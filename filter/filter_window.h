@@ -3,7 +3,7 @@
 // one account and the list actions of the two pop-up menus. The view
 // (FilterWindowView) mirrors the state and forwards the user's actions to
 // the handlers below; all run on the UI thread, and the long procedures
-// (RunFilterSession, Command1_Click, RecheckAccount) pump the event loop
+// (RunFilterSession, runDeletion, RecheckAccount) pump the event loop
 // while they wait, so handlers re-enter while they run. No exception leaves
 // a handler.
 #pragma once
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "pop3/connection.h"
 #include "pop3/login.h"
 #include "filter/filter_profile.h"
@@ -90,10 +90,10 @@ public:
     };
     struct AccountRow {
         std::u16string user, address;
-        int icon = 1;
+        int icon = kAccountIconInSession;
     };
 
-    FilterWindow(platform::Platform& platform, FilterProfile& profile, app::Module1State& module1,
+    FilterWindow(platform::Platform& platform, FilterProfile& profile, settings::ProgramState& module1,
                  MainWindowLink& mainWindow, FilterWindowView& view, SenderLists& senderLists,
                  const platform::DateFormat& dateFormat);
     ~FilterWindow() override;
@@ -103,23 +103,23 @@ public:
     void setAccountDialogHooks(AccountDialogHooks hooks) { hooks_ = std::move(hooks); }
 
     // Window events.
-    void Form_Load();
-    void Form_Activate();
-    void Form_Resize(int clientWidth, int clientHeight, bool minimized);
+    void load();
+    void activated();
+    void resized(int clientWidth, int clientHeight, bool minimized);
     // The user's close (close box, system menu). Returns true when the window
     // may close now; the close is refused during the session, and otherwise
     // turned into the deletion run, which closes the window itself.
-    bool Form_QueryUnload();
-    void Form_Unload();
-    void Check1_Click(bool checked);
-    void Check2_Click(bool checked);
-    void Check3_Click(bool checked);
-    void Check4_Click(bool checked);
-    void Combo1_Click(int position);
-    void ListView1_MouseUp(MouseButton button, int selectedRow);  // -1: none selected
-    void ListView2_ItemCheck(int row, bool checked);
-    void ListView2_ItemClick(int row);
-    void ListView2_MouseUp(MouseButton button, int selectedRow);
+    bool closeRequested();
+    void unload();
+    void openMailProgramClicked(bool checked);
+    void previewLinesClicked(bool checked);
+    void autoDeleteClicked(bool checked);
+    void minimizeClicked(bool checked);
+    void mailProgramThresholdChosen(int position);
+    void accountListMouseUp(MouseButton button, int selectedRow);  // -1: none selected
+    void messageChecked(int row, bool checked);
+    void messageClicked(int row);
+    void messageListMouseUp(MouseButton button, int selectedRow);
     void black_all_Click();
     void black_add_Click();
     void add_domain_Click();
@@ -135,12 +135,12 @@ public:
 
     // The session, the deletion run, the countdown and the re-check.
     void RunFilterSession();
-    void Winsock1_SendComplete(int index);
+    void sendComplete(int index);
     void WaitSendComplete();
-    void Command1_Click();
-    void Timer1_Timer();
-    void Command2_Click();
-    void Command3_Click();
+    void runDeletion();
+    void countdownTick();
+    void checkAll();
+    void uncheckAll();
     void RecheckAccount(int account);
     // Logs out of every connected account with QUIT and closes the sockets,
     // deleting nothing (the console front end without --delete).
@@ -243,7 +243,7 @@ private:
 
     platform::Platform& p_;
     FilterProfile& profile_;
-    app::Module1State& m1_;
+    settings::ProgramState& m1_;
     MainWindowLink& main_;
     FilterWindowView& view_;
     SenderLists& senderLists_;

@@ -22,7 +22,7 @@ struct TwipRect {
     friend bool operator==(const TwipRect&, const TwipRect&) = default;
 };
 
-// The places Form_Resize computes. `text1Visible` tells whether the preview
+// The places resized computes. `text1Visible` tells whether the preview
 // box is shown; its rectangle is meaningful only then.
 struct FilterLayout {
     TwipRect listView1, listView2, text1, command1;
@@ -31,6 +31,12 @@ struct FilterLayout {
     bool text1Visible = false;
     friend bool operator==(const FilterLayout&, const FilterLayout&) = default;
 };
+
+// The icon of an account row (its number in the image list): an account of
+// the session, an account removed or one added while the window is open.
+inline constexpr int kAccountIconInSession = 1;
+inline constexpr int kAccountIconRemoved = 2;
+inline constexpr int kAccountIconAdded = 3;
 
 class FilterWindowView {
 public:
@@ -43,7 +49,7 @@ public:
     virtual void setComboItems(const std::vector<std::u16string>& items, int selected) = 0;
     virtual void setStatus(const std::u16string& text) = 0;          // first status bar panel
 
-    // The account list (ListView1): rows with an icon 1..3.
+    // The account list (ListView1): rows with one of the icons below.
     virtual void addAccountRow(const std::u16string& user, const std::u16string& address, int icon) = 0;
     virtual void setAccountIcon(int row, int icon) = 0;
     virtual void setAccountAddress(int row, const std::u16string& address) = 0;  // second column
@@ -76,7 +82,7 @@ public:
     virtual void restoreNormal() = 0;
     virtual void setTopmost(bool topmost) = 0;
     virtual void centreOnScreen() = 0;
-    virtual void closeWindow() = 0;  // unloads the window; Form_Unload follows
+    virtual void closeWindow() = 0;  // unloads the window; unload follows
 };
 
 }  // namespace iw::filter

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <optional>
 
-#include "app/waits.h"
+#include "platform/waits.h"
 #include "filter/big5_text.h"
 #include "filter/date_text.h"
 #include "filter/decoders.h"
@@ -273,7 +273,7 @@ void Parser::run() {
     list.push_back(std::move(row));
     m_.VisibleList.push_back(std::move(shown));
 
-    m_.LastActivity = static_cast<std::int32_t>(std::llround(app::WaitSecondsNow(s_.clock))) % 86400;
+    m_.LastActivity = static_cast<std::int32_t>(std::llround(platform::WaitSecondsNow(s_.clock))) % 86400;
     if (static_cast<std::int64_t>(n) == m_.MessageCounts[a_]) m_.PhaseDone = true;
 
     if (failure_) s_.reporter.errorBox(decimal(failure_->number) + u"LIST\r\n" + failure_->description);

@@ -180,17 +180,17 @@ std::u16string TableText(const std::u16string& t) {
     return out;
 }
 
-int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, app::Module1State& module1,
+int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, settings::ProgramState& module1,
                       SenderLists& senderLists, const platform::DateFormat& dateFormat, const FilterRunOptions& options, const LineSink& out,
                       const LineSink& progress) {
     ConsoleView view(progress);
     NoMainWindow main;
     ConsoleProfile consoleProfile(profile);
-    module1.AutoOpened = false;
+    module1.run.AutoOpened = false;
     FilterWindow w(platform, consoleProfile, module1, main, view, senderLists, dateFormat);
     w.setWindowOnly(options.windowOnly);
-    w.Form_Load();
-    w.Form_Activate();
+    w.load();
+    w.activated();
 
     for (int i = 0; i < w.accountCount(); ++i) {
         const auto& a = w.account(i);
@@ -238,7 +238,7 @@ int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, app:
     // server confirmed; an account cut short counts only what it fetched.
     std::int64_t remaining = 0;
     if (options.deleteChecked) {
-        w.Command1_Click();
+        w.runDeletion();
         // What the servers did not confirm is said, account by account.
         for (int i = 0; i < w.accountCount(); ++i) {
             const auto& a = w.account(i);
@@ -253,7 +253,7 @@ int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, app:
     } else {
         w.LogOutWithoutDeleting();
         for (int i = 0; i < w.accountCount(); ++i) remaining += static_cast<std::int64_t>(w.accountList(i).size());
-        w.Form_Unload();
+        w.unload();
     }
     if (options.json)
         out(u"{\"type\":\"summary\",\"remaining\":" + Num(remaining) + u"}");

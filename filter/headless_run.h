@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "filter/filter_profile.h"
 #include "filter/classify.h"
 #include "platform/date_format.h"
@@ -47,7 +47,7 @@ using LineSink = std::function<void(const std::u16string& line)>;
 // then either the deletion run (deleteChecked; the mail program is never
 // started) or a QUIT on every account. Progress goes to `progress` (one
 // line per status or tip text as it changes), results to `out`. Returns 0.
-int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, app::Module1State& module1,
+int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, settings::ProgramState& module1,
                       SenderLists& senderLists, const platform::DateFormat& dateFormat, const FilterRunOptions& options, const LineSink& out,
                       const LineSink& progress);
 

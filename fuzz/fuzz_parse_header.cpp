@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     model.PreviewLines = (data[0] & 1) != 0;
     model.ListingText = "1 51252\r\n2 x\r\n";
     const std::u16string flags = (data[0] & 2) ? u"111111111111" : u"000111100001";
-    iw::filter::ParseServices services{*cp, clock, dates, {lists, flags, 50}, reporter};
+    iw::filter::ParseServices services{*cp, clock, dates, {lists, iw::settings::Options::FromStored(flags), 50}, reporter};
     const std::string reply(reinterpret_cast<const char*>(data + 1), size - 1);
     iw::filter::ParseMessageHeader(model, services, 0, reply);
     iw::filter::ParseMessageHeader(model, services, 0, reply);

@@ -1,6 +1,8 @@
 // The per-account memory of servers; see server_memory.h.
 #include "pop3/server_memory.h"
 
+#include <cmath>
+
 namespace iw::pop3 {
 
 ServerMemory& ServerMemory::program() {
@@ -45,8 +47,9 @@ std::int64_t ServerMemory::loginDelayLeft(const std::string& key, std::int64_t n
 }
 
 std::int64_t SecondsNow(const platform::SystemClock& clock) {
-    const platform::LocalDateTime t = clock.now();
-    return platform::daysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+    // The steady clock: setting the date or time (the clock correction does)
+    // neither holds an account longer nor lets it log in too soon.
+    return static_cast<std::int64_t>(std::floor(clock.monotonicSeconds()));
 }
 
 }  // namespace iw::pop3

@@ -48,7 +48,8 @@ private:
     std::map<std::string, Server> servers_;
 };
 
-// Local seconds since 1970 from the clock; the scale of lastLogin.
+// Whole seconds on the steady clock (never set, unlike the local time); the
+// scale of lastLogin.
 std::int64_t SecondsNow(const platform::SystemClock& clock);
 
 }  // namespace iw::pop3

@@ -28,12 +28,12 @@ bool hasAt(const std::u16string& s) { return s.find(u'@') != std::u16string::npo
 
 }  // namespace
 
-AccountDialog::AccountDialog(SettingsStore& store, const platform::CodePage& codePage, app::Module1State& module1,
+AccountDialog::AccountDialog(SettingsStore& store, const platform::CodePage& codePage, settings::ProgramState& module1,
                              AccountRowsOpener& opener, AccountDialogView& view)
     : store_(store), cp_(codePage), m_(module1), opener_(opener), view_(view) {}
 
-void AccountDialog::Form_Load(const std::u16string& address) {
-    editing_ = m_.EditMode;
+void AccountDialog::load(const std::u16string& address) {
+    editing_ = m_.dialog.EditMode;
     view_.setSecurity(0);
     showHint();
     updateCertificateButton();
@@ -67,10 +67,10 @@ void AccountDialog::Form_Load(const std::u16string& address) {
 void AccountDialog::setText(AccountField field, const std::u16string& text) {
     view_.setText(field, text);
     switch (field) {
-        case AccountField::Host: Text1_Change(text); break;
-        case AccountField::User: Text2_Change(text); break;
-        case AccountField::Password: Text3_Change(text); break;
-        case AccountField::Address: Text4_Change(text); break;
+        case AccountField::Host: hostChanged(text); break;
+        case AccountField::User: userChanged(text); break;
+        case AccountField::Password: passwordChanged(text); break;
+        case AccountField::Address: addressChanged(text); break;
         default: break;
     }
 }
@@ -80,7 +80,7 @@ void AccountDialog::fillAddress() {
     view_.setText(AccountField::Address, address_);
 }
 
-void AccountDialog::Text1_Change(const std::u16string& host) {
+void AccountDialog::hostChanged(const std::u16string& host) {
     host_ = host;
     fillAddress();
     if (loading_) return;
@@ -91,7 +91,7 @@ void AccountDialog::Text1_Change(const std::u16string& host) {
     autoFill();
 }
 
-void AccountDialog::Text2_Change(const std::u16string& user) {
+void AccountDialog::userChanged(const std::u16string& user) {
     user_ = user;
     fillAddress();
     if (loading_) return;
@@ -99,16 +99,16 @@ void AccountDialog::Text2_Change(const std::u16string& user) {
     autoFill();
 }
 
-void AccountDialog::Text3_Change(const std::u16string& password) { password_ = password; }
+void AccountDialog::passwordChanged(const std::u16string& password) { password_ = password; }
 
-void AccountDialog::Text4_Change(const std::u16string& address) {
+void AccountDialog::addressChanged(const std::u16string& address) {
     address_ = address;
     if (loading_) return;
     addressTyped_ = true;
     autoFill();
 }
 
-void AccountDialog::Security_Click(int position) {
+void AccountDialog::securityChosen(int position) {
     if (position < 0 || position > 2) return;
     security_ = position;
     securityChosen_ = true;
@@ -181,7 +181,7 @@ std::u16string AccountDialog::pinToSave() const {
     return {};
 }
 
-void AccountDialog::ViewCertificate_Click() {
+void AccountDialog::viewCertificate() {
     if (closed_) return;
     if (probing_) {  // the same button stops a fetch under way
         stopProbe_ = true;
@@ -193,7 +193,7 @@ void AccountDialog::ViewCertificate_Click() {
     const auto security = static_cast<platform::MailSecurity>(security_);
     std::string host;
     std::uint16_t port = 0;
-    app::SplitAccountHost(cp_.fromUtf16(platform::kBig5, TrimBlanks(host_)), security, host, port);
+    SplitAccountHost(cp_.fromUtf16(platform::kBig5, TrimBlanks(host_)), security, host, port);
     const std::u16string fetchedHost = host_;
     const std::u16string pin = pinToSave();
     probing_ = true;
@@ -201,7 +201,7 @@ void AccountDialog::ViewCertificate_Click() {
     updateCertificateButton();
     // The dialog stays live while this waits: typing, 確定, 取消 and this
     // button all run inside it.
-    const app::CertificateProbe probe =
+    const CertificateLook probe =
         prober_(host, port, security, cp_.fromUtf16(platform::kBig5, pin), [this] { return stopProbe_ || closed_; });
     probing_ = false;
     if (closed_) return;
@@ -210,10 +210,10 @@ void AccountDialog::ViewCertificate_Click() {
     if (!probe.reached) return (void)view_.messageBox(kNoCertificate + probe.problem, kAccountCaption);
     // Trust is offered while the certificate would be refused: the checks
     // fail and it is not the trusted one, or another one is trusted.
-    const bool offer = probe.verdict != platform::TlsFailure::None;
-    if (!view_.showCertificate(app::DescribeCertificate(probe, cp_), offer) || !offer || closed_) return;
+    const bool offer = probe.refused;
+    if (!view_.showCertificate(probe.description, offer) || !offer || closed_) return;
     // Kept for the host and encryption it came from; 確定 writes it.
-    const std::string& sha = probe.certificate.sha256;
+    const std::string& sha = probe.sha256;
     trustedPin_.assign(sha.begin(), sha.end());
     trustedHost_ = fetchedHost;
     trustedSecurity_ = security_;
@@ -238,7 +238,7 @@ bool AccountDialog::refuse(AccountField field, const std::u16string& message) {
 }
 
 bool AccountDialog::writeAccount(const std::u16string& address) {
-    return WriteSetting(store_, IniFile::Set, RosterSection(m_.UserSection), address, u"0") &&
+    return WriteSetting(store_, IniFile::Set, RosterSection(m_.identity.UserSection), address, u"0") &&
            WriteSetting(store_, IniFile::Set, address, u"Account", user_) &&
            WriteSetting(store_, IniFile::Set, address, u"PassWord", ScramblePassword(cp_, password_)) &&
            WriteSetting(store_, IniFile::Set, address, u"PoP3", host_) &&
@@ -246,7 +246,7 @@ bool AccountDialog::writeAccount(const std::u16string& address) {
            (pinToSave().empty() || WriteSetting(store_, IniFile::Set, address, u"CertSha256", pinToSave()));
 }
 
-void AccountDialog::Command2_Click() {
+void AccountDialog::confirm() {
     if (closed_) return;
     // Empty fields, in the order of the dialog's controls.
     const struct {
@@ -283,7 +283,7 @@ void AccountDialog::Command2_Click() {
         // case aside) is deleted first, or the delete would take the new one.
         const bool same = FoldName(oldAddress_) == FoldName(address_);
         auto removeOld = [&] {
-            DeleteSettingKey(store_, IniFile::Set, RosterSection(m_.UserSection), oldAddress_);
+            DeleteSettingKey(store_, IniFile::Set, RosterSection(m_.identity.UserSection), oldAddress_);
             DeleteSettingSection(store_, IniFile::Set, oldAddress_);
         };
         if (same) removeOld();
@@ -297,20 +297,20 @@ void AccountDialog::Command2_Click() {
     finish();
 }
 
-void AccountDialog::Command1_Click() {
+void AccountDialog::cancel() {
     if (closed_) return;
     finish();
 }
 
-void AccountDialog::Form_Unload() {
+void AccountDialog::unload() {
     if (closed_) return;
     closed_ = true;
-    m_.EditMode = false;
+    m_.dialog.EditMode = false;
 }
 
 void AccountDialog::finish() {
     closed_ = true;
-    m_.EditMode = false;
+    m_.dialog.EditMode = false;
     view_.close();
 }
 

@@ -24,9 +24,9 @@
 #include <functional>
 #include <string>
 
-#include "app/certificate_probe.h"
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "platform/code_page.h"
+#include "platform/tls.h"
 #include "settings/modal_dialogs.h"
 #include "settings/settings_store.h"
 
@@ -71,38 +71,47 @@ public:
     virtual bool showCertificate(const std::u16string& /*description*/, bool /*offerTrust*/) { return false; }
 };
 
-// Fetches a server's certificate (app::ProbeCertificate in the program). It
-// waits in the event loop and returns early once `stop` says so.
-using CertificateProber = std::function<app::CertificateProbe(
-    const std::string& host, std::uint16_t port, platform::MailSecurity security, const std::string& pin,
-    const std::function<bool()>& stop)>;
+// What the certificate step shows of a fetched certificate.
+struct CertificateLook {
+    bool reached = false;        // a certificate came (whatever the checks said)
+    std::u16string problem;      // when none came: why
+    bool refused = false;        // a connection would refuse it now (pin included)
+    std::u16string description;  // subject, issuer, dates, SHA-256 and the checks' result
+    std::string sha256;          // its fingerprint, hex
+};
+
+// Fetches a server's certificate (the program's certificate probe). It waits
+// in the event loop and returns early once `stop` says so.
+using CertificateProber = std::function<CertificateLook(const std::string& host, std::uint16_t port,
+                                                        platform::MailSecurity security, const std::string& pin,
+                                                        const std::function<bool()>& stop)>;
 
 class AccountDialog {
 public:
     // Everything given must outlive the dialog.
-    AccountDialog(SettingsStore& store, const platform::CodePage& codePage, app::Module1State& module1,
+    AccountDialog(SettingsStore& store, const platform::CodePage& codePage, settings::ProgramState& module1,
                   AccountRowsOpener& opener, AccountDialogView& view);
 
     // Load: with EditMode set, the user box is disabled and the fields are
     // filled from the section `address` (host, user, password, address, in
     // that order, each through the change handlers as typing would).
-    void Form_Load(const std::u16string& address);
+    void load(const std::u16string& address);
 
     // The user's typing (and the choice list).
-    void Text1_Change(const std::u16string& host);
-    void Text2_Change(const std::u16string& user);
-    void Text3_Change(const std::u16string& password);
-    void Text4_Change(const std::u16string& address);
-    void Security_Click(int position);
+    void hostChanged(const std::u16string& host);
+    void userChanged(const std::u16string& user);
+    void passwordChanged(const std::u16string& password);
+    void addressChanged(const std::u16string& address);
+    void securityChosen(int position);
 
-    void Command2_Click();  // 確定
-    void Command1_Click();  // 取消
+    void confirm();  // 確定
+    void cancel();  // 取消
     // Any other close (the close box, Esc, the owner going away).
-    void Form_Unload();
+    void unload();
 
     // The certificate step; without a prober the button stays disabled.
     void setCertificateProber(CertificateProber prober);
-    void ViewCertificate_Click();
+    void viewCertificate();
 
     // State, for the view and tests.
     const std::u16string& text(AccountField field) const;
@@ -126,7 +135,7 @@ private:
 
     SettingsStore& store_;
     const platform::CodePage& cp_;
-    app::Module1State& m_;
+    settings::ProgramState& m_;
     AccountRowsOpener& opener_;
     AccountDialogView& view_;
 

@@ -138,4 +138,17 @@ std::u16string UnscramblePassword(const platform::CodePage& cp, const std::u16st
     return textOf(cp, out);
 }
 
+void SplitAccountHost(const std::string& value, platform::MailSecurity security, std::string& host,
+                      std::uint16_t& port) {
+    host = value;
+    port = platform::DefaultPop3Port(security);
+    const std::size_t colon = value.rfind(':');
+    if (colon == std::string::npos) return;
+    host = value.substr(0, colon);
+    const std::string digits = value.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return;
+    const long n = std::stol(digits);
+    if (n >= 1 && n <= 65535) port = static_cast<std::uint16_t>(n);
+}
+
 }  // namespace iw::settings

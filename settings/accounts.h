@@ -2,12 +2,19 @@
 // scrambling of stored mail passwords, all kept in set.ini.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/tls.h"
 #include "settings/settings_store.h"
 
 namespace iw::settings {
+
+// Host and port of a "PoP3" value ("host" or "host:port"); the port the
+// encryption implies when none, or no usable one, is given.
+void SplitAccountHost(const std::string& value, platform::MailSecurity security, std::string& host,
+                      std::uint16_t& port);
 
 // One configured POP3 mailbox. `Password` stays in its scrambled stored form
 // until the moment it is sent or shown.

@@ -48,14 +48,14 @@ std::u16string WebAddressStored(const std::u16string& t) {
     return t;
 }
 
-EntryDialog::EntryDialog(SettingsStore& store, app::Module1State& module1, int listMode, EntryRowsOpener& opener,
+EntryDialog::EntryDialog(SettingsStore& store, settings::ProgramState& module1, int listMode, EntryRowsOpener& opener,
                          EntryDialogView& view)
     : store_(store), m_(module1), mode_(listMode >= 1 && listMode <= 3 ? listMode : 1), opener_(opener), view_(view) {}
 
 std::u16string EntryDialog::section() const {
     switch (mode_) {
-        case 1: return BlackListSection(m_.UserSection);
-        case 2: return TrustListSection(m_.UserSection);
+        case 1: return BlackListSection(m_.identity.UserSection);
+        case 2: return TrustListSection(m_.identity.UserSection);
         default: return u"IeUrl";
     }
 }
@@ -65,14 +65,14 @@ void EntryDialog::setText(const std::u16string& text) {
     view_.setText(text);
 }
 
-void EntryDialog::Form_Load(const std::optional<std::u16string>& editText) {
+void EntryDialog::load(const std::optional<std::u16string>& editText) {
     caption_ = EntryDialogCaption(mode_);
     view_.setCaption(caption_);
     if (mode_ == 3) {
         setText(kStartText);
         view_.selectAllText();
     }
-    editing_ = m_.EditMode && editText.has_value();
+    editing_ = m_.dialog.EditMode && editText.has_value();
     if (editText) {
         oldText_ = *editText;
         oldRow_ = opener_.selectedRow();
@@ -101,7 +101,7 @@ bool EntryDialog::store(const std::u16string& text, const std::u16string& value)
     return true;
 }
 
-void EntryDialog::Command1_Click() {
+void EntryDialog::confirm() {
     if (closed_) return;
     std::u16string t = text_;
     std::u16string value = u"0";
@@ -130,20 +130,20 @@ void EntryDialog::Command1_Click() {
     finish();
 }
 
-void EntryDialog::Command2_Click() {
+void EntryDialog::cancel() {
     if (closed_) return;
     finish();
 }
 
-void EntryDialog::Form_Unload() {
+void EntryDialog::unload() {
     if (closed_) return;
     closed_ = true;
-    m_.EditMode = false;
+    m_.dialog.EditMode = false;
 }
 
 void EntryDialog::finish() {
     closed_ = true;
-    m_.EditMode = false;
+    m_.dialog.EditMode = false;
     view_.close();
 }
 

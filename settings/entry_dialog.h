@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "settings/modal_dialogs.h"
 #include "settings/settings_store.h"
 
@@ -43,16 +43,16 @@ public:
 class EntryDialog {
 public:
     // Everything given must outlive the dialog. `listMode` is 1, 2 or 3.
-    EntryDialog(SettingsStore& store, app::Module1State& module1, int listMode, EntryRowsOpener& opener,
+    EntryDialog(SettingsStore& store, settings::ProgramState& module1, int listMode, EntryRowsOpener& opener,
                 EntryDialogView& view);
 
     // Caption and start text by the mode; then, in modify mode (`editText`
     // given, EditMode set), the row's text replaces the start text.
-    void Form_Load(const std::optional<std::u16string>& editText);
-    void Text1_Change(const std::u16string& text) { text_ = text; }
-    void Command1_Click();  // 確定
-    void Command2_Click();  // 取消
-    void Form_Unload();     // any other close
+    void load(const std::optional<std::u16string>& editText);
+    void textChanged(const std::u16string& text) { text_ = text; }
+    void confirm();  // 確定
+    void cancel();  // 取消
+    void unload();     // any other close
 
     const std::u16string& text() const { return text_; }
     bool closed() const { return closed_; }
@@ -67,7 +67,7 @@ private:
     void finish();
 
     SettingsStore& store_;
-    app::Module1State& m_;
+    settings::ProgramState& m_;
     int mode_;
     EntryRowsOpener& opener_;
     EntryDialogView& view_;

@@ -9,7 +9,7 @@ std::u16string TrimSpaces(const std::u16string& text) {
     return text.substr(first, text.find_last_not_of(u' ') - first + 1);
 }
 
-LoginPassDialog::LoginPassDialog(RegistryValues& registry, app::Module1State& module1, LoginPassView& view)
+LoginPassDialog::LoginPassDialog(RegistryValues& registry, settings::ProgramState& module1, LoginPassView& view)
     : registry_(registry), m_(module1), view_(view) {}
 
 const std::u16string& LoginPassDialog::text(LoginPassField field) const {
@@ -22,18 +22,18 @@ const std::u16string& LoginPassDialog::text(LoginPassField field) const {
     }
 }
 
-void LoginPassDialog::cmdOK_Click() {
+void LoginPassDialog::confirm() {
     if (closed_) return;
     // Compared exactly as typed, before any trimming.
-    if (old_ != m_.SettingsPassword || new_ != again_) {
+    if (old_ != m_.dialog.SettingsPassword || new_ != again_) {
         again_.clear();
         view_.setText(LoginPassField::TxtPassword, again_);
         view_.selectAll(LoginPassField::NewPassword);
         view_.focus(LoginPassField::NewPassword);
         return;
     }
-    m_.SettingsPassword = TrimSpaces(new_);
-    if (!registry_.WriteRegString(u"PassWord", m_.SettingsPassword)) {
+    m_.dialog.SettingsPassword = TrimSpaces(new_);
+    if (!registry_.WriteRegString(u"PassWord", m_.dialog.SettingsPassword)) {
         // The lock holds in memory until the program ends, but the next
         // start would not know it: say so rather than pretend.
         view_.messageBox(u"無法把密碼寫入登錄,密碼只在這次執行時有效。", kLoginPassCaption);
@@ -42,7 +42,7 @@ void LoginPassDialog::cmdOK_Click() {
     view_.close();
 }
 
-void LoginPassDialog::cmdCancel_Click() {
+void LoginPassDialog::cancel() {
     if (closed_) return;
     closed_ = true;
     view_.close();

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "settings/registry_values.h"
 
 namespace iw::settings {
@@ -30,21 +30,21 @@ public:
 
 class LoginPassDialog {
 public:
-    LoginPassDialog(RegistryValues& registry, app::Module1State& module1, LoginPassView& view);
+    LoginPassDialog(RegistryValues& registry, settings::ProgramState& module1, LoginPassView& view);
 
-    void Text1_Change(const std::u16string& text) { old_ = text; }
-    void newpassword_Change(const std::u16string& text) { new_ = text; }
-    void txtPassword_Change(const std::u16string& text) { again_ = text; }
-    void cmdOK_Click();
-    void cmdCancel_Click();
-    void Form_Unload() { closed_ = true; }
+    void oldPasswordChanged(const std::u16string& text) { old_ = text; }
+    void newPasswordChanged(const std::u16string& text) { new_ = text; }
+    void repeatedPasswordChanged(const std::u16string& text) { again_ = text; }
+    void confirm();
+    void cancel();
+    void unload() { closed_ = true; }
 
     const std::u16string& text(LoginPassField field) const;
     bool closed() const { return closed_; }
 
 private:
     RegistryValues& registry_;
-    app::Module1State& m_;
+    settings::ProgramState& m_;
     LoginPassView& view_;
     std::u16string old_, new_, again_;
     bool closed_ = false;

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cstdio>
 
-#include "app/sntp.h"
+#include "settings/time_servers.h"
 #include "settings/accounts.h"
 #include "settings/registry_values.h"
 
@@ -134,7 +134,7 @@ private:
 
 // ---------------------------------------------------------------------------
 
-MailsetPresenter::MailsetPresenter(platform::Platform& platform, SettingsStore& store, app::Module1State& state,
+MailsetPresenter::MailsetPresenter(platform::Platform& platform, SettingsStore& store, settings::ProgramState& state,
                                    MailsetView& view, ModalDialogs& dialogs, MailsetHooks hooks)
     : p_(platform), store_(store), s_(state), view_(view), dialogs_(dialogs), hooks_(std::move(hooks)) {
     optionEnabled_.fill(true);
@@ -143,8 +143,8 @@ MailsetPresenter::MailsetPresenter(platform::Platform& platform, SettingsStore& 
 
 MailsetPresenter::~MailsetPresenter() = default;
 
-std::u16string MailsetPresenter::blackSection() const { return BlackListSection(s_.UserSection); }
-std::u16string MailsetPresenter::trustSection() const { return TrustListSection(s_.UserSection); }
+std::u16string MailsetPresenter::blackSection() const { return BlackListSection(s_.identity.UserSection); }
+std::u16string MailsetPresenter::trustSection() const { return TrustListSection(s_.identity.UserSection); }
 
 const std::vector<MailsetRow>& MailsetPresenter::rows(MailsetList l) const { return list(l).rows; }
 
@@ -209,14 +209,14 @@ void MailsetPresenter::setOptionEnabled(int k, bool on) {
 }
 
 void MailsetPresenter::setOption(int k, bool checked) {
-    options_[static_cast<std::size_t>(k)] = checked;
+    options_.set(k, checked);
     view_.setOption(k, checked);
     applyCompanion(k);
 }
 
 // Every companion is enabled exactly while its box is checked.
 void MailsetPresenter::applyCompanion(int k) {
-    const bool on = options_[static_cast<std::size_t>(k)];
+    const bool on = options_.get(k);
     if (auto c = companionOf(k)) setEnabled(*c, on);
     if (k == 4) {
         setEnabled(MailsetControl::Text1, on);
@@ -244,8 +244,8 @@ void MailsetPresenter::syncScrollToText() {
 // ---------------------------------------------------------------------------
 // Load.
 
-void MailsetPresenter::Form_Load() {
-    const std::u16string& user = s_.UserSection;
+void MailsetPresenter::load() {
+    const std::u16string& user = s_.identity.UserSection;
 
     // 1. The account list.
     std::vector<MailsetRow> accounts;
@@ -284,7 +284,7 @@ void MailsetPresenter::Form_Load() {
     view_.setComboItems(MailsetCombo::Combo1, CheckIntervalChoices());
     view_.setComboItems(MailsetCombo::Combo2, OpenThresholdChoices());
     std::vector<std::u16string> servers;
-    for (const char* s : app::kTimeServers) servers.push_back(ascii(s));
+    for (const char* s : settings::kTimeServers) servers.push_back(ascii(s));
     view_.setComboItems(MailsetCombo::Combo3, servers);
 
     // 5. Their positions; a hand-edited position outside a list picks its first entry.
@@ -303,11 +303,11 @@ void MailsetPresenter::Form_Load() {
     view_.setSizeText(sizeText_);
 
     // 8. The option boxes, each with its companions.
-    for (int k = 0; k < kOptionCount; ++k) setOption(k, s_.option(k + 1));
+    for (int k = 0; k < kOptionCount; ++k) setOption(k, s_.prefs.options.get(k));
 
     // 9. The lock of the web-address page.
-    s_.SettingsPassword = RegistryValues(p_.registry).ReadRegString(u"PassWord");
-    locked_ = !s_.SettingsPassword.empty();
+    s_.dialog.SettingsPassword = RegistryValues(p_.registry).ReadRegString(u"PassWord");
+    locked_ = !s_.dialog.SettingsPassword.empty();
     unlockVisible_ = locked_;
     view_.setUnlockVisible(unlockVisible_);
     if (locked_) setOptionEnabled(8, false);
@@ -319,79 +319,77 @@ void MailsetPresenter::Form_Load() {
 // ---------------------------------------------------------------------------
 // Option boxes and their companions.
 
-void MailsetPresenter::Check1_Click(int k, bool checked) {
+void MailsetPresenter::optionClicked(int k, bool checked) {
     if (closed_ || k < 0 || k >= kOptionCount || !optionEnabled(k)) return;
-    options_[static_cast<std::size_t>(k)] = checked;
+    options_.set(k, checked);
     applyCompanion(k);
 }
 
-void MailsetPresenter::Combo_Click(MailsetCombo c, int index) {
+void MailsetPresenter::choiceSelected(MailsetCombo c, int index) {
     const std::size_t i = static_cast<std::size_t>(c);
     const std::size_t count = c == MailsetCombo::Combo1   ? CheckIntervalChoices().size()
                               : c == MailsetCombo::Combo2 ? OpenThresholdChoices().size()
-                                                          : app::kTimeServers.size();
+                                                          : settings::kTimeServers.size();
     if (closed_ || index < 0 || static_cast<std::size_t>(index) >= count) return;
     combo_[i] = index;
 }
 
-void MailsetPresenter::Text1_Change(const std::u16string& text) {
+void MailsetPresenter::sizeTextChanged(const std::u16string& text) {
     if (closed_) return;
     sizeText_ = text;  // stored as typed
     syncScrollToText();
 }
 
-void MailsetPresenter::VScroll1_Change(int position) {
+void MailsetPresenter::sizeScrolled(int position) {
     if (closed_) return;
     scroll_ = std::clamp(position, kScrollMin, kScrollMax);
     sizeText_ = decimal(kScrollMax - scroll_);
     view_.setSizeText(sizeText_);
 }
 
-void MailsetPresenter::Slider1_Change(int position) {
+void MailsetPresenter::popupSizeChanged(int position) {
     if (!closed_) setSlider(position);
 }
 
 // ---------------------------------------------------------------------------
 // Save, discard, password.
 
-void MailsetPresenter::Command1_Click() {
+void MailsetPresenter::save() {
     if (closed_) return;
-    const std::u16string& user = s_.UserSection;
-    s_.CheckIntervalMinutes = static_cast<int>(leadingNumber(CheckIntervalChoices()[static_cast<std::size_t>(combo_[0])]));
-    s_.OpenThreshold = static_cast<int>(leadingNumber(OpenThresholdChoices()[static_cast<std::size_t>(combo_[1])]));
-    std::u16string flags;
-    for (bool on : options_) flags += on ? u'1' : u'0';
-    s_.OptionFlags = flags;
-    s_.PopupRatio = slider_ / 100.0;
+    const std::u16string& user = s_.identity.UserSection;
+    s_.prefs.CheckIntervalMinutes = static_cast<int>(leadingNumber(CheckIntervalChoices()[static_cast<std::size_t>(combo_[0])]));
+    s_.prefs.OpenThreshold = static_cast<int>(leadingNumber(OpenThresholdChoices()[static_cast<std::size_t>(combo_[1])]));
+    s_.prefs.options = options_;
+    s_.prefs.PopupRatio = slider_ / 100.0;
 
     WriteSetting(store_, IniFile::Set, user, u"Check", decimal(combo_[0]));
     WriteSetting(store_, IniFile::Set, user, u"Value", decimal(combo_[1]));
     WriteSetting(store_, IniFile::Set, user, u"TimeServer", decimal(combo_[2]));
-    WriteSetting(store_, IniFile::Set, user, u"Option", flags);
+    WriteSetting(store_, IniFile::Set, user, u"Option", options_.toStored());
     WriteSetting(store_, IniFile::Set, user, u"Size", sizeText_);
     WriteSetting(store_, IniFile::Set, user, u"AD-PoP", decimal(slider_));
 
     RegistryValues reg(p_.registry);
-    reg.SetRunAtLogon(options_[0], s_.AppPath + u"Inkwarden.exe");
+    reg.SetRunAtLogon(options_.startAtLogon, s_.identity.AppPath + u"Inkwarden.exe");
 
-    if (s_.FirstRun) {
+    if (s_.identity.FirstRun) {
         reg.WriteFirstRunDone();
-        s_.FirstRun = false;  // a later save from the tray menu loads nothing
+        s_.identity.FirstRun = false;  // a later save from the tray menu loads nothing
         if (hooks_.loadMaster) hooks_.loadMaster();
     }
     close();
 }
 
-void MailsetPresenter::Command2_Click() {
+void MailsetPresenter::discard() {
     if (closed_) return;
-    const bool ends = s_.FirstRun;
+    const bool ends = s_.identity.FirstRun;
     close();
     if (ends && hooks_.endProgram) hooks_.endProgram();
 }
 
-void MailsetPresenter::Form_QueryUnload() { Command2_Click(); }
+void MailsetPresenter::closeRequested() { discard(); }
 
-void MailsetPresenter::Command6_Click() {
+void MailsetPresenter::openSettingsPassword() {
     if (!closed_) dialogs_.openLoginPass();
 }
 
@@ -403,28 +401,28 @@ void MailsetPresenter::close() {
 // ---------------------------------------------------------------------------
 // The account page.
 
-void MailsetPresenter::Command3_Click() {
+void MailsetPresenter::addAccount() {
     if (closed_) return;
-    s_.EditMode = false;
+    s_.dialog.EditMode = false;
     AccountOpener opener(*this);
     dialogs_.openAccount(opener, u"");
 }
 
-void MailsetPresenter::Command5_Click() {
+void MailsetPresenter::modifyAccount() {
     if (closed_) return;
     const int row = selectedRow(MailsetList::Accounts);
     if (row < 0) return;
-    s_.EditMode = true;
+    s_.dialog.EditMode = true;
     AccountOpener opener(*this);
     dialogs_.openAccount(opener, rows(MailsetList::Accounts)[static_cast<std::size_t>(row)].second);
 }
 
-void MailsetPresenter::Command4_Click() {
+void MailsetPresenter::removeAccount() {
     if (closed_) return;
     const int row = selectedRow(MailsetList::Accounts);
     if (row < 0) return;
     const std::u16string address = rows(MailsetList::Accounts)[static_cast<std::size_t>(row)].second;
-    DeleteSettingKey(store_, IniFile::Set, RosterSection(s_.UserSection), address);
+    DeleteSettingKey(store_, IniFile::Set, RosterSection(s_.identity.UserSection), address);
     DeleteSettingSection(store_, IniFile::Set, address);
     removeRow(MailsetList::Accounts, row);
 }
@@ -432,10 +430,10 @@ void MailsetPresenter::Command4_Click() {
 // ---------------------------------------------------------------------------
 // The lock.
 
-void MailsetPresenter::Command7_Click() {
+void MailsetPresenter::unlockWebAddressPage() {
     if (closed_ || !locked_) return;
     const std::optional<std::u16string> answer = dialogs_.askText(u"請輸入管制密碼", u"網址過濾", true);
-    if (answer.value_or(u"") != s_.SettingsPassword) {
+    if (answer.value_or(u"") != s_.dialog.SettingsPassword) {
         view_.showMessage(u"密碼錯誤", u"網址過濾");
         return;
     }
@@ -448,9 +446,9 @@ void MailsetPresenter::Command7_Click() {
 // ---------------------------------------------------------------------------
 // The lists and their menu.
 
-void MailsetPresenter::ListView2_MouseDown(MouseButton button) {
+void MailsetPresenter::blackListMouseDown(MouseButton button) {
     if (closed_) return;
-    s_.ListMode = 1;
+    s_.dialog.ListMode = 1;
     if (button != MouseButton::Right) return;
     ListMenuState m;
     const int row = selectedRow(MailsetList::Black);
@@ -464,17 +462,17 @@ void MailsetPresenter::ListView2_MouseDown(MouseButton button) {
     view_.popUpListMenu(m);
 }
 
-void MailsetPresenter::ListView3_MouseDown(MouseButton button) {
+void MailsetPresenter::trustListMouseDown(MouseButton button) {
     if (closed_) return;
-    s_.ListMode = 2;
+    s_.dialog.ListMode = 2;
     if (button != MouseButton::Right) return;
     lastMenu_ = ListMenuState{};
     view_.popUpListMenu(*lastMenu_);
 }
 
-void MailsetPresenter::ListView4_MouseUp(MouseButton button) {
+void MailsetPresenter::webListMouseUp(MouseButton button) {
     if (closed_ || locked_) return;
-    s_.ListMode = 3;
+    s_.dialog.ListMode = 3;
     if (button != MouseButton::Right) return;
     ListMenuState m;
     const int row = selectedRow(MailsetList::Web);
@@ -488,7 +486,7 @@ void MailsetPresenter::ListView4_MouseUp(MouseButton button) {
     view_.popUpListMenu(m);
 }
 
-void MailsetPresenter::ListView4_ItemCheck(int row, bool checked) {
+void MailsetPresenter::webEntryChecked(int row, bool checked) {
     if (closed_ || row < 0 || static_cast<std::size_t>(row) >= rows(MailsetList::Web).size()) return;
     MailsetRow r = rows(MailsetList::Web)[static_cast<std::size_t>(row)];
     if (locked_) {
@@ -502,7 +500,7 @@ void MailsetPresenter::ListView4_ItemCheck(int row, bool checked) {
 }
 
 MailsetList MailsetPresenter::listOfMode() const {
-    switch (s_.ListMode) {
+    switch (s_.dialog.ListMode) {
     case 2: return MailsetList::Trust;
     case 3: return MailsetList::Web;
     default: return MailsetList::Black;
@@ -521,24 +519,24 @@ void MailsetPresenter::menuChosen(ListMenuItem item) {
 }
 
 void MailsetPresenter::mail_add_Click() {
-    if (closed_ || s_.ListMode < 1 || s_.ListMode > 3) return;
-    s_.EditMode = false;
+    if (closed_ || s_.dialog.ListMode < 1 || s_.dialog.ListMode > 3) return;
+    s_.dialog.EditMode = false;
     EntryOpener opener(*this, listOfMode());
-    dialogs_.openEntry(s_.ListMode, std::nullopt, opener);
+    dialogs_.openEntry(s_.dialog.ListMode, std::nullopt, opener);
 }
 
 void MailsetPresenter::mail_modify_Click() {
-    if (closed_ || s_.ListMode < 1 || s_.ListMode > 3) return;
+    if (closed_ || s_.dialog.ListMode < 1 || s_.dialog.ListMode > 3) return;
     const MailsetList l = listOfMode();
     const int row = selectedRow(l);
     if (row < 0) return;
-    s_.EditMode = true;
+    s_.dialog.EditMode = true;
     EntryOpener opener(*this, l);
-    dialogs_.openEntry(s_.ListMode, rows(l)[static_cast<std::size_t>(row)].text, opener);
+    dialogs_.openEntry(s_.dialog.ListMode, rows(l)[static_cast<std::size_t>(row)].text, opener);
 }
 
 void MailsetPresenter::mail_remove_Click() {
-    if (closed_ || s_.ListMode < 1 || s_.ListMode > 3) return;
+    if (closed_ || s_.dialog.ListMode < 1 || s_.dialog.ListMode > 3) return;
     const MailsetList l = listOfMode();
     const IniFile file = l == MailsetList::Web ? IniFile::Ie : IniFile::Set;
     const std::u16string section = l == MailsetList::Black   ? blackSection()
@@ -564,7 +562,7 @@ void MailsetPresenter::do_filter_Click() {
     const std::u16string domain = r.text.substr(at + 1);
     if (domain.empty() || domain == u" ") return;
     lastMenu_->doFilterChecked = !lastMenu_->doFilterChecked;
-    const std::u16string domains = DomainListSection(s_.UserSection);
+    const std::u16string domains = DomainListSection(s_.identity.UserSection);
     if (lastMenu_->doFilterChecked) {
         WriteSetting(store_, IniFile::Set, blackSection(), r.text, kRed);
         WriteSetting(store_, IniFile::Set, domains, domain, u"0");

@@ -19,7 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/module1.h"
+#include "settings/preferences.h"
+#include "settings/program_state.h"
 #include "platform/platform.h"
 #include "settings/modal_dialogs.h"
 #include "settings/settings_store.h"
@@ -61,7 +62,6 @@ struct ListMenuState {
     friend bool operator==(const ListMenuState&, const ListMenuState&) = default;
 };
 
-inline constexpr int kOptionCount = 12;
 inline constexpr int kScrollMin = 1, kScrollMax = 2048;
 
 // The choice lists of Combo1 (minutes) and Combo2 (messages).
@@ -122,36 +122,36 @@ struct MailsetHooks {
 
 class MailsetPresenter {
 public:
-    MailsetPresenter(platform::Platform& platform, SettingsStore& store, app::Module1State& state,
+    MailsetPresenter(platform::Platform& platform, SettingsStore& store, settings::ProgramState& state,
                      MailsetView& view, ModalDialogs& dialogs, MailsetHooks hooks = {});
     ~MailsetPresenter();
     MailsetPresenter(const MailsetPresenter&) = delete;
     MailsetPresenter& operator=(const MailsetPresenter&) = delete;
 
-    void Form_Load();
+    void load();
     // Closing by the window's own close box: as "放棄".
-    void Form_QueryUnload();
+    void closeRequested();
 
     // The user's actions.
-    void Check1_Click(int k, bool checked);
-    void Combo_Click(MailsetCombo combo, int index);
-    void Text1_Change(const std::u16string& text);
-    void VScroll1_Change(int position);
-    void Slider1_Change(int position);
+    void optionClicked(int k, bool checked);
+    void choiceSelected(MailsetCombo combo, int index);
+    void sizeTextChanged(const std::u16string& text);
+    void sizeScrolled(int position);
+    void popupSizeChanged(int position);
     void RowSelected(MailsetList list, int row, bool selected);
 
-    void Command1_Click();  // 儲存
-    void Command2_Click();  // 放棄
-    void Command6_Click();  // 管制密碼
-    void Command3_Click();  // 新增帳號
-    void Command5_Click();  // 修改帳號
-    void Command4_Click();  // 移除帳號
-    void Command7_Click();  // 設定 (unlock)
+    void save();  // 儲存
+    void discard();  // 放棄
+    void openSettingsPassword();  // 管制密碼
+    void addAccount();  // 新增帳號
+    void modifyAccount();  // 修改帳號
+    void removeAccount();  // 移除帳號
+    void unlockWebAddressPage();  // 設定 (unlock)
 
-    void ListView2_MouseDown(MouseButton button);
-    void ListView3_MouseDown(MouseButton button);
-    void ListView4_MouseUp(MouseButton button);
-    void ListView4_ItemCheck(int row, bool checked);
+    void blackListMouseDown(MouseButton button);
+    void trustListMouseDown(MouseButton button);
+    void webListMouseUp(MouseButton button);
+    void webEntryChecked(int row, bool checked);
 
     void mail_add_Click();
     void mail_remove_Click();
@@ -165,7 +165,7 @@ public:
     const std::vector<MailsetRow>& rows(MailsetList list) const;
     bool rowSelected(MailsetList list, int row) const;
     int selectedRow(MailsetList list) const;  // the current row, -1 when none
-    bool option(int k) const { return options_[static_cast<std::size_t>(k)]; }
+    bool option(int k) const { return options_.get(k); }
     bool optionEnabled(int k) const { return optionEnabled_[static_cast<std::size_t>(k)]; }
     bool enabled(MailsetControl c) const { return enabled_[static_cast<std::size_t>(c)]; }
     int comboSelection(MailsetCombo c) const { return combo_[static_cast<std::size_t>(c)]; }
@@ -207,13 +207,13 @@ private:
 
     platform::Platform& p_;
     SettingsStore& store_;
-    app::Module1State& s_;
+    settings::ProgramState& s_;
     MailsetView& view_;
     ModalDialogs& dialogs_;
     MailsetHooks hooks_;
 
     std::array<ListModel, 4> lists_;
-    std::array<bool, kOptionCount> options_{};
+    Options options_{};  // the boxes as checked now
     std::array<bool, kOptionCount> optionEnabled_{};
     std::array<bool, 5> enabled_{};
     std::array<int, 3> combo_{};

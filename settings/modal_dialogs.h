@@ -7,7 +7,7 @@
 // fake. Each dialog changes the rows of the window that opened it through
 // the opener interface it is given; the opener outlives the call. Every call
 // returns only when its dialog has closed. The shared flags EditMode and
-// ListMode live in app::Module1State, as for every window.
+// ListMode live in settings::ProgramState, as for every window.
 #pragma once
 
 #include <optional>

@@ -222,7 +222,7 @@ protected:
     platform::Platform& p = native.get();
     std::wstring folder;
     std::unique_ptr<settings::SettingsStore> store;
-    Module1State state;
+    settings::ProgramState state;
     std::unique_ptr<win32app::MasterWindow> master;
 
     // set.ini: pop-up blocking and the maximise rule on, the web-address
@@ -237,10 +237,10 @@ protected:
         std::ofstream((folder + L"set.ini").c_str(), std::ios::binary)
             << "[tester]\r\nSet=-1\r\nMax=-1\r\nOption=011011001100\r\nAD-PoP=75\r\n";
         std::ofstream((folder + L"ie.ini").c_str(), std::ios::binary) << "[IeUrl]\r\nhttps://blocked.example/=1\r\n";
-        state.AppPath = std::u16string(folder.begin(), folder.end());
-        state.UserSection = u"tester";
-        state.OptionFlags = u"011011001100";
-        store = std::make_unique<settings::SettingsStore>(p.files, p.codePage, state.AppPath);
+        state.identity.AppPath = std::u16string(folder.begin(), folder.end());
+        state.identity.UserSection = u"tester";
+        state.prefs.options = settings::Options::FromStored(u"011011001100");
+        store = std::make_unique<settings::SettingsStore>(p.files, p.codePage, state.identity.AppPath);
         master = std::make_unique<win32app::MasterWindow>(p, *store, state);
         ASSERT_TRUE(master->load());
     }

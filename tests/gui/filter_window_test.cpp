@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "platform/native.h"
 #include "settings/accounts.h"
 #include "settings/settings_store.h"
@@ -117,7 +117,7 @@ protected:
     platform::Platform& p = native.get();
     std::wstring folder;
     std::unique_ptr<settings::SettingsStore> store;
-    app::Module1State state;
+    settings::ProgramState state;
     test::RecordingMainLink mainLink;
     Mailbox mailbox;
     std::unique_ptr<test::LoopbackServer> server;
@@ -128,10 +128,10 @@ protected:
         ASSERT_FALSE(folder.empty());
         const std::u16string app(folder.begin(), folder.end());
         store = std::make_unique<settings::SettingsStore>(p.files, p.codePage, app);
-        state.AppPath = app;
-        state.UserSection = kUser;
+        state.identity.AppPath = app;
+        state.identity.UserSection = kUser;
         // Black list (4), size limit (5) and blank sender (6) on.
-        state.OptionFlags = u"011111000000";
+        state.prefs.options = settings::Options::FromStored(u"011111000000");
 
         const std::string big5 = p.codePage.fromUtf16(platform::kBig5, u"會議通知");
         const std::string utf8 = "\xE4\xBD\xA0\xE5\xA5\xBD\xEF\xBC\x8C\xE4\xB8\x96\xE7\x95\x8C";  // 你好，世界
@@ -654,7 +654,7 @@ TEST_F(FilterWindowOnScreen, AccountMenuOpensTheAccountDialog) {
     }
     EXPECT_EQ(userShown, L"me");
     EXPECT_FALSE(userEnabled);
-    EXPECT_FALSE(state.EditMode);
+    EXPECT_FALSE(state.dialog.EditMode);
     EXPECT_EQ(ItemText(lv1, 0, 0), L"me");
     EXPECT_EQ(ItemText(lv1, 0, 1), L"me2@example.com");
     EXPECT_EQ(settings::ReadRoster(*store, kUser), (std::vector<std::u16string>{u"new@pop.new.tw", u"me2@example.com"}));

@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "platform/native.h"
 #include "settings/accounts.h"
 #include "settings/registry_values.h"
@@ -94,7 +94,7 @@ protected:
     platform::Platform& p = native.get();
     std::wstring folder;
     std::unique_ptr<settings::SettingsStore> store;
-    app::Module1State state;
+    settings::ProgramState state;
     test::FakeModalDialogs dialogs;
     std::unique_ptr<MasterWindow> master;
     std::unique_ptr<MailsetHost> host;
@@ -112,8 +112,8 @@ protected:
         ASSERT_FALSE(folder.empty());
         const std::u16string app(folder.begin(), folder.end());
         store = std::make_unique<settings::SettingsStore>(p.files, p.codePage, app);
-        state.AppPath = app;
-        state.UserSection = kUser;
+        state.identity.AppPath = app;
+        state.identity.UserSection = kUser;
         // The prefix's own values (a demo's marker, say) come back after the test.
         for (auto root : {platform::RegistryRoot::LocalMachine, platform::RegistryRoot::CurrentUser}) {
             saved.push_back({root, p.registry.readString(root, settings::kProgramKey, u"PassWord"),
@@ -153,7 +153,7 @@ protected:
     }
 
     void open() {
-        state.OptionFlags = store->read(IniFile::Set, kUser, u"Option", app::kDefaultOptionFlags);
+        state.prefs.options = settings::ReadOptions(*store, kUser);
         settings::MailsetHooks hooks;
         hooks.loadMaster = [this] {
             master = std::make_unique<MasterWindow>(p, *store, state);
@@ -281,7 +281,7 @@ TEST_F(MailsetOnScreen, UserChangesAreSavedAndStartAtLogonWritten) {
     EXPECT_EQ(read(IniFile::Set, kUser, u"Check"), u"2");
     EXPECT_EQ(read(IniFile::Set, kUser, u"Size"), u"301");
     EXPECT_EQ(read(IniFile::Set, kUser, u"AD-PoP"), u"40");
-    EXPECT_EQ(state.CheckIntervalMinutes, 10);
+    EXPECT_EQ(state.prefs.CheckIntervalMinutes, 10);
     settings::RegistryValues reg(p.registry);
     EXPECT_TRUE(reg.RunAtLogon());
     // Opened again, unchecked and saved: the value goes.
@@ -413,7 +413,7 @@ TEST_F(MailsetOnScreen, LockedWebPageUntilThePasswordIsGiven) {
 }
 
 TEST_F(MailsetOnScreen, FirstRunSaveWritesTheMarkerAndBringsUpTheTrayIcon) {
-    state.FirstRun = true;
+    state.identity.FirstRun = true;
     open();
     EXPECT_EQ(settings::RegistryValues(p.registry).ReadFirstRunNumber(), 0u);
     click(kMsCommand1);
@@ -441,7 +441,7 @@ TEST_F(MailsetOnScreen, FirstRunSaveWritesTheMarkerAndBringsUpTheTrayIcon) {
 }
 
 TEST_F(MailsetOnScreen, FirstRunCloseBoxEndsWithoutMarker) {
-    state.FirstRun = true;
+    state.identity.FirstRun = true;
     open();
     SendMessageW(w(), WM_CLOSE, 0, 0);
     settle(100);

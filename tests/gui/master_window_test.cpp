@@ -125,7 +125,7 @@ protected:
     platform::Platform& p = native.get();
     std::wstring folder;
     std::unique_ptr<settings::SettingsStore> store;
-    app::Module1State state;
+    settings::ProgramState state;
     std::unique_ptr<MasterWindow> master;
 
     void SetUp() override {
@@ -137,9 +137,9 @@ protected:
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
         // The "Set" mark stored on, "Max" stored off.
         std::ofstream(ini().c_str(), std::ios::binary) << "[tester]\r\nSet=-1\r\nMax=0\r\n";
-        state.AppPath = std::u16string(folder.begin(), folder.end());
-        state.UserSection = u"tester";
-        store = std::make_unique<settings::SettingsStore>(p.files, p.codePage, state.AppPath);
+        state.identity.AppPath = std::u16string(folder.begin(), folder.end());
+        state.identity.UserSection = u"tester";
+        store = std::make_unique<settings::SettingsStore>(p.files, p.codePage, state.identity.AppPath);
         master = std::make_unique<MasterWindow>(p, *store, state);
         ASSERT_TRUE(master->load());
     }
@@ -354,7 +354,7 @@ TEST_F(MasterWindowTest, EndOfTheWindowsSessionUnloadsLikeExitWithoutAnyBox) {
     pumpFor(300);  // the asynchronous show reaches the frame
     KillTimer(nullptr, watch);
     EXPECT_TRUE(IsWindowVisible(frame.hwnd));
-    EXPECT_FALSE(state.BrowserWindowsHidden);
+    EXPECT_FALSE(state.run.BrowserWindowsHidden);
     EXPECT_EQ(g_boxes, 0);
     EXPECT_EQ(iniText(), before);
 }

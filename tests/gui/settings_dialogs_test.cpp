@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/check_report.h"
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "platform/native.h"
 #include "settings/accounts.h"
 #include "settings/registry_values.h"
@@ -61,7 +61,7 @@ protected:
     platform::Platform& p = native.get();
     std::wstring folder;
     std::unique_ptr<settings::SettingsStore> store;
-    app::Module1State state;
+    settings::ProgramState state;
     win32::UniqueWindow owner;
     std::unique_ptr<Win32ModalDialogs> dialogs;
     test::FakeAccountRows accountRows;
@@ -72,8 +72,8 @@ protected:
         ASSERT_FALSE(folder.empty());
         const std::u16string app(folder.begin(), folder.end());
         store = std::make_unique<settings::SettingsStore>(p.files, p.codePage, app);
-        state.AppPath = app;
-        state.UserSection = kUser;
+        state.identity.AppPath = app;
+        state.identity.UserSection = kUser;
         owner.reset(CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 60, 60, 700, 500, nullptr,
                                     nullptr, GetModuleHandleW(nullptr), nullptr));
         ASSERT_TRUE(owner);
@@ -204,7 +204,7 @@ TEST_F(SettingsDialogsOnScreen, AccountDialogModifiesTheSelectedAccount) {
     WriteSetting(*store, IniFile::Set, u"old@x.tw", u"Security", u"2");
     accountRows.rows = {{u"me", u"old@x.tw"}};
     accountRows.selected = 0;
-    state.EditMode = true;
+    state.dialog.EditMode = true;
     HWND dlg = nullptr;
     drive([&] { dialogs->openAccount(accountRows, u"old@x.tw"); },
           {waitFor(L"建立信箱帳號", dlg),
@@ -223,7 +223,7 @@ TEST_F(SettingsDialogsOnScreen, AccountDialogModifiesTheSelectedAccount) {
            type(L"pop.new.tw"),
            check([&] { EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountAddress)), L"me@pop.new.tw"); }),
            key(VK_RETURN)});
-    EXPECT_FALSE(state.EditMode);
+    EXPECT_FALSE(state.dialog.EditMode);
     EXPECT_EQ(accountRows.rows, (std::vector<test::AccountRow>{{u"me", u"me@pop.new.tw"}}));
     EXPECT_EQ(settings::ReadRoster(*store, kUser), (std::vector<std::u16string>{u"me@pop.new.tw"}));
     EXPECT_TRUE(store->listKeys(IniFile::Set, u"old@x.tw").empty());
@@ -317,7 +317,7 @@ TEST_F(SettingsDialogsOnScreen, AccountDialogTrustsAServersCertificate) {
 TEST_F(SettingsDialogsOnScreen, EntryDialogInItsThreeModes) {
     // Mode 3: the start text is selected, so typing replaces it; a host
     // alone is refused, scheme and host get the site root's "/".
-    state.ListMode = 3;
+    state.dialog.ListMode = 3;
     HWND dlg = nullptr;
     std::wstring refusal;
     drive([&] { dialogs->openEntry(3, std::nullopt, entryRows); },
@@ -355,13 +355,13 @@ TEST_F(SettingsDialogsOnScreen, EntryDialogInItsThreeModes) {
     WriteSetting(*store, IniFile::Set, settings::TrustListSection(kUser), u"friend@x.tw", u"0");
     entryRows.rows = {u"friend@x.tw"};
     entryRows.selected = 0;
-    state.EditMode = true;
+    state.dialog.EditMode = true;
     std::wstring shown;
     drive([&] { dialogs->openEntry(2, u"friend@x.tw", entryRows); },
           {waitFor(L"設定信任名單", dlg), check([&] { shown = WindowText(GetDlgItem(dlg, kIdEntryText)); }),
            type(L"x"), check([&] { ClickButton(GetDlgItem(dlg, IDCANCEL)); })});
     EXPECT_EQ(shown, L"friend@x.tw");
-    EXPECT_FALSE(state.EditMode);
+    EXPECT_FALSE(state.dialog.EditMode);
     EXPECT_EQ(store->listKeys(IniFile::Set, settings::TrustListSection(kUser)),
               (std::vector<std::u16string>{u"friend@x.tw"}));
     EXPECT_EQ(entryRows.rows, (std::vector<std::u16string>{u"friend@x.tw"}));
@@ -405,7 +405,7 @@ TEST_F(SettingsDialogsOnScreen, PasswordChangeDialogStoresTheTrimmedPassword) {
     EXPECT_EQ(againAfterRefusal, L"");
     EXPECT_EQ(selFrom, 0u);
     EXPECT_EQ(selTo, 6u);
-    EXPECT_EQ(state.SettingsPassword, u"pw 1");
+    EXPECT_EQ(state.dialog.SettingsPassword, u"pw 1");
     EXPECT_EQ(values.ReadRegString(u"PassWord"), u"pw 1");
     clear();
 }
@@ -465,7 +465,7 @@ TEST_F(SettingsDialogsOnScreen, DialogsLayThemselvesOutAgainAtAnotherDpi) {
 }
 
 TEST_F(SettingsDialogsOnScreen, OwnerGoingAwayEndsTheDialogAsACancel) {
-    state.EditMode = true;
+    state.dialog.EditMode = true;
     WriteSetting(*store, IniFile::Set, settings::RosterSection(kUser), u"me@x.tw", u"0");
     accountRows.rows = {{u"me", u"me@x.tw"}};
     accountRows.selected = 0;
@@ -473,7 +473,7 @@ TEST_F(SettingsDialogsOnScreen, OwnerGoingAwayEndsTheDialogAsACancel) {
     drive([&] { dialogs->openAccount(accountRows, u"me@x.tw"); },
           {waitFor(L"建立信箱帳號", dlg), type(L"x"), check([&] { cancelOpenModalDialogs(); })});
     EXPECT_EQ(FindDialog(L"建立信箱帳號"), nullptr);
-    EXPECT_FALSE(state.EditMode);
+    EXPECT_FALSE(state.dialog.EditMode);
     EXPECT_EQ(settings::ReadRoster(*store, kUser), (std::vector<std::u16string>{u"me@x.tw"}));
     EXPECT_TRUE(IsWindowEnabled(owner.get()));
 }

@@ -52,7 +52,7 @@ struct RecheckDovecot : ::testing::Test {
     FakeFilterProfile profile;
     ProfileSenderLists senderLists{profile};
     platform::FixedDateFormat dates;
-    app::Module1State m1;
+    settings::ProgramState m1;
     RecordingMainLink link;
     RecordingFilterView view;
     std::unique_ptr<LocalServer> dovecot;
@@ -108,25 +108,25 @@ TEST_F(RecheckDovecot, RecheckDeletesThenListsTheChangedMailboxFromOne) {
     profile.addAccount(u"alice@a", u"alice", u"secret", u"127.0.0.1:" + std::u16string(port.begin(), port.end()));
 
     FilterWindow w(plat, profile, m1, link, view, senderLists, dates);
-    w.Form_Load();
-    w.Form_Activate();
+    w.load();
+    w.activated();
     ASSERT_EQ(w.accountList(0).size(), 4u);
     EXPECT_EQ(subjects(), (std::vector<std::u16string>{u"first", u"second", u"third", u"fourth"}));
     EXPECT_EQ(view.messageBoxes.size(), 1u);  // the parse error of m3
     ASSERT_TRUE(w.timerEnabled());             // the countdown runs
 
-    w.ListView2_ItemCheck(0, true);
-    w.ListView2_ItemCheck(2, true);
+    w.messageChecked(0, true);
+    w.messageChecked(2, true);
     EXPECT_FALSE(w.timerEnabled());  // a check stops it
-    w.Check3_Click(false);
-    w.Check3_Click(true);
+    w.autoDeleteClicked(false);
+    w.autoDeleteClicked(true);
     ASSERT_TRUE(w.timerEnabled());   // and it runs again
 
     // Behind the program's back: m5 arrives, another client deletes m2.
     deliver(Message("m5", "five@ok.tw", "fifth"), "1700000100.M9P9.test");
     deleteFromOutside("m2");
 
-    w.ListView1_MouseUp(MouseButton::Right, 0);
+    w.accountListMouseUp(MouseButton::Right, 0);
     w.mnu_recheck_Click();
     // m1 and m3 went by DELE over the old connection; the new listing holds
     // what is left, numbered from 1.
@@ -145,8 +145,8 @@ TEST_F(RecheckDovecot, RecheckDeletesThenListsTheChangedMailboxFromOne) {
     EXPECT_EQ(w.account(0).socket()->state(), platform::SocketState::Connected);
 
     // The deletion run removes the one row checked now: message 2, m5.
-    w.ListView2_ItemCheck(1, true);
-    w.Command1_Click();
+    w.messageChecked(1, true);
+    w.runDeletion();
     EXPECT_TRUE(w.closed());
     EXPECT_EQ(mailbox(), (std::vector<std::string>{"m4"}));
     EXPECT_EQ(w.remainingAfterRun(), 1);

@@ -53,14 +53,14 @@ struct SocketFaults : ::testing::Test {
     FakeFilterProfile profile;
     ProfileSenderLists senderLists{profile};
     platform::FixedDateFormat dates;
-    app::Module1State m1;
+    settings::ProgramState m1;
     RecordingMainLink link;
     RecordingFilterView view;
     LoopbackPop3Server a{NextPort(), "alice", "secret"};
     LoopbackPop3Server b{NextPort(), "bob", "secret"};
     std::unique_ptr<FilterWindow> w;
 
-    SocketFaults() { m1.OptionFlags = u"011111000100"; }  // the defaults with the black list on
+    SocketFaults() { m1.prefs.options = settings::Options::FromStored(u"011111000100"); }  // the defaults with the black list on
 
     void SetUp() override {
         ASSERT_TRUE(a.listening());
@@ -80,8 +80,8 @@ struct SocketFaults : ::testing::Test {
         profile.addAccount(u"alice@a", u"alice", u"secret", aliceHost.empty() ? a.hostValue() : aliceHost);
         profile.addAccount(u"bob@b", u"bob", u"secret", b.hostValue());
         w = std::make_unique<FilterWindow>(plat, profile, m1, link, view, senderLists, dates);
-        w->Form_Load();
-        w->Form_Activate();
+        w->load();
+        w->activated();
     }
     bool sawTip(const std::u16string& t) const {
         return std::find(view.tips.begin(), view.tips.end(), t) != view.tips.end();
@@ -174,8 +174,8 @@ TEST_F(SocketFaults, FailureRowsBecomeStatusTexts) {
         }
         expectBobFetched();
         // The deletion run deletes nothing on alice's server: nothing was checked.
-        w->Command2_Click();  // checks bob's row, the list shown last
-        w->Command1_Click();
+        w->checkAll();  // checks bob's row, the list shown last
+        w->runDeletion();
         EXPECT_TRUE(server.removed().empty());
         EXPECT_EQ(b.removed(), (std::vector<std::string>{"m9@test"}));
         b.clearLog();
@@ -296,7 +296,7 @@ TEST_F(SocketFaults, RepliesCutAnywhereAreParsedWholeAndDeleteByNumber) {
         EXPECT_FALSE(w->accountList(0)[0].Checked);
         EXPECT_TRUE(w->accountList(0)[1].Checked);  // black-listed
         expectBobFetched();
-        w->Command1_Click();
+        w->runDeletion();
         EXPECT_EQ(a.commands("DELE"), (std::vector<std::string>{"DELE 2"}));
         EXPECT_EQ(a.removed(), (std::vector<std::string>{"m2@test"}));
         EXPECT_EQ(a.remaining(), (std::vector<std::string>{"m1@test", "m3@test"}));
@@ -307,7 +307,7 @@ TEST_F(SocketFaults, RefusedTopInTheMiddleKeepsTheNumbering) {
     // The server answers TOP 2 with -ERR (the message went away meanwhile).
     // Its row stays empty and unchecked; message 3, the junk, is still row 3
     // and the DELE names 3, not 2.
-    ASSERT_TRUE(m1.option(6));  // blank senders count as junk
+    ASSERT_TRUE(m1.prefs.options.blankSenderIsJunk);  // blank senders count as junk
     profile.listAdd(filter::SenderList::Black, u"junk@x");
     a.setMessages({Message(1, "f@x", "first"), Message(2, "g@x", "second"), Message(3, "junk@x", "third")});
     LoopbackPop3Script s;
@@ -325,7 +325,7 @@ TEST_F(SocketFaults, RefusedTopInTheMiddleKeepsTheNumbering) {
     EXPECT_TRUE(w->accountList(0)[2].Checked);
     EXPECT_EQ(filter::MarkReasonText(w->accountList(0)[2]), u"黑名單:junk@x");
     expectBobFetched();
-    w->Command1_Click();
+    w->runDeletion();
     EXPECT_EQ(a.commands("DELE"), (std::vector<std::string>{"DELE 3"}));
     EXPECT_EQ(a.remaining(), (std::vector<std::string>{"m1@test", "m2@test"}));
 }
@@ -341,7 +341,7 @@ TEST_F(SocketFaults, DropInTheMiddleOfTheDeletions) {
     runSession();
     ASSERT_EQ(w->accountList(0).size(), 4u);
     ASSERT_EQ(w->accountList(1).size(), 2u);
-    w->Command1_Click();
+    w->runDeletion();
     // The rest of alice's checked rows are skipped; a drop before QUIT
     // deletes nothing. bob's run goes on.
     EXPECT_EQ(a.commands("DELE"), (std::vector<std::string>{"DELE 1", "DELE 2"}));
@@ -353,9 +353,9 @@ TEST_F(SocketFaults, DropInTheMiddleOfTheDeletions) {
     // Six fetched, one deletion confirmed: alice's four are still there, and
     // the tray tip says her deletion failed.
     EXPECT_EQ(w->remainingAfterRun(), 5);
-    EXPECT_EQ(m1.StatusText, u"alice@a刪除郵件失敗,郵件仍在主機上");
+    EXPECT_EQ(m1.run.StatusText, u"alice@a刪除郵件失敗,郵件仍在主機上");
     EXPECT_TRUE(w->closed());
-    EXPECT_FALSE(m1.CheckBusy);
+    EXPECT_FALSE(m1.run.CheckBusy);
 }
 
 }  // namespace

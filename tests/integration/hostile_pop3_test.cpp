@@ -80,13 +80,13 @@ struct Hostile : ::testing::Test {
     FakeFilterProfile profile;
     ProfileSenderLists senderLists{profile};
     platform::FixedDateFormat dates;
-    app::Module1State m1;
+    settings::ProgramState m1;
     RecordingMainLink link;
     RecordingFilterView view;
     std::unique_ptr<FilterWindow> w;
 
     Hostile() {
-        m1.OptionFlags = u"011111000100";  // black list, size limit and blank sender on
+        m1.prefs.options = settings::Options::FromStored(u"011111000100");  // black list, size limit and blank sender on
         profile.listAdd(filter::SenderList::Black, u"junk@x");
         profile.listAdd(filter::SenderList::Trust, u"friend@x");
     }
@@ -205,13 +205,13 @@ TEST_F(Hostile, OnlyTheMessagesTheRulesMarkAreEverDeleted) {
             if (c.replyLimit) limits.multiLine = c.replyLimit;
             w->setLimits(limits);
         }
-        w->Form_Load();
+        w->load();
         // A case that must end at once runs at the real rate, so only a
         // limit (not a slow, loaded machine) can take it past 30 s; the
         // others wait out limits and run 20 times faster.
         clock.setFactor(c.quick ? 1 : 20);
         const double start = clock.monotonicSeconds();
-        w->Form_Activate();
+        w->activated();
         const double took = clock.monotonicSeconds() - start;
         if (c.quick) { EXPECT_LT(took, 30.0) << "waited for a limit instead of ending at once"; }
         if (!c.statusHas.empty()) {
@@ -226,13 +226,13 @@ TEST_F(Hostile, OnlyTheMessagesTheRulesMarkAreEverDeleted) {
             for (const auto& row : w->accountList(0)) EXPECT_FALSE(row.Checked);
             // Not checkable either, by hand or by the buttons.
             if (!w->visibleList().empty()) {
-                w->ListView2_ItemCheck(0, true);
-                w->Command2_Click();
+                w->messageChecked(0, true);
+                w->checkAll();
                 for (const auto& row : w->accountList(0)) EXPECT_FALSE(row.Checked);
                 for (const auto& row : w->visibleList()) EXPECT_FALSE(row.Checked);
             }
         }
-        w->Command1_Click();
+        w->runDeletion();
         const auto removed = server.removed();
         const Ids gone(removed.begin(), removed.end());
         for (const auto& id : gone) EXPECT_TRUE(kMarked.count(id)) << "deleted unmarked " << id;
@@ -242,8 +242,8 @@ TEST_F(Hostile, OnlyTheMessagesTheRulesMarkAreEverDeleted) {
         const std::int32_t fetched = w->account(0).count;
         EXPECT_EQ(w->remainingAfterRun(), std::max<std::int32_t>(0, fetched - static_cast<std::int32_t>(gone.size())));
         EXPECT_GE(w->remainingAfterRun(), 0);
-        if (c.statusHas == deleteFailed) { EXPECT_EQ(m1.StatusText, u"alice@a" + deleteFailed); }
-        m1.StatusText.clear();
+        if (c.statusHas == deleteFailed) { EXPECT_EQ(m1.run.StatusText, u"alice@a" + deleteFailed); }
+        m1.run.StatusText.clear();
     }
 }
 
@@ -264,8 +264,8 @@ TEST_F(Hostile, ListInAnotherOrderKeepsEachMessagesSize) {
     server.setScript(script);
     profile.addAccount(u"alice@a", u"alice", u"secret", server.hostValue());
     w = std::make_unique<FilterWindow>(plat, profile, m1, link, view, senderLists, dates);
-    w->Form_Load();
-    w->Form_Activate();
+    w->load();
+    w->activated();
     ASSERT_EQ(w->accountList(0).size(), 5u);
     EXPECT_EQ(w->accountList(0)[0].Subject, u"hello");
     EXPECT_EQ(w->accountList(0)[0].SizeText, u"0.1KB");
@@ -338,22 +338,22 @@ TEST_F(Hostile, DeletionsGoOutTogetherAndCountOnlyWhatTheServerConfirmed) {
         profile.rosterList.clear();
         profile.addAccount(u"alice@a", u"alice", u"secret", server.hostValue());
         w = std::make_unique<FilterWindow>(plat, profile, m1, link, view, senderLists, dates);
-        w->Form_Load();
-        w->Form_Activate();
+        w->load();
+        w->activated();
         ASSERT_EQ(w->accountList(0).size(), box.size());
         // The cases that need no limit run at the real rate (so a slow,
         // loaded machine cannot take them past it); the one that waits out
         // its limits runs 20 times faster.
         clock.setFactor(c.maxSeconds > 8 ? 20 : 1);
         const double start = clock.monotonicSeconds();
-        w->Command1_Click();
+        w->runDeletion();
         EXPECT_LT(clock.monotonicSeconds() - start, c.maxSeconds);
         clock.setFactor(20);
         const auto removed = server.removed();
         EXPECT_EQ(Ids(removed.begin(), removed.end()), c.removed);
         EXPECT_EQ(w->remainingAfterRun(), static_cast<std::int32_t>(box.size() - c.removed.size()));
-        if (c.removed != junk) { EXPECT_EQ(m1.StatusText, u"alice@a刪除郵件失敗,郵件仍在主機上"); }
-        m1.StatusText.clear();
+        if (c.removed != junk) { EXPECT_EQ(m1.run.StatusText, u"alice@a刪除郵件失敗,郵件仍在主機上"); }
+        m1.run.StatusText.clear();
         if (std::string(c.name) != "a hang-up halfway") { EXPECT_EQ(server.commands("DELE").size(), junk.size()); }
         if (c.removed.empty()) {
             // No QUIT after a DELE that went unanswered or a hang-up.

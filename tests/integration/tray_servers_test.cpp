@@ -59,7 +59,7 @@ protected:
     platform::Platform platform{*loop, clock, *network, *codePage, *registry, *desktop, *shell, *files};
     std::filesystem::path folder;
     std::unique_ptr<settings::SettingsStore> store;
-    Module1State state;
+    settings::ProgramState state;
     test::FakeMasterView view;
     test::FakeFilterWindowOpener opener;
 
@@ -69,9 +69,9 @@ protected:
         std::filesystem::create_directories(folder);
         const std::u16string appPath = folder.u16string() + files->separator();
         store = std::make_unique<settings::SettingsStore>(*files, *codePage, appPath);
-        state.AppPath = appPath;
-        state.UserSection = u"tester";
-        state.OptionFlags = u"010011000100";  // no filter window
+        state.identity.AppPath = appPath;
+        state.identity.UserSection = u"tester";
+        state.prefs.options = settings::Options::FromStored(u"010011000100");  // no filter window
     }
     void TearDown() override {
         std::error_code ec;
@@ -100,9 +100,9 @@ TEST_F(TrayServersTest, BackgroundCheckAgainstDovecot) {
     addAccount(u"again@example.com", u"test", u"secret", hostPort(dovecot->secondPort()));
     MasterPresenter master(platform, *store, state, view, &opener);
     master.RunBackgroundCheck();
-    EXPECT_EQ(state.NewMailCount, 6);
-    EXPECT_EQ(state.StatusText, u"");
-    EXPECT_FALSE(state.CheckBusy);
+    EXPECT_EQ(state.run.NewMailCount, 6);
+    EXPECT_EQ(state.run.StatusText, u"");
+    EXPECT_FALSE(state.run.CheckBusy);
 }
 
 TEST_F(TrayServersTest, DovecotRefusalsBecomeStatusTexts) {
@@ -124,8 +124,8 @@ TEST_F(TrayServersTest, DovecotRefusalsBecomeStatusTexts) {
         MasterPresenter master(platform, *store, state, view, &opener);
         const auto start = std::chrono::steady_clock::now();
         master.RunBackgroundCheck();
-        EXPECT_EQ(state.StatusText, c.status);
-        EXPECT_EQ(state.NewMailCount, 0);
+        EXPECT_EQ(state.run.StatusText, c.status);
+        EXPECT_EQ(state.run.NewMailCount, 0);
         // Far below the 45 s and more the time-outs would take; only a
         // machine stalled for half a minute could reach it.
         EXPECT_LT(std::chrono::steady_clock::now() - start, 40s);
@@ -148,7 +148,7 @@ TEST_F(TrayServersTest, TimeRequestAgainstChrony) {
         while (clock.requests.empty() && std::chrono::steady_clock::now() < next) loop->pump(100ms);
     }
     ASSERT_EQ(clock.requests.size(), 1u);
-    EXPECT_EQ(state.StatusText, u"網路校時成功!");
+    EXPECT_EQ(state.run.StatusText, u"網路校時成功!");
     // chrony serves this machine's own clock: the time to set is within a
     // few seconds of now.
     const platform::LocalDateTime now = realClock->now();

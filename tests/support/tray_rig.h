@@ -35,12 +35,12 @@ struct TrayRig {
     FakeFiles files;
     platform::Platform platform{loop, clock, network, *codePage, registry, desktop, shell, files};
     settings::SettingsStore store{files, *codePage, u"/prog/"};
-    app::Module1State state;
+    settings::ProgramState state;
     FakeMasterView view;
     FakeFilterWindowOpener opener;
 
     TrayRig() {
-        state.UserSection = u"tester";
+        state.identity.UserSection = u"tester";
         shell.connected = false;  // tests bring the connection up themselves
     }
 
@@ -50,7 +50,7 @@ struct TrayRig {
     // Adds an account to the roster.
     void addAccount(const std::u16string& address, const std::u16string& user, const std::u16string& password,
                     const std::u16string& host) {
-        set(state.UserSection + u"-Mail", address, u"1");
+        set(state.identity.UserSection + u"-Mail", address, u"1");
         set(address, u"Account", user);
         set(address, u"PassWord", settings::ScramblePassword(*codePage, password));
         set(address, u"PoP3", host);

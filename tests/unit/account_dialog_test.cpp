@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/module1.h"
+#include "app/certificate_probe.h"
+#include "settings/program_state.h"
 #include "platform/native.h"
 #include "settings/account_dialog.h"
 #include "settings/accounts.h"
@@ -58,22 +59,22 @@ protected:
     std::unique_ptr<platform::CodePage> cp = platform::createCodePage();
     test::FakeFiles files;
     SettingsStore store{files, *cp, u"C:\\P\\"};
-    app::Module1State m;
+    settings::ProgramState m;
     test::FakeAccountRows rows;
     RecordingView view;
     std::unique_ptr<AccountDialog> dialog;
 
-    void SetUp() override { m.UserSection = u"tester"; }
+    void SetUp() override { m.identity.UserSection = u"tester"; }
 
     AccountDialog& open(const std::u16string& address = u"") {
         dialog = std::make_unique<AccountDialog>(store, *cp, m, rows, view);
-        dialog->Form_Load(address);
+        dialog->load(address);
         return *dialog;
     }
     void type(const std::u16string& user, const std::u16string& password, const std::u16string& host) {
-        dialog->Text2_Change(user);
-        dialog->Text3_Change(password);
-        dialog->Text1_Change(host);
+        dialog->userChanged(user);
+        dialog->passwordChanged(password);
+        dialog->hostChanged(host);
     }
     // set.ini's bytes (ASCII in these tests), or nullopt when there is no file.
     std::optional<std::string> setIni() const { return files.content(u"C:\\P\\set.ini"); }
@@ -104,16 +105,16 @@ TEST_F(AccountDialogTest, AddressFollowsUserAndHostAsTheyAreTyped) {
         {false, u"", u"@"},
     };
     for (const Step& s : steps) {
-        if (s.host) dialog->Text1_Change(s.text);
-        else dialog->Text2_Change(s.text);
+        if (s.host) dialog->hostChanged(s.text);
+        else dialog->userChanged(s.text);
         EXPECT_EQ(dialog->text(AccountField::Address), s.address);
         EXPECT_EQ(view.shown[static_cast<int>(AccountField::Address)], s.address);
     }
     // Typed into directly, the address is the user's own until user or host change again.
-    dialog->Text4_Change(u"boss@corp.tw");
-    dialog->Text3_Change(u"pw");
+    dialog->addressChanged(u"boss@corp.tw");
+    dialog->passwordChanged(u"pw");
     EXPECT_EQ(dialog->text(AccountField::Address), u"boss@corp.tw");
-    dialog->Text2_Change(u"x");
+    dialog->userChanged(u"x");
     EXPECT_EQ(dialog->text(AccountField::Address), u"x@");
 }
 
@@ -138,8 +139,8 @@ TEST_F(AccountDialogTest, EmptyFieldsStopTheSaveInTheOrderHostAddressPasswordUse
         view = RecordingView{};
         open();
         type(c.user, c.password, c.host);
-        dialog->Text4_Change(c.address);
-        dialog->Command2_Click();
+        dialog->addressChanged(c.address);
+        dialog->confirm();
         ASSERT_EQ(view.boxes.size(), 1u);
         EXPECT_EQ(view.boxes[0].first, c.message);
         EXPECT_EQ(view.focused, c.focus);
@@ -154,8 +155,8 @@ TEST_F(AccountDialogTest, AddWritesRosterKeyAndSectionAsTypedAndAddsTheRow) {
     WriteSetting(store, IniFile::Set, u"tester-Mail", u"first@x.tw", u"0");
     open();
     type(u"me", u"Pa ss!", u"pop.x.tw:995");
-    dialog->Security_Click(1);
-    dialog->Command2_Click();
+    dialog->securityChosen(1);
+    dialog->confirm();
     EXPECT_TRUE(view.boxes.empty());
     EXPECT_TRUE(view.closed);
     EXPECT_EQ(rows.rows, (std::vector<test::AccountRow>{{u"me", u"me@pop.x.tw:995"}}));
@@ -177,8 +178,8 @@ TEST_F(AccountDialogTest, SecurityChoiceIsStoredAsItsPosition) {
         SCOPED_TRACE(pos);
         open();
         type(u"u" + std::u16string(1, char16_t(u'0' + pos)), u"pw", u"h");
-        dialog->Security_Click(pos);
-        dialog->Command2_Click();
+        dialog->securityChosen(pos);
+        dialog->confirm();
         EXPECT_EQ(value(dialog->text(AccountField::Address), u"Security"), std::u16string(1, char16_t(u'0' + pos)));
     }
 }
@@ -206,8 +207,8 @@ TEST_F(AccountDialogTest, WhatSetIniCannotHoldIsRefusedBeforeAnythingIsWritten) 
         view = RecordingView{};
         open();
         type(c.user, c.password, c.host);
-        dialog->Text4_Change(c.address);
-        dialog->Command2_Click();
+        dialog->addressChanged(c.address);
+        dialog->confirm();
         ASSERT_EQ(view.boxes.size(), 1u);
         if (!c.message.empty()) EXPECT_EQ(view.boxes[0].first, c.message);
         else EXPECT_EQ(view.boxes[0].first.rfind(u"信箱密碼:", 0), 0u);
@@ -224,7 +225,7 @@ TEST_F(AccountDialogTest, ModifyShowsTheStoredAccountAndMovesItToTheNewAddress) 
     storeAccount(u"other@y.tw", u"o", u"p", u"pop.y.tw", u"");
     rows.rows = {{u"me", u"old@x.tw"}, {u"o", u"other@y.tw"}};
     rows.selected = 0;
-    m.EditMode = true;
+    m.dialog.EditMode = true;
     open(u"old@x.tw");
     EXPECT_FALSE(view.userEnabled);
     EXPECT_FALSE(dialog->enabled(AccountField::User));
@@ -236,12 +237,12 @@ TEST_F(AccountDialogTest, ModifyShowsTheStoredAccountAndMovesItToTheNewAddress) 
     EXPECT_EQ(dialog->text(AccountField::Address), u"old@x.tw");
     EXPECT_EQ(view.security, 2);
 
-    dialog->Text1_Change(u"pop.new.tw");
+    dialog->hostChanged(u"pop.new.tw");
     EXPECT_EQ(dialog->text(AccountField::Address), u"me@pop.new.tw");
-    dialog->Command2_Click();
+    dialog->confirm();
     EXPECT_TRUE(view.boxes.empty());
     EXPECT_TRUE(view.closed);
-    EXPECT_FALSE(m.EditMode);
+    EXPECT_FALSE(m.dialog.EditMode);
     // The row keeps its user and shows the new address; no row is added.
     EXPECT_EQ(rows.rows, (std::vector<test::AccountRow>{{u"me", u"me@pop.new.tw"}, {u"o", u"other@y.tw"}}));
     EXPECT_EQ(ListSectionKeys(store, u"tester-Mail"), (std::vector<std::u16string>{u"other@y.tw", u"me@pop.new.tw"}));
@@ -259,12 +260,12 @@ TEST_F(AccountDialogTest, ModifyKeepingTheAddressRewritesItAtTheEndOfTheRoster) 
     storeAccount(u"b@y.tw", u"b", u"p", u"pop.y.tw", u"");
     rows.rows = {{u"me", u"me@x.tw"}, {u"b", u"b@y.tw"}};
     rows.selected = 0;
-    m.EditMode = true;
+    m.dialog.EditMode = true;
     open(u"me@x.tw");
     EXPECT_EQ(view.security, 0);  // no Security key: none
-    dialog->Text3_Change(u"new");
-    dialog->Text4_Change(u"ME@x.tw");  // letter case only
-    dialog->Command2_Click();
+    dialog->passwordChanged(u"new");
+    dialog->addressChanged(u"ME@x.tw");  // letter case only
+    dialog->confirm();
     ASSERT_TRUE(view.closed);
     EXPECT_EQ(ListSectionKeys(store, u"tester-Mail"), (std::vector<std::u16string>{u"b@y.tw", u"ME@x.tw"}));
     EXPECT_EQ(UnscramblePassword(*cp, ReadMailAccount(store, u"me@x.tw").Password), u"new");
@@ -292,13 +293,13 @@ TEST_F(AccountDialogTest, ModifyKeepsTheTrustedCertificateOnlyForTheSameHostAndE
         rows.rows = {{u"me", u"me@x.tw"}};
         rows.selected = 0;
         view = RecordingView{};
-        m.EditMode = true;
+        m.dialog.EditMode = true;
         open(u"me@x.tw");
-        dialog->Text1_Change(c.host);
-        dialog->Text3_Change(u"new");
-        dialog->Text4_Change(c.address);
-        dialog->Security_Click(c.security);
-        dialog->Command2_Click();
+        dialog->hostChanged(c.host);
+        dialog->passwordChanged(u"new");
+        dialog->addressChanged(c.address);
+        dialog->securityChosen(c.security);
+        dialog->confirm();
         ASSERT_TRUE(view.closed);
         EXPECT_EQ(value(c.address, u"CertSha256"), c.pin) << "case " << (&c - cases);
     }
@@ -312,15 +313,15 @@ TEST_F(AccountDialogTest, CancelAndEveryOtherCloseWriteNothingAndEndModifyMode) 
     for (int how : {0, 1}) {
         SCOPED_TRACE(how);
         view = RecordingView{};
-        m.EditMode = true;
+        m.dialog.EditMode = true;
         open(u"me@x.tw");
-        dialog->Text1_Change(u"elsewhere");
-        if (how == 0) dialog->Command1_Click();
-        else dialog->Form_Unload();
-        EXPECT_FALSE(m.EditMode);
+        dialog->hostChanged(u"elsewhere");
+        if (how == 0) dialog->cancel();
+        else dialog->unload();
+        EXPECT_FALSE(m.dialog.EditMode);
         EXPECT_TRUE(dialog->closed());
         EXPECT_EQ(view.closed, how == 0);
-        dialog->Command2_Click();  // a late click after the close does nothing
+        dialog->confirm();  // a late click after the close does nothing
         EXPECT_EQ(files.content(u"C:\\P\\set.ini"), before);
         EXPECT_EQ(rows.rows, (std::vector<test::AccountRow>{{u"me", u"me@x.tw"}}));
     }
@@ -334,21 +335,21 @@ TEST_F(AccountDialogTest, RefusedWritesKeepTheDialogOpenAndTheOldAccount) {
     for (bool editing : {true, false}) {
         SCOPED_TRACE(editing);
         view = RecordingView{};
-        m.EditMode = editing;
+        m.dialog.EditMode = editing;
         open(editing ? u"old@x.tw" : u"");
         if (!editing) type(u"new", u"pw", u"h");
-        dialog->Text4_Change(u"moved@x.tw");
+        dialog->addressChanged(u"moved@x.tw");
         files.setFailWrites(true);
-        dialog->Command2_Click();
+        dialog->confirm();
         files.setFailWrites(false);
         ASSERT_EQ(view.boxes.size(), 1u);
         EXPECT_NE(view.boxes[0].first.find(u"set.ini"), std::u16string::npos);
         EXPECT_FALSE(view.closed);
-        EXPECT_EQ(m.EditMode, editing);
+        EXPECT_EQ(m.dialog.EditMode, editing);
         EXPECT_EQ(files.content(u"C:\\P\\set.ini"), before);
         EXPECT_EQ(rows.rows, (std::vector<test::AccountRow>{{u"me", u"old@x.tw"}}));
         // Nothing typed is lost: the same click succeeds once the file takes writes.
-        dialog->Command2_Click();
+        dialog->confirm();
         EXPECT_TRUE(view.closed);
         EXPECT_EQ(value(u"tester-Mail", u"moved@x.tw"), u"0");
         storeAccount(u"old@x.tw", u"me", u"pw", u"pop.x.tw", u"");
@@ -410,19 +411,19 @@ TEST_F(AccountDialogTest, ProviderFillsFollowTheAddressButNeverReplaceWhatTheUse
             switch (st.box) {
                 case User:
                     view.shown[static_cast<int>(AccountField::User)] = st.text;
-                    dialog->Text2_Change(st.text);
+                    dialog->userChanged(st.text);
                     break;
                 case Host:
                     view.shown[static_cast<int>(AccountField::Host)] = st.text;
-                    dialog->Text1_Change(st.text);
+                    dialog->hostChanged(st.text);
                     break;
                 case Address:
                     view.shown[static_cast<int>(AccountField::Address)] = st.text;
-                    dialog->Text4_Change(st.text);
+                    dialog->addressChanged(st.text);
                     break;
                 case Security:
                     view.security = st.text[0] - u'0';
-                    dialog->Security_Click(view.security);
+                    dialog->securityChosen(view.security);
                     break;
             }
         }
@@ -443,9 +444,9 @@ TEST_F(AccountDialogTest, ProviderFillsFollowTheAddressButNeverReplaceWhatTheUse
 
 TEST_F(AccountDialogTest, AFilledAccountIsSavedAsShown) {
     open();
-    dialog->Text2_Change(u"me@gmail.com");
-    dialog->Text3_Change(u"app pass word");
-    dialog->Command2_Click();
+    dialog->userChanged(u"me@gmail.com");
+    dialog->passwordChanged(u"app pass word");
+    dialog->confirm();
     ASSERT_TRUE(view.closed);
     EXPECT_EQ(ListSectionKeys(store, u"tester-Mail"), (std::vector<std::u16string>{u"me@gmail.com"}));
     EXPECT_EQ(value(u"me@gmail.com", u"Account"), u"me@gmail.com");
@@ -462,11 +463,11 @@ TEST_F(AccountDialogTest, ModifyShowsTheProviderHintButKeepsTheStoredChoices) {
     storeAccount(u"me@gmail.com", u"me@gmail.com", u"pw", u"pop.gmail.com", u"");
     rows.rows = {{u"me@gmail.com", u"me@gmail.com"}};
     rows.selected = 0;
-    m.EditMode = true;
+    m.dialog.EditMode = true;
     open(u"me@gmail.com");
     EXPECT_EQ(view.hint.rfind(u"Gmail", 0), 0u);
     EXPECT_EQ(dialog->security(), 0);  // stored as none: the user's choice
-    dialog->Text4_Change(u"me@qq.com");  // an address of another provider
+    dialog->addressChanged(u"me@qq.com");  // an address of another provider
     EXPECT_EQ(dialog->text(AccountField::Host), u"pop.gmail.com");
     EXPECT_EQ(dialog->security(), 0);
 }
@@ -505,14 +506,14 @@ protected:
                 out = app::CertificateProbe{};
                 out.problem = u"已停止";
             }
-            return out;
+            return app::LookAtCertificate(out, *cp);
         });
-        dialog->Form_Load(address);
+        dialog->load(address);
         return *dialog;
     }
     void fillNew(const std::u16string& host, int security) {
         type(u"me", u"pw", host);
-        dialog->Security_Click(security);
+        dialog->securityChosen(security);
     }
 };
 
@@ -520,10 +521,10 @@ TEST_F(AccountCertificateTest, TheButtonNeedsAnEncryptionAndAHost) {
     openWithProber();
     EXPECT_FALSE(view.certificateEnabled);
     EXPECT_EQ(view.certificateCaption, kViewCertificateCaption);
-    dialog->ViewCertificate_Click();
-    dialog->Security_Click(1);
+    dialog->viewCertificate();
+    dialog->securityChosen(1);
     EXPECT_TRUE(view.certificateEnabled);
-    dialog->ViewCertificate_Click();  // no host yet
+    dialog->viewCertificate();  // no host yet
     ASSERT_EQ(view.boxes.size(), 2u);
     EXPECT_EQ(view.boxes[0].first, u"請先選擇連線加密(SSL/TLS 或 STARTTLS)");
     EXPECT_EQ(view.boxes[1].first, u"郵件伺服主機(POP3):不能空白");
@@ -532,7 +533,7 @@ TEST_F(AccountCertificateTest, TheButtonNeedsAnEncryptionAndAHost) {
     // Without a prober (no network at hand) the step is not offered.
     view = RecordingView{};
     open();
-    dialog->Security_Click(1);
+    dialog->securityChosen(1);
     EXPECT_FALSE(view.certificateEnabled);
 }
 
@@ -553,7 +554,7 @@ TEST_F(AccountCertificateTest, FetchesForTheHostAndPortInTheBoxes) {
         view = RecordingView{};
         openWithProber();
         fillNew(c.host, c.security);
-        dialog->ViewCertificate_Click();
+        dialog->viewCertificate();
         ASSERT_EQ(calls.size(), 1u);
         EXPECT_EQ(calls[0].host, c.wantHost);
         EXPECT_EQ(calls[0].port, c.wantPort);
@@ -588,7 +589,7 @@ TEST_F(AccountCertificateTest, TrustIsOfferedForARefusedCertificateAndWrittenByS
         answer.checks = answer.verdict = c.checks;
         openWithProber();
         fillNew(u"127.0.0.5:26995", 1);
-        dialog->ViewCertificate_Click();
+        dialog->viewCertificate();
         ASSERT_EQ(view.certificates.size(), 1u);
         EXPECT_EQ(view.certificates[0].second, c.offered);
         const std::u16string& text = view.certificates[0].first;
@@ -597,8 +598,8 @@ TEST_F(AccountCertificateTest, TrustIsOfferedForARefusedCertificateAndWrittenByS
         if (c.offered && c.answer) {
             EXPECT_EQ(view.hint, u"已信任此憑證,按「確定」儲存帳號後生效");
         }
-        if (c.changeHostAfter) dialog->Text1_Change(u"127.0.0.6:26995");
-        dialog->Command2_Click();
+        if (c.changeHostAfter) dialog->hostChanged(u"127.0.0.6:26995");
+        dialog->confirm();
         ASSERT_TRUE(view.closed);
         EXPECT_EQ(value(dialog->text(AccountField::Address), u"CertSha256"), c.saved);
     }
@@ -623,15 +624,15 @@ TEST_F(AccountCertificateTest, ModifyAsksWithTheStoredPinAndOffersANewOneOnlyWhe
         WriteSetting(store, IniFile::Set, u"me@x.tw", u"CertSha256", std::u16string(c.storedPin.begin(), c.storedPin.end()));
         rows.rows = {{u"me", u"me@x.tw"}};
         rows.selected = 0;
-        m.EditMode = true;
+        m.dialog.EditMode = true;
         answer.verdict = c.verdict;
         openWithProber(u"me@x.tw");
-        dialog->ViewCertificate_Click();
+        dialog->viewCertificate();
         ASSERT_EQ(calls.size(), 1u);
         EXPECT_EQ(calls[0].pin, c.storedPin);
         ASSERT_EQ(view.certificates.size(), 1u);
         EXPECT_EQ(view.certificates[0].second, c.offered);
-        dialog->Command2_Click();
+        dialog->confirm();
         EXPECT_EQ(value(u"me@x.tw", u"CertSha256"), std::u16string(sha.begin(), sha.end()));
     }
 }
@@ -641,7 +642,7 @@ TEST_F(AccountCertificateTest, NoCertificateIsSaidAndNothingIsOffered) {
     answer.problem = u"連線逾時";
     openWithProber();
     fillNew(u"pop.x.tw", 1);
-    dialog->ViewCertificate_Click();
+    dialog->viewCertificate();
     EXPECT_TRUE(view.certificates.empty());
     ASSERT_EQ(view.boxes.size(), 1u);
     EXPECT_EQ(view.boxes[0].first, u"無法取得伺服器憑證:連線逾時");
@@ -661,14 +662,14 @@ TEST_F(AccountCertificateTest, ClicksDuringTheFetchStopItOrCloseTheDialog) {
         during = [&](const std::function<bool()>& stop) {
             captionDuring = view.certificateCaption;
             stopDuring = stop();
-            if (what == Stop) dialog->ViewCertificate_Click();
-            if (what == Cancel) dialog->Command1_Click();
-            if (what == Save) dialog->Command2_Click();
+            if (what == Stop) dialog->viewCertificate();
+            if (what == Cancel) dialog->cancel();
+            if (what == Save) dialog->confirm();
             EXPECT_TRUE(stop());
         };
         openWithProber();
         fillNew(u"pop.x.tw", 1);
-        dialog->ViewCertificate_Click();
+        dialog->viewCertificate();
         EXPECT_EQ(captionDuring, kStopCertificateCaption);
         EXPECT_FALSE(stopDuring);
         EXPECT_TRUE(view.certificates.empty());
@@ -679,7 +680,7 @@ TEST_F(AccountCertificateTest, ClicksDuringTheFetchStopItOrCloseTheDialog) {
         if (what == Stop) {
             EXPECT_EQ(view.certificateCaption, kViewCertificateCaption);
             during = nullptr;
-            dialog->ViewCertificate_Click();  // again, to the end
+            dialog->viewCertificate();  // again, to the end
             EXPECT_EQ(view.certificates.size(), 1u);
         }
     }

@@ -4,7 +4,7 @@
 // one-second ticks.
 #include <gtest/gtest.h>
 
-#include "browser/browser_part.h"
+#include "app/browser_part.h"
 #include "browser/watcher.h"
 #include "tests/support/tray_rig.h"
 
@@ -31,11 +31,11 @@ protected:
 
     WatcherTest() {
         rig.desktop.setScreen({0, 0, 1024, 768});
-        rig.state.PopupRatio = 0.75;
+        rig.state.prefs.PopupRatio = 0.75;
         filterOn(true);
     }
     void filterOn(bool on, bool blankPages = true) {
-        rig.state.OptionFlags = std::u16string(u"01101100") + (on ? u"1" : u"0") + (blankPages ? u"1" : u"0") + u"00";
+        rig.state.prefs.options = settings::Options::FromStored(std::u16string(u"01101100") + (on ? u"1" : u"0") + (blankPages ? u"1" : u"0") + u"00");
     }
     WindowHandle frame(int w, int h, bool minimized = false, const std::u16string& cls = kFrameClass) {
         FakeWindowSpec s;
@@ -169,7 +169,7 @@ TEST_F(WatcherTest, OneFramePerTickTheTopmostFirst) {
 
 TEST_F(WatcherTest, RatioOutsideZeroToOneIsTheDefault) {
     // A hand-edited AD-PoP of 500 would otherwise make every frame a pop-up.
-    rig.state.PopupRatio = 5.0;
+    rig.state.prefs.PopupRatio = 5.0;
     const WindowHandle big = frame(1000, 700);
     watcher.WatchBrowserWindows(true, false);
     EXPECT_FALSE(closeRequested(big));
@@ -383,14 +383,14 @@ TEST_F(WatcherTest, FrameClosedThisTickIsNotMaximised) {
 class WatcherOnTicksTest : public ::testing::Test {
 protected:
     test::TrayRig rig;
-    BrowserPart part{rig.platform, rig.store, rig.state};
+    app::BrowserPart part{rig.platform, rig.store, rig.state};
     std::unique_ptr<app::MasterPresenter> master;
 
     void load() {
         rig.desktop.setScreen({0, 0, 1024, 768});
         master = std::make_unique<app::MasterPresenter>(rig.platform, rig.store, rig.state, rig.view, &rig.opener,
                                                         part.hooks([this] { return master.get(); }));
-        master->Form_Load();
+        master->load();
     }
     void runFor(platform::Milliseconds d) { rig.loop.runUntil([] { return false; }, d); }
 };

@@ -20,8 +20,8 @@ TEST(CheckReport, TwoAccountsGiveTipAndCount) {
     EXPECT_EQ(r.count, 5);
     EXPECT_EQ(r.tip, u"已連線0分01秒\r\n您有5封新郵件");
     EXPECT_EQ(rig.store.read(settings::IniFile::Set, u"tester", u"Open-mail", u"none"), u"none");
-    EXPECT_FALSE(rig.state.CheckBusy);
-    EXPECT_FALSE(rig.state.AutoOpened);
+    EXPECT_FALSE(rig.state.run.CheckBusy);
+    EXPECT_FALSE(rig.state.run.AutoOpened);
 }
 
 TEST(CheckReport, FailureShowsInTip) {

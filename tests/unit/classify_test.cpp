@@ -39,7 +39,7 @@ TEST_P(Classify, MarksTheRow) {
     const Case& c = GetParam();
     StoreSenderLists lists(store_, u"u");
     MessageEntry row;
-    ClassifyEntry(row, c.address, c.bytes, ClassifyContext{lists, c.flags, 50});
+    ClassifyEntry(row, c.address, c.bytes, ClassifyContext{lists, iw::settings::Options::FromStored(c.flags), 50});
     EXPECT_EQ(row.Checked, c.checked) << c.name;
     EXPECT_EQ(row.TextColor, c.color) << c.name;
 }
@@ -84,9 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Classify, ListsAreReadAfreshForEveryRow) {
     StoreSenderLists lists(store_, u"u");
     MessageEntry before, after;
-    ClassifyEntry(before, u"new@x.tw", 1, ClassifyContext{lists, u"000100000000", 50});
+    ClassifyEntry(before, u"new@x.tw", 1, ClassifyContext{lists, iw::settings::Options::FromStored(u"000100000000"), 50});
     store_.write(iw::settings::IniFile::Set, u"u-BlackList", u"new@x.tw", u"0");
-    ClassifyEntry(after, u"new@x.tw", 1, ClassifyContext{lists, u"000100000000", 50});
+    ClassifyEntry(after, u"new@x.tw", 1, ClassifyContext{lists, iw::settings::Options::FromStored(u"000100000000"), 50});
     EXPECT_FALSE(before.Checked);
     EXPECT_TRUE(after.Checked);
 }
@@ -97,7 +97,7 @@ TEST_F(Classify, NeverClearsAMark) {
     row.Checked = true;
     row.TextColor = RowColor::SizeLimit;
     row.Reason = u"earlier";
-    ClassifyEntry(row, u"trusted@x.tw", 1, ClassifyContext{lists, u"111111111111", 50});
+    ClassifyEntry(row, u"trusted@x.tw", 1, ClassifyContext{lists, iw::settings::Options::FromStored(u"111111111111"), 50});
     EXPECT_TRUE(row.Checked);
     EXPECT_EQ(row.TextColor, RowColor::SizeLimit);
     EXPECT_EQ(row.Reason, u"earlier");
@@ -138,7 +138,7 @@ TEST_F(Classify, EveryRowSaysWhy) {
     for (const Case& c : cases) {
         StoreSenderLists lists(store_, u"u");
         MessageEntry row;
-        ClassifyEntry(row, c.address, c.bytes, ClassifyContext{lists, c.flags, 50});
+        ClassifyEntry(row, c.address, c.bytes, ClassifyContext{lists, iw::settings::Options::FromStored(c.flags), 50});
         EXPECT_EQ(row.Reason, c.reason) << c.name;
         EXPECT_EQ(MarkReasonText(row), c.reason) << c.name;  // the mark is as the classification left it
     }

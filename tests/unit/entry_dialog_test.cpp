@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "platform/native.h"
 #include "settings/entry_dialog.h"
 #include "tests/support/dialog_openers.h"
@@ -38,23 +38,23 @@ protected:
     std::unique_ptr<platform::CodePage> cp = platform::createCodePage();
     test::FakeFiles files;
     SettingsStore store{files, *cp, u"C:\\P\\"};
-    app::Module1State m;
+    settings::ProgramState m;
     test::FakeEntryRows rows;
     RecordingView view;
     std::unique_ptr<EntryDialog> dialog;
 
-    void SetUp() override { m.UserSection = u"tester"; }
+    void SetUp() override { m.identity.UserSection = u"tester"; }
 
     EntryDialog& open(int mode, const std::optional<std::u16string>& edit = std::nullopt) {
         view = RecordingView{};
         dialog = std::make_unique<EntryDialog>(store, m, mode, rows, view);
-        dialog->Form_Load(edit);
+        dialog->load(edit);
         return *dialog;
     }
     // Types `text` and presses 確定.
     void enter(const std::u16string& text) {
-        dialog->Text1_Change(text);
-        dialog->Command1_Click();
+        dialog->textChanged(text);
+        dialog->confirm();
     }
     std::optional<std::u16string> ie(const std::u16string& key) { return store.find(IniFile::Ie, u"IeUrl", key); }
     std::optional<std::u16string> set(const std::u16string& section, const std::u16string& key) {
@@ -81,7 +81,7 @@ TEST_F(EntryDialogTest, CaptionAndStartTextByMode) {
         EXPECT_EQ(view.allSelected, c.selected);
     }
     // Modify mode: the row's text replaces the start text.
-    m.EditMode = true;
+    m.dialog.EditMode = true;
     rows.rows = {u"http://a.tw/"};
     rows.selected = 0;
     open(3, u"http://a.tw/");
@@ -197,11 +197,11 @@ TEST_F(EntryDialogTest, ModifyReplacesTheSelectedEntry) {
     WriteSetting(store, IniFile::Set, u"tester-BlackList", u"b@y.tw", u"1");
     rows.rows = {u"a@x.tw", u"b@y.tw"};
     rows.selected = 1;
-    m.EditMode = true;
+    m.dialog.EditMode = true;
     open(1, u"b@y.tw");
     enter(u"c@z.tw");
     EXPECT_TRUE(view.closed);
-    EXPECT_FALSE(m.EditMode);
+    EXPECT_FALSE(m.dialog.EditMode);
     EXPECT_EQ(store.listKeys(IniFile::Set, u"tester-BlackList"), (std::vector<std::u16string>{u"a@x.tw", u"c@z.tw"}));
     EXPECT_EQ(set(u"tester-BlackList", u"c@z.tw"), u"0");
     EXPECT_EQ(rows.rows, (std::vector<std::u16string>{u"a@x.tw", u"c@z.tw"}));
@@ -217,7 +217,7 @@ TEST_F(EntryDialogTest, ModifyReplacesTheSelectedEntry) {
         WriteSetting(store, IniFile::Ie, u"IeUrl", u"http://old.tw/", c.oldValue);
         rows.rows = {u"http://keep.tw/", u"http://old.tw/"};
         rows.selected = 1;
-        m.EditMode = true;
+        m.dialog.EditMode = true;
         open(3, u"http://old.tw/");
         enter(u"http://new.tw");
         EXPECT_TRUE(view.closed);
@@ -231,7 +231,7 @@ TEST_F(EntryDialogTest, ModifyReplacesTheSelectedEntry) {
     WriteSetting(store, IniFile::Set, u"tester-TrustList", u"me@x.tw", u"0");
     rows.rows = {u"me@x.tw"};
     rows.selected = 0;
-    m.EditMode = true;
+    m.dialog.EditMode = true;
     open(2, u"me@x.tw");
     enter(u"Me@X.tw");
     EXPECT_EQ(store.listKeys(IniFile::Set, u"tester-TrustList"), (std::vector<std::u16string>{u"Me@X.tw"}));
@@ -243,17 +243,17 @@ TEST_F(EntryDialogTest, CancelAndRefusedWritesLeaveTheListsAlone) {
     rows.rows = {u"a@x.tw"};
     rows.selected = 0;
     for (int how : {0, 1}) {
-        m.EditMode = true;
+        m.dialog.EditMode = true;
         open(1, u"a@x.tw");
-        dialog->Text1_Change(u"b@x.tw");
-        if (how == 0) dialog->Command2_Click();
-        else dialog->Form_Unload();
-        dialog->Command1_Click();  // too late: closed
-        EXPECT_FALSE(m.EditMode);
+        dialog->textChanged(u"b@x.tw");
+        if (how == 0) dialog->cancel();
+        else dialog->unload();
+        dialog->confirm();  // too late: closed
+        EXPECT_FALSE(m.dialog.EditMode);
         EXPECT_EQ(files.content(u"C:\\P\\set.ini"), before);
     }
     // The file refuses the write: the old entry stays, the dialog stays open.
-    m.EditMode = true;
+    m.dialog.EditMode = true;
     open(1, u"a@x.tw");
     files.setFailWrites(true);
     enter(u"b@x.tw");
@@ -263,7 +263,7 @@ TEST_F(EntryDialogTest, CancelAndRefusedWritesLeaveTheListsAlone) {
     EXPECT_FALSE(view.closed);
     EXPECT_EQ(files.content(u"C:\\P\\set.ini"), before);
     EXPECT_EQ(rows.rows, (std::vector<std::u16string>{u"a@x.tw"}));
-    dialog->Command1_Click();
+    dialog->confirm();
     EXPECT_TRUE(view.closed);
     EXPECT_EQ(store.listKeys(IniFile::Set, u"tester-BlackList"), (std::vector<std::u16string>{u"b@x.tw"}));
 }

@@ -37,7 +37,7 @@ struct FilterFixture : ::testing::Test {
     FakeFilterProfile profile;
     ProfileSenderLists senderLists{profile};
     platform::FixedDateFormat dates;
-    app::Module1State m1;
+    settings::ProgramState m1;
     RecordingMainLink link;
     RecordingFilterView view;
     ScriptedPop3Server a, b;
@@ -50,7 +50,7 @@ struct FilterFixture : ::testing::Test {
         net.addServer("127.0.0.2", 26111, b);
         a.user = "alice";
         b.user = "bob";
-        m1.OptionFlags = u"011111000100";  // the defaults with the black list on
+        m1.prefs.options = settings::Options::FromStored(u"011111000100");  // the defaults with the black list on
     }
     // Black-lists the senders the tests call junk.
     void junk(std::initializer_list<const char16_t*> senders) {
@@ -60,11 +60,11 @@ struct FilterFixture : ::testing::Test {
     void addB() { profile.addAccount(u"bob@b", u"bob", u"secret", u"mail.b:26111"); }
     void open() {
         w = std::make_unique<FilterWindow>(plat, profile, m1, link, view, senderLists, dates);
-        w->Form_Load();
+        w->load();
     }
     void runSession() {
         if (!w) open();
-        w->Form_Activate();
+        w->activated();
     }
     std::vector<std::string> sent(const ScriptedPop3Server& s, const std::string& verb) {
         std::vector<std::string> out;
@@ -95,7 +95,7 @@ TEST_F(FilterFixture, SessionFetchesEveryAccountAndLeavesConnectionsOpen) {
     EXPECT_TRUE(w->menuEnabled(filter::MenuEntry::Recheck));
     EXPECT_EQ(w->shownList(), 2);
     ASSERT_EQ(w->visibleList().size(), 1u);  // the last account's rows
-    EXPECT_TRUE(m1.CheckBusy);
+    EXPECT_TRUE(m1.run.CheckBusy);
     EXPECT_EQ(view.tipShown, 1);
     EXPECT_EQ(view.tipClosed, 1);
     EXPECT_FALSE(w->timerEnabled());
@@ -145,7 +145,7 @@ TEST_F(FilterFixture, StatTextsAndBatchDownload) {
         net.addServer("127.0.0.1", 26110, s);
         profile = FakeFilterProfile();
         addA();
-        m1.OptionFlags = c.batch ? u"011011000110" : u"011011000100";
+        m1.prefs.options = settings::Options::FromStored(c.batch ? u"011011000110" : u"011011000100");
         view = RecordingFilterView();
         w.reset();
         runSession();
@@ -347,8 +347,8 @@ TEST_F(FilterFixture, PreviewLinesAskForThreeBodyLines) {
     runSession();
     EXPECT_EQ(sent(a, "TOP").back(), "TOP 7 3");
     EXPECT_TRUE(view.layouts.back().text1Visible);
-    w->ListView1_MouseUp(MouseButton::Left, 0);
-    w->ListView2_ItemClick(0);
+    w->accountListMouseUp(MouseButton::Left, 0);
+    w->messageClicked(0);
     EXPECT_EQ(view.texts[Control::Text1], u"line1\r\nline2\r\nline3\r\n");
 }
 
@@ -390,10 +390,10 @@ TEST_F(FilterFixture, CountdownStopEvents) {
         const char* name;
         std::function<void(FilterWindow&)> act;
     } cases[] = {
-        {"check change", [](FilterWindow& f) { f.ListView2_ItemCheck(0, true); }},
-        {"row click", [](FilterWindow& f) { f.ListView2_ItemClick(0); }},
-        {"account list click", [](FilterWindow& f) { f.ListView1_MouseUp(MouseButton::Middle, 0); }},
-        {"Check3 off", [](FilterWindow& f) { f.Check3_Click(false); }},
+        {"check change", [](FilterWindow& f) { f.messageChecked(0, true); }},
+        {"row click", [](FilterWindow& f) { f.messageClicked(0); }},
+        {"account list click", [](FilterWindow& f) { f.accountListMouseUp(MouseButton::Middle, 0); }},
+        {"Check3 off", [](FilterWindow& f) { f.autoDeleteClicked(false); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -410,7 +410,7 @@ TEST_F(FilterFixture, CountdownStopEvents) {
         EXPECT_FALSE(w->closed());
     }
     // Turning Check3 on again starts afresh from 30.
-    w->Check3_Click(true);
+    w->autoDeleteClicked(true);
     EXPECT_TRUE(w->timerEnabled());
     EXPECT_EQ(w->label2Text(), u"30 秒後自動執行刪除");
     EXPECT_EQ(profile.options[u"AutoMail"], u"1");
@@ -421,27 +421,27 @@ TEST_F(FilterFixture, DeletionRunDeletesCheckedRowsByMessageNumberAndQuits) {
     addB();
     for (int k = 1; k <= 6; ++k) a.messages.push_back(Message(k, k == 4 ? "x <y" : "u@x", "s"));
     b.messages = {Message(10, "v@x", "t")};
-    m1.Online = true;
+    m1.run.Online = true;
     runSession();
     // Message 4 fails to parse ("<" without ">") but keeps its row, so row n
     // stays message n. Check the rows of messages 2 and 5.
     ASSERT_EQ(w->accountList(0).size(), 6u);
     EXPECT_EQ(view.messageBoxes.size(), 1u);
-    w->ListView1_MouseUp(MouseButton::Left, 0);
-    w->ListView2_ItemCheck(1, true);
-    w->ListView2_ItemCheck(4, true);
-    m1.NewMailCount = 99;
-    w->Command1_Click();
+    w->accountListMouseUp(MouseButton::Left, 0);
+    w->messageChecked(1, true);
+    w->messageChecked(4, true);
+    m1.run.NewMailCount = 99;
+    w->runDeletion();
     EXPECT_EQ(sent(a, "DELE"), (std::vector<std::string>{"DELE 2", "DELE 5"}));
     EXPECT_EQ(a.removed, (std::vector<std::size_t>{1, 4}));
     EXPECT_EQ(sent(b, "DELE").size(), 0u);
     EXPECT_EQ(sent(b, "QUIT").size(), 1u);
     EXPECT_TRUE(w->closed());
     EXPECT_EQ(view.closedWindow, 1);
-    EXPECT_FALSE(m1.CheckBusy);
+    EXPECT_FALSE(m1.run.CheckBusy);
     EXPECT_TRUE(link.enabled[filter::TrayMenuEntry::Exit]);
     EXPECT_TRUE(link.enabled[filter::TrayMenuEntry::CheckNow]);
-    EXPECT_EQ(m1.NewMailCount, 0);  // reset by the unload
+    EXPECT_EQ(m1.run.NewMailCount, 0);  // reset by the unload
     EXPECT_TRUE(sawStatus(u"切斷信箱(alice@a)的連線中...."));
 }
 
@@ -453,7 +453,7 @@ TEST_F(FilterFixture, DeletionRunSkipsAfterDropAndCountsRemaining) {
     b.messages = {Message(10, "v@x", "[junk]"), Message(11, "w@x", "ok")};
     a.behaviour.dropAfterDeles = 1;
     runSession();
-    w->Command1_Click();
+    w->runDeletion();
     EXPECT_EQ(sent(a, "DELE").size(), 1u);  // the rest skipped after the drop
     EXPECT_TRUE(a.removed.empty());          // a drop before QUIT deletes nothing
     EXPECT_EQ(sent(b, "DELE"), (std::vector<std::string>{"DELE 1"}));
@@ -480,7 +480,7 @@ TEST_F(FilterFixture, AServerWithoutPipeliningThatReadsOneLinePerPacketStaysInSt
         for (int k = 1; k <= 40; ++k) s.messages.push_back(Message(k, k % 3 == 0 ? "u@x" : "ok@x", "s"));
         w.reset();
         runSession();
-        w->Command1_Click();
+        w->runDeletion();
         EXPECT_TRUE(w->closed());
         if (!listsPipelining) {
             ASSERT_EQ(w->accountList(0).size(), 40u);
@@ -510,7 +510,7 @@ TEST_F(FilterFixture, RefusedNoopEndsTheSessionWithoutDeletingOnThatAccount) {
     runSession();
     ASSERT_EQ(w->accountList(0).size(), 3u);
     for (const auto& row : w->accountList(0)) EXPECT_FALSE(row.Checked);
-    w->Command1_Click();
+    w->runDeletion();
     EXPECT_TRUE(w->closed());
     EXPECT_TRUE(sent(a, "DELE").empty());
     EXPECT_TRUE(a.removed.empty());
@@ -542,7 +542,7 @@ TEST_F(FilterFixture, MailProgramStartsWhenEnoughRemain) {
         shell.started.clear();
         w.reset();
         runSession();
-        w->Command1_Click();
+        w->runDeletion();
         EXPECT_EQ(!shell.started.empty(), c.started);
         if (c.started) { EXPECT_EQ(shell.started[0], c.command); }
     }
@@ -556,24 +556,24 @@ TEST_F(FilterFixture, CloseDuringSessionEndsItAtOnceAndAfterItRunsTheDeletion) {
     a.messages = {Message(1, "a@b", "x")};
     a.behaviour.replyDelayMs = 1000;
     open();
-    m1.CheckBusy = true;
+    m1.run.CheckBusy = true;
     const double before = clock.secondsSinceMidnight();
-    loop.post([&] { w->Form_QueryUnload(); });
-    w->Form_Activate();
+    loop.post([&] { w->closeRequested(); });
+    w->activated();
     EXPECT_TRUE(w->closed());
     EXPECT_LT(clock.secondsSinceMidnight() - before, 1.5);
     EXPECT_TRUE(sent(a, "DELE").empty());
     EXPECT_TRUE(a.removed.empty());
-    EXPECT_FALSE(m1.CheckBusy);
+    EXPECT_FALSE(m1.run.CheckBusy);
     EXPECT_EQ(view.closedWindow, 1);
 
     a.behaviour.replyDelayMs = 0;
     w.reset();
     view = RecordingFilterView();
     open();
-    w->Form_Activate();
+    w->activated();
     EXPECT_FALSE(w->closed());
-    w->Form_QueryUnload();
+    w->closeRequested();
     EXPECT_TRUE(w->closed());
     EXPECT_EQ(sent(a, "QUIT").size(), 1u);
 }
@@ -587,7 +587,7 @@ TEST_F(FilterFixture, UnloadInsideALongProcedureEndsItQuietly) {
         const char* name;
         std::function<void(FilterWindow&)> run;
     } cases[] = {
-        {"deletion run", [](FilterWindow& f) { f.Command1_Click(); }},
+        {"deletion run", [](FilterWindow& f) { f.runDeletion(); }},
         {"re-check", [](FilterWindow& f) { f.mnu_recheck_Click(); }},
     };
     for (const auto& c : cases) {
@@ -605,10 +605,10 @@ TEST_F(FilterFixture, UnloadInsideALongProcedureEndsItQuietly) {
         w.reset();
         runSession();
         ASSERT_EQ(w->accountList(0).size(), 2u);
-        w->ListView1_MouseUp(MouseButton::Left, 0);
-        w->ListView2_ItemCheck(0, true);
+        w->accountListMouseUp(MouseButton::Left, 0);
+        w->messageChecked(0, true);
         s.behaviour.replyDelayMs = 5000;  // the DELE reply is slow in coming
-        loop.startTimer(platform::Milliseconds(100), false, [&] { w->Form_Unload(); });
+        loop.startTimer(platform::Milliseconds(100), false, [&] { w->unload(); });
         const double before = clock.secondsSinceMidnight();
         c.run(*w);
         EXPECT_TRUE(w->closed());
@@ -632,21 +632,21 @@ TEST_F(FilterFixture, CheckMirroringOnlyAfterSessionAndNotWhileCopying) {
     b.behaviour.replyDelayMs = 500;
     loop.post([&] {
         // Still in the session: the check stays in the visible list.
-        if (!w->visibleList().empty()) w->ListView2_ItemCheck(0, true);
+        if (!w->visibleList().empty()) w->messageChecked(0, true);
         duringChecked = true;
     });
-    w->Form_Activate();
+    w->activated();
     EXPECT_TRUE(duringChecked);
     EXPECT_FALSE(w->accountList(0)[0].Checked);
     // After it: switching shows account 0; a check reaches its list.
-    w->ListView1_MouseUp(MouseButton::Left, 0);
+    w->accountListMouseUp(MouseButton::Left, 0);
     EXPECT_EQ(w->shownList(), 1);
     ASSERT_EQ(view.rows.size(), 2u);
-    w->ListView2_ItemCheck(1, true);
+    w->messageChecked(1, true);
     EXPECT_TRUE(w->accountList(0)[1].Checked);
     // While the copy yields, a check is refused with a status text.
-    loop.post([&] { w->ListView2_ItemCheck(0, true); });
-    w->ListView1_MouseUp(MouseButton::Left, 1);
+    loop.post([&] { w->messageChecked(0, true); });
+    w->accountListMouseUp(MouseButton::Left, 1);
     EXPECT_TRUE(sawStatus(u"資料載入中,請稍等..."));
     EXPECT_FALSE(w->accountList(1)[0].Checked);
 }
@@ -667,10 +667,10 @@ TEST_F(FilterFixture, AccountMenuReachesTheDialogHooksAndShowsWhatTheyDid) {
             return removeWorks;
         },
     });
-    w->ListView1_MouseUp(MouseButton::Right, -1);
+    w->accountListMouseUp(MouseButton::Right, -1);
     w->mail_modify_Click();  // no row selected: nothing
     EXPECT_TRUE(modified.empty());
-    w->ListView1_MouseUp(MouseButton::Right, 0);
+    w->accountListMouseUp(MouseButton::Right, 0);
     w->mail_add_Click();
     w->mail_modify_Click();
     EXPECT_EQ(added, 1);
@@ -701,10 +701,10 @@ TEST_F(FilterFixture, SelectAllAndNone) {
     addA();
     a.messages = {Message(1, "a@b", "x"), Message(2, "a@b", "y")};
     runSession();
-    w->Command2_Click();
+    w->checkAll();
     EXPECT_TRUE(w->accountList(0)[0].Checked && w->accountList(0)[1].Checked);
     EXPECT_TRUE(view.rows[1].Checked);
-    w->Command3_Click();
+    w->uncheckAll();
     EXPECT_FALSE(w->accountList(0)[0].Checked || w->accountList(0)[1].Checked);
 }
 
@@ -725,9 +725,9 @@ TEST_F(FilterFixture, LateDataOnAnotherSocketIsNotParsedIntoTheNextAccount) {
     // Nothing meant for b was sent on a's socket.
     EXPECT_TRUE(sent(a, "PASS").size() == 1u && sent(a, "STAT").size() == 1u);
     // The deletion run's waits still end on their own replies.
-    w->ListView2_ItemCheck(0, true);
+    w->messageChecked(0, true);
     const auto before = clock.nowMs();
-    w->Command1_Click();
+    w->runDeletion();
     EXPECT_EQ(b.removed, (std::vector<std::size_t>{0}));
     EXPECT_LT(clock.nowMs() - before, 8000 + 8000);
 }
@@ -752,7 +752,7 @@ TEST_F(FilterFixture, EndlessReplyEndsTheAccountOnly) {
         pop3::Limits limits;
         limits.multiLine = limits.listing = 2u << 20;
         w->setLimits(limits);
-        w->Form_Activate();
+        w->activated();
         EXPECT_EQ(w->account(0).status, u"alice@a郵件主機傳送資料過大,已中斷連線");
         EXPECT_EQ(w->accountList(1).size(), 1u);
     }
@@ -774,9 +774,9 @@ TEST_F(FilterFixture, RecheckDeletesThenFetchesAnew) {
     for (int k = 1; k <= 4; ++k) a.messages.push_back(Message(k, "u@x", "s" + std::to_string(k)));
     runSession();
     ASSERT_TRUE(w->timerEnabled());
-    w->ListView1_MouseUp(MouseButton::Right, 0);
-    w->ListView2_ItemCheck(0, true);
-    w->ListView2_ItemCheck(2, true);
+    w->accountListMouseUp(MouseButton::Right, 0);
+    w->messageChecked(0, true);
+    w->messageChecked(2, true);
     w->mnu_recheck_Click();
     EXPECT_EQ(sent(a, "DELE"), (std::vector<std::string>{"DELE 1", "DELE 3"}));
     EXPECT_EQ(a.connections, 2);
@@ -794,12 +794,12 @@ TEST_F(FilterFixture, RecheckDeletesThenFetchesAnew) {
 
 TEST_F(FilterFixture, ListActionsRemarkSameSender) {
     addA();
-    m1.OptionFlags = u"011111000101";
+    m1.prefs.options = settings::Options::FromStored(u"011111000101");
     junk({u"ann@ab.com"});
     a.messages = {Message(1, "John <jd@x.com>", "a"), Message(2, "jd@x.com", "b"), Message(3, "John <jd@x.com>", "c"),
                   Message(4, "Ann <ann@ab.com>", "[junk] d")};
     runSession();
-    w->ListView2_MouseUp(MouseButton::Right, 0);
+    w->messageListMouseUp(MouseButton::Right, 0);
     EXPECT_FALSE(w->menuChecked(filter::MenuEntry::BlackAdd));
     w->black_add_Click();
     EXPECT_TRUE(profile.listed(filter::SenderList::Black, u"jd@x.com"));
@@ -813,7 +813,7 @@ TEST_F(FilterFixture, ListActionsRemarkSameSender) {
     EXPECT_FALSE(profile.listed(filter::SenderList::Trust, u"jd@x.com"));
     EXPECT_TRUE(w->accountList(0)[2].Checked);
     // Domain "x.com" re-marks every sender text holding it.
-    w->ListView2_MouseUp(MouseButton::Right, 1);
+    w->messageListMouseUp(MouseButton::Right, 1);
     w->add_domain_Click();
     EXPECT_TRUE(profile.listed(filter::SenderList::Domain, u"x.com"));
     EXPECT_TRUE(w->accountList(0)[1].Checked);
@@ -825,12 +825,12 @@ TEST_F(FilterFixture, ListActionsRemarkSameSender) {
     EXPECT_FALSE(profile.listed(filter::SenderList::Black, u"ann@ab.com"));
     // Both marks show for a sender on both lists.
     profile.listAdd(filter::SenderList::Black, u"ann@ab.com");
-    w->ListView2_MouseUp(MouseButton::Right, 3);
+    w->messageListMouseUp(MouseButton::Right, 3);
     EXPECT_TRUE(w->menuChecked(filter::MenuEntry::BlackAdd));
     EXPECT_TRUE(w->menuChecked(filter::MenuEntry::TrustAdd));
     // No menu for the left button.
     const auto menus = view.menusShown.size();
-    w->ListView2_MouseUp(MouseButton::Left, 0);
+    w->messageListMouseUp(MouseButton::Left, 0);
     EXPECT_EQ(view.menusShown.size(), menus);
 }
 
@@ -838,7 +838,7 @@ TEST_F(FilterFixture, BlankSenderBlackListShowsMessage) {
     addA();
     a.messages = {"Subject: none\r\n\r\nbody\r\n"};
     runSession();
-    w->ListView2_MouseUp(MouseButton::Right, 0);
+    w->messageListMouseUp(MouseButton::Right, 0);
     w->black_add_Click();
     ASSERT_EQ(view.messageBoxes.size(), 1u);
     EXPECT_EQ(view.messageBoxes[0], u"請設定寄信者空白\r\n視為垃圾郵件!");
@@ -855,32 +855,32 @@ TEST_F(FilterFixture, LoadOptionsLayoutAndUnload) {
     EXPECT_EQ(w->sizeLimitKB(), 32767);
     EXPECT_FALSE(link.enabled[filter::TrayMenuEntry::Exit]);
     EXPECT_TRUE(link.enabled[filter::TrayMenuEntry::Preview]);
-    w->Form_Resize(8000, 5000, false);
+    w->resized(8000, 5000, false);
     EXPECT_EQ(view.outerSizes.back(), (std::pair<int, int>{8205, 6285}));
-    w->Form_Resize(10000, 7000, false);
+    w->resized(10000, 7000, false);
     EXPECT_EQ(view.layouts.back().listView2, (filter::TwipRect{60, 1300, 9855, 4840}));
     EXPECT_EQ(view.layouts.back().command1.left, 10000 - 810 - 960);
     view.widths = {2440.063, 3080.126, 1440, 1950.236, 1440};
-    w->Form_Unload();
+    w->unload();
     EXPECT_EQ(profile.options[u"ColumnWidth"], u"2440.063,3080.126,1440,1950.236");
     profile.options[u"ColumnWidth"] = u"100,200,300,400";
     w = std::make_unique<FilterWindow>(plat, profile, m1, link, view, senderLists, dates);
-    w->Form_Load();
+    w->load();
     EXPECT_EQ(view.widths[3], 400);
 }
 
 TEST_F(FilterFixture, AutoOpenedWindowStartsOnFirstTick) {
-    m1.AutoOpened = true;
+    m1.run.AutoOpened = true;
     addA();
     a.messages = {Message(1, "a@b", "x")};
     open();
     EXPECT_EQ(view.centred, 1);
     EXPECT_FALSE(w->useProgressTip());
-    w->Form_Activate();  // no session from an activation
+    w->activated();  // no session from an activation
     EXPECT_EQ(a.connections, 0);
     loop.runUntil([&] { return w->enabled(Control::Command1); }, platform::Milliseconds(5000));
     EXPECT_EQ(a.connections, 1);
-    EXPECT_FALSE(m1.AutoOpened);
+    EXPECT_FALSE(m1.run.AutoOpened);
     EXPECT_EQ(view.tipShown, 0);  // the parser sets the tip's label, but the tip stays hidden
 }
 
@@ -899,8 +899,8 @@ TEST_F(FilterFixture, RunTimeFailureEndsTheSessionWithAMessageBox) {
     addA();
     addB();
     w = std::make_unique<FilterWindow>(p, profile, m1, link, view, senderLists, dates);
-    w->Form_Load();
-    w->Form_Activate();
+    w->load();
+    w->activated();
     ASSERT_EQ(view.messageBoxes.size(), 1u);
     EXPECT_EQ(view.messageBoxes[0].find(u"Check\r\n"), 1u);  // the error number, then the tag
     EXPECT_EQ(w->account(0).status, u"接收帳號(alice@a)失敗!..");

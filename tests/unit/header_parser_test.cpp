@@ -42,7 +42,7 @@ protected:
         ParseMessageHeader(model, services(), 0, "+OK\r\n" + headers + "\r\n\r\n" + body + ".\r\n");
         return model.AccountLists[0].back();
     }
-    ParseServices services() { return ParseServices{*cp, clock_, dates_, {lists, flags, 50}, reporter}; }
+    ParseServices services() { return ParseServices{*cp, clock_, dates_, {lists, iw::settings::Options::FromStored(flags), 50}, reporter}; }
     std::u16string big5(const std::string& b) { return cp->toUtf16(iw::platform::kBig5, b); }
 
     std::unique_ptr<iw::platform::CodePage> cp = iw::platform::createCodePage();

@@ -73,7 +73,7 @@ struct HeadlessFixture : ::testing::Test {
     FakeFilterProfile profile;
     ProfileSenderLists senderLists{profile};
     platform::FixedDateFormat dates;
-    app::Module1State m1;
+    settings::ProgramState m1;
     ScriptedPop3Server server;
     std::vector<std::u16string> out, progress;
 
@@ -84,7 +84,7 @@ struct HeadlessFixture : ::testing::Test {
         server.messages = {"From: s <s@x>\r\nSubject: [junk] buy\r\n\r\nb\r\n", "From: f@x\r\nSubject: hi\r\n\r\nb\r\n"};
         profile.addAccount(u"alice@a", u"alice", u"secret", u"mail.a:26112");
         profile.listAdd(filter::SenderList::Black, u"s@x");
-        m1.OptionFlags = u"011111000100";  // the defaults with the black list on
+        m1.prefs.options = settings::Options::FromStored(u"011111000100");  // the defaults with the black list on
         profile.options[u"Open"] = u"1";
         registry.strings[std::u16string(filter::kMailProgramKey) + u"\\"] = u"mail.exe";
     }

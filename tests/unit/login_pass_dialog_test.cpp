@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "settings/login_pass_dialog.h"
 #include "settings/registry_values.h"
 #include "tests/support/fake_registry.h"
@@ -60,23 +60,23 @@ TEST(LoginPassDialog, OkChangesThePasswordOnlyWhenOldIsRightAndNewTwiceTheSame) 
         test::FakeRegistry reg;
         RegistryValues values(reg);
         if (!c.current.empty()) values.WriteRegString(u"PassWord", c.current);
-        app::Module1State m;
-        m.SettingsPassword = c.current;
+        settings::ProgramState m;
+        m.dialog.SettingsPassword = c.current;
         RecordingView view;
         LoginPassDialog d(values, m, view);
-        d.Text1_Change(c.old);
-        d.newpassword_Change(c.fresh);
-        d.txtPassword_Change(c.again);
-        d.cmdOK_Click();
+        d.oldPasswordChanged(c.old);
+        d.newPasswordChanged(c.fresh);
+        d.repeatedPasswordChanged(c.again);
+        d.confirm();
         EXPECT_TRUE(view.boxes.empty());  // refusals are silent
         if (c.stored) {
             EXPECT_TRUE(view.closed);
-            EXPECT_EQ(m.SettingsPassword, *c.stored);
+            EXPECT_EQ(m.dialog.SettingsPassword, *c.stored);
             EXPECT_EQ(reg.readString(RegistryRoot::LocalMachine, u"Software\\Inkwarden", u"PassWord"), *c.stored);
         } else {
             EXPECT_FALSE(view.closed);
             EXPECT_FALSE(d.closed());
-            EXPECT_EQ(m.SettingsPassword, c.current);
+            EXPECT_EQ(m.dialog.SettingsPassword, c.current);
             EXPECT_EQ(values.ReadRegString(u"PassWord"), c.current);
             // The confirmation is cleared, the new password selected for retyping.
             EXPECT_EQ(view.texts[static_cast<int>(LoginPassField::TxtPassword)], u"");
@@ -91,15 +91,15 @@ TEST(LoginPassDialog, OkChangesThePasswordOnlyWhenOldIsRightAndNewTwiceTheSame) 
 TEST(LoginPassDialog, RetypedConfirmationIsAcceptedAfterARefusal) {
     test::FakeRegistry reg;
     RegistryValues values(reg);
-    app::Module1State m;
+    settings::ProgramState m;
     RecordingView view;
     LoginPassDialog d(values, m, view);
-    d.newpassword_Change(u"abc");
-    d.txtPassword_Change(u"abd");
-    d.cmdOK_Click();
+    d.newPasswordChanged(u"abc");
+    d.repeatedPasswordChanged(u"abd");
+    d.confirm();
     ASSERT_FALSE(view.closed);
-    d.txtPassword_Change(u"abc");
-    d.cmdOK_Click();
+    d.repeatedPasswordChanged(u"abc");
+    d.confirm();
     EXPECT_TRUE(view.closed);
     EXPECT_EQ(values.ReadRegString(u"PassWord"), u"abc");
 }
@@ -108,12 +108,12 @@ TEST(LoginPassDialog, RefusedMachineWriteGoesToTheUserAndNoWriteAtAllIsSaid) {
     test::FakeRegistry reg;
     reg.setRefuseLocalMachineWrites(true);
     RegistryValues values(reg);
-    app::Module1State m;
+    settings::ProgramState m;
     RecordingView view;
     LoginPassDialog d(values, m, view);
-    d.newpassword_Change(u"pw");
-    d.txtPassword_Change(u"pw");
-    d.cmdOK_Click();
+    d.newPasswordChanged(u"pw");
+    d.repeatedPasswordChanged(u"pw");
+    d.confirm();
     EXPECT_TRUE(view.closed);
     EXPECT_TRUE(view.boxes.empty());
     EXPECT_EQ(reg.readString(RegistryRoot::CurrentUser, u"Software\\Inkwarden", u"PassWord"), u"pw");
@@ -121,14 +121,14 @@ TEST(LoginPassDialog, RefusedMachineWriteGoesToTheUserAndNoWriteAtAllIsSaid) {
 
     ReadOnlyRegistry none;
     RegistryValues nowhere(none);
-    app::Module1State m2;
+    settings::ProgramState m2;
     RecordingView view2;
     LoginPassDialog d2(nowhere, m2, view2);
-    d2.newpassword_Change(u"pw");
-    d2.txtPassword_Change(u"pw");
-    d2.cmdOK_Click();
+    d2.newPasswordChanged(u"pw");
+    d2.repeatedPasswordChanged(u"pw");
+    d2.confirm();
     // In memory for this run, and the user is told it will not last.
-    EXPECT_EQ(m2.SettingsPassword, u"pw");
+    EXPECT_EQ(m2.dialog.SettingsPassword, u"pw");
     ASSERT_EQ(view2.boxes.size(), 1u);
     EXPECT_TRUE(view2.closed);
 }
@@ -137,17 +137,17 @@ TEST(LoginPassDialog, CancelChangesNothing) {
     test::FakeRegistry reg;
     RegistryValues values(reg);
     values.WriteRegString(u"PassWord", u"old");
-    app::Module1State m;
-    m.SettingsPassword = u"old";
+    settings::ProgramState m;
+    m.dialog.SettingsPassword = u"old";
     RecordingView view;
     LoginPassDialog d(values, m, view);
-    d.Text1_Change(u"old");
-    d.newpassword_Change(u"new");
-    d.txtPassword_Change(u"new");
-    d.cmdCancel_Click();
-    d.cmdOK_Click();  // after the close: nothing
+    d.oldPasswordChanged(u"old");
+    d.newPasswordChanged(u"new");
+    d.repeatedPasswordChanged(u"new");
+    d.cancel();
+    d.confirm();  // after the close: nothing
     EXPECT_TRUE(view.closed);
-    EXPECT_EQ(m.SettingsPassword, u"old");
+    EXPECT_EQ(m.dialog.SettingsPassword, u"old");
     EXPECT_EQ(values.ReadRegString(u"PassWord"), u"old");
 }
 

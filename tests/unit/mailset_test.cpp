@@ -27,16 +27,16 @@ protected:
     int masterLoads = 0, programEnds = 0;
 
     MailsetTest() {
-        rig.state.AppPath = u"C:\\Prog\\";
+        rig.state.identity.AppPath = u"C:\\Prog\\";
         rig.desktop.setScreen({0, 0, 1024, 768});
     }
     void load() {
-        rig.state.OptionFlags = rig.store.read(IniFile::Set, u"tester", u"Option", u"011011000100");
+        rig.state.prefs.options = settings::ReadOptions(rig.store, u"tester");
         MailsetHooks hooks;
         hooks.loadMaster = [this] { ++masterLoads; };
         hooks.endProgram = [this] { ++programEnds; };
         set = std::make_unique<MailsetPresenter>(rig.platform, rig.store, rig.state, view, dialogs, hooks);
-        set->Form_Load();
+        set->load();
     }
     std::optional<std::u16string> ini(IniFile f, const std::u16string& section, const std::u16string& key) {
         return rig.store.find(f, section, key);
@@ -139,7 +139,7 @@ TEST_F(MailsetTest, OptionClicksSwitchTheirCompanions) {
         {8, true, {}, 9},
     };
     for (const Case& c : cases) {
-        set->Check1_Click(c.k, c.checked);
+        set->optionClicked(c.k, c.checked);
         for (auto ctl : c.controls) {
             EXPECT_EQ(set->enabled(ctl), c.checked) << c.k;
             EXPECT_EQ(view.enabled[ctl], c.checked) << c.k;
@@ -147,21 +147,21 @@ TEST_F(MailsetTest, OptionClicksSwitchTheirCompanions) {
         if (c.optionCompanion >= 0) {
             EXPECT_EQ(view.optionEnabled[c.optionCompanion], c.checked);
         }
-        set->Check1_Click(c.k, !c.checked);
+        set->optionClicked(c.k, !c.checked);
         for (auto ctl : c.controls) EXPECT_EQ(view.enabled[ctl], !c.checked) << c.k;
     }
 }
 
 TEST_F(MailsetTest, ScrollBarAndSizeField) {
     load();
-    set->VScroll1_Change(1947);  // one step up from 1948
+    set->sizeScrolled(1947);  // one step up from 1948
     EXPECT_EQ(view.sizeText, u"101");
-    set->VScroll1_Change(1);
+    set->sizeScrolled(1);
     EXPECT_EQ(view.sizeText, u"2047");
-    set->VScroll1_Change(2048);
+    set->sizeScrolled(2048);
     EXPECT_EQ(view.sizeText, u"0");
     // Typing keeps the text as typed and moves the bar to match.
-    set->Text1_Change(u" 300 KB");
+    set->sizeTextChanged(u" 300 KB");
     EXPECT_EQ(set->sizeText(), u" 300 KB");
     EXPECT_EQ(view.scroll, 1748);
 }
@@ -180,7 +180,7 @@ TEST_F(MailsetTest, SliderCaptionInShortestDecimalForm) {
     };
     for (const Case& c : cases) {
         rig.desktop.setScreen({0, 0, c.w, c.h});
-        set->Slider1_Change(c.p);
+        set->popupSizeChanged(c.p);
         EXPECT_EQ(view.frameCaption, c.caption) << c.p;
         EXPECT_EQ(view.sliderTip, std::u16string(ShortestDecimal(c.p)) + u"%");
     }
@@ -191,14 +191,14 @@ TEST_F(MailsetTest, SliderCaptionInShortestDecimalForm) {
 
 TEST_F(MailsetTest, SaveWritesPreferencesAndProgramValues) {
     load();
-    set->Combo_Click(MailsetCombo::Combo1, 3);
-    set->Combo_Click(MailsetCombo::Combo2, 5);
-    set->Check1_Click(7, true);
-    set->Combo_Click(MailsetCombo::Combo3, 2);
-    set->Check1_Click(4, false);  // the field is disabled but still saved
-    set->Text1_Change(u"0250");
-    set->Slider1_Change(60);
-    set->Command1_Click();
+    set->choiceSelected(MailsetCombo::Combo1, 3);
+    set->choiceSelected(MailsetCombo::Combo2, 5);
+    set->optionClicked(7, true);
+    set->choiceSelected(MailsetCombo::Combo3, 2);
+    set->optionClicked(4, false);  // the field is disabled but still saved
+    set->sizeTextChanged(u"0250");
+    set->popupSizeChanged(60);
+    set->save();
 
     EXPECT_EQ(ini(IniFile::Set, u"tester", u"Check"), u"3");
     EXPECT_EQ(ini(IniFile::Set, u"tester", u"Value"), u"5");
@@ -206,10 +206,10 @@ TEST_F(MailsetTest, SaveWritesPreferencesAndProgramValues) {
     EXPECT_EQ(ini(IniFile::Set, u"tester", u"Option"), u"011001010100");
     EXPECT_EQ(ini(IniFile::Set, u"tester", u"Size"), u"0250") << "as typed";
     EXPECT_EQ(ini(IniFile::Set, u"tester", u"AD-PoP"), u"60");
-    EXPECT_EQ(rig.state.CheckIntervalMinutes, 15);
-    EXPECT_EQ(rig.state.OpenThreshold, 30);
-    EXPECT_DOUBLE_EQ(rig.state.PopupRatio, 0.6);
-    EXPECT_EQ(rig.state.OptionFlags, u"011001010100");
+    EXPECT_EQ(rig.state.prefs.CheckIntervalMinutes, 15);
+    EXPECT_EQ(rig.state.prefs.OpenThreshold, 30);
+    EXPECT_DOUBLE_EQ(rig.state.prefs.PopupRatio, 0.6);
+    EXPECT_EQ(rig.state.prefs.options.toStored(), u"011001010100");
     EXPECT_TRUE(view.closed);
     EXPECT_EQ(masterLoads, 0) << "not a first run";
     EXPECT_FALSE(RegistryValues(rig.registry).ReadFirstRunNumber());
@@ -221,14 +221,14 @@ TEST_F(MailsetTest, StartAtLogonWrittenAndRemoved) {
         rig.registry.setRefuseLocalMachineWrites(refuseMachine);
         const RegistryRoot root = refuseMachine ? RegistryRoot::CurrentUser : RegistryRoot::LocalMachine;
         load();
-        set->Check1_Click(0, true);
-        set->Command1_Click();
+        set->optionClicked(0, true);
+        set->save();
         EXPECT_EQ(rig.registry.readString(root, kRunKey, u"Inkwarden"), u"C:\\Prog\\Inkwarden.exe");
         view = FakeMailsetView{};
         load();
         EXPECT_TRUE(set->option(0));
-        set->Check1_Click(0, false);
-        set->Command1_Click();
+        set->optionClicked(0, false);
+        set->save();
         EXPECT_FALSE(RegistryValues(rig.registry).RunAtLogon());
     }
 }
@@ -237,18 +237,18 @@ TEST_F(MailsetTest, DiscardWritesNothingButListEditsStay) {
     put(IniFile::Ie, u"IeUrl", u"http://a.tw/", u"0");
     load();
     const auto before = rig.files.content(u"/prog/set.ini");
-    set->Check1_Click(3, true);
-    set->Slider1_Change(10);
-    set->Command5_Click();  // nothing selected: nothing happens
-    set->ListView4_ItemCheck(0, true);
-    set->Command2_Click();
+    set->optionClicked(3, true);
+    set->popupSizeChanged(10);
+    set->modifyAccount();  // nothing selected: nothing happens
+    set->webEntryChecked(0, true);
+    set->discard();
     EXPECT_TRUE(view.closed);
     EXPECT_EQ(rig.files.content(u"/prog/set.ini"), before);
     EXPECT_EQ(ini(IniFile::Ie, u"IeUrl", u"http://a.tw/"), u"1") << "ticks are written at once";
-    EXPECT_EQ(rig.state.OptionFlags, u"011011000100");
+    EXPECT_EQ(rig.state.prefs.options.toStored(), u"011011000100");
     EXPECT_EQ(programEnds, 0);
     // A closed dialog takes no more clicks.
-    set->Command1_Click();
+    set->save();
     EXPECT_FALSE(ini(IniFile::Set, u"tester", u"Option"));
 }
 
@@ -259,16 +259,16 @@ TEST_F(MailsetTest, FirstRunSaveWritesMarkerAndLoadsMaster) {
         rig.registry = fresh;
         rig.registry.setRefuseLocalMachineWrites(refuseMachine);
         masterLoads = 0;
-        rig.state.FirstRun = true;
+        rig.state.identity.FirstRun = true;
         load();
-        set->Command1_Click();
+        set->save();
         EXPECT_EQ(RegistryValues(rig.registry).ReadFirstRunNumber(), 1u);
         EXPECT_EQ(masterLoads, 1);
-        EXPECT_FALSE(rig.state.FirstRun);
+        EXPECT_FALSE(rig.state.identity.FirstRun);
         EXPECT_EQ(programEnds, 0);
         // Opened again from the tray: its save loads no second main window.
         load();
-        set->Command1_Click();
+        set->save();
         EXPECT_EQ(masterLoads, 1);
     }
 }
@@ -276,20 +276,20 @@ TEST_F(MailsetTest, FirstRunSaveWritesMarkerAndLoadsMaster) {
 TEST_F(MailsetTest, FirstRunDiscardOrCloseBoxEndsTheProgram) {
     for (int way = 0; way < 2; ++way) {
         programEnds = 0;
-        rig.state.FirstRun = true;
+        rig.state.identity.FirstRun = true;
         load();
-        if (way == 0) set->Command2_Click();
-        else set->Form_QueryUnload();
+        if (way == 0) set->discard();
+        else set->closeRequested();
         EXPECT_EQ(programEnds, 1);
         EXPECT_EQ(masterLoads, 0);
         EXPECT_EQ(RegistryValues(rig.registry).ReadFirstRunNumber(), 0u);
-        EXPECT_TRUE(rig.state.FirstRun) << "the next start is a first run again";
+        EXPECT_TRUE(rig.state.identity.FirstRun) << "the next start is a first run again";
     }
 }
 
 TEST_F(MailsetTest, PasswordButtonOpensLoginPass) {
     load();
-    set->Command6_Click();
+    set->openSettingsPassword();
     EXPECT_EQ(dialogs.loginPassCalls, 1);
 }
 
@@ -304,30 +304,30 @@ TEST_F(MailsetTest, AccountListAddModifyRemove) {
     EXPECT_EQ(view.rows[L::Accounts][1], (MailsetRow{u"bee", u"b@y.tw"}));
 
     // Nothing selected: modify and remove do nothing.
-    set->Command5_Click();
-    set->Command4_Click();
+    set->modifyAccount();
+    set->removeAccount();
     EXPECT_TRUE(dialogs.accountCalls.empty());
     EXPECT_EQ(set->rows(L::Accounts).size(), 2u);
 
     // Add: EditMode off, the dialog adds a row through the opener.
-    rig.state.EditMode = true;
+    rig.state.dialog.EditMode = true;
     dialogs.onAccount = [&](AccountRowsOpener& o, const std::u16string&) {
-        EXPECT_FALSE(rig.state.EditMode);
+        EXPECT_FALSE(rig.state.dialog.EditMode);
         o.addRow(u"c", u"c@z.tw");
     };
-    set->Command3_Click();
+    set->addAccount();
     EXPECT_EQ(dialogs.accountCalls.back(), u"");
     EXPECT_EQ(texts(L::Accounts), (std::vector<std::u16string>{u"a", u"bee", u"c"}));
 
     // Modify the second row: EditMode on, its address given, the row's address changes.
     select(L::Accounts, {1});
     dialogs.onAccount = [&](AccountRowsOpener& o, const std::u16string&) {
-        EXPECT_TRUE(rig.state.EditMode);
+        EXPECT_TRUE(rig.state.dialog.EditMode);
         EXPECT_EQ(o.selectedRow(), 1);
         EXPECT_EQ(o.rowAddress(1), u"b@y.tw");
         o.setRowAddress(o.selectedRow(), u"bee@new.tw");
     };
-    set->Command5_Click();
+    set->modifyAccount();
     EXPECT_EQ(dialogs.accountCalls.back(), u"b@y.tw");
     EXPECT_EQ(view.rows[L::Accounts][1], (MailsetRow{u"bee", u"bee@new.tw"}));
 
@@ -335,7 +335,7 @@ TEST_F(MailsetTest, AccountListAddModifyRemove) {
     put(IniFile::Set, u"tester-BlackList", u"s@s.tw", u"0");
     set->RowSelected(L::Accounts, 1, false);
     select(L::Accounts, {0});
-    set->Command4_Click();
+    set->removeAccount();
     EXPECT_FALSE(ini(IniFile::Set, u"tester-Mail", u"a@x.tw"));
     EXPECT_FALSE(ini(IniFile::Set, u"a@x.tw", u"Account"));
     EXPECT_TRUE(ini(IniFile::Set, u"b@y.tw", u"Account"));
@@ -365,8 +365,8 @@ TEST_F(MailsetTest, ListMenuVisibility) {
     put(IniFile::Ie, u"IeUrl", u"http://site.tw/", u"1");
     load();
     // Rows after sorting: off@d.tw, on@d.tw.
-    set->ListView2_MouseDown(MouseButton::Left);
-    EXPECT_EQ(rig.state.ListMode, 1);
+    set->blackListMouseDown(MouseButton::Left);
+    EXPECT_EQ(rig.state.dialog.ListMode, 1);
     EXPECT_TRUE(view.menus.empty()) << "only the right button pops it up";
 
     struct Case {
@@ -385,10 +385,10 @@ TEST_F(MailsetTest, ListMenuVisibility) {
         for (L l : {L::Black, L::Trust, L::Web})
             for (int r = 0; r < static_cast<int>(set->rows(l).size()); ++r) set->RowSelected(l, r, false);
         if (c.row >= 0) select(c.list, {c.row});
-        if (c.list == L::Black) set->ListView2_MouseDown(MouseButton::Right);
-        if (c.list == L::Trust) set->ListView3_MouseDown(MouseButton::Right);
-        if (c.list == L::Web) set->ListView4_MouseUp(MouseButton::Right);
-        EXPECT_EQ(rig.state.ListMode, c.mode);
+        if (c.list == L::Black) set->blackListMouseDown(MouseButton::Right);
+        if (c.list == L::Trust) set->trustListMouseDown(MouseButton::Right);
+        if (c.list == L::Web) set->webListMouseUp(MouseButton::Right);
+        EXPECT_EQ(rig.state.dialog.ListMode, c.mode);
         ASSERT_FALSE(view.menus.empty());
         EXPECT_EQ(view.menus.back(), c.menu) << c.mode << " row " << c.row;
     }
@@ -396,26 +396,26 @@ TEST_F(MailsetTest, ListMenuVisibility) {
 
 TEST_F(MailsetTest, ListMenuOnEmptyListsHidesRowItems) {
     load();
-    set->ListView2_MouseDown(MouseButton::Right);
+    set->blackListMouseDown(MouseButton::Right);
     EXPECT_EQ(view.menus.back(), ListMenuState{});
-    set->ListView4_MouseUp(MouseButton::Right);
+    set->webListMouseUp(MouseButton::Right);
     EXPECT_EQ(view.menus.back(), ListMenuState{});
 }
 
 TEST_F(MailsetTest, EntryDialogAddAndModifyThroughTheOpener) {
     put(IniFile::Set, u"tester-TrustList", u"old@t.tw", u"0");
     load();
-    set->ListView3_MouseDown(MouseButton::Right);
+    set->trustListMouseDown(MouseButton::Right);
     set->mail_modify_Click();  // nothing selected
     EXPECT_TRUE(dialogs.entryCalls.empty());
 
     dialogs.onEntry = [&](int mode, const std::optional<std::u16string>& text, EntryRowsOpener& o) {
         EXPECT_EQ(mode, 2);
         if (text) {
-            EXPECT_TRUE(rig.state.EditMode);
+            EXPECT_TRUE(rig.state.dialog.EditMode);
             o.setRowText(o.selectedRow(), u"new@t.tw");
         } else {
-            EXPECT_FALSE(rig.state.EditMode);
+            EXPECT_FALSE(rig.state.dialog.EditMode);
             o.addRow(u"more@t.tw");
         }
     };
@@ -433,7 +433,7 @@ TEST_F(MailsetTest, RemoveEverySelectedRow) {
     put(IniFile::Set, u"tester-Domain", u"2.tw", u"0");
     load();
     select(L::Black, {0, 1, 3});
-    set->ListView2_MouseDown(MouseButton::Right);
+    set->blackListMouseDown(MouseButton::Right);
     set->menuChosen(ListMenuItem::MailRemove);
     EXPECT_EQ(texts(L::Black), (std::vector<std::u16string>{u"c@3.tw", u"e@5.tw"}));
     for (auto gone : {u"a@1.tw", u"b@2.tw", u"d@4.tw"}) EXPECT_FALSE(ini(IniFile::Set, u"tester-BlackList", gone));
@@ -447,14 +447,14 @@ TEST_F(MailsetTest, DomainSwitch) {
     put(IniFile::Set, u"tester-BlackList", u"space@ ", u"0");
     load();  // sorted: ads@d, nodomain, space@
     select(L::Black, {0});
-    set->ListView2_MouseDown(MouseButton::Right);
+    set->blackListMouseDown(MouseButton::Right);
     EXPECT_FALSE(view.menus.back().doFilterChecked);
     set->do_filter_Click();
     EXPECT_EQ(ini(IniFile::Set, u"tester-BlackList", u"ads@d"), u"1");
     EXPECT_EQ(ini(IniFile::Set, u"tester-Domain", u"d"), u"0");
     EXPECT_TRUE(view.rows[L::Black][0].red);
 
-    set->ListView2_MouseDown(MouseButton::Right);
+    set->blackListMouseDown(MouseButton::Right);
     EXPECT_TRUE(view.menus.back().doFilterChecked);
     set->do_filter_Click();
     EXPECT_EQ(ini(IniFile::Set, u"tester-BlackList", u"ads@d"), u"0");
@@ -466,7 +466,7 @@ TEST_F(MailsetTest, DomainSwitch) {
         set->RowSelected(L::Black, 0, false);
         set->RowSelected(L::Black, 1, false);
         select(L::Black, {row});
-        set->ListView2_MouseDown(MouseButton::Right);
+        set->blackListMouseDown(MouseButton::Right);
         set->do_filter_Click();
         EXPECT_FALSE(view.rows[L::Black][static_cast<std::size_t>(row)].red);
     }
@@ -495,12 +495,12 @@ TEST_F(MailsetTest, PerPageSwitchAndOpenPage) {
     put(IniFile::Ie, u"IeUrl", u"http://other.tw/", u"0");
     load();
     select(L::Web, {0});
-    set->ListView4_MouseUp(MouseButton::Right);
+    set->webListMouseUp(MouseButton::Right);
     EXPECT_TRUE(view.menus.back().popAdvChecked);
     set->pop_adv_Click();
     EXPECT_EQ(ini(IniFile::Ie, u"IeUrl", u"http://ads.tw/"), u"1");
     EXPECT_EQ(view.rows[L::Web][0], (MailsetRow{u"http://ads.tw/", u"", true, false}));
-    set->ListView4_MouseUp(MouseButton::Right);
+    set->webListMouseUp(MouseButton::Right);
     EXPECT_FALSE(view.menus.back().popAdvChecked);
     set->pop_adv_Click();
     EXPECT_EQ(ini(IniFile::Ie, u"IeUrl", u"http://ads.tw/"), u"3");
@@ -514,7 +514,7 @@ TEST_F(MailsetTest, PerPageSwitchAndOpenPage) {
 TEST_F(MailsetTest, LockedPageTakesNoTicksNoMenuUntilUnlocked) {
     RegistryValues(rig.registry).WriteRegString(u"PassWord", u"Secret");
     put(IniFile::Ie, u"IeUrl", u"http://a.tw/", u"0");
-    rig.state.OptionFlags = u"000000001000";
+    rig.state.prefs.options = settings::Options::FromStored(u"000000001000");
     put(IniFile::Set, u"tester", u"Option", u"000000001000");
     load();
     EXPECT_TRUE(view.unlockVisible);
@@ -522,14 +522,14 @@ TEST_F(MailsetTest, LockedPageTakesNoTicksNoMenuUntilUnlocked) {
     EXPECT_TRUE(view.options[8]) << "the state still shows";
     EXPECT_TRUE(view.optionEnabled[9]);
 
-    rig.state.ListMode = 1;
-    set->ListView4_ItemCheck(0, true);
+    rig.state.dialog.ListMode = 1;
+    set->webEntryChecked(0, true);
     EXPECT_EQ(ini(IniFile::Ie, u"IeUrl", u"http://a.tw/"), u"0");
     EXPECT_FALSE(view.rows[L::Web][0].checked) << "the box shows the stored state again";
-    set->ListView4_MouseUp(MouseButton::Right);
+    set->webListMouseUp(MouseButton::Right);
     EXPECT_TRUE(view.menus.empty());
-    EXPECT_EQ(rig.state.ListMode, 1);
-    set->Check1_Click(8, false);
+    EXPECT_EQ(rig.state.dialog.ListMode, 1);
+    set->optionClicked(8, false);
     EXPECT_TRUE(set->option(8)) << "a disabled box takes no click";
 
     // Wrong, different case, empty and cancelled answers keep it locked.
@@ -537,7 +537,7 @@ TEST_F(MailsetTest, LockedPageTakesNoTicksNoMenuUntilUnlocked) {
          {std::optional<std::u16string>(u"wrong"), std::optional<std::u16string>(u"secret"),
           std::optional<std::u16string>(u""), std::optional<std::u16string>()}) {
         dialogs.answer = a;
-        set->Command7_Click();
+        set->unlockWebAddressPage();
         EXPECT_EQ(view.messages.back(), std::make_pair(std::u16string(u"密碼錯誤"), std::u16string(u"網址過濾")));
         EXPECT_TRUE(set->webPageLocked());
         EXPECT_TRUE(view.unlockVisible);
@@ -546,15 +546,15 @@ TEST_F(MailsetTest, LockedPageTakesNoTicksNoMenuUntilUnlocked) {
 
     const std::size_t messages = view.messages.size();
     dialogs.answer = u"Secret";
-    set->Command7_Click();
+    set->unlockWebAddressPage();
     EXPECT_EQ(view.messages.size(), messages);
     EXPECT_FALSE(view.unlockVisible);
     EXPECT_TRUE(view.optionEnabled[8]);
-    set->ListView4_ItemCheck(0, true);
+    set->webEntryChecked(0, true);
     EXPECT_EQ(ini(IniFile::Ie, u"IeUrl", u"http://a.tw/"), u"1");
-    set->ListView4_MouseUp(MouseButton::Right);
+    set->webListMouseUp(MouseButton::Right);
     EXPECT_EQ(view.menus.size(), 1u);
-    EXPECT_EQ(rig.state.ListMode, 3);
+    EXPECT_EQ(rig.state.dialog.ListMode, 3);
 
     // The lock starts again at the next opening.
     view = FakeMailsetView{};
@@ -568,7 +568,7 @@ TEST_F(MailsetTest, WebEntryEditKeepsCheckAndColour) {
     put(IniFile::Ie, u"IeUrl", u"http://b.tw/", u"3");
     load();
     select(L::Web, {0});
-    set->ListView4_MouseUp(MouseButton::Left);
+    set->webListMouseUp(MouseButton::Left);
     dialogs.onEntry = [&](int mode, const std::optional<std::u16string>& text, EntryRowsOpener& o) {
         EXPECT_EQ(mode, 3);
         EXPECT_EQ(text, u"http://a.tw/");

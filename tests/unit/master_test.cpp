@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "app/sntp.h"
+#include "settings/time_servers.h"
 #include "app/tray_texts.h"
 #include "pop3/capabilities.h"
 #include "pop3/server_memory.h"
@@ -34,7 +35,7 @@ protected:
         hooks.toolbarButtonSwitched = [this](bool on) { toolbarSwitches.push_back(on); };
         master = std::make_unique<MasterPresenter>(rig.platform, rig.store, rig.state, rig.view, &rig.opener,
                                                    hooks, config);
-        master->Form_Load();
+        master->load();
     }
     void runFor(platform::Milliseconds d) {
         rig.loop.runUntil([] { return false; }, d);
@@ -100,9 +101,9 @@ TEST_F(MasterTest, PreferencesPickListEntries) {
         if (c.value) r.set(u"tester", u"Value", c.value);
         r.set(u"tester", u"AD-PoP", u"60");
         ReadMasterPreferences(r.store, r.state);
-        EXPECT_EQ(r.state.CheckIntervalMinutes, c.interval);
-        EXPECT_EQ(r.state.OpenThreshold, c.threshold);
-        EXPECT_DOUBLE_EQ(r.state.PopupRatio, 0.6);
+        EXPECT_EQ(r.state.prefs.CheckIntervalMinutes, c.interval);
+        EXPECT_EQ(r.state.prefs.OpenThreshold, c.threshold);
+        EXPECT_DOUBLE_EQ(r.state.prefs.PopupRatio, 0.6);
     }
 }
 
@@ -161,7 +162,7 @@ TEST_F(MasterTest, LeftClickHidesAndShowsBrowserFramesAndExitRestoresThem) {
     const auto folder = rig.desktop.add(u"CabinetWClass", u"");
     load();
     master->TrayCallback(kMouseLeftDown);
-    EXPECT_TRUE(rig.state.BrowserWindowsHidden);
+    EXPECT_TRUE(rig.state.run.BrowserWindowsHidden);
     EXPECT_FALSE(rig.desktop.isVisible(frame));
     EXPECT_TRUE(rig.desktop.isVisible(folder));
     master->TrayCallback(kMouseLeftDown);
@@ -173,7 +174,7 @@ TEST_F(MasterTest, LeftClickHidesAndShowsBrowserFramesAndExitRestoresThem) {
     master->TrayCallback(kMouseLeftDown);
     master->menuCommand(MenuCommand::Exit);
     EXPECT_FALSE(rig.view.iconShown);
-    EXPECT_FALSE(rig.state.BrowserWindowsHidden);
+    EXPECT_FALSE(rig.state.run.BrowserWindowsHidden);
     EXPECT_TRUE(rig.desktop.isVisible(frame));
     EXPECT_EQ(rig.view.calls.back(), "unloadAllWindows");
     EXPECT_EQ(rig.loop.activeTimers(), 0u);
@@ -185,18 +186,18 @@ TEST_F(MasterTest, LeftClickHidesAndShowsBrowserFramesAndExitRestoresThem) {
 TEST_F(MasterTest, ConnectionComingUpChecksOneSecondAfterFirstTick) {
     TrayPop3Peer& peer = goodAccount(u"amy", 27110, 2);
     rig.shell.connected = true;
-    rig.state.OptionFlags = u"010011000100";
+    rig.state.prefs.options = settings::Options::FromStored(u"010011000100");
     load();
     runFor(1000ms);  // first tick
-    EXPECT_TRUE(rig.state.Online);
+    EXPECT_TRUE(rig.state.run.Online);
     EXPECT_EQ(master->onlineSeconds(), 1);
     EXPECT_TRUE(master->timer2Enabled());
     for (MenuCommand c : {MenuCommand::Preview, MenuCommand::Imm, MenuCommand::Pause}) EXPECT_TRUE(enabled(c));
     EXPECT_EQ(peer.connections, 0);
     runFor(1000ms);
     EXPECT_EQ(peer.connections, 1);
-    EXPECT_EQ(rig.state.NewMailCount, 2);
-    EXPECT_FALSE(rig.state.CheckBusy);
+    EXPECT_EQ(rig.state.run.NewMailCount, 2);
+    EXPECT_FALSE(rig.state.run.CheckBusy);
     runFor(1000ms);
     EXPECT_EQ(rig.view.picture, TrayPicture::NewMail);
     EXPECT_EQ(rig.view.tip, u"已連線0分03秒\r\n您有2封新郵件");
@@ -233,13 +234,13 @@ TEST_F(MasterTest, NoPeriodicCheckWhenPausedBusyOrSwitchedOff) {
         r.addAccount(u"a@x", u"amy", u"pw", u"127.0.0.1:27111");
         TrayPop3Peer& peer = r.network.addPop3Peer("127.0.0.1", 27111, test::MakeTrayPop3Peer("amy", "pw", 1));
         r.shell.connected = true;
-        r.state.OptionFlags = c.options;
+        r.state.prefs.options = settings::Options::FromStored(c.options);
         MasterPresenter m(r.platform, r.store, r.state, r.view, &r.opener);
-        m.Form_Load();
+        m.load();
         r.loop.runUntil([] { return false; }, 2500ms);
         EXPECT_EQ(peer.connections, 1);  // the check when the connection came up
         if (c.pause) m.menuCommand(MenuCommand::Pause);
-        if (c.busy) r.state.CheckBusy = true;
+        if (c.busy) r.state.run.CheckBusy = true;
         r.loop.runUntil([] { return false; }, 400000ms);
         EXPECT_EQ(peer.connections, 1);
         if (c.pause) {
@@ -263,11 +264,11 @@ TEST_F(MasterTest, ConnectionGoingAway) {
     EXPECT_FALSE(rig.desktop.isVisible(frame));
     rig.shell.connected = false;
     runFor(1000ms);
-    EXPECT_FALSE(rig.state.Online);
+    EXPECT_FALSE(rig.state.run.Online);
     EXPECT_EQ(rig.view.picture, TrayPicture::Program);
     EXPECT_EQ(rig.view.tip, u"Inkwarden即時監視中..");
     for (MenuCommand c : {MenuCommand::Preview, MenuCommand::Imm, MenuCommand::Pause}) EXPECT_FALSE(enabled(c));
-    EXPECT_FALSE(rig.state.BrowserWindowsHidden);
+    EXPECT_FALSE(rig.state.run.BrowserWindowsHidden);
     EXPECT_TRUE(rig.desktop.isVisible(frame));
     // Coming back starts the count again from 1 and checks again.
     rig.shell.connected = true;
@@ -280,8 +281,8 @@ TEST_F(MasterTest, TipShowsStatusLine) {
     rig.shell.connected = true;
     load();
     runFor(1000ms);
-    rig.state.StatusText = u"amy密碼錯誤..";
-    rig.state.NewMailCount = 4;
+    rig.state.run.StatusText = u"amy密碼錯誤..";
+    rig.state.run.NewMailCount = 4;
     runFor(64000ms);
     EXPECT_EQ(rig.view.tip, u"已連線01分05秒\r\namy密碼錯誤..\r\n您有4封新郵件");
 }
@@ -373,17 +374,17 @@ TEST_F(MasterTest, DialogueOutcomes) {
         test::TrayRig r;
         r.addAccount(u"a@x", u"amy", u"pw", u"127.0.0.1:27112");
         TrayPop3Peer& peer = r.network.addPop3Peer("127.0.0.1", 27112, c.peer());
-        r.state.StatusText = u"old";
-        r.state.OptionFlags = u"010011000100";  // no filter window at any count
+        r.state.run.StatusText = u"old";
+        r.state.prefs.options = settings::Options::FromStored(u"010011000100");  // no filter window at any count
         MasterPresenter m(r.platform, r.store, r.state, r.view, &r.opener);
-        m.Form_Load();
+        m.load();
         const auto start = r.clock.nowMs();
         m.RunBackgroundCheck();
-        EXPECT_EQ(narrow(r.state.StatusText), narrow(c.status));
-        EXPECT_EQ(r.state.StatusText, c.status);
-        EXPECT_EQ(r.state.NewMailCount, c.count);
+        EXPECT_EQ(narrow(r.state.run.StatusText), narrow(c.status));
+        EXPECT_EQ(r.state.run.StatusText, c.status);
+        EXPECT_EQ(r.state.run.NewMailCount, c.count);
         EXPECT_EQ(peer.received, c.lines);
-        EXPECT_FALSE(r.state.CheckBusy);
+        EXPECT_FALSE(r.state.run.CheckBusy);
         EXPECT_TRUE(m.findItem(MenuCommand::Imm)->enabled);
         EXPECT_TRUE(m.findItem(MenuCommand::Preview)->enabled);
         EXPECT_LT(r.clock.nowMs() - start, 15000);
@@ -401,16 +402,16 @@ TEST_F(MasterTest, QuitAnsweredBeforeItsSendCompleteEndsTheCheckAtOnce) {
         TrayPop3Peer p = test::MakeTrayPop3Peer("amy", "pw", 4);
         p.answersBeforeSendComplete = answerFirst;
         TrayPop3Peer& peer = r.network.addPop3Peer("127.0.0.1", 27112, p);
-        r.state.OptionFlags = u"010011000100";
+        r.state.prefs.options = settings::Options::FromStored(u"010011000100");
         MasterPresenter m(r.platform, r.store, r.state, r.view, &r.opener);
-        m.Form_Load();
+        m.load();
         const auto start = r.clock.monotonicMs();
         m.RunBackgroundCheck();
-        EXPECT_EQ(r.state.NewMailCount, 4);
-        EXPECT_EQ(r.state.StatusText, u"");
+        EXPECT_EQ(r.state.run.NewMailCount, 4);
+        EXPECT_EQ(r.state.run.StatusText, u"");
         ASSERT_FALSE(peer.received.empty());
         EXPECT_EQ(peer.received.back(), "QUIT");
-        EXPECT_FALSE(r.state.CheckBusy);
+        EXPECT_FALSE(r.state.run.CheckBusy);
         // Virtual time: every reply comes at once, so no wait runs out.
         EXPECT_LT(r.clock.monotonicMs() - start, 1000);
     }
@@ -426,25 +427,29 @@ TEST_F(MasterTest, LoginDelaySkipsTheAccountUntilItHasPassed) {
     delayed.reply = [inner](const std::string& line) {
         return line == "CAPA" ? std::string("+OK\r\nUSER\r\nLOGIN-DELAY 600\r\n.\r\n") : inner(line);
     };
-    rig.state.OptionFlags = u"010011000100";  // no filter window at any count
+    rig.state.prefs.options = settings::Options::FromStored(u"010011000100");  // no filter window at any count
     load();
     master->RunBackgroundCheck();
-    EXPECT_EQ(rig.state.NewMailCount, 5);
+    EXPECT_EQ(rig.state.run.NewMailCount, 5);
     EXPECT_EQ(delayed.connections, 1);
     struct Step {
         int afterSeconds;  // since the first check's login
         bool loggedIn;
     } steps[] = {{60, false}, {590, false}, {610, true}};
     int connections = 1;
-    const auto start = rig.clock.nowMs();
+    const auto start = rig.clock.monotonicMs();
     for (const Step& step : steps) {
-        rig.clock.setNowMs(start + step.afterSeconds * 1000LL);
+        // The delay runs on the steady clock: the local clock set back a day
+        // (as a clock correction or the user may) neither holds the account
+        // longer nor lets it in sooner.
+        rig.clock.stepLocal(platform::Milliseconds(-86400 * 1000LL));
+        rig.clock.setMonotonicMs(start + step.afterSeconds * 1000LL);
         master->RunBackgroundCheck();
         if (step.loggedIn) ++connections;
         EXPECT_EQ(delayed.connections, connections) << step.afterSeconds;
-        EXPECT_EQ(rig.state.NewMailCount, step.loggedIn ? 5 : 3) << step.afterSeconds;
+        EXPECT_EQ(rig.state.run.NewMailCount, step.loggedIn ? 5 : 3) << step.afterSeconds;
         if (!step.loggedIn) {
-            EXPECT_NE(rig.state.StatusText.find(u"amy郵件主機限制登入間隔"), std::u16string::npos) << step.afterSeconds;
+            EXPECT_NE(rig.state.run.StatusText.find(u"amy郵件主機限制登入間隔"), std::u16string::npos) << step.afterSeconds;
         }
     }
 }
@@ -462,9 +467,9 @@ TEST_F(MasterTest, SilentServerTimesOutAndNextAccountIsTried) {
     EXPECT_GE(took, 45000);
     EXPECT_LE(took, 52000);
     EXPECT_EQ(rig.network.peer("127.0.0.1", 27114)->connections, 1);
-    EXPECT_EQ(rig.state.NewMailCount, 3);
+    EXPECT_EQ(rig.state.run.NewMailCount, 3);
     // The second account's good STAT clears the first one's status text.
-    EXPECT_EQ(rig.state.StatusText, u"");
+    EXPECT_EQ(rig.state.run.StatusText, u"");
 }
 
 TEST_F(MasterTest, LastFailureStaysInStatus) {
@@ -474,8 +479,8 @@ TEST_F(MasterTest, LastFailureStaysInStatus) {
     account(u"amy", 27113, silent);
     load();
     master->RunBackgroundCheck();
-    EXPECT_EQ(rig.state.StatusText, u"amy未連上伺服器");
-    EXPECT_EQ(rig.state.NewMailCount, 3);
+    EXPECT_EQ(rig.state.run.StatusText, u"amy未連上伺服器");
+    EXPECT_EQ(rig.state.run.NewMailCount, 3);
 }
 
 TEST_F(MasterTest, HostLookupFailureSkipsAccount) {
@@ -483,19 +488,19 @@ TEST_F(MasterTest, HostLookupFailureSkipsAccount) {
     goodAccount(u"bob", 27114, 3);
     load();
     master->RunBackgroundCheck();
-    EXPECT_EQ(rig.state.NewMailCount, 3);
+    EXPECT_EQ(rig.state.run.NewMailCount, 3);
     EXPECT_EQ(rig.network.lookups.front(), "no-such-host");
     rig.network.setNonIpv4Host("v6only");
     rig.store.deleteSection(settings::IniFile::Set, u"tester-Mail");
     rig.addAccount(u"c@x", u"cat", u"pw", u"v6only");
     master->RunBackgroundCheck();
-    EXPECT_EQ(rig.state.StatusText, u"無法查詢主機IP位置");
+    EXPECT_EQ(rig.state.run.StatusText, u"無法查詢主機IP位置");
 }
 
 TEST_F(MasterTest, NoAccountsEndsAtOnceLeavingMenus) {
     load();
     master->RunBackgroundCheck();
-    EXPECT_FALSE(rig.state.CheckBusy);
+    EXPECT_FALSE(rig.state.run.CheckBusy);
     EXPECT_FALSE(enabled(MenuCommand::Imm));
     EXPECT_FALSE(enabled(MenuCommand::Preview));
     EXPECT_EQ(rig.view.tips.size(), 0u);
@@ -510,11 +515,11 @@ TEST_F(MasterTest, BusyDuringCheckAndTipKeepsTicking) {
     std::vector<bool> busy, immEnabled;
     MasterHooks hooks;
     hooks.browserWatcherTick = [&] {
-        busy.push_back(rig.state.CheckBusy);
+        busy.push_back(rig.state.run.CheckBusy);
         immEnabled.push_back(master->findItem(MenuCommand::Imm)->enabled);
     };
     master = std::make_unique<MasterPresenter>(rig.platform, rig.store, rig.state, rig.view, &rig.opener, hooks);
-    master->Form_Load();
+    master->load();
     runFor(60000ms);
     ASSERT_GE(busy.size(), 40u);
     EXPECT_FALSE(busy[1]);  // second 2: Timer2 has not fired yet at this tick
@@ -534,9 +539,9 @@ TEST_F(MasterTest, ThresholdOpensFilterWindowQuietly) {
         bool opens;
         bool minimized;
     } cases[] = {
-        {"threshold 5 reached", u"2", u"0", kDefaultOptionFlags, true, false},
-        {"minimised", u"2", u"1", kDefaultOptionFlags, true, true},
-        {"threshold 10 not reached", u"3", u"0", kDefaultOptionFlags, false, false},
+        {"threshold 5 reached", u"2", u"0", settings::kDefaultOptionText, true, false},
+        {"minimised", u"2", u"1", settings::kDefaultOptionText, true, true},
+        {"threshold 10 not reached", u"3", u"0", settings::kDefaultOptionText, false, false},
         {"option 3 off", u"2", u"0", u"010011000100", false, false},
     };
     for (const Case& c : cases) {
@@ -549,16 +554,16 @@ TEST_F(MasterTest, ThresholdOpensFilterWindowQuietly) {
         r.network.addPop3Peer("127.0.0.1", 27116, test::MakeTrayPop3Peer("bob", "pw", 3));
         r.set(u"tester", u"Value", c.value);
         r.set(u"tester", u"AutoMin", c.autoMin);
-        r.state.OptionFlags = c.options;
+        r.state.prefs.options = settings::Options::FromStored(c.options);
         r.shell.connected = true;
         MasterPresenter m(r.platform, r.store, r.state, r.view, &r.opener);
-        m.Form_Load();
+        m.load();
         r.loop.runUntil([] { return false; }, 3000ms);
-        EXPECT_EQ(r.state.NewMailCount, 5);
+        EXPECT_EQ(r.state.run.NewMailCount, 5);
         EXPECT_TRUE(r.view.tip.ends_with(u"\r\n您有5封新郵件"));
         EXPECT_EQ(r.opener.quiet, c.opens ? 1 : 0);
-        EXPECT_EQ(r.state.AutoOpened, c.opens);
-        EXPECT_EQ(r.state.CheckBusy, c.opens);
+        EXPECT_EQ(r.state.run.AutoOpened, c.opens);
+        EXPECT_EQ(r.state.run.CheckBusy, c.opens);
         EXPECT_EQ(m.findItem(MenuCommand::Imm)->enabled, !c.opens);
         EXPECT_TRUE(m.findItem(MenuCommand::Preview)->enabled);
         EXPECT_EQ(r.store.read(settings::IniFile::Set, u"tester", u"Open-mail", u""), c.opens ? u"Check-Quit" : u"");
@@ -591,8 +596,8 @@ protected:
 };
 
 TEST_F(CorrectClockTest, RequestGoesToChosenServer) {
-    rig.network.setHost(kTimeServers[0], "10.0.0.1");
-    rig.network.setHost(kTimeServers[2], "10.0.0.3");
+    rig.network.setHost(settings::kTimeServers[0], "10.0.0.1");
+    rig.network.setHost(settings::kTimeServers[2], "10.0.0.3");
     rig.set(u"tester", u"TimeServer", u"7");
     load();
     master->CorrectClock();
@@ -609,7 +614,7 @@ TEST_F(CorrectClockTest, LookupFailureSetsStatus) {
     load();
     master->CorrectClock();
     EXPECT_TRUE(rig.network.sent().empty());
-    EXPECT_EQ(rig.state.StatusText, u"無法查詢主機IP位置");
+    EXPECT_EQ(rig.state.run.StatusText, u"無法查詢主機IP位置");
 }
 
 TEST_F(CorrectClockTest, RepliesSetTheClock) {
@@ -631,10 +636,10 @@ TEST_F(CorrectClockTest, RepliesSetTheClock) {
         SCOPED_TRACE(c.name);
         pop3::ServerMemory::program().clear();  // each case is another server behind the same address
         test::TrayRig r;
-        r.network.setHost(kTimeServers[0], "10.0.0.1");
+        r.network.setHost(settings::kTimeServers[0], "10.0.0.1");
         r.clock.setUtcOffsetMinutes(480);
         MasterPresenter m(r.platform, r.store, r.state, r.view, &r.opener);
-        m.Form_Load();
+        m.load();
         m.CorrectClock();
         r.loop.runUntil([] { return false; }, c.delay);
         r.network.deliverDatagram(c.datagram);
@@ -642,35 +647,35 @@ TEST_F(CorrectClockTest, RepliesSetTheClock) {
         if (c.sets) {
             ASSERT_EQ(r.clock.setRequests().size(), 1u);
             EXPECT_EQ(r.clock.setRequests()[0], (platform::LocalDateTime{1990, 1, 2, 8, 0, c.second, 0}));
-            EXPECT_EQ(r.state.StatusText, u"網路校時成功!");
+            EXPECT_EQ(r.state.run.StatusText, u"網路校時成功!");
         } else {
             EXPECT_TRUE(r.clock.setRequests().empty());
-            EXPECT_EQ(r.state.StatusText, u"");
+            EXPECT_EQ(r.state.run.StatusText, u"");
         }
     }
 }
 
 TEST_F(CorrectClockTest, NoCorrectionIn2036) {
     rig.clock.set({2036, 3, 1, 12, 0, 0, 0});
-    rig.network.setHost(kTimeServers[0], "10.0.0.1");
+    rig.network.setHost(settings::kTimeServers[0], "10.0.0.1");
     load();
     exchange(reply(kOneDayAfter1990), 0ms);
     EXPECT_TRUE(rig.clock.setRequests().empty());
-    EXPECT_EQ(rig.state.StatusText, u"");
+    EXPECT_EQ(rig.state.run.StatusText, u"");
 }
 
 TEST_F(CorrectClockTest, RefusedSetShowsNoSuccess) {
     rig.clock.refuseSetTime(true);
-    rig.network.setHost(kTimeServers[0], "10.0.0.1");
+    rig.network.setHost(settings::kTimeServers[0], "10.0.0.1");
     load();
     exchange(reply(kOneDayAfter1990), 0ms);
     EXPECT_EQ(rig.clock.setRequests().size(), 1u);
-    EXPECT_EQ(rig.state.StatusText, u"");
+    EXPECT_EQ(rig.state.run.StatusText, u"");
 }
 
 TEST_F(CorrectClockTest, ReplyAcrossMidnight) {
     rig.clock.setTime(23, 59, 59);
-    rig.network.setHost(kTimeServers[0], "10.0.0.1");
+    rig.network.setHost(settings::kTimeServers[0], "10.0.0.1");
     load();
     exchange(reply(kOneDayAfter1990), 3000ms);
     ASSERT_EQ(rig.clock.setRequests().size(), 1u);
@@ -678,17 +683,17 @@ TEST_F(CorrectClockTest, ReplyAcrossMidnight) {
 }
 
 TEST_F(CorrectClockTest, OptionEightCorrectsWhenConnectionComesUp) {
-    rig.network.setHost(kTimeServers[0], "10.0.0.1");
+    rig.network.setHost(settings::kTimeServers[0], "10.0.0.1");
     rig.shell.connected = true;
-    rig.state.OptionFlags = u"011011010100";
+    rig.state.prefs.options = settings::Options::FromStored(u"011011010100");
     load();
     runFor(1000ms);
     EXPECT_EQ(rig.network.sent().size(), 1u);
     test::TrayRig off;
-    off.network.setHost(kTimeServers[0], "10.0.0.1");
+    off.network.setHost(settings::kTimeServers[0], "10.0.0.1");
     off.shell.connected = true;
     MasterPresenter m(off.platform, off.store, off.state, off.view, &off.opener);
-    m.Form_Load();
+    m.load();
     off.loop.runUntil([] { return false; }, 1000ms);
     EXPECT_TRUE(off.network.sent().empty());
 }
@@ -727,12 +732,12 @@ TEST(MasterSecurity, NoPlainLoginOnceTlsIsChosen) {
         r.addAccount(u"a@x", u"amy", u"pw", u"127.0.0.1:27112");
         r.set(u"a@x", u"Security", c.security);
         TrayPop3Peer& peer = r.network.addPop3Peer("127.0.0.1", 27112, c.peer());
-        r.state.OptionFlags = u"010011000100";
+        r.state.prefs.options = settings::Options::FromStored(u"010011000100");
         MasterPresenter m(r.platform, r.store, r.state, r.view, &r.opener);
-        m.Form_Load();
+        m.load();
         const auto start = r.clock.nowMs();
         m.RunBackgroundCheck();
-        EXPECT_EQ(r.state.StatusText, c.status);
+        EXPECT_EQ(r.state.run.StatusText, c.status);
         // Whatever bytes a TLS hello made of "lines", none is a command.
         std::vector<std::string> commands;
         for (const std::string& l : peer.received)

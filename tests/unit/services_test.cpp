@@ -38,12 +38,12 @@ TEST(LookupHostAddress, ResultsAndStatusText) {
         FakeResolver resolver;
         resolver.addIpv4("mail.example.tw", "192.0.2.7");
         resolver.addIpv6Only("v6only.example.tw");
-        Module1State state;
-        state.StatusText = u"earlier status";
+        settings::ProgramState state;
+        state.run.StatusText = u"earlier status";
         bool pumpedBeforeLookup = false;
         loop.post([&] { pumpedBeforeLookup = resolver.lookups().empty(); });
         EXPECT_EQ(LookupHostAddress(state, loop, resolver, c.host), c.want) << c.host;
-        EXPECT_EQ(state.StatusText, c.failed ? std::u16string(u"無法查詢主機IP位置") : u"earlier status") << c.host;
+        EXPECT_EQ(state.run.StatusText, c.failed ? std::u16string(u"無法查詢主機IP位置") : u"earlier status") << c.host;
         EXPECT_TRUE(pumpedBeforeLookup) << c.host;
         EXPECT_EQ(resolver.lookups(), std::vector<std::string>{c.host});
     }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/sntp.h"
+#include "settings/time_servers.h"
 
 namespace iw::app {
 namespace {
@@ -26,10 +27,10 @@ TEST(Sntp, RequestIsClientModeVersion3) {
 }
 
 TEST(Sntp, TimeServerSettingPicksEntry) {
-    EXPECT_STREQ(TimeServerFor(0), kTimeServers[0]);
-    EXPECT_STREQ(TimeServerFor(1), kTimeServers[1]);
-    EXPECT_STREQ(TimeServerFor(3), kTimeServers[3]);
-    for (int other : {7, 4, -1, 100000}) EXPECT_STREQ(TimeServerFor(other), kTimeServers[0]) << other;
+    EXPECT_STREQ(settings::TimeServerFor(0), settings::kTimeServers[0]);
+    EXPECT_STREQ(settings::TimeServerFor(1), settings::kTimeServers[1]);
+    EXPECT_STREQ(settings::TimeServerFor(3), settings::kTimeServers[3]);
+    for (int other : {7, 4, -1, 100000}) EXPECT_STREQ(settings::TimeServerFor(other), settings::kTimeServers[0]) << other;
 }
 
 TEST(Sntp, HalfTravelRoundsHalvesToEven) {

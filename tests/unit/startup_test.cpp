@@ -53,25 +53,27 @@ TEST(Startup, DecisionTable) {
         EXPECT_EQ(d.action, c.action) << c.name;
         EXPECT_EQ(d.AppPath, c.appPath) << c.name;
         EXPECT_EQ(d.UserSection, c.user) << c.name;
-        EXPECT_EQ(d.OptionFlags, c.option) << c.name;
+        const std::optional<settings::Options> want =
+            c.option.empty() ? std::nullopt : std::optional(settings::Options::FromStored(c.option));
+        EXPECT_EQ(d.options, want) << c.name;
         EXPECT_EQ(d.FirstRun, c.firstRun) << c.name;
     }
 }
 
 TEST(Startup, ApplyFillsTheStateExceptForASecondCopy) {
-    Module1State state;
-    state.StatusText = u"kept";
+    settings::ProgramState state;
+    state.run.StatusText = u"kept";
     ApplyStartupDecision(DecideStartup({false, u"C:\\", u'\\', u"amy", u"000000000000", 0}), state);
-    EXPECT_EQ(state.AppPath, u"C:\\");
-    EXPECT_EQ(state.UserSection, u"amy");
-    EXPECT_EQ(state.OptionFlags, u"000000000000");
-    EXPECT_TRUE(state.FirstRun);
-    EXPECT_EQ(state.StatusText, u"kept");
+    EXPECT_EQ(state.identity.AppPath, u"C:\\");
+    EXPECT_EQ(state.identity.UserSection, u"amy");
+    EXPECT_EQ(state.prefs.options.toStored(), u"000000000000");
+    EXPECT_TRUE(state.identity.FirstRun);
+    EXPECT_EQ(state.run.StatusText, u"kept");
 
-    Module1State fresh;
+    settings::ProgramState fresh;
     ApplyStartupDecision(DecideStartup({true, u"C:\\", u'\\', u"amy", u"000000000000", 1}), fresh);
-    EXPECT_EQ(fresh.AppPath, u"");
-    EXPECT_EQ(fresh.OptionFlags, kDefaultOptionFlags);
+    EXPECT_EQ(fresh.identity.AppPath, u"");
+    EXPECT_EQ(fresh.prefs.options.toStored(), settings::kDefaultOptionText);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 // that keep other programs' buttons.
 #include <gtest/gtest.h>
 
-#include "browser/browser_part.h"
+#include "app/browser_part.h"
 #include "browser/toolbar_button.h"
 #include "tests/support/tray_rig.h"
 
@@ -20,15 +20,15 @@ std::u16string key(const std::u16string& guid) { return std::u16string(kExtensio
 class ToolbarButtonTest : public ::testing::Test {
 protected:
     test::TrayRig rig;
-    std::unique_ptr<BrowserPart> part;
+    std::unique_ptr<app::BrowserPart> part;
     std::unique_ptr<app::MasterPresenter> master;
 
     void load(const std::u16string& appPath = u"C:\\Program Files\\Inkwarden\\") {
-        rig.state.AppPath = appPath;
-        part = std::make_unique<BrowserPart>(rig.platform, rig.store, rig.state);
+        rig.state.identity.AppPath = appPath;
+        part = std::make_unique<app::BrowserPart>(rig.platform, rig.store, rig.state);
         master = std::make_unique<app::MasterPresenter>(rig.platform, rig.store, rig.state, rig.view, &rig.opener,
                                                         part->hooks([this] { return master.get(); }));
-        master->Form_Load();
+        master->load();
     }
     void click() { master->menuCommand(app::MenuCommand::Ie); }
     bool mark() { return master->findItem(app::MenuCommand::Ie)->checked; }
@@ -106,7 +106,7 @@ TEST_F(ToolbarButtonTest, SwitchOffWithoutAKeyOfOursKeepsOtherButtons) {
           std::optional<std::u16string>(u"..\\..\\Windows"), std::optional<std::u16string>(u"{not-a-guid}")}) {
         if (stored) rig.registry.writeString(RegistryRoot::LocalMachine, kProgramKey, kShowIeValue, *stored);
         ToolbarButton button(rig.registry, rig.shell, u"C:\\");
-        EXPECT_EQ(button.mnu_ie_Click(false), ButtonResult::NothingToRemove);
+        EXPECT_EQ(button.switchButton(false), ButtonResult::NothingToRemove);
         EXPECT_EQ(rig.registry.readString(RegistryRoot::LocalMachine, key(other), u"ButtonText"), u"Other");
     }
 }
@@ -141,7 +141,7 @@ TEST(NewGuidString, RegistryFormUpperCase) {
     test::FakeRegistry registry;
     shell.answer = u"";
     ToolbarButton button(registry, shell, u"C:\\");
-    EXPECT_EQ(button.mnu_ie_Click(true), ButtonResult::Failed);
+    EXPECT_EQ(button.switchButton(true), ButtonResult::Failed);
     EXPECT_FALSE(registry.readString(RegistryRoot::LocalMachine, kProgramKey, kShowIeValue));
 }
 

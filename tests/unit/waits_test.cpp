@@ -6,10 +6,10 @@
 #include <functional>
 
 #include "app/services.h"
-#include "app/waits.h"
+#include "platform/waits.h"
 #include "tests/support/fake_time.h"
 
-namespace iw::app {
+namespace iw::platform {
 namespace {
 
 using platform::LocalDateTime;
@@ -72,7 +72,7 @@ TEST(Waits, WaitSecondsEndsOnTimeAndNeverADayLate) {
     for (const auto& c : cases) {
         FakeClock clock(c.start);
         FakeEventLoop loop(clock);
-        WaitSeconds(loop, clock, c.seconds);
+        app::WaitSeconds(loop, clock, c.seconds);
         EXPECT_EQ(clock.now(), c.end) << c.name;
         EXPECT_LT(loop.pumpCount(), 5u) << c.name << ": the fake loop should jump to the deadline";
     }
@@ -83,7 +83,7 @@ TEST(Waits, TimersOfOtherWindowsFireDuringAWait) {
     FakeEventLoop loop(clock);
     int ticks = 0;
     loop.startTimer(1000ms, true, [&] { ++ticks; });
-    WaitSeconds(loop, clock, 5);
+    app::WaitSeconds(loop, clock, 5);
     EXPECT_EQ(ticks, 4);  // 23:59:59, 00:00:00, :01, :02; 4.5 rounds to 4, so the wait ends at :02.501
     EXPECT_EQ(clock.now(), (LocalDateTime{2026, 12, 8, 0, 0, 2, 501}));
 }
@@ -166,4 +166,4 @@ TEST(Waits, WaitAcrossTheWrapOfTheSteadyCountEndsOnTime) {
 }
 
 }  // namespace
-}  // namespace iw::app
+}  // namespace iw::platform

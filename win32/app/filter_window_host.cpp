@@ -41,8 +41,8 @@ private:
 // and the account menu's dialog over the window.
 struct LoadedWindow {
     explicit LoadedWindow(FilterWindowDeps deps)
-        : profile(deps.store, deps.platform.codePage, deps.state.UserSection),
-          lists(deps.store, deps.state.UserSection),
+        : profile(deps.store, deps.platform.codePage, deps.state.identity.UserSection),
+          lists(deps.store, deps.state.identity.UserSection),
           dates(platform::createDateFormat()),
           view(deps.platform.loop),
           presenter(deps.platform, profile, deps.state, deps.mainWindow, view, lists, *dates),
@@ -51,17 +51,17 @@ struct LoadedWindow {
                                   deps.state, &deps.platform},
                   view.window()) {
         settings::SettingsStore& store = deps.store;
-        app::Module1State& state = deps.state;
+        settings::ProgramState& state = deps.state;
         presenter.setAccountDialogHooks(filter::AccountDialogHooks{
             [this] { dialogs.openAccount(rows, u""); },
             [this, &state](int row) {
                 const auto& all = presenter.accountRows();
                 if (row < 0 || row >= static_cast<int>(all.size())) return;
-                state.EditMode = true;
+                state.dialog.EditMode = true;
                 dialogs.openAccount(rows, all[static_cast<std::size_t>(row)].address);
             },
             [this, &store, &state](const std::u16string& address) {
-                const std::u16string roster = settings::RosterSection(state.UserSection);
+                const std::u16string roster = settings::RosterSection(state.identity.UserSection);
                 settings::DeleteSettingKey(store, settings::IniFile::Set, roster, address);
                 settings::DeleteSettingSection(store, settings::IniFile::Set, address);
                 // Removed means gone from the roster, whoever removed it.
@@ -90,7 +90,7 @@ public:
         if (loaded_ && !loaded_->presenter.closed()) {
             // The program ends with the window open: unload it as the system would.
             loaded_->view.attach(nullptr);
-            loaded_->presenter.Form_Unload();
+            loaded_->presenter.unload();
         }
         loaded_.reset();
     }
@@ -130,7 +130,7 @@ private:
             // Runs from the loop once no handler of the window is on the stack.
             loaded_.reset();
         };
-        loaded_->presenter.Form_Load();
+        loaded_->presenter.load();
         loaded_->view.attach(&loaded_->presenter);
         return true;
     }

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/filter_window_opener.h"
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "filter/main_window_link.h"
 #include "platform/platform.h"
 #include "settings/settings_store.h"
@@ -16,7 +16,7 @@ namespace iw::win32app {
 
 struct FilterWindowDeps {
     platform::Platform& platform;
-    app::Module1State& state;
+    settings::ProgramState& state;
     settings::SettingsStore& store;
     filter::MainWindowLink& mainWindow;
 };
@@ -25,7 +25,7 @@ struct FilterWindowDeps {
 class FilterWindowHost : public app::FilterWindowOpener {
 public:
     // Unloads a loaded filter window at once (the program exits or the
-    // Windows session ends): its Form_Unload runs and it disappears, and no
+    // Windows session ends): its unload runs and it disappears, and no
     // new one opens afterwards. The window and its presenter are destroyed
     // with the host, never here, because a wait of the presenter may be on
     // the stack below this call.

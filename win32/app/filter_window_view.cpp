@@ -319,7 +319,7 @@ void FilterWindowWin32View::attach(filter::FilterWindow* presenter) {
     if (!presenter_ || !window_) return;
     RECT rc;
     GetClientRect(window_.get(), &rc);
-    forward([&](filter::FilterWindow& p) { p.Form_Resize(twipsOf(rc.right), twipsOf(rc.bottom), IsIconic(window_.get()) != 0); });
+    forward([&](filter::FilterWindow& p) { p.resized(twipsOf(rc.right), twipsOf(rc.bottom), IsIconic(window_.get()) != 0); });
 }
 
 void FilterWindowWin32View::show(int command) {
@@ -338,9 +338,9 @@ void FilterWindowWin32View::unloadForExit() {
     closePosted_ = true;
     if (presenter_) {
         try {
-            presenter_->Form_Unload();
+            presenter_->unload();
         } catch (...) {
-            report("Form_Unload at the end of the session");
+            report("unload at the end of the session");
         }
     }
     presenter_ = nullptr;
@@ -716,7 +716,7 @@ void FilterWindowWin32View::closeWindow() {
     closing_ = true;
     closeTip();
     // The window stays (hidden) until the presenter's handlers have returned,
-    // so that Form_Unload still reads the column widths from the list.
+    // so that unload still reads the column widths from the list.
     ShowWindow(window_.get(), SW_HIDE);
     finishCloseWhenIdle();
 }
@@ -770,7 +770,7 @@ LRESULT FilterWindowWin32View::onNotify(NMHDR* h) {
         if (h->code == NM_CLICK || h->code == NM_RCLICK) {
             const auto button = h->code == NM_CLICK ? filter::MouseButton::Left : filter::MouseButton::Right;
             const int row = selectedRow(h->hwndFrom);
-            forward([&](filter::FilterWindow& p) { p.ListView1_MouseUp(button, row); });
+            forward([&](filter::FilterWindow& p) { p.accountListMouseUp(button, row); });
         }
         return 0;
     }
@@ -781,14 +781,14 @@ LRESULT FilterWindowWin32View::onNotify(NMHDR* h) {
                 ((nm->uNewState ^ nm->uOldState) & LVIS_STATEIMAGEMASK) && (nm->uOldState & LVIS_STATEIMAGEMASK)) {
                 const bool on = ((nm->uNewState & LVIS_STATEIMAGEMASK) >> 12) == 2;
                 const int row = nm->iItem;
-                forward([&](filter::FilterWindow& p) { p.ListView2_ItemCheck(row, on); });
+                forward([&](filter::FilterWindow& p) { p.messageChecked(row, on); });
             }
         } else if (h->code == NM_CLICK) {
             const int row = reinterpret_cast<NMITEMACTIVATE*>(h)->iItem;
-            if (row >= 0) forward([&](filter::FilterWindow& p) { p.ListView2_ItemClick(row); });
+            if (row >= 0) forward([&](filter::FilterWindow& p) { p.messageClicked(row); });
         } else if (h->code == NM_RCLICK) {
             const int row = selectedRow(h->hwndFrom);
-            forward([&](filter::FilterWindow& p) { p.ListView2_MouseUp(filter::MouseButton::Right, row); });
+            forward([&](filter::FilterWindow& p) { p.messageListMouseUp(filter::MouseButton::Right, row); });
         }
     }
     return 0;
@@ -816,18 +816,18 @@ void FilterWindowWin32View::onCommand(int id, int code) {
     const bool on = SendMessageW(ctl, BM_GETCHECK, 0, 0) == BST_CHECKED;
     if (code == BN_CLICKED) {
         switch (id) {
-            case kIdCommand1: forward([](filter::FilterWindow& p) { p.Command1_Click(); }); break;
-            case kIdCommand2: forward([](filter::FilterWindow& p) { p.Command2_Click(); }); break;
-            case kIdCommand3: forward([](filter::FilterWindow& p) { p.Command3_Click(); }); break;
-            case kIdCheck1: forward([on](filter::FilterWindow& p) { p.Check1_Click(on); }); break;
-            case kIdCheck2: forward([on](filter::FilterWindow& p) { p.Check2_Click(on); }); break;
-            case kIdCheck3: forward([on](filter::FilterWindow& p) { p.Check3_Click(on); }); break;
-            case kIdCheck4: forward([on](filter::FilterWindow& p) { p.Check4_Click(on); }); break;
+            case kIdCommand1: forward([](filter::FilterWindow& p) { p.runDeletion(); }); break;
+            case kIdCommand2: forward([](filter::FilterWindow& p) { p.checkAll(); }); break;
+            case kIdCommand3: forward([](filter::FilterWindow& p) { p.uncheckAll(); }); break;
+            case kIdCheck1: forward([on](filter::FilterWindow& p) { p.openMailProgramClicked(on); }); break;
+            case kIdCheck2: forward([on](filter::FilterWindow& p) { p.previewLinesClicked(on); }); break;
+            case kIdCheck3: forward([on](filter::FilterWindow& p) { p.autoDeleteClicked(on); }); break;
+            case kIdCheck4: forward([on](filter::FilterWindow& p) { p.minimizeClicked(on); }); break;
             default: break;
         }
     } else if (id == kIdCombo1 && code == CBN_SELCHANGE) {
         const int pos = static_cast<int>(SendMessageW(ctl, CB_GETCURSEL, 0, 0));
-        forward([pos](filter::FilterWindow& p) { p.Combo1_Click(pos); });
+        forward([pos](filter::FilterWindow& p) { p.mailProgramThresholdChosen(pos); });
     }
 }
 
@@ -847,9 +847,9 @@ LRESULT FilterWindowWin32View::handle(UINT message, WPARAM wParam, LPARAM lParam
             if (!minimized) SendMessageW(control(kIdStatusBar1), WM_SIZE, 0, 0);
             if (presenter_ && !closing_) {
                 try {
-                    presenter_->Form_Resize(twipsOf(w), twipsOf(h), minimized);
+                    presenter_->resized(twipsOf(w), twipsOf(h), minimized);
                 } catch (...) {
-                    report("Form_Resize");
+                    report("resized");
                 }
             }
             return 0;
@@ -861,7 +861,7 @@ LRESULT FilterWindowWin32View::handle(UINT message, WPARAM wParam, LPARAM lParam
                 std::weak_ptr<bool> alive = alive_;
                 loop_.post([this, alive] {
                     auto a = alive.lock();
-                    if (a && *a) forward([](filter::FilterWindow& p) { p.Form_Activate(); });
+                    if (a && *a) forward([](filter::FilterWindow& p) { p.activated(); });
                 });
             }
             break;
@@ -887,9 +887,9 @@ LRESULT FilterWindowWin32View::handle(UINT message, WPARAM wParam, LPARAM lParam
             // deletion run, which closes the window itself.
             if (closing_) return 0;
             bool mayClose = false;
-            forward([&](filter::FilterWindow& p) { mayClose = p.Form_QueryUnload(); });
+            forward([&](filter::FilterWindow& p) { mayClose = p.closeRequested(); });
             if (mayClose && !closing_) {
-                forward([](filter::FilterWindow& p) { p.Form_Unload(); });
+                forward([](filter::FilterWindow& p) { p.unload(); });
                 closeWindow();
             }
             return 0;
@@ -907,7 +907,7 @@ LRESULT CALLBACK FilterWindowWin32View::accountListProc(HWND hwnd, UINT message,
             auto* self = reinterpret_cast<FilterWindowWin32View*>(data);
             if (self && self->suppress_ == 0) {
                 const int row = self->selectedRow(hwnd);
-                self->forward([row](filter::FilterWindow& p) { p.ListView1_MouseUp(filter::MouseButton::Middle, row); });
+                self->forward([row](filter::FilterWindow& p) { p.accountListMouseUp(filter::MouseButton::Middle, row); });
             }
         } else if (message == WM_NCDESTROY) {
             RemoveWindowSubclass(hwnd, &FilterWindowWin32View::accountListProc, 1);

@@ -63,7 +63,7 @@ public:
     // ShowWindow with `command` (SW_SHOWNORMAL, SW_SHOWNOACTIVATE, ...).
     void show(int command);
     // The Windows session ends (WM_ENDSESSION) or the program exits: runs
-    // Form_Unload at once, hides the window and forwards nothing more. The
+    // unload at once, hides the window and forwards nothing more. The
     // window is not destroyed here (a presenter wait may be on the stack);
     // `onClosed` is not called.
     void unloadForExit();

@@ -630,7 +630,7 @@ void MailsetWindow::onScroll(HWND bar, int code) {
     if (bar == control(kMsSlider1)) {
         const int pos = static_cast<int>(SendMessageW(bar, TBM_GETPOS, 0, 0));
         forward([pos](settings::MailsetPresenter& p) {
-            if (p.slider() != pos) p.Slider1_Change(pos);
+            if (p.slider() != pos) p.popupSizeChanged(pos);
         });
         return;
     }
@@ -653,7 +653,7 @@ void MailsetWindow::onScroll(HWND bar, int code) {
     pos = std::clamp(pos, settings::kScrollMin, settings::kScrollMax);
     if (pos == si.nPos) return;
     SetScrollPos(bar, SB_CTL, pos, TRUE);
-    forward([pos](settings::MailsetPresenter& p) { p.VScroll1_Change(pos); });
+    forward([pos](settings::MailsetPresenter& p) { p.sizeScrolled(pos); });
 }
 
 LRESULT MailsetWindow::onNotify(NMHDR* h) {
@@ -695,16 +695,16 @@ LRESULT MailsetWindow::onNotify(NMHDR* h) {
             (nm->uOldState & LVIS_STATEIMAGEMASK)) {
             const bool on = ((nm->uNewState & LVIS_STATEIMAGEMASK) >> 12) == 2;
             const int row = nm->iItem;
-            forward([&](settings::MailsetPresenter& p) { p.ListView4_ItemCheck(row, on); });
+            forward([&](settings::MailsetPresenter& p) { p.webEntryChecked(row, on); });
         }
         return 0;
     }
     if (h->code == NM_CLICK || h->code == NM_RCLICK) {
         const MouseButton b = h->code == NM_CLICK ? MouseButton::Left : MouseButton::Right;
         forward([&](settings::MailsetPresenter& p) {
-            if (list == MailsetList::Black) p.ListView2_MouseDown(b);
-            if (list == MailsetList::Trust) p.ListView3_MouseDown(b);
-            if (list == MailsetList::Web) p.ListView4_MouseUp(b);
+            if (list == MailsetList::Black) p.blackListMouseDown(b);
+            if (list == MailsetList::Trust) p.trustListMouseDown(b);
+            if (list == MailsetList::Web) p.webListMouseUp(b);
         });
     }
     return 0;
@@ -724,30 +724,30 @@ void MailsetWindow::onCommand(int id, int code) {
     if (id >= kMsCheck1 && id < kMsCheck1 + 12 && code == BN_CLICKED) {
         const int k = id - kMsCheck1;
         const bool on = SendMessageW(ctl, BM_GETCHECK, 0, 0) == BST_CHECKED;
-        forward([k, on](settings::MailsetPresenter& p) { p.Check1_Click(k, on); });
+        forward([k, on](settings::MailsetPresenter& p) { p.optionClicked(k, on); });
         return;
     }
     if ((id == kMsCombo1 || id == kMsCombo2 || id == kMsCombo3) && code == CBN_SELCHANGE) {
         const int i = static_cast<int>(SendMessageW(ctl, CB_GETCURSEL, 0, 0));
         const MailsetCombo c = id == kMsCombo1 ? MailsetCombo::Combo1 : id == kMsCombo2 ? MailsetCombo::Combo2
                                                                                         : MailsetCombo::Combo3;
-        forward([c, i](settings::MailsetPresenter& p) { p.Combo_Click(c, i); });
+        forward([c, i](settings::MailsetPresenter& p) { p.choiceSelected(c, i); });
         return;
     }
     if (id == kMsText1 && code == EN_CHANGE) {
         const std::u16string text = windowText(ctl);
-        forward([&](settings::MailsetPresenter& p) { p.Text1_Change(text); });
+        forward([&](settings::MailsetPresenter& p) { p.sizeTextChanged(text); });
         return;
     }
     if (code != BN_CLICKED) return;
     switch (id) {
-    case kMsCommand1: forward([](settings::MailsetPresenter& p) { p.Command1_Click(); }); break;
-    case kMsCommand2: forward([](settings::MailsetPresenter& p) { p.Command2_Click(); }); break;
-    case kMsCommand3: forward([](settings::MailsetPresenter& p) { p.Command3_Click(); }); break;
-    case kMsCommand4: forward([](settings::MailsetPresenter& p) { p.Command4_Click(); }); break;
-    case kMsCommand5: forward([](settings::MailsetPresenter& p) { p.Command5_Click(); }); break;
-    case kMsCommand6: forward([](settings::MailsetPresenter& p) { p.Command6_Click(); }); break;
-    case kMsCommand7: forward([](settings::MailsetPresenter& p) { p.Command7_Click(); }); break;
+    case kMsCommand1: forward([](settings::MailsetPresenter& p) { p.save(); }); break;
+    case kMsCommand2: forward([](settings::MailsetPresenter& p) { p.discard(); }); break;
+    case kMsCommand3: forward([](settings::MailsetPresenter& p) { p.addAccount(); }); break;
+    case kMsCommand4: forward([](settings::MailsetPresenter& p) { p.removeAccount(); }); break;
+    case kMsCommand5: forward([](settings::MailsetPresenter& p) { p.modifyAccount(); }); break;
+    case kMsCommand6: forward([](settings::MailsetPresenter& p) { p.openSettingsPassword(); }); break;
+    case kMsCommand7: forward([](settings::MailsetPresenter& p) { p.unlockWebAddressPage(); }); break;
     default: break;
     }
 }
@@ -767,9 +767,9 @@ LRESULT MailsetWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         // The menu key or Shift+F10 on a list: as a right click there.
         HWND from = reinterpret_cast<HWND>(wParam);
         if (lParam != -1 || suppress_ > 0) break;
-        if (from == control(kMsListView2)) forward([](settings::MailsetPresenter& p) { p.ListView2_MouseDown(MouseButton::Right); });
-        if (from == control(kMsListView3)) forward([](settings::MailsetPresenter& p) { p.ListView3_MouseDown(MouseButton::Right); });
-        if (from == control(kMsListView4)) forward([](settings::MailsetPresenter& p) { p.ListView4_MouseUp(MouseButton::Right); });
+        if (from == control(kMsListView2)) forward([](settings::MailsetPresenter& p) { p.blackListMouseDown(MouseButton::Right); });
+        if (from == control(kMsListView3)) forward([](settings::MailsetPresenter& p) { p.trustListMouseDown(MouseButton::Right); });
+        if (from == control(kMsListView4)) forward([](settings::MailsetPresenter& p) { p.webListMouseUp(MouseButton::Right); });
         return 0;
     }
     case WM_ERASEBKGND:
@@ -795,7 +795,7 @@ LRESULT MailsetWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         onDpiChanged(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_CLOSE:
-        if (!closing_) forward([](settings::MailsetPresenter& p) { p.Form_QueryUnload(); });
+        if (!closing_) forward([](settings::MailsetPresenter& p) { p.closeRequested(); });
         return 0;
     default:
         break;
@@ -839,7 +839,7 @@ LRESULT CALLBACK MailsetWindow::windowProc(HWND hwnd, UINT message, WPARAM wPara
 // The host.
 
 struct MailsetHost::Loaded {
-    Loaded(platform::Platform& p, settings::SettingsStore& store, app::Module1State& state,
+    Loaded(platform::Platform& p, settings::SettingsStore& store, settings::ProgramState& state,
            const ModalDialogsFactory& factory, settings::MailsetHooks hooks)
         : view(p.loop),
           dialogs(factory ? factory(view.window()) : nullptr),
@@ -850,7 +850,7 @@ struct MailsetHost::Loaded {
     settings::MailsetPresenter presenter;
 };
 
-MailsetHost::MailsetHost(platform::Platform& platform, settings::SettingsStore& store, app::Module1State& state,
+MailsetHost::MailsetHost(platform::Platform& platform, settings::SettingsStore& store, settings::ProgramState& state,
                          ModalDialogsFactory dialogs, settings::MailsetHooks hooks)
     : p_(platform), store_(store), state_(state), dialogs_(std::move(dialogs)), hooks_(std::move(hooks)) {}
 
@@ -881,7 +881,7 @@ void MailsetHost::show() {
         auto a = alive.lock();
         if (a && *a) loaded_.reset();
     };
-    loaded_->presenter.Form_Load();
+    loaded_->presenter.load();
     loaded_->view.attach(&loaded_->presenter);
     if (auto* w = win32::asWin32(p_.loop)) w->addDialog(loaded_->view.window());
     ShowWindow(loaded_->view.window(), SW_SHOWNORMAL);

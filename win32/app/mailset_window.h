@@ -20,7 +20,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "platform/platform.h"
 #include "settings/mailset.h"
 #include "settings/modal_dialogs.h"
@@ -156,7 +156,7 @@ using ModalDialogsFactory = std::function<std::unique_ptr<settings::ModalDialogs
 
 class MailsetHost {
 public:
-    MailsetHost(platform::Platform& platform, settings::SettingsStore& store, app::Module1State& state,
+    MailsetHost(platform::Platform& platform, settings::SettingsStore& store, settings::ProgramState& state,
                 ModalDialogsFactory dialogs, settings::MailsetHooks hooks);
     ~MailsetHost();
     MailsetHost(const MailsetHost&) = delete;
@@ -178,7 +178,7 @@ private:
     struct Loaded;
     platform::Platform& p_;
     settings::SettingsStore& store_;
-    app::Module1State& state_;
+    settings::ProgramState& state_;
     ModalDialogsFactory dialogs_;
     settings::MailsetHooks hooks_;
     std::unique_ptr<Loaded> loaded_;

@@ -8,7 +8,7 @@
 #include <exception>
 
 #include "app/icon_art.h"
-#include "browser/browser_part.h"
+#include "app/browser_part.h"
 #include "win32/app/filter_window_host.h"
 #include "win32/app/mailset_window.h"
 #include "win32/app/modal_dialogs_win32.h"
@@ -70,7 +70,7 @@ HICON DrawTrayIcon(TrayPicture picture, int size) {
     return CreateIconIndirect(&ii);
 }
 
-MasterWindow::MasterWindow(platform::Platform& platform, settings::SettingsStore& store, app::Module1State& state)
+MasterWindow::MasterWindow(platform::Platform& platform, settings::SettingsStore& store, settings::ProgramState& state)
     : p_(platform), store_(store), state_(state) {}
 
 MasterWindow::~MasterWindow() {
@@ -92,10 +92,10 @@ bool MasterWindow::load() {
                                 this));
     if (!hwnd_) return false;
     opener_ = createFilterWindowOpener(FilterWindowDeps{p_, state_, store_, *this});
-    browser_ = std::make_unique<browser::BrowserPart>(p_, store_, state_);
+    browser_ = std::make_unique<app::BrowserPart>(p_, store_, state_);
     presenter_ = std::make_unique<app::MasterPresenter>(p_, store_, state_, *this, opener_.get(),
                                                         browser_->hooks([this] { return presenter_.get(); }));
-    presenter_->Form_Load();
+    presenter_->load();
     return true;
 }
 
@@ -334,7 +334,7 @@ LRESULT MasterWindow::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (wp) {
             sessionEnding_ = true;
             EndMenu();
-            presenter_->Form_Unload();
+            presenter_->unload();
         }
         return 0;
     case WM_CLOSE:

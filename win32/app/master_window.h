@@ -17,7 +17,7 @@
 #include "iw_version.h"
 #include "win32/platform/handles.h"
 
-namespace iw::browser {
+namespace iw::app {
 class BrowserPart;
 }
 
@@ -34,12 +34,12 @@ HICON DrawTrayIcon(app::TrayPicture picture, int size);
 
 class MasterWindow final : public app::MasterView, public filter::MainWindowLink {
 public:
-    MasterWindow(platform::Platform& platform, settings::SettingsStore& store, app::Module1State& state);
+    MasterWindow(platform::Platform& platform, settings::SettingsStore& store, settings::ProgramState& state);
     ~MasterWindow() override;
     MasterWindow(const MasterWindow&) = delete;
     MasterWindow& operator=(const MasterWindow&) = delete;
 
-    // Creates the window, the filter window opener and runs Form_Load.
+    // Creates the window, the filter window opener and runs load.
     bool load();
     app::MasterPresenter& presenter() { return *presenter_; }
     HWND window() const { return hwnd_.get(); }
@@ -78,13 +78,13 @@ private:
 
     platform::Platform& p_;
     settings::SettingsStore& store_;
-    app::Module1State& state_;
+    settings::ProgramState& state_;
     win32::UniqueWindow hwnd_;
     win32::UniqueMenu menu_;
     win32::UniqueIcon icon_;
     win32::UniqueWindow about_;
     std::unique_ptr<FilterWindowHost> opener_;
-    std::unique_ptr<browser::BrowserPart> browser_;  // the watcher and toolbar button hooks
+    std::unique_ptr<app::BrowserPart> browser_;  // the watcher and toolbar button hooks
     std::unique_ptr<app::MasterPresenter> presenter_;
     MailsetHost* settings_ = nullptr;
     UINT taskbarCreated_ = 0;

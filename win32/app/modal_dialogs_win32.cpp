@@ -516,37 +516,38 @@ private:
             presenter_.setCertificateProber([p](const std::string& host, std::uint16_t port,
                                                 platform::MailSecurity security, const std::string& pin,
                                                 const std::function<bool()>& stop) {
-                return app::ProbeCertificate(*p, host, port, security, pin, kProbeSeconds, stop);
+                return app::LookAtCertificate(app::ProbeCertificate(*p, host, port, security, pin, kProbeSeconds, stop),
+                                              p->codePage);
             });
         }
-        presenter_.Form_Load(address_);
+        presenter_.load(address_);
     }
 
     void command(int id, int code) override {
         switch (id) {
-            case IDOK: presenter_.Command2_Click(); return;
-            case IDCANCEL: presenter_.Command1_Click(); return;
+            case IDOK: presenter_.confirm(); return;
+            case IDCANCEL: presenter_.cancel(); return;
             case kIdAccountCertificate:
-                if (code == BN_CLICKED) presenter_.ViewCertificate_Click();
+                if (code == BN_CLICKED) presenter_.viewCertificate();
                 return;
             case kIdAccountSecurity:
                 if (code == CBN_SELCHANGE)
-                    presenter_.Security_Click(static_cast<int>(SendMessageW(item(id), CB_GETCURSEL, 0, 0)));
+                    presenter_.securityChosen(static_cast<int>(SendMessageW(item(id), CB_GETCURSEL, 0, 0)));
                 return;
             default: break;
         }
         if (code != EN_CHANGE) return;
         const std::u16string text = textOf(id);
         switch (id) {
-            case kIdAccountHost: presenter_.Text1_Change(text); break;
-            case kIdAccountUser: presenter_.Text2_Change(text); break;
-            case kIdAccountPassword: presenter_.Text3_Change(text); break;
-            case kIdAccountAddress: presenter_.Text4_Change(text); break;
+            case kIdAccountHost: presenter_.hostChanged(text); break;
+            case kIdAccountUser: presenter_.userChanged(text); break;
+            case kIdAccountPassword: presenter_.passwordChanged(text); break;
+            case kIdAccountAddress: presenter_.addressChanged(text); break;
             default: break;
         }
     }
 
-    void unload() override { presenter_.Form_Unload(); }
+    void unload() override { presenter_.unload(); }
 
     // AccountDialogView
     void setText(settings::AccountField f, const std::u16string& text) override { DialogWindow::setText(idOf(f), text); }
@@ -603,13 +604,13 @@ private:
         const int bottom = placeButtons(m + w, m + h + px(kGap) + px(4));
         return SIZE{m + w + m, bottom + m};
     }
-    void load() override { presenter_.Form_Load(editText_); }
+    void load() override { presenter_.load(editText_); }
     void command(int id, int code) override {
-        if (id == IDOK) presenter_.Command1_Click();
-        else if (id == IDCANCEL) presenter_.Command2_Click();
-        else if (id == kIdEntryText && code == EN_CHANGE) presenter_.Text1_Change(textOf(id));
+        if (id == IDOK) presenter_.confirm();
+        else if (id == IDCANCEL) presenter_.cancel();
+        else if (id == kIdEntryText && code == EN_CHANGE) presenter_.textChanged(textOf(id));
     }
-    void unload() override { presenter_.Form_Unload(); }
+    void unload() override { presenter_.unload(); }
 
     // EntryDialogView
     void setCaption(const std::u16string& caption) override { DialogWindow::setCaption(caption); }
@@ -672,14 +673,14 @@ private:
     }
     void load() override {}
     void command(int id, int code) override {
-        if (id == IDOK) return presenter_.cmdOK_Click();
-        if (id == IDCANCEL) return presenter_.cmdCancel_Click();
+        if (id == IDOK) return presenter_.confirm();
+        if (id == IDCANCEL) return presenter_.cancel();
         if (code != EN_CHANGE) return;
-        if (id == kIdLoginOld) presenter_.Text1_Change(textOf(id));
-        else if (id == kIdLoginNew) presenter_.newpassword_Change(textOf(id));
-        else if (id == kIdLoginAgain) presenter_.txtPassword_Change(textOf(id));
+        if (id == kIdLoginOld) presenter_.oldPasswordChanged(textOf(id));
+        else if (id == kIdLoginNew) presenter_.newPasswordChanged(textOf(id));
+        else if (id == kIdLoginAgain) presenter_.repeatedPasswordChanged(textOf(id));
     }
-    void unload() override { presenter_.Form_Unload(); }
+    void unload() override { presenter_.unload(); }
 
     // LoginPassView
     void setText(settings::LoginPassField f, const std::u16string& text) override { DialogWindow::setText(idOf(f), text); }

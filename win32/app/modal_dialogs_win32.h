@@ -17,7 +17,7 @@
 #include <optional>
 #include <string>
 
-#include "app/module1.h"
+#include "settings/program_state.h"
 #include "platform/code_page.h"
 #include "platform/event_loop.h"
 #include "platform/platform.h"
@@ -32,7 +32,7 @@ struct ModalDialogDeps {
     settings::SettingsStore& store;
     const platform::CodePage& codePage;
     platform::Registry& registry;
-    app::Module1State& state;
+    settings::ProgramState& state;
     // The whole platform, for the account dialog's certificate step (its
     // network and clock); without it the step is not offered.
     platform::Platform* platform = nullptr;

@@ -19,7 +19,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     try {
         platform::NativePlatform native;
         platform::Platform& p = native.get();
-        app::Module1State state;
+        settings::ProgramState state;
         const app::StartupDecision d = app::RunStartup(p, state);
         if (d.action == app::StartupAction::CloseBrowsersAndExit) return 0;
 
@@ -27,7 +27,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             // A settings file that cannot be read (a pipe or device in its
             // place, an absurd size) is said once; the program then runs
             // on defaults and never writes over it.
-            const settings::SettingsStore check(p.files, p.codePage, state.AppPath);
+            const settings::SettingsStore check(p.files, p.codePage, state.identity.AppPath);
             for (const auto& [file, name] : {std::pair{settings::IniFile::Set, u"set.ini"}, std::pair{settings::IniFile::Ie, u"ie.ini"}}) {
                 const std::u16string text = settings::SettingsFileProblemText(name, check.problem(file));
                 if (!text.empty())
@@ -40,7 +40,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             app::WaitSeconds(p.loop, p.clock, 2);
         }
 
-        settings::SettingsStore store(p.files, p.codePage, state.AppPath);
+        settings::SettingsStore store(p.files, p.codePage, state.identity.AppPath);
         store.setStampInterval(p.clock, settings::kStampIntervalSeconds);
 
         // The main window is loaded now, or on a first run by the settings

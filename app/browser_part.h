@@ -11,23 +11,23 @@
 #include "browser/toolbar_button.h"
 #include "browser/watcher.h"
 
-namespace iw::browser {
+namespace iw::app {
 
 class BrowserPart {
 public:
-    BrowserPart(platform::Platform& platform, settings::SettingsStore& store, app::Module1State& state);
+    BrowserPart(platform::Platform& platform, settings::SettingsStore& store, settings::ProgramState& state);
 
     // `presenter` gives the presenter whose menu marks ("攔截廣告視窗",
     // "最大化IE 視窗") the watcher follows; it may give null before the
     // presenter exists, and the tick then does nothing.
-    app::MasterHooks hooks(std::function<const app::MasterPresenter*()> presenter);
+    MasterHooks hooks(std::function<const MasterPresenter*()> presenter);
 
-    BrowserWatcher& watcher() { return watcher_; }
-    ToolbarButton& button() { return button_; }
+    browser::BrowserWatcher& watcher() { return watcher_; }
+    browser::ToolbarButton& button() { return button_; }
 
 private:
-    BrowserWatcher watcher_;
-    ToolbarButton button_;
+    browser::BrowserWatcher watcher_;
+    browser::ToolbarButton button_;
 };
 
-}  // namespace iw::browser
+}  // namespace iw::app

@@ -26,7 +26,7 @@
 #include "platform/event_loop.h"
 #include "platform/system_clock.h"
 
-namespace iw::app {
+namespace iw::platform {
 
 inline constexpr int kSecondsPerDay = 86400;
 
@@ -35,10 +35,10 @@ long long RoundHalfEven(double x);
 
 // The seconds every wait reads: the steady clock modulo a day (0 to 86400,
 // with fraction). Unmoved by any change of the local date or time.
-double WaitSecondsNow(const platform::SystemClock& clock);
+double WaitSecondsNow(const SystemClock& clock);
 
 // The start mark of a wait: WaitSecondsNow, rounded (0 to 86400).
-int StartMark(const platform::SystemClock& clock);
+int StartMark(const SystemClock& clock);
 
 // Whole seconds from `startMark` to `nowSeconds` (both on the WaitSecondsNow
 // scale, with fraction): (now + 86400 - mark) rounded, modulo 86400 (0 to
@@ -46,7 +46,7 @@ int StartMark(const platform::SystemClock& clock);
 int ElapsedSeconds(int startMark, double nowSeconds);
 
 // The elapsed whole seconds since `startMark` by the clock.
-int ElapsedSeconds(int startMark, const platform::SystemClock& clock);
+int ElapsedSeconds(int startMark, const SystemClock& clock);
 
 // How a wait compares the elapsed seconds with its limit.
 enum class LimitRule {
@@ -60,7 +60,7 @@ bool LimitReached(int elapsed, double limitSeconds, LimitRule rule);
 // A wait in progress: its start mark, limit and rule.
 class WaitClock {
 public:
-    WaitClock(const platform::SystemClock& clock, double limitSeconds, LimitRule rule = LimitRule::AtLeast);
+    WaitClock(const SystemClock& clock, double limitSeconds, LimitRule rule = LimitRule::AtLeast);
     // Restarts the wait from now (the mark is taken again).
     void restart();
 
@@ -68,7 +68,7 @@ public:
     bool limitReached() const;
     // Time from now until the limit is first met by the rounding rule; zero
     // when it is already met. Exact to the millisecond.
-    platform::Milliseconds timeLeft() const;
+    Milliseconds timeLeft() const;
 
     int startMark() const { return mark_; }
     double limitSeconds() const { return limit_; }
@@ -77,10 +77,10 @@ public:
     // virtual clock always moves), no more than `slice` when given. A loop
     // whose condition changes without an event of this process (another
     // program's window closing) passes a slice so it polls.
-    void pump(platform::EventLoop& loop, std::optional<platform::Milliseconds> slice = std::nullopt) const;
+    void pump(EventLoop& loop, std::optional<Milliseconds> slice = std::nullopt) const;
 
 private:
-    const platform::SystemClock& clock_;
+    const SystemClock& clock_;
     double limit_;
     LimitRule rule_;
     int mark_ = 0;
@@ -93,8 +93,8 @@ enum class WaitOutcome { ConditionMet, LimitReached };
 // `condition` is checked before every pump and once more when the limit is
 // met. An empty condition waits for the limit alone. See WaitClock::pump for
 // `slice`.
-WaitOutcome waitUntil(platform::EventLoop& loop, const platform::SystemClock& clock, double limitSeconds,
+WaitOutcome waitUntil(EventLoop& loop, const SystemClock& clock, double limitSeconds,
                       const std::function<bool()>& condition, LimitRule rule = LimitRule::AtLeast,
-                      std::optional<platform::Milliseconds> slice = std::nullopt);
+                      std::optional<Milliseconds> slice = std::nullopt);
 
-}  // namespace iw::app
+}  // namespace iw::platform

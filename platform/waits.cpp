@@ -1,10 +1,10 @@
 // The whole-second wait rule and the wait helpers; see waits.h.
-#include "app/waits.h"
+#include "platform/waits.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace iw::app {
+namespace iw::platform {
 
 long long RoundHalfEven(double x) {
     const double f = std::floor(x);
@@ -15,13 +15,13 @@ long long RoundHalfEven(double x) {
     return (r % 2 == 0) ? r : r + 1;
 }
 
-double WaitSecondsNow(const platform::SystemClock& clock) {
+double WaitSecondsNow(const SystemClock& clock) {
     double s = std::fmod(clock.monotonicSeconds(), static_cast<double>(kSecondsPerDay));
     if (s < 0) s += kSecondsPerDay;
     return s;
 }
 
-int StartMark(const platform::SystemClock& clock) { return static_cast<int>(RoundHalfEven(WaitSecondsNow(clock))); }
+int StartMark(const SystemClock& clock) { return static_cast<int>(RoundHalfEven(WaitSecondsNow(clock))); }
 
 int ElapsedSeconds(int startMark, double nowSeconds) {
     long long e = RoundHalfEven(nowSeconds + kSecondsPerDay - startMark) % kSecondsPerDay;
@@ -29,7 +29,7 @@ int ElapsedSeconds(int startMark, double nowSeconds) {
     return static_cast<int>(e);
 }
 
-int ElapsedSeconds(int startMark, const platform::SystemClock& clock) {
+int ElapsedSeconds(int startMark, const SystemClock& clock) {
     return ElapsedSeconds(startMark, WaitSecondsNow(clock));
 }
 
@@ -47,7 +47,7 @@ bool LimitReached(int elapsed, double limitSeconds, LimitRule rule) {
     return rule == LimitRule::AtLeast ? elapsed >= limitSeconds : elapsed > limitSeconds;
 }
 
-WaitClock::WaitClock(const platform::SystemClock& clock, double limitSeconds, LimitRule rule)
+WaitClock::WaitClock(const SystemClock& clock, double limitSeconds, LimitRule rule)
     : clock_(clock), limit_(limitSeconds), rule_(rule) {
     restart();
 }
@@ -58,8 +58,8 @@ int WaitClock::elapsed() const { return ElapsedSeconds(mark_, clock_); }
 
 bool WaitClock::limitReached() const { return LimitReached(elapsed(), limit_, rule_); }
 
-platform::Milliseconds WaitClock::timeLeft() const {
-    if (limitReached()) return platform::Milliseconds(0);
+Milliseconds WaitClock::timeLeft() const {
+    if (limitReached()) return Milliseconds(0);
     // The raw elapsed time x (before rounding) meets the limit once
     // x >= k - 0.5, k being the first whole value that meets it. Counting
     // modulo a day also covers the moment just before the mark's own second
@@ -72,18 +72,18 @@ platform::Milliseconds WaitClock::timeLeft() const {
     const double threshold = static_cast<double>(k) - 0.5 + (k % 2 != 0 ? 0.001 : 0.0);
     double left = std::fmod(threshold - x + kSecondsPerDay, static_cast<double>(kSecondsPerDay));
     if (left < 0) left = 0;
-    return platform::Milliseconds(static_cast<long long>(std::ceil(left * 1000.0 - 1e-6)));
+    return Milliseconds(static_cast<long long>(std::ceil(left * 1000.0 - 1e-6)));
 }
 
-void WaitClock::pump(platform::EventLoop& loop, std::optional<platform::Milliseconds> slice) const {
-    platform::Milliseconds wait = std::max(timeLeft(), platform::Milliseconds(1));
-    if (slice) wait = std::min(wait, std::max(*slice, platform::Milliseconds(1)));
+void WaitClock::pump(EventLoop& loop, std::optional<Milliseconds> slice) const {
+    Milliseconds wait = std::max(timeLeft(), Milliseconds(1));
+    if (slice) wait = std::min(wait, std::max(*slice, Milliseconds(1)));
     loop.pump(wait);
 }
 
-WaitOutcome waitUntil(platform::EventLoop& loop, const platform::SystemClock& clock, double limitSeconds,
+WaitOutcome waitUntil(EventLoop& loop, const SystemClock& clock, double limitSeconds,
                       const std::function<bool()>& condition, LimitRule rule,
-                      std::optional<platform::Milliseconds> slice) {
+                      std::optional<Milliseconds> slice) {
     WaitClock wait(clock, limitSeconds, rule);
     for (;;) {
         if (condition && condition()) return WaitOutcome::ConditionMet;
@@ -92,4 +92,4 @@ WaitOutcome waitUntil(platform::EventLoop& loop, const platform::SystemClock& cl
     }
 }
 
-}  // namespace iw::app
+}  // namespace iw::platform
