@@ -107,7 +107,7 @@ TEST_F(NativeTcp, ConnectsToAnIpv6Address) {
     LoopbackOptions v6;
     v6.address = "::1";
     LoopbackServer server([](LoopbackStream& s) {
-        while (auto line = s.readLine()) s.write("+OK " + *line + "\r\n");
+        while (auto line = s.readLine()) s.write("+OK " + *line);  // the line keeps its CR LF
     }, v6);
     if (!server.listening()) GTEST_SKIP() << "no IPv6 loopback on this machine";
     const ResolveResult r = net->resolve("::1");
