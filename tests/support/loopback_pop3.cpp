@@ -253,7 +253,13 @@ void LoopbackPop3Server::serve(LoopbackStream& s) {
                 for (; topsAnswered < sc.dropAfterTops && k < held.size(); ++k, ++topsAnswered) last += held[k];
                 if (k < held.size()) last += held[k].substr(0, sc.dropPartialBytes);
                 s.write(last);
-                Pause(sc.pauseMs * 5);  // the client reads what came before the drop
+                // End the sending side first and read until the client hangs
+                // up: closing with the client's commands still unread would
+                // reset the connection, and a reset can discard the replies
+                // the client has not read yet (whatever the machine's speed).
+                s.shutdownSend();
+                while (!s.readSome().empty()) {
+                }
                 s.close();
                 return;
             }

@@ -29,6 +29,9 @@ public:
     virtual bool write(std::string_view bytes) = 0;
     // Closes the connection (an orderly close: the peer reads end of stream).
     virtual void close() = 0;
+    // Ends the sending side only: the peer reads what was written, then end
+    // of stream, while this side can still read what the peer sends.
+    virtual void shutdownSend() = 0;
     // Shrinks (or grows) the kernel buffers of this connection.
     virtual void setBufferSizes(int sendBytes, int receiveBytes) = 0;
     // Sends every write at once, without coalescing small writes (Nagle off),

@@ -62,6 +62,10 @@ public:
         fd_ = -1;
     }
 
+    void shutdownSend() override {
+        if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+    }
+
     void setBufferSizes(int sendBytes, int receiveBytes) override {
         if (fd_ < 0) return;
         if (sendBytes > 0) ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sendBytes, sizeof sendBytes);

@@ -74,6 +74,10 @@ public:
         s_ = INVALID_SOCKET;
     }
 
+    void shutdownSend() override {
+        if (s_ != INVALID_SOCKET) ::shutdown(s_, SD_SEND);
+    }
+
     void setBufferSizes(int sendBytes, int receiveBytes) override {
         if (s_ == INVALID_SOCKET) return;
         if (sendBytes > 0)
