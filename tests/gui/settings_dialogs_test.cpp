@@ -309,7 +309,7 @@ TEST_F(SettingsDialogsOnScreen, AccountDialogTrustsAServersCertificate) {
     EXPECT_NE(description.find(std::wstring(pin.begin(), pin.end())), std::wstring::npos);
 
     // The next check logs in over TLS with that certificate.
-    state.OptionFlags = app::kDefaultOptionFlags;
+    state.prefs.options = settings::Options::FromStored(settings::kDefaultOptionText);
     const app::CheckReport report = app::RunCheckReport(p, *store, state);
     EXPECT_EQ(report.count, 3) << std::string(report.status.begin(), report.status.end());
 }
