@@ -21,6 +21,40 @@ constexpr char16_t kNoSecurity[] = u"請先選擇連線加密(SSL/TLS 或 STARTT
 constexpr char16_t kNoCertificate[] = u"無法取得伺服器憑證:";
 constexpr char16_t kTrustedNotSaved[] = u"已信任此憑證,按「確定」儲存帳號後生效";
 
+constexpr char16_t kTokenNeedsTls[] =
+    u"以 OAuth2 登入時必須加密連線:請將「連線加密」選為 SSL/TLS 或 STARTTLS(授權不會以明文送出)";
+constexpr char16_t kNotSignedIn[] =
+    u"此帳號尚未登入:請按「登入...」在瀏覽器中登入。\n若要先儲存、稍後再登入,請再按一次「確定」。";
+constexpr char16_t kSignInBusy[] = u"登入尚未完成:請先在瀏覽器中完成登入,或按「取消登入」";
+constexpr char16_t kSigningIn[] = u"正在開啟瀏覽器,請在瀏覽器中登入...";
+constexpr char16_t kSignedIn[] = u"登入成功,信箱有 ";
+constexpr char16_t kSignedInMessages[] = u" 封郵件";
+constexpr char16_t kMailboxFailed[] = u"已登入並儲存授權,但無法收信:";
+constexpr char16_t kSignInCancelled[] = u"已取消登入";
+constexpr char16_t kSignInTimedOut[] = u"登入逾時:瀏覽器沒有完成登入,請再按「登入...」";
+constexpr char16_t kSignInFailed[] = u"登入失敗:";
+
+// The stored names of the OAuth2 providers, by login way (none for the password).
+const char16_t* ProviderName(LoginWay way) {
+    switch (way) {
+        case LoginWay::Microsoft: return u"microsoft";
+        case LoginWay::Google: return u"google";
+        case LoginWay::Custom: return u"custom";
+        case LoginWay::Password: break;
+    }
+    return u"";
+}
+
+// The login way of stored keys: "Auth" 1 with the provider (an unknown one
+// is Microsoft, as the sign-in reads it), else the password.
+LoginWay StoredWay(const std::u16string& auth, std::u16string provider) {
+    if (TrimBlanks(auth) != u"1") return LoginWay::Password;
+    provider = FoldName(TrimBlanks(provider));
+    if (provider == u"google") return LoginWay::Google;
+    if (provider == u"custom") return LoginWay::Custom;
+    return LoginWay::Microsoft;
+}
+
 // Blank text (spaces and tabs only) is what the settings file keeps of it: nothing.
 bool blank(const std::u16string& s) { return TrimBlanks(s).empty(); }
 
@@ -35,8 +69,10 @@ AccountDialog::AccountDialog(SettingsStore& store, const platform::CodePage& cod
 void AccountDialog::load(const std::u16string& address) {
     editing_ = m_.dialog.EditMode;
     view_.setSecurity(0);
+    view_.setLoginWay(0);
     showHint();
     updateCertificateButton();
+    updateLoginControls();
     if (!editing_) return;
     loading_ = true;
     userEnabled_ = false;
@@ -59,9 +95,21 @@ void AccountDialog::load(const std::u16string& address) {
     securityBase_ = security_;
     securityChosen_ = true;
     addressTyped_ = true;
+    // The login way and its keys; the stored way is the user's own choice.
+    const MailAccount stored = ReadMailAccount(store_, address);
+    way_ = StoredWay(stored.Auth, stored.OAuthProvider);
+    wayChosen_ = true;
+    view_.setLoginWay(static_cast<int>(way_));
+    setText(AccountField::AuthorizeUrl, stored.OAuthAuthorizeUrl);
+    setText(AccountField::TokenUrl, stored.OAuthTokenUrl);
+    setText(AccountField::Scope, stored.OAuthScope);
+    setText(AccountField::ClientId, stored.OAuthClientId);
+    tenant_ = stored.OAuthTenant;
+    deviceUrl_ = stored.OAuthDeviceUrl;
     loading_ = false;
     showHint();
     updateCertificateButton();
+    updateLoginControls();
 }
 
 void AccountDialog::setText(AccountField field, const std::u16string& text) {
@@ -71,6 +119,10 @@ void AccountDialog::setText(AccountField field, const std::u16string& text) {
         case AccountField::User: userChanged(text); break;
         case AccountField::Password: passwordChanged(text); break;
         case AccountField::Address: addressChanged(text); break;
+        case AccountField::AuthorizeUrl:
+        case AccountField::TokenUrl:
+        case AccountField::Scope:
+        case AccountField::ClientId: oauthFieldChanged(field, text); break;
         default: break;
     }
 }
@@ -108,6 +160,48 @@ void AccountDialog::addressChanged(const std::u16string& address) {
     autoFill();
 }
 
+void AccountDialog::loginChosen(int position) {
+    if (position < 0 || position > static_cast<int>(LoginWay::Custom)) return;
+    way_ = static_cast<LoginWay>(position);
+    wayChosen_ = true;
+    updateLoginControls();
+}
+
+void AccountDialog::oauthFieldChanged(AccountField field, const std::u16string& text) {
+    switch (field) {
+        case AccountField::AuthorizeUrl: authorizeUrl_ = text; break;
+        case AccountField::TokenUrl: tokenUrl_ = text; break;
+        case AccountField::Scope: scope_ = text; break;
+        case AccountField::ClientId: clientId_ = text; break;
+        default: break;
+    }
+}
+
+bool AccountDialog::enabled(AccountField field) const {
+    switch (field) {
+        case AccountField::User: return userEnabled_;
+        case AccountField::Password: return way_ == LoginWay::Password;
+        case AccountField::AuthorizeUrl:
+        case AccountField::TokenUrl:
+        case AccountField::Scope:
+        case AccountField::ClientId: return way_ != LoginWay::Password;
+        case AccountField::SignIn: return sign_ && (signing_ || way_ != LoginWay::Password);
+        default: return true;
+    }
+}
+
+void AccountDialog::updateLoginControls() {
+    for (AccountField f : {AccountField::Password, AccountField::AuthorizeUrl, AccountField::TokenUrl,
+                           AccountField::Scope, AccountField::ClientId})
+        view_.setEnabled(f, enabled(f));
+    view_.setSignInButton(enabled(AccountField::SignIn), signing_ ? kCancelSignInCaption : kSignInCaption);
+}
+
+void AccountDialog::showSignInStatus(const std::u16string& text) {
+    signStatus_ = text;
+    view_.setSignInStatus(text);
+}
+
 void AccountDialog::securityChosen(int position) {
     if (position < 0 || position > 2) return;
     security_ = position;
@@ -139,6 +233,16 @@ void AccountDialog::autoFill() {
                     fillAddress();
                 }
             }
+        }
+    }
+    // The provider's login way, until the user chooses one.
+    if (!wayChosen_) {
+        const ProviderPreset* provider = HintPreset(addressTyped_ || !hasAt(user_) ? address_ : user_, host_);
+        const LoginWay want = provider ? static_cast<LoginWay>(provider->loginWay) : LoginWay::Password;
+        if (want != way_) {
+            way_ = want;
+            view_.setLoginWay(static_cast<int>(way_));
+            updateLoginControls();
         }
     }
     if (!securityChosen_) {
@@ -227,6 +331,10 @@ const std::u16string& AccountDialog::text(AccountField field) const {
         case AccountField::Password: return password_;
         case AccountField::Host: return host_;
         case AccountField::Address: return address_;
+        case AccountField::AuthorizeUrl: return authorizeUrl_;
+        case AccountField::TokenUrl: return tokenUrl_;
+        case AccountField::Scope: return scope_;
+        case AccountField::ClientId: return clientId_;
         default: return none;
     }
 }
@@ -237,17 +345,134 @@ bool AccountDialog::refuse(AccountField field, const std::u16string& message) {
     return false;
 }
 
+MailAccount AccountDialog::accountToSave() const {
+    const bool oauth = way_ != LoginWay::Password;
+    MailAccount a;
+    a.Address = address_;
+    a.User = user_;
+    // An OAuth2 account keeps no password: what was typed goes when it is saved.
+    a.Password = oauth ? std::u16string() : ScramblePassword(cp_, password_);
+    a.Pop3Host = host_;
+    a.Security = std::u16string(1, char16_t(u'0' + security_));
+    a.CertSha256 = pinToSave();
+    a.Auth = oauth ? u"1" : u"0";
+    a.OAuthProvider = ProviderName(way_);
+    a.OAuthTenant = tenant_;
+    a.OAuthClientId = clientId_;
+    a.OAuthAuthorizeUrl = authorizeUrl_;
+    a.OAuthTokenUrl = tokenUrl_;
+    a.OAuthDeviceUrl = deviceUrl_;
+    a.OAuthScope = scope_;
+    return a;
+}
+
 bool AccountDialog::writeAccount(const std::u16string& address) {
+    const MailAccount a = accountToSave();
+    const bool oauth = way_ != LoginWay::Password;
+    // A password account writes "Auth" only over a stored one (a section
+    // written over may hold an OAuth2 account's keys).
+    const bool writeAuth = oauth || !ReadSetting(store_, address, u"Auth", u"").empty();
+    auto optional = [&](const char16_t* key, const std::u16string& value) {
+        return value.empty() || WriteSetting(store_, IniFile::Set, address, key, value);
+    };
     return WriteSetting(store_, IniFile::Set, RosterSection(m_.identity.UserSection), address, u"0") &&
-           WriteSetting(store_, IniFile::Set, address, u"Account", user_) &&
-           WriteSetting(store_, IniFile::Set, address, u"PassWord", ScramblePassword(cp_, password_)) &&
-           WriteSetting(store_, IniFile::Set, address, u"PoP3", host_) &&
-           WriteSetting(store_, IniFile::Set, address, kSecurityKey, std::u16string(1, char16_t(u'0' + security_))) &&
-           (pinToSave().empty() || WriteSetting(store_, IniFile::Set, address, u"CertSha256", pinToSave()));
+           WriteSetting(store_, IniFile::Set, address, u"Account", a.User) &&
+           WriteSetting(store_, IniFile::Set, address, u"PassWord", a.Password) &&
+           WriteSetting(store_, IniFile::Set, address, u"PoP3", a.Pop3Host) &&
+           WriteSetting(store_, IniFile::Set, address, kSecurityKey, a.Security) &&
+           optional(u"CertSha256", a.CertSha256) &&
+           (!writeAuth || WriteSetting(store_, IniFile::Set, address, u"Auth", a.Auth)) &&
+           optional(u"OAuthProvider", a.OAuthProvider) && optional(u"OAuthTenant", a.OAuthTenant) &&
+           optional(u"OAuthClientId", a.OAuthClientId) && optional(u"OAuthAuthorizeUrl", a.OAuthAuthorizeUrl) &&
+           optional(u"OAuthTokenUrl", a.OAuthTokenUrl) && optional(u"OAuthDeviceUrl", a.OAuthDeviceUrl) &&
+           optional(u"OAuthScope", a.OAuthScope);
+}
+
+// What an OAuth2 way needs before a sign-in or a save: an encrypted
+// connection, and for another provider its two addresses; every box one line.
+bool AccountDialog::checkOAuth() {
+    if (security_ == 0) return refuse(AccountField::Security, kTokenNeedsTls);
+    const struct {
+        AccountField field;
+        const std::u16string& text;
+        const char16_t* label;
+        bool required;
+    } boxes[] = {
+        {AccountField::AuthorizeUrl, authorizeUrl_, kAccountAuthorizeUrlLabel, way_ == LoginWay::Custom},
+        {AccountField::TokenUrl, tokenUrl_, kAccountTokenUrlLabel, way_ == LoginWay::Custom},
+        {AccountField::Scope, scope_, kAccountScopeLabel, false},
+        {AccountField::ClientId, clientId_, kAccountClientIdLabel, false},
+    };
+    for (const auto& b : boxes) {
+        if (b.required && blank(b.text)) return refuse(b.field, std::u16string(b.label) + kEmptySuffix);
+        if (!IniDocument::validValue(b.text)) return refuse(b.field, std::u16string(b.label) + kNoLineBreaks);
+    }
+    return true;
+}
+
+void AccountDialog::setSignIn(AccountSignIn* sign) {
+    sign_ = sign;
+    updateLoginControls();
+}
+
+void AccountDialog::signIn() {
+    if (closed_) return;
+    if (signing_) {  // the same button cancels a sign-in under way
+        stopSign_ = true;
+        return;
+    }
+    if (!sign_ || way_ == LoginWay::Password) return;
+    // The tokens are kept under the address, and the try needs user and server.
+    const struct {
+        AccountField field;
+        const std::u16string& text;
+        const char16_t* label;
+    } needed[] = {
+        {AccountField::User, user_, kAccountUserLabel},
+        {AccountField::Host, host_, kAccountHostLabel},
+        {AccountField::Address, address_, kAccountAddressLabel},
+    };
+    for (const auto& n : needed)
+        if (blank(n.text)) return (void)refuse(n.field, std::u16string(n.label) + kEmptySuffix);
+    if (!IniDocument::validKeyName(address_) || !IniDocument::validSectionName(address_))
+        return (void)refuse(AccountField::Address, std::u16string(kAccountAddressLabel) + kAddressUnusable);
+    if (!IniDocument::validValue(host_))
+        return (void)refuse(AccountField::Host, std::u16string(kAccountHostLabel) + kNoLineBreaks);
+    if (!IniDocument::validValue(user_))
+        return (void)refuse(AccountField::User, std::u16string(kAccountUserLabel) + kNoLineBreaks);
+    if (!checkOAuth()) return;
+    const MailAccount account = accountToSave();
+    signing_ = true;
+    stopSign_ = false;
+    updateLoginControls();
+    showSignInStatus(kSigningIn);
+    // The dialog stays live while this waits: typing, 確定, 取消 and this
+    // button all run inside it.
+    const SignInReport report = sign_->signIn(
+        account, [this] { return stopSign_ || closed_; },
+        [this](const std::u16string& step) {
+            if (!closed_) showSignInStatus(step);
+        });
+    signing_ = false;
+    if (closed_) return;
+    updateLoginControls();
+    switch (report.outcome) {
+        case SignInOutcome::SignedIn: {
+            const std::string n = std::to_string(report.messages < 0 ? 0 : report.messages);
+            showSignInStatus(kSignedIn + std::u16string(n.begin(), n.end()) + kSignedInMessages);
+            break;
+        }
+        case SignInOutcome::MailboxFailed: showSignInStatus(kMailboxFailed + report.status); break;
+        case SignInOutcome::Cancelled: showSignInStatus(kSignInCancelled); break;
+        case SignInOutcome::TimedOut: showSignInStatus(kSignInTimedOut); break;
+        case SignInOutcome::Failed: showSignInStatus(kSignInFailed + report.status); break;
+    }
 }
 
 void AccountDialog::confirm() {
     if (closed_) return;
+    if (signing_) return (void)refuse(AccountField::SignIn, kSignInBusy);
+    const bool oauth = way_ != LoginWay::Password;
     // Empty fields, in the order of the dialog's controls.
     const struct {
         AccountField field;
@@ -261,7 +486,7 @@ void AccountDialog::confirm() {
         {AccountField::User, user_, kAccountUserLabel, true},
     };
     for (const auto& c : checks)
-        if (c.text.empty() || (c.blankIsEmpty && blank(c.text)))
+        if (!(oauth && c.field == AccountField::Password) && (c.text.empty() || (c.blankIsEmpty && blank(c.text))))
             return (void)refuse(c.field, std::u16string(c.label) + kEmptySuffix);
     // What set.ini cannot hold as typed is refused before anything is written.
     if (!IniDocument::validKeyName(address_) || !IniDocument::validSectionName(address_))
@@ -273,8 +498,16 @@ void AccountDialog::confirm() {
     // The password must come back from set.ini as typed: the file trims
     // the blanks a scrambled value may start with (a leading "{" scrambles
     // to a space), "%" comes back as "z" and Chinese as "?".
-    if (UnscramblePassword(cp_, TrimBlanks(ScramblePassword(cp_, password_))) != password_)
+    if (!oauth && UnscramblePassword(cp_, TrimBlanks(ScramblePassword(cp_, password_))) != password_)
         return (void)refuse(AccountField::Password, std::u16string(kAccountPasswordLabel) + kPasswordUnusable);
+    if (oauth) {
+        if (!checkOAuth()) return;
+        // Saving without a sign-in is allowed, but only when asked twice.
+        if (sign_ && !warnedNotSignedIn_ && !sign_->hasTokens(address_)) {
+            warnedNotSignedIn_ = true;
+            return (void)refuse(AccountField::SignIn, kNotSignedIn);
+        }
+    }
 
     if (editing_) {
         // The account moves to the new address (and to the end of the

@@ -18,12 +18,23 @@
 // dialog stays live; the same button stops it), shows it, and when the
 // checks fail offers to trust it. A trusted certificate is written as
 // "CertSha256" with the account when 確定 saves it.
+//
+// The login way ("登入方式"): the password, or OAuth2 with a Microsoft
+// account, a Google account or another provider whose addresses the user
+// types. An OAuth2 way disables the password box (what was typed there stays
+// until 確定 saves the account without it), needs an encrypted connection
+// (a token is never sent in the clear) and signs in with "登入...": the
+// browser sign-in runs through an AccountSignIn given from above, waiting
+// in the event loop like the certificate step; the same button cancels it.
+// After the tokens are stored the account is tried and the dialog's status
+// line says what came of it.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "settings/accounts.h"
 #include "settings/program_state.h"
 #include "platform/code_page.h"
 #include "platform/tls.h"
@@ -33,8 +44,24 @@
 namespace iw::settings {
 
 // The fields in tab order (the choice list of the connection security after
-// the address), then the two buttons.
-enum class AccountField { User, Password, Host, Address, Security, Ok, Cancel };
+// the address), then the two buttons; then the login way's controls (on
+// screen between the security and the buttons): its choice list, the OAuth2
+// provider's addresses, scope and client ID, and the sign-in button.
+enum class AccountField {
+    User,
+    Password,
+    Host,
+    Address,
+    Security,
+    Ok,
+    Cancel,
+    Login,
+    AuthorizeUrl,
+    TokenUrl,
+    Scope,
+    ClientId,
+    SignIn,
+};
 
 // The labels of the fields as the dialog shows them; an empty field's
 // message is its label followed by "不能空白".
@@ -50,6 +77,17 @@ inline constexpr char16_t kStopCertificateCaption[] = u"停止檢查";
 inline constexpr char16_t kSecurityKey[] = u"Security";
 // The choices of "連線加密", by their stored value 0, 1, 2.
 inline constexpr const char16_t* kSecurityChoices[] = {u"無", u"SSL/TLS", u"STARTTLS"};
+
+// The login ways, by their position in the choice list.
+enum class LoginWay { Password, Microsoft, Google, Custom };
+inline constexpr const char16_t* kLoginChoices[] = {u"密碼", u"Microsoft 帳號", u"Google 帳號", u"其他 OAuth2"};
+inline constexpr char16_t kAccountLoginLabel[] = u"登入方式:";
+inline constexpr char16_t kAccountAuthorizeUrlLabel[] = u"授權網址:";
+inline constexpr char16_t kAccountTokenUrlLabel[] = u"權杖網址:";
+inline constexpr char16_t kAccountScopeLabel[] = u"授權範圍:";
+inline constexpr char16_t kAccountClientIdLabel[] = u"用戶端 ID:";
+inline constexpr char16_t kSignInCaption[] = u"登入...";
+inline constexpr char16_t kCancelSignInCaption[] = u"取消登入";
 
 class AccountDialogView {
 public:
@@ -69,6 +107,12 @@ public:
     // Shows a fetched certificate modally over the dialog; with
     // `offerTrust`, the user may trust it. True when the user trusted it.
     virtual bool showCertificate(const std::u16string& /*description*/, bool /*offerTrust*/) { return false; }
+    // The login way's choice list (a LoginWay's position).
+    virtual void setLoginWay(int /*position*/) {}
+    // The sign-in button: usable or not, and its caption.
+    virtual void setSignInButton(bool /*enabled*/, const std::u16string& /*caption*/) {}
+    // The status line of the sign-in: what is happening or what came of it.
+    virtual void setSignInStatus(const std::u16string& /*text*/) {}
 };
 
 // What the certificate step shows of a fetched certificate.
@@ -85,6 +129,36 @@ struct CertificateLook {
 using CertificateProber = std::function<CertificateLook(const std::string& host, std::uint16_t port,
                                                         platform::MailSecurity security, const std::string& pin,
                                                         const std::function<bool()>& stop)>;
+
+// How a browser sign-in ended.
+enum class SignInOutcome {
+    SignedIn,       // tokens stored, and the account logged in and answered STAT
+    MailboxFailed,  // tokens stored, but the try of the account failed (`status` says how)
+    Cancelled,      // stopped by the user or the dialog closing; nothing stored
+    TimedOut,       // no answer from the browser within the time limit; nothing stored
+    Failed,         // refused by the provider or not reachable (`status` says how); nothing stored
+};
+
+struct SignInReport {
+    SignInOutcome outcome = SignInOutcome::Failed;
+    long messages = -1;     // the mailbox's count when signed in
+    std::u16string status;  // the program's words for a failure (never a token)
+};
+
+// The browser sign-in of an account, implemented above settings/ (it opens
+// the browser, listens for the redirect, exchanges the code, stores the
+// tokens under the account's address and tries the account).
+class AccountSignIn {
+public:
+    virtual ~AccountSignIn() = default;
+    // Signs `account` in (its keys as the dialog would save them). Waits in
+    // the event loop, reports each step through `progress`, and returns
+    // early once `stop` says so.
+    virtual SignInReport signIn(const MailAccount& account, const std::function<bool()>& stop,
+                                const std::function<void(const std::u16string&)>& progress) = 0;
+    // Tokens are stored for this address.
+    virtual bool hasTokens(const std::u16string& address) = 0;
+};
 
 class AccountDialog {
 public:
@@ -103,6 +177,8 @@ public:
     void passwordChanged(const std::u16string& password);
     void addressChanged(const std::u16string& address);
     void securityChosen(int position);
+    void loginChosen(int position);
+    void oauthFieldChanged(AccountField field, const std::u16string& text);
 
     void confirm();  // 確定
     void cancel();  // 取消
@@ -113,13 +189,23 @@ public:
     void setCertificateProber(CertificateProber prober);
     void viewCertificate();
 
+    // The sign-in; without one the button stays disabled and 確定 does not
+    // ask for a sign-in. `sign` must outlive the dialog.
+    void setSignIn(AccountSignIn* sign);
+    void signIn();
+
     // State, for the view and tests.
     const std::u16string& text(AccountField field) const;
     int security() const { return security_; }
-    bool enabled(AccountField field) const { return field != AccountField::User || userEnabled_; }
+    bool enabled(AccountField field) const;
     bool closed() const { return closed_; }
     const std::u16string& hint() const { return hint_; }
     bool certificateBusy() const { return probing_; }
+    LoginWay loginWay() const { return way_; }
+    bool signInBusy() const { return signing_; }
+    const std::u16string& signInStatus() const { return signStatus_; }
+    // The account as 確定 would save it (OAuth2 keys included).
+    MailAccount accountToSave() const;
     // The fingerprint a save writes as "CertSha256" ("" for none).
     std::u16string pinToSave() const;
 
@@ -132,6 +218,9 @@ private:
     void autoFill();
     void showHint();
     void updateCertificateButton();
+    void updateLoginControls();
+    void showSignInStatus(const std::u16string& text);
+    bool checkOAuth();
 
     SettingsStore& store_;
     const platform::CodePage& cp_;
@@ -169,6 +258,18 @@ private:
     bool stopProbe_ = false;
     std::u16string trustedPin_, trustedHost_;
     int trustedSecurity_ = 0;
+
+    // The login way and the OAuth2 keys. Tenant and device address have no
+    // box: an edited account keeps what set.ini holds.
+    LoginWay way_ = LoginWay::Password;
+    bool wayChosen_ = false;
+    std::u16string authorizeUrl_, tokenUrl_, scope_, clientId_, tenant_, deviceUrl_;
+    AccountSignIn* sign_ = nullptr;
+    bool signing_ = false;
+    bool stopSign_ = false;
+    std::u16string signStatus_;
+    // 確定 of an OAuth2 account without tokens says so once; the next 確定 saves.
+    bool warnedNotSignedIn_ = false;
 };
 
 }  // namespace iw::settings

@@ -29,6 +29,9 @@ struct ProviderPreset {
     int security = -1;
     std::uint16_t port = 0;  // 0: the encryption's usual port
     std::u16string_view hint;
+    // How the account dialog logs in to it by default: 0 the password,
+    // 1 a Microsoft account, 2 a Google account (as the dialog's choice).
+    int loginWay = 0;
 };
 
 // Every known provider, in the order they are tried.

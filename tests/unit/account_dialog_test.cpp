@@ -22,7 +22,7 @@ namespace iw::settings {
 namespace {
 
 struct RecordingView : AccountDialogView {
-    std::u16string shown[5];
+    std::u16string shown[13];
     int security = -1;
     bool userEnabled = true;
     std::optional<AccountField> focused;
