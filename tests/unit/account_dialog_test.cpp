@@ -4,6 +4,8 @@
 // refuses a write.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,7 +35,19 @@ struct RecordingView : AccountDialogView {
     void setSecurity(int p) override { security = p; }
     void setEnabled(AccountField f, bool e) override {
         if (f == AccountField::User) userEnabled = e;
+        enabledOf[static_cast<int>(f)] = e;
     }
+    // The login way and the sign-in.
+    bool enabledOf[13] = {true, true, true, true, true, true, true, true, true, true, true, true, true};
+    int loginWay = -1;
+    bool signInEnabled = false;
+    std::u16string signInCaption, signInStatus;
+    void setLoginWay(int p) override { loginWay = p; }
+    void setSignInButton(bool enabled, const std::u16string& caption) override {
+        signInEnabled = enabled;
+        signInCaption = caption;
+    }
+    void setSignInStatus(const std::u16string& t) override { signInStatus = t; }
     void focus(AccountField f) override { focused = f; }
     void messageBox(const std::u16string& text, const std::u16string& title) override { boxes.push_back({text, title}); }
     void close() override { closed = true; }
@@ -685,6 +699,321 @@ TEST_F(AccountCertificateTest, ClicksDuringTheFetchStopItOrCloseTheDialog) {
         }
     }
     during = nullptr;
+}
+
+// --- the login way and the sign-in ------------------------------------------
+
+// A browser sign-in that answers as told; a sign-in that ends with tokens
+// stores them under the account's address.
+struct FakeSignIn : AccountSignIn {
+    std::vector<MailAccount> calls;
+    SignInReport answer{SignInOutcome::SignedIn, 3, {}};
+    std::vector<std::u16string> signedIn;  // addresses with tokens
+    std::function<void(const std::function<bool()>&)> during;
+    std::vector<std::u16string> steps = {u"請在瀏覽器中登入"};
+
+    SignInReport signIn(const MailAccount& account, const std::function<bool()>& stop,
+                        const std::function<void(const std::u16string&)>& progress) override {
+        calls.push_back(account);
+        for (const auto& s : steps) progress(s);
+        if (during) during(stop);
+        if (stop()) return {SignInOutcome::Cancelled, -1, {}};
+        if (answer.outcome == SignInOutcome::SignedIn || answer.outcome == SignInOutcome::MailboxFailed)
+            signedIn.push_back(account.Address);
+        return answer;
+    }
+    bool hasTokens(const std::u16string& address) override {
+        return std::find(signedIn.begin(), signedIn.end(), address) != signedIn.end();
+    }
+};
+
+class AccountLoginTest : public AccountDialogTest {
+protected:
+    FakeSignIn sign;
+    AccountDialog& openSigning(const std::u16string& address = u"") {
+        dialog = std::make_unique<AccountDialog>(store, *cp, m, rows, view);
+        dialog->setSignIn(&sign);
+        dialog->load(address);
+        return *dialog;
+    }
+    // A self-hosted server with its own authorization server.
+    void fillCustom() {
+        type(u"me", u"pw", u"mail.home.tw");
+        dialog->securityChosen(1);
+        dialog->loginChosen(static_cast<int>(LoginWay::Custom));
+        dialog->oauthFieldChanged(AccountField::AuthorizeUrl, u"http://127.0.0.1:8080/authorize");
+        dialog->oauthFieldChanged(AccountField::TokenUrl, u"http://127.0.0.1:8080/token");
+        dialog->oauthFieldChanged(AccountField::Scope, u"mail offline_access");
+        dialog->oauthFieldChanged(AccountField::ClientId, u"my-client");
+    }
+    bool shownEnabled(AccountField f) const { return view.enabledOf[static_cast<int>(f)]; }
+};
+
+TEST_F(AccountLoginTest, TheProviderPicksTheLoginWayUntilTheUserChoosesOne) {
+    struct Case {
+        std::u16string user, host, address;  // address "" when not typed
+        LoginWay want;
+    } cases[] = {
+        {u"me@hotmail.com.tw", u"", u"", LoginWay::Microsoft},
+        {u"me", u"", u"me@outlook.com", LoginWay::Microsoft},
+        {u"me", u"outlook.office365.com", u"", LoginWay::Microsoft},  // a work mailbox, known by its server
+        {u"me@gmail.com", u"", u"", LoginWay::Password},              // Gmail takes an app password
+        {u"me", u"pop.home.tw", u"", LoginWay::Password},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.user.begin(), c.user.end()));
+        view = RecordingView{};
+        openSigning();
+        dialog->userChanged(c.user);
+        if (!c.host.empty()) dialog->hostChanged(c.host);
+        if (!c.address.empty()) dialog->addressChanged(c.address);
+        EXPECT_EQ(dialog->loginWay(), c.want);
+        EXPECT_EQ(view.loginWay, static_cast<int>(c.want));
+        const bool oauth = c.want != LoginWay::Password;
+        EXPECT_EQ(shownEnabled(AccountField::Password), !oauth);
+        EXPECT_EQ(shownEnabled(AccountField::AuthorizeUrl), oauth);
+        EXPECT_EQ(shownEnabled(AccountField::ClientId), oauth);
+        EXPECT_EQ(view.signInEnabled, oauth);
+        EXPECT_EQ(view.signInCaption, kSignInCaption);
+    }
+    // A way the user chose stays, whatever the address says later.
+    view = RecordingView{};
+    openSigning();
+    dialog->loginChosen(static_cast<int>(LoginWay::Google));
+    dialog->userChanged(u"me@outlook.com");
+    EXPECT_EQ(dialog->loginWay(), LoginWay::Google);
+    // Out of range: nothing changes.
+    dialog->loginChosen(4);
+    dialog->loginChosen(-1);
+    EXPECT_EQ(dialog->loginWay(), LoginWay::Google);
+    // Without a sign-in at hand the button is never offered.
+    view = RecordingView{};
+    open();
+    dialog->loginChosen(static_cast<int>(LoginWay::Microsoft));
+    EXPECT_FALSE(view.signInEnabled);
+}
+
+TEST_F(AccountLoginTest, AnOAuthAccountIsSavedWithItsKeysAndWithoutThePassword) {
+    openSigning();
+    fillCustom();
+    // The password typed before the switch is kept while the dialog is open.
+    EXPECT_EQ(dialog->text(AccountField::Password), u"pw");
+    dialog->signIn();
+    ASSERT_EQ(sign.calls.size(), 1u);
+    const MailAccount& asked = sign.calls[0];
+    EXPECT_EQ(asked.Address, u"me@mail.home.tw");
+    EXPECT_EQ(asked.User, u"me");
+    EXPECT_EQ(asked.Pop3Host, u"mail.home.tw");
+    EXPECT_EQ(asked.Security, u"1");
+    EXPECT_EQ(asked.Auth, u"1");
+    EXPECT_EQ(asked.OAuthProvider, u"custom");
+    EXPECT_EQ(asked.OAuthAuthorizeUrl, u"http://127.0.0.1:8080/authorize");
+    EXPECT_EQ(asked.OAuthClientId, u"my-client");
+    EXPECT_TRUE(asked.Password.empty());
+    dialog->confirm();
+    EXPECT_TRUE(view.boxes.empty());
+    ASSERT_TRUE(view.closed);
+    const MailAccount saved = ReadMailAccount(store, u"me@mail.home.tw");
+    EXPECT_EQ(saved.Auth, u"1");
+    EXPECT_EQ(saved.OAuthProvider, u"custom");
+    EXPECT_EQ(saved.OAuthAuthorizeUrl, u"http://127.0.0.1:8080/authorize");
+    EXPECT_EQ(saved.OAuthTokenUrl, u"http://127.0.0.1:8080/token");
+    EXPECT_EQ(saved.OAuthScope, u"mail offline_access");
+    EXPECT_EQ(saved.OAuthClientId, u"my-client");
+    EXPECT_EQ(saved.Security, u"1");
+    EXPECT_EQ(value(u"me@mail.home.tw", u"PassWord"), u"");
+
+    // Back to the password before 確定: the typed password is saved as ever.
+    files.remove(u"C:\\P\\set.ini");
+    view = RecordingView{};
+    openSigning();
+    fillCustom();
+    dialog->loginChosen(static_cast<int>(LoginWay::Password));
+    EXPECT_TRUE(shownEnabled(AccountField::Password));
+    dialog->confirm();
+    EXPECT_EQ(value(u"me@mail.home.tw", u"PassWord"), ScramblePassword(*cp, u"pw"));
+    EXPECT_EQ(value(u"me@mail.home.tw", u"Auth"), u"<missing>");
+}
+
+TEST_F(AccountLoginTest, AnOAuthWayWithoutWhatItNeedsIsRefusedBeforeAnythingIsSentOrWritten) {
+    struct Case {
+        const char* what;
+        std::function<void(AccountDialog&)> spoil;
+        std::u16string message;
+        AccountField focus;
+    } cases[] = {
+        {"no encryption", [](AccountDialog& d) { d.securityChosen(0); },
+         u"以 OAuth2 登入時必須加密連線:請將「連線加密」選為 SSL/TLS 或 STARTTLS(授權不會以明文送出)",
+         AccountField::Security},
+        {"no authorize address", [](AccountDialog& d) { d.oauthFieldChanged(AccountField::AuthorizeUrl, u" "); },
+         u"授權網址:不能空白", AccountField::AuthorizeUrl},
+        {"no token address", [](AccountDialog& d) { d.oauthFieldChanged(AccountField::TokenUrl, u""); },
+         u"權杖網址:不能空白", AccountField::TokenUrl},
+        {"a line break", [](AccountDialog& d) { d.oauthFieldChanged(AccountField::Scope, u"mail\r\nx"); },
+         u"授權範圍:不能含有換行", AccountField::Scope},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (bool save : {false, true}) {
+            view = RecordingView{};
+            sign = FakeSignIn{};
+            openSigning();
+            fillCustom();
+            c.spoil(*dialog);
+            if (save) dialog->confirm();
+            else dialog->signIn();
+            ASSERT_EQ(view.boxes.size(), 1u);
+            EXPECT_EQ(view.boxes[0].first, c.message);
+            EXPECT_EQ(view.focused, c.focus);
+            EXPECT_TRUE(sign.calls.empty());
+            EXPECT_FALSE(dialog->closed());
+            EXPECT_FALSE(setIni().has_value());
+        }
+    }
+    // A named provider needs no addresses of its own; the password is not asked for.
+    view = RecordingView{};
+    openSigning();
+    type(u"me@outlook.com", u"", u"");
+    dialog->signIn();
+    EXPECT_TRUE(view.boxes.empty());
+    ASSERT_EQ(sign.calls.size(), 1u);
+    EXPECT_EQ(sign.calls[0].OAuthProvider, u"microsoft");
+    EXPECT_EQ(sign.calls[0].Pop3Host, u"outlook.office365.com");
+    EXPECT_EQ(sign.calls[0].Security, u"1");
+}
+
+TEST_F(AccountLoginTest, SavingAnAccountThatNeverSignedInSaysSoAndSavesOnTheSecondConfirm) {
+    openSigning();
+    fillCustom();
+    dialog->confirm();
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_NE(view.boxes[0].first.find(u"尚未登入"), std::u16string::npos);
+    EXPECT_EQ(view.focused, AccountField::SignIn);
+    EXPECT_FALSE(dialog->closed());
+    EXPECT_FALSE(setIni().has_value());
+    dialog->confirm();
+    EXPECT_TRUE(dialog->closed());
+    EXPECT_EQ(value(u"me@mail.home.tw", u"Auth"), u"1");
+    // Tokens for another address (the address was changed after the sign-in) do not count.
+    files.remove(u"C:\\P\\set.ini");
+    view = RecordingView{};
+    openSigning();
+    fillCustom();
+    dialog->signIn();
+    dialog->addressChanged(u"other@mail.home.tw");
+    dialog->confirm();
+    EXPECT_EQ(view.boxes.size(), 1u);
+    EXPECT_FALSE(dialog->closed());
+}
+
+TEST_F(AccountLoginTest, TheStatusLineSaysHowTheSignInEnded) {
+    struct Case {
+        SignInReport answer;
+        std::u16string status;
+    } cases[] = {
+        {{SignInOutcome::SignedIn, 3, {}}, u"登入成功,信箱有 3 封郵件"},
+        {{SignInOutcome::MailboxFailed, -1, u"伺服器拒絕登入"}, u"已登入並儲存授權,但無法收信:伺服器拒絕登入"},
+        {{SignInOutcome::TimedOut, -1, {}}, u"登入逾時:瀏覽器沒有完成登入,請再按「登入...」"},
+        {{SignInOutcome::Failed, -1, u"未設定OAuth2用戶端識別碼(OAuthClientId)"},
+         u"登入失敗:未設定OAuth2用戶端識別碼(OAuthClientId)"},
+        {{SignInOutcome::Cancelled, -1, {}}, u"已取消登入"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.status.begin(), c.status.end()));
+        view = RecordingView{};
+        sign = FakeSignIn{};
+        sign.answer = c.answer;
+        std::u16string captionDuring, statusDuring;
+        sign.during = [&](const std::function<bool()>&) {
+            captionDuring = view.signInCaption;
+            statusDuring = view.signInStatus;
+        };
+        openSigning();
+        fillCustom();
+        dialog->signIn();
+        EXPECT_EQ(captionDuring, kCancelSignInCaption);
+        EXPECT_EQ(statusDuring, u"請在瀏覽器中登入");  // the sign-in's own step
+        EXPECT_EQ(view.signInStatus, c.status);
+        EXPECT_EQ(dialog->signInStatus(), c.status);
+        EXPECT_EQ(view.signInCaption, kSignInCaption);
+        EXPECT_TRUE(view.signInEnabled);
+        EXPECT_FALSE(dialog->signInBusy());
+        EXPECT_TRUE(view.boxes.empty());
+    }
+}
+
+TEST_F(AccountLoginTest, ClicksDuringTheSignInCancelItOrCloseTheDialog) {
+    enum What { Stop, Save, Cancel };
+    for (What what : {Stop, Save, Cancel}) {
+        SCOPED_TRACE(what);
+        files.remove(u"C:\\P\\set.ini");
+        view = RecordingView{};
+        sign = FakeSignIn{};
+        bool stopBefore = true;
+        sign.during = [&](const std::function<bool()>& stop) {
+            stopBefore = stop();
+            if (what == Stop) dialog->signIn();
+            if (what == Save) {
+                dialog->confirm();  // refused while the sign-in runs
+                EXPECT_FALSE(stop());
+                dialog->signIn();
+            }
+            if (what == Cancel) dialog->cancel();
+            EXPECT_TRUE(stop());
+        };
+        openSigning();
+        fillCustom();
+        dialog->signIn();
+        EXPECT_FALSE(stopBefore);
+        EXPECT_FALSE(dialog->signInBusy());
+        EXPECT_EQ(dialog->closed(), what == Cancel);
+        EXPECT_FALSE(setIni().has_value());
+        if (what == Save) {
+            ASSERT_EQ(view.boxes.size(), 1u);
+            EXPECT_EQ(view.boxes[0].first, u"登入尚未完成:請先在瀏覽器中完成登入,或按「取消登入」");
+        }
+        // A closed dialog's status line is left alone.
+        EXPECT_EQ(view.signInStatus, what == Cancel ? u"請在瀏覽器中登入" : u"已取消登入");
+    }
+}
+
+TEST_F(AccountLoginTest, ModifyShowsTheStoredWayAndKeepsTheKeysWithoutABox) {
+    storeAccount(u"me@home.tw", u"me", u"", u"mail.home.tw", u"2");
+    for (auto [key, v] : {std::pair{u"Auth", u"1"}, {u"OAuthProvider", u"Custom"}, {u"OAuthTenant", u"contoso"},
+                          {u"OAuthAuthorizeUrl", u"http://a/authorize"}, {u"OAuthTokenUrl", u"http://a/token"},
+                          {u"OAuthDeviceUrl", u"http://a/device"}, {u"OAuthScope", u"mail"}})
+        WriteSetting(store, IniFile::Set, u"me@home.tw", key, v);
+    sign.signedIn = {u"me@home.tw", u"me2@home.tw"};
+    rows.rows = {{u"me", u"me@home.tw"}};
+    rows.selected = 0;
+    m.dialog.EditMode = true;
+    openSigning(u"me@home.tw");
+    EXPECT_EQ(dialog->loginWay(), LoginWay::Custom);
+    EXPECT_EQ(view.loginWay, 3);
+    EXPECT_FALSE(shownEnabled(AccountField::Password));
+    EXPECT_EQ(view.shown[static_cast<int>(AccountField::AuthorizeUrl)], u"http://a/authorize");
+    EXPECT_EQ(dialog->text(AccountField::Scope), u"mail");
+    // Moved to another address: every key goes with it.
+    dialog->addressChanged(u"me2@home.tw");
+    dialog->confirm();
+    ASSERT_TRUE(dialog->closed()) << (view.boxes.empty() ? "" : "refused");
+    const MailAccount moved = ReadMailAccount(store, u"me2@home.tw");
+    EXPECT_EQ(moved.Auth, u"1");
+    EXPECT_EQ(moved.OAuthProvider, u"custom");
+    EXPECT_EQ(moved.OAuthTenant, u"contoso");
+    EXPECT_EQ(moved.OAuthDeviceUrl, u"http://a/device");
+    EXPECT_EQ(moved.OAuthTokenUrl, u"http://a/token");
+    EXPECT_EQ(moved.Security, u"2");
+    EXPECT_EQ(value(u"me@home.tw", u"Auth"), u"<missing>");
+}
+
+TEST_F(AccountLoginTest, APasswordAccountWrittenOverAnOAuthSectionLogsInWithThePassword) {
+    WriteSetting(store, IniFile::Set, u"me@pop.x.tw", u"Auth", u"1");
+    openSigning();
+    type(u"me", u"pw", u"pop.x.tw");
+    dialog->confirm();
+    ASSERT_TRUE(dialog->closed());
+    EXPECT_EQ(value(u"me@pop.x.tw", u"Auth"), u"0");
 }
 
 }  // namespace
