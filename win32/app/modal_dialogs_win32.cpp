@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/account_signin.h"
 #include "app/certificate_probe.h"
 #include "settings/account_dialog.h"
 #include "settings/entry_dialog.h"
@@ -411,10 +412,13 @@ private:
 
 class AccountWindow final : public DialogWindow, private settings::AccountDialogView {
 public:
-    AccountWindow(const ModalDialogDeps& d, settings::AccountRowsOpener& opener, std::u16string address)
+    AccountWindow(const ModalDialogDeps& d, settings::AccountRowsOpener& opener, std::u16string address,
+                  OpenAddress open)
         : DialogWindow(d.loop),
           loop_(d.loop),
           platform_(d.platform),
+          profileFolder_(d.store.appPath()),
+          openAddress_(std::move(open)),
           presenter_(d.store, d.codePage, d.state, opener, *this),
           address_(std::move(address)) {}
 
@@ -428,9 +432,28 @@ private:
             case settings::AccountField::Security: return kIdAccountSecurity;
             case settings::AccountField::Ok: return IDOK;
             case settings::AccountField::Cancel: return IDCANCEL;
+            case settings::AccountField::Login: return kIdAccountLogin;
+            case settings::AccountField::AuthorizeUrl: return kIdAccountAuthorizeUrl;
+            case settings::AccountField::TokenUrl: return kIdAccountTokenUrl;
+            case settings::AccountField::Scope: return kIdAccountScope;
+            case settings::AccountField::ClientId: return kIdAccountClientId;
+            case settings::AccountField::SignIn: return kIdAccountSignIn;
         }
         return 0;
     }
+    // The OAuth2 boxes, their labels and fields, in tab order.
+    struct OAuthBox {
+        int label, edit;
+        const char16_t* text;
+        settings::AccountField field;
+    };
+    static constexpr OAuthBox kOAuthBoxes[] = {
+        {kIdAccountLabelAuthorizeUrl, kIdAccountAuthorizeUrl, settings::kAccountAuthorizeUrlLabel,
+         settings::AccountField::AuthorizeUrl},
+        {kIdAccountLabelTokenUrl, kIdAccountTokenUrl, settings::kAccountTokenUrlLabel, settings::AccountField::TokenUrl},
+        {kIdAccountLabelScope, kIdAccountScope, settings::kAccountScopeLabel, settings::AccountField::Scope},
+        {kIdAccountLabelClientId, kIdAccountClientId, settings::kAccountClientIdLabel, settings::AccountField::ClientId},
+    };
 
     // The widest line the hint may show: the example host or any provider's hint.
     int widestHint() const {
@@ -442,6 +465,35 @@ private:
     int certificateButtonWidth() const {
         return std::max(textWidth(settings::kViewCertificateCaption), textWidth(settings::kStopCertificateCaption)) +
                px(24);
+    }
+    int signInButtonWidth() const {
+        return std::max(textWidth(settings::kSignInCaption), textWidth(settings::kCancelSignInCaption)) + px(24);
+    }
+    int widestLoginChoice() const {
+        int w = 0;
+        for (const char16_t* c : settings::kLoginChoices) w = std::max(w, textWidth(c));
+        return w;
+    }
+    HWND addChoiceList(int id, const auto& choices) {
+        HWND combo = add(L"COMBOBOX", u"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, id);
+        for (const char16_t* c : choices) SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(c)));
+        return combo;
+    }
+    // A drop-down list at (x, y), `w` wide: its height includes the opened
+    // list; the closed box is made as high as the text boxes (its selection
+    // field grows by what the box lacks). Returns the closed box's height.
+    int placeChoiceList(int id, int x, int y, int w, int h) {
+        HWND combo = item(id);
+        SetWindowPos(combo, nullptr, x, y, w, h + lineHeight() * 6, SWP_NOZORDER | SWP_NOACTIVATE);
+        auto comboHeight = [&] {
+            RECT cr;
+            GetWindowRect(combo, &cr);
+            return static_cast<int>(cr.bottom - cr.top);
+        };
+        const int field = static_cast<int>(SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
+        if (field > 0 && comboHeight() < h)
+            SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field + (h - comboHeight()));
+        return comboHeight();
     }
 
     void createControls() override {
@@ -457,11 +509,19 @@ private:
         addLabel(settings::kAccountAddressLabel, kIdAccountLabelAddress);
         addEdit(kIdAccountAddress, false);
         addLabel(settings::kAccountSecurityLabel, kIdAccountLabelSecurity);
-        HWND combo = add(L"COMBOBOX", u"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, kIdAccountSecurity);
-        for (const char16_t* c : settings::kSecurityChoices)
-            SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(c)));
+        addChoiceList(kIdAccountSecurity, settings::kSecurityChoices);
         HWND cert = add(L"BUTTON", settings::kViewCertificateCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdAccountCertificate);
         EnableWindow(cert, FALSE);
+        // Then the login way, its sign-in button and the OAuth2 boxes.
+        addLabel(settings::kAccountLoginLabel, kIdAccountLabelLogin);
+        addChoiceList(kIdAccountLogin, settings::kLoginChoices);
+        HWND sign = add(L"BUTTON", settings::kSignInCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdAccountSignIn);
+        EnableWindow(sign, FALSE);
+        for (const OAuthBox& b : kOAuthBoxes) {
+            addLabel(b.text, b.label);
+            addEdit(b.edit, false);
+        }
+        addLabel(u"", kIdAccountSignInStatus);
         addButtons();
     }
 
@@ -469,11 +529,15 @@ private:
         const int m = px(kMargin), gap = px(kGap), h = editHeight();
         int labelW = 0;
         for (const char16_t* l : {settings::kAccountUserLabel, settings::kAccountPasswordLabel, settings::kAccountHostLabel,
-                                  settings::kAccountAddressLabel, settings::kAccountSecurityLabel})
+                                  settings::kAccountAddressLabel, settings::kAccountSecurityLabel,
+                                  settings::kAccountLoginLabel})
             labelW = std::max(labelW, textWidth(l) + 2);
+        for (const OAuthBox& b : kOAuthBoxes) labelW = std::max(labelW, textWidth(b.text) + 2);
         const int fieldX = m + labelW + px(kLabelGap);
         const int comboW = px(120) + textWidth(u"STARTTLS");
-        const int fieldW = std::max({px(230), widestHint() + 2, comboW + px(kGap) + certificateButtonWidth()});
+        const int loginW = widestLoginChoice() + px(48);
+        const int fieldW = std::max({px(230), widestHint() + 2, comboW + px(kGap) + certificateButtonWidth(),
+                                     loginW + px(kGap) + signInButtonWidth()});
         int y = m;
         auto row = [&](int label, int field) {
             placeLabel(label, m, y, labelW, h);
@@ -486,25 +550,22 @@ private:
         place(kIdAccountHint, fieldX, y - gap + px(2), fieldW, lineHeight() + 1);
         y += lineHeight() + px(2);
         row(kIdAccountLabelAddress, kIdAccountAddress);
-        // A drop-down list: its height includes the opened list; the closed
-        // box takes the height the system gives it, which the label follows.
-        HWND combo = item(kIdAccountSecurity);
-        SetWindowPos(combo, nullptr, fieldX, y, comboW, h + lineHeight() * 5, SWP_NOZORDER | SWP_NOACTIVATE);
-        // The closed box as high as the text boxes: its selection field
-        // grows by what the box lacks.
-        auto comboHeight = [&] {
-            RECT cr;
-            GetWindowRect(combo, &cr);
-            return static_cast<int>(cr.bottom - cr.top);
-        };
-        const int field = static_cast<int>(SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
-        if (field > 0 && comboHeight() < h)
-            SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field + (h - comboHeight()));
-        const int comboH = comboHeight();
+        // The drop-down lists take the height the system gives the closed
+        // box, which the label and the button beside them follow.
+        const int comboH = placeChoiceList(kIdAccountSecurity, fieldX, y, comboW, h);
         placeLabel(kIdAccountLabelSecurity, m, y, labelW, comboH);
         const int certW = certificateButtonWidth();
         place(kIdAccountCertificate, fieldX + fieldW - certW, y, certW, comboH);
-        y += comboH + gap + px(4);
+        y += comboH + gap;
+        const int loginH = placeChoiceList(kIdAccountLogin, fieldX, y, loginW, h);
+        placeLabel(kIdAccountLabelLogin, m, y, labelW, loginH);
+        const int signW = signInButtonWidth();
+        place(kIdAccountSignIn, fieldX + fieldW - signW, y, signW, loginH);
+        y += loginH + gap;
+        for (const OAuthBox& b : kOAuthBoxes) row(b.label, b.edit);
+        // The sign-in's status: two lines, wrapped.
+        place(kIdAccountSignInStatus, fieldX, y - gap + px(2), fieldW, 2 * lineHeight() + 1);
+        y += 2 * lineHeight() + px(2) + px(4);
         const int right = fieldX + fieldW;
         const int bottom = placeButtons(right, y);
         return SIZE{right + m, bottom + m};
@@ -519,6 +580,10 @@ private:
                 return app::LookAtCertificate(app::ProbeCertificate(*p, host, port, security, pin, kProbeSeconds, stop),
                                               p->codePage);
             });
+            app::BrowserAccountSignIn::OpenAddress open = openAddress_;
+            if (!open) open = [p](const std::u16string& address) { return p->shell.openDocument(address); };
+            signIn_ = std::make_unique<app::BrowserAccountSignIn>(*p, profileFolder_, std::move(open));
+            presenter_.setSignIn(signIn_.get());
         }
         presenter_.load(address_);
     }
@@ -534,10 +599,19 @@ private:
                 if (code == CBN_SELCHANGE)
                     presenter_.securityChosen(static_cast<int>(SendMessageW(item(id), CB_GETCURSEL, 0, 0)));
                 return;
+            case kIdAccountLogin:
+                if (code == CBN_SELCHANGE)
+                    presenter_.loginChosen(static_cast<int>(SendMessageW(item(id), CB_GETCURSEL, 0, 0)));
+                return;
+            case kIdAccountSignIn:
+                if (code == BN_CLICKED) presenter_.signIn();
+                return;
             default: break;
         }
         if (code != EN_CHANGE) return;
         const std::u16string text = textOf(id);
+        for (const OAuthBox& b : kOAuthBoxes)
+            if (b.edit == id) return presenter_.oauthFieldChanged(b.field, text);
         switch (id) {
             case kIdAccountHost: presenter_.hostChanged(text); break;
             case kIdAccountUser: presenter_.userChanged(text); break;
@@ -563,6 +637,12 @@ private:
         DialogWindow::setText(kIdAccountCertificate, caption);
         EnableWindow(item(kIdAccountCertificate), enabled);
     }
+    void setLoginWay(int position) override { SendMessageW(item(kIdAccountLogin), CB_SETCURSEL, position, 0); }
+    void setSignInButton(bool enabled, const std::u16string& caption) override {
+        DialogWindow::setText(kIdAccountSignIn, caption);
+        EnableWindow(item(kIdAccountSignIn), enabled);
+    }
+    void setSignInStatus(const std::u16string& text) override { DialogWindow::setText(kIdAccountSignInStatus, text); }
     bool showCertificate(const std::u16string& description, bool offerTrust) override {
         CertificateWindow w(loop_, description, offerTrust);
         w.runModal(hwnd_);
@@ -580,6 +660,10 @@ private:
 
     platform::EventLoop& loop_;
     platform::Platform* platform_;
+    std::u16string profileFolder_;
+    app::BrowserAccountSignIn::OpenAddress openAddress_;
+    // Made at load with the platform; goes after the presenter.
+    std::unique_ptr<app::BrowserAccountSignIn> signIn_;
     settings::AccountDialog presenter_;
     std::u16string address_;
 };
@@ -748,7 +832,7 @@ private:
 Win32ModalDialogs::Win32ModalDialogs(ModalDialogDeps deps, HWND owner) : deps_(deps), owner_(owner) {}
 
 void Win32ModalDialogs::openAccount(settings::AccountRowsOpener& opener, const std::u16string& address) {
-    AccountWindow w(deps_, opener, address);
+    AccountWindow w(deps_, opener, address, openAddress_);
     w.runModal(owner_);
 }
 

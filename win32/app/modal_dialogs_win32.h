@@ -14,6 +14,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -38,6 +39,9 @@ struct ModalDialogDeps {
     platform::Platform* platform = nullptr;
 };
 
+// Opens an address in the user's browser (the account dialog's sign-in).
+using OpenAddress = std::function<bool(const std::u16string& address)>;
+
 // Control identifiers, also used by tests to find the controls. The
 // default button is IDOK and the cancel button IDCANCEL in every dialog.
 enum ModalControlId : int {
@@ -55,6 +59,21 @@ enum ModalControlId : int {
     kIdAccountLabelAddress,
     kIdAccountLabelSecurity,
     kIdAccountCertificate,
+    // The login way: its choice list, the sign-in button, the OAuth2 boxes
+    // (authorize address, token address, scope, client ID), their labels
+    // and the sign-in's status line.
+    kIdAccountLogin,
+    kIdAccountSignIn,
+    kIdAccountAuthorizeUrl,
+    kIdAccountTokenUrl,
+    kIdAccountScope,
+    kIdAccountClientId,
+    kIdAccountLabelLogin,
+    kIdAccountLabelAuthorizeUrl,
+    kIdAccountLabelTokenUrl,
+    kIdAccountLabelScope,
+    kIdAccountLabelClientId,
+    kIdAccountSignInStatus,
     // The certificate window: the description and its lead line.
     kIdCertificateText = 251,
     kIdCertificateLead,
@@ -79,6 +98,9 @@ public:
     Win32ModalDialogs(ModalDialogDeps deps, HWND owner);
 
     void setOwner(HWND owner) { owner_ = owner; }
+    // How the account dialog's sign-in opens the browser; by default the
+    // platform shell's program for the address.
+    void setOpenAddress(OpenAddress open) { openAddress_ = std::move(open); }
 
     void openAccount(settings::AccountRowsOpener& opener, const std::u16string& address) override;
     void openEntry(int listMode, const std::optional<std::u16string>& editText,
@@ -90,6 +112,7 @@ public:
 private:
     ModalDialogDeps deps_;
     HWND owner_;
+    OpenAddress openAddress_;
 };
 
 // Closes every small dialog that is open as if it had been cancelled (the

@@ -1,0 +1,123 @@
+// The account dialog's browser sign-in; see account_signin.h.
+#include "app/account_signin.h"
+
+#include <chrono>
+
+#include "app/account_probe.h"
+#include "auth/loopback_signin.h"
+#include "auth/oauth_client.h"
+#include "auth/oauth_config.h"
+#include "auth/token_store.h"
+#include "platform/waits.h"
+
+namespace iw::app {
+
+namespace {
+
+constexpr char16_t kWaitingForBrowser[] = u"已開啟瀏覽器:請在瀏覽器中登入並允許存取,完成後回到這裡";
+constexpr char16_t kNoBrowser[] = u"無法開啟瀏覽器:請自行在瀏覽器開啟下列網址登入:";
+constexpr char16_t kTrying[] = u"已取得授權,正在試收信...";
+
+std::int64_t UnixNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+BrowserAccountSignIn::BrowserAccountSignIn(platform::Platform& p, std::u16string profileFolder, OpenAddress open,
+                                           int limitSeconds)
+    : p_(p), folder_(std::move(profileFolder)), open_(std::move(open)), limitSeconds_(limitSeconds) {}
+
+BrowserAccountSignIn::~BrowserAccountSignIn() = default;
+
+platform::SecretStore& BrowserAccountSignIn::secrets() {
+    if (!secrets_) secrets_ = platform::createSecretStore();
+    return *secrets_;
+}
+
+bool BrowserAccountSignIn::hasTokens(const std::u16string& address) {
+    auth::TokenStore tokens(secrets(), folder_, p_.files.separator());
+    platform::SecretProblem why = platform::SecretProblem::None;
+    return tokens.load(address, why).has_value();
+}
+
+settings::SignInReport BrowserAccountSignIn::signIn(const settings::MailAccount& account,
+                                                    const std::function<bool()>& stop,
+                                                    const std::function<void(const std::u16string&)>& progress) {
+    using settings::SignInOutcome;
+    settings::SignInReport out;
+    const auth::OAuthSettings oauth = OAuthSettingsOf(account, p_.codePage);
+    const auth::OAuthConfig config = auth::ResolveOAuthConfig(oauth);
+    if (std::u16string problem = auth::OAuthConfigProblem(config); !problem.empty()) {
+        out.status = std::move(problem);
+        return out;
+    }
+    const platform::MailSecurity security = platform::ParseMailSecurity(account.Security);
+    if (security == platform::MailSecurity::Plain) {  // a token never travels in the clear
+        out.status = NotSecuredText();
+        return out;
+    }
+
+    auth::TokenStore tokens(secrets(), folder_, p_.files.separator());
+    auth::LoopbackSignInOptions options;
+    options.limitSeconds = limitSeconds_;
+    options.loginHint = p_.codePage.fromUtf16(platform::kUtf8, account.User);
+    auth::LoopbackSignIn flow(p_, config, tokens, account.Address, options);
+    bool finished = false;
+    auth::SignInReport report;
+    flow.start(
+        [&](const std::string& url) {
+            const std::u16string address = p_.codePage.toUtf16(platform::kUtf8, url);
+            if (open_ && open_(address)) progress(kWaitingForBrowser);
+            else progress(kNoBrowser + address);
+        },
+        [&](const auth::SignInReport& r) {
+            report = r;
+            finished = true;
+        });
+    // The flow ends by itself at its time limit; a stop cancels it, and the
+    // cancel is reported from a later pump.
+    bool cancelled = false;
+    while (!finished) {
+        if (!cancelled && stop()) {
+            cancelled = true;
+            flow.cancel();
+        }
+        p_.loop.pump(platform::Milliseconds(100));
+    }
+
+    switch (report.outcome) {
+        case auth::SignInOutcome::SignedIn: break;
+        case auth::SignInOutcome::Cancelled: out.outcome = SignInOutcome::Cancelled; return out;
+        case auth::SignInOutcome::TimedOut: out.outcome = SignInOutcome::TimedOut; return out;
+        default:
+            out.outcome = SignInOutcome::Failed;
+            out.status = report.status;
+            return out;
+    }
+    if (stop()) {  // signed in, but nobody waits for the try any more
+        out.outcome = SignInOutcome::MailboxFailed;
+        return out;
+    }
+
+    // The try, with the tokens just stored (none passes through here).
+    progress(kTrying);
+    ProbeRequest request;
+    request.pop3Host = account.Pop3Host;
+    request.security = security;
+    request.pin = p_.codePage.fromUtf16(platform::kBig5, account.CertSha256);
+    request.user = p_.codePage.fromUtf16(platform::kBig5, account.User);
+    auth::OAuthClient client(p_, config);
+    const StoredTokenProbe tried = ProbeWithStoredTokens(p_, client, tokens, account.Address, request, UnixNow());
+    if (tried.result.outcome == ProbeOutcome::LoggedIn) {
+        out.outcome = SignInOutcome::SignedIn;
+        out.messages = tried.result.messages;
+    } else {
+        out.outcome = SignInOutcome::MailboxFailed;
+        out.status = tried.result.status;
+    }
+    return out;
+}
+
+}  // namespace iw::app
