@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/check_report.h"
@@ -93,8 +95,8 @@ protected:
     }
     // Runs `open` (which returns when its dialog closes) with the script's
     // steps running meanwhile.
-    void drive(const std::function<void()>& open, std::vector<DialogScript::Step> steps) {
-        DialogScript script(p.loop, std::move(steps));
+    void drive(const std::function<void()>& open, std::vector<DialogScript::Step> steps, int timeoutMs = 20000) {
+        DialogScript script(p.loop, std::move(steps), timeoutMs);
         open();
         EXPECT_TRUE(script.finished()) << "stuck at step " << script.at();
         EXPECT_FALSE(script.timedOut());
@@ -309,6 +311,161 @@ TEST_F(SettingsDialogsOnScreen, AccountDialogTrustsAServersCertificate) {
     EXPECT_NE(description.find(std::wstring(pin.begin(), pin.end())), std::wstring::npos);
 
     // The next check logs in over TLS with that certificate.
+    state.prefs.options = settings::Options::FromStored(settings::kDefaultOptionText);
+    const app::CheckReport report = app::RunCheckReport(p, *store, state);
+    EXPECT_EQ(report.count, 3) << std::string(report.status.begin(), report.status.end());
+}
+
+// A choice of a drop-down list, as the user's pick would report it.
+void Choose(HWND dlg, int id, int position) {
+    HWND combo = GetDlgItem(dlg, id);
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(position), 0);
+    PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+}
+
+// Each login way on screen: an Outlook address picks the Microsoft account;
+// the password box is usable only for the password, the OAuth2 boxes only
+// for an OAuth2 way; the layout stays tidy with every way.
+TEST_F(SettingsDialogsOnScreen, AccountDialogShowsEachLoginWay) {
+    HWND dlg = nullptr;
+    const wchar_t* names[] = {L"account_login_password", L"account_login_microsoft", L"account_login_google",
+                              L"account_login_custom"};
+    std::vector<DialogScript::Step> steps = {
+        waitFor(L"建立信箱帳號", dlg), type(L"me@outlook.com"),
+        check([&] {
+            EXPECT_EQ(SendMessageW(GetDlgItem(dlg, kIdAccountLogin), CB_GETCURSEL, 0, 0), 1);
+            EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountLogin)), L"Microsoft 帳號");
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dlg, kIdAccountPassword)));
+            EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountHost)), L"outlook.office365.com");
+        })};
+    for (int way : {0, 1, 2, 3}) {
+        steps.push_back(check([&dlg, way] { Choose(dlg, kIdAccountLogin, way); }));
+        steps.push_back([&dlg, way] {
+            // The pick has reached the presenter once the password box follows it.
+            return IsWindowEnabled(GetDlgItem(dlg, kIdAccountPassword)) == (way == 0);
+        });
+        steps.push_back(check([&dlg, way, &names] {
+            SCOPED_TRACE(way);
+            for (int id : {kIdAccountAuthorizeUrl, kIdAccountTokenUrl, kIdAccountScope, kIdAccountClientId})
+                EXPECT_EQ(IsWindowEnabled(GetDlgItem(dlg, id)) != FALSE, way != 0);
+            EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountSignIn)), L"登入...");
+            ExpectCleanLayout(dlg);
+            Shoot(dlg, names[way]);
+        }));
+    }
+    steps.push_back(key(VK_ESCAPE));
+    drive([&] { dialogs->openAccount(accountRows, u""); }, std::move(steps));
+    EXPECT_TRUE(accountRows.rows.empty());
+}
+
+// The stand-in browser: one HTTP GET, with the redirect's target when the
+// answer is one. "localhost" is the program's listener on 127.0.0.1.
+std::string HttpGet(const std::string& url, std::string* location) {
+    const std::string scheme = "http://";
+    if (url.rfind(scheme, 0) != 0) return {};
+    const std::size_t pathAt = url.find('/', scheme.size());
+    const std::string hostPort = url.substr(scheme.size(), pathAt - scheme.size());
+    const std::string path = pathAt == std::string::npos ? "/" : url.substr(pathAt);
+    const std::size_t colon = hostPort.rfind(':');
+    std::string host = hostPort.substr(0, colon);
+    const std::string port = colon == std::string::npos ? "80" : hostPort.substr(colon + 1);
+    if (host == "localhost") host = "127.0.0.1";
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0 || !found) return {};
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    std::string reply;
+    if (s != INVALID_SOCKET && connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0) {
+        const std::string request = "GET " + path + " HTTP/1.1\r\nHost: " + hostPort +
+                                    "\r\nUser-Agent: stand-in\r\nConnection: close\r\n\r\n";
+        send(s, request.data(), static_cast<int>(request.size()), 0);
+        char buf[4096];
+        for (int n; (n = recv(s, buf, sizeof buf, 0)) > 0;) reply.append(buf, static_cast<std::size_t>(n));
+    }
+    if (s != INVALID_SOCKET) closesocket(s);
+    freeaddrinfo(found);
+    if (location) {
+        const std::size_t at = reply.find("\r\nLocation: ");
+        if (at != std::string::npos) {
+            const std::size_t from = at + std::strlen("\r\nLocation: ");
+            *location = reply.substr(from, reply.find("\r\n", from) - from);
+        }
+    }
+    return reply;
+}
+
+// A newcomer's OAuth2 account against the local test bed (the fake
+// authorization server at IW_OAUTH_TEST_AUTH, "http://127.0.0.1:port", and a
+// POP3 server over TLS at IW_OAUTH_TEST_POP3 that takes its tokens, for user
+// IW_OAUTH_TEST_USER; started by tests/scripts/oauth_dialog.sh): typed and
+// chosen in the dialog, signed in through a stand-in browser, tried, saved,
+// and the next check counts the mailbox.
+TEST_F(SettingsDialogsOnScreen, AccountDialogSignsInWithOAuthAndTheCheckCounts) {
+    wchar_t authBase[128] = L"", pop3[128] = L"", user[64] = L"";
+    if (!GetEnvironmentVariableW(L"IW_OAUTH_TEST_AUTH", authBase, 128) ||
+        !GetEnvironmentVariableW(L"IW_OAUTH_TEST_POP3", pop3, 128) ||
+        !GetEnvironmentVariableW(L"IW_OAUTH_TEST_USER", user, 64))
+        GTEST_SKIP() << "no IW_OAUTH_TEST_AUTH (run by tests/scripts/oauth_dialog.sh)";
+    const std::wstring base(authBase);
+    std::thread browser;
+    std::string opened, answer;
+    dialogs->setOpenAddress([&](const std::u16string& address) {
+        opened.assign(address.begin(), address.end());  // the authorize address is ASCII
+        if (browser.joinable()) return false;
+        browser = std::thread([url = opened, &answer] {
+            std::string redirect;
+            HttpGet(url, &redirect);
+            if (!redirect.empty()) answer = HttpGet(redirect, nullptr);
+        });
+        return true;
+    });
+    HWND dlg = nullptr;
+    std::wstring during, status;
+    drive([&] { dialogs->openAccount(accountRows, u""); },
+          {waitFor(L"建立信箱帳號", dlg), type(user), key(VK_TAB), type(L"unused"), key(VK_TAB), type(pop3),
+           key(VK_TAB), key(VK_TAB), key(VK_DOWN),  // SSL/TLS
+           key(VK_TAB), key(VK_TAB),                // past 檢視憑證 to the login way
+           check([&] { EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdAccountLogin)); }),
+           key(VK_DOWN), key(VK_DOWN), key(VK_DOWN),  // 其他 OAuth2
+           [&] { return !IsWindowEnabled(GetDlgItem(dlg, kIdAccountPassword)); },
+           key(VK_TAB), key(VK_TAB), type(base + L"/authorize"), key(VK_TAB), type(base + L"/token"), key(VK_TAB),
+           type(L"mail offline_access"), key(VK_TAB), type(L"inkwarden-test"),
+           check([&] {
+               EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdAccountClientId));
+               ClickButton(GetDlgItem(dlg, kIdAccountSignIn));
+           }),
+           [&] {
+               if (WindowText(GetDlgItem(dlg, kIdAccountSignIn)) != L"取消登入") return false;
+               during = WindowText(GetDlgItem(dlg, kIdAccountSignInStatus));
+               return true;
+           },
+           [&] { return WindowText(GetDlgItem(dlg, kIdAccountSignIn)) == L"登入..."; },
+           check([&] {
+               status = WindowText(GetDlgItem(dlg, kIdAccountSignInStatus));
+               ExpectCleanLayout(dlg);
+               Shoot(dlg, L"account_signed_in");
+               ClickButton(GetDlgItem(dlg, IDOK));
+           }),
+           noBox()},
+          120000);
+    if (browser.joinable()) browser.join();
+    EXPECT_EQ(opened.rfind(std::string(base.begin(), base.end()) + "/authorize?", 0), 0u) << opened;
+    EXPECT_NE(opened.find("code_challenge_method=S256"), std::string::npos);
+    EXPECT_NE(answer.find("200"), std::string::npos) << answer.substr(0, 200);
+    EXPECT_FALSE(during.empty());
+    EXPECT_EQ(status, L"登入成功,信箱有 3 封郵件");
+    ASSERT_EQ(accountRows.rows.size(), 1u);
+    const std::u16string address = accountRows.rows[0].address;
+    const settings::MailAccount a = settings::ReadMailAccount(*store, address);
+    EXPECT_EQ(a.Auth, u"1");
+    EXPECT_EQ(a.OAuthProvider, u"custom");
+    EXPECT_EQ(a.OAuthClientId, u"inkwarden-test");
+    EXPECT_EQ(a.Password, u"");
+    EXPECT_EQ(a.Security, u"1");
+
+    // The tray's check logs in with the stored token and counts the mailbox.
     state.prefs.options = settings::Options::FromStored(settings::kDefaultOptionText);
     const app::CheckReport report = app::RunCheckReport(p, *store, state);
     EXPECT_EQ(report.count, 3) << std::string(report.status.begin(), report.status.end());
