@@ -123,7 +123,8 @@ private:
     void onData(Connection* c);
     void dropConnection(Connection* c);
     void answer(Connection* c, int status, const std::u16string& title, const std::u16string& text);
-    void exchange(std::string code);
+    void exchange(Connection* c, std::string code);
+    void sweep();
     void finish(SignInOutcome outcome, std::u16string status, std::string providerError = {});
     void stopListening();
 

@@ -26,8 +26,8 @@ public:
     virtual ~TcpListener() = default;
 
     // Called from a pump when at least one connection waits to be accepted.
-    // It fires again while connections keep waiting after accept() returned
-    // null or the handler took only some of them.
+    // The handler takes connections with accept() until it returns null;
+    // the event comes again for connections that arrive later.
     virtual void setAcceptReady(std::function<void()> fn) = 0;
 
     // Binds 127.0.0.1 on `port` (0: a free port chosen by the system) and
