@@ -7,6 +7,7 @@
 // and after a DPI change, and pictured in build/screenshots/.
 #include <winsock2.h>
 #include <windows.h>
+#include <ws2tcpip.h>
 
 #include <gtest/gtest.h>
 

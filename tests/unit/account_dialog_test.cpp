@@ -908,21 +908,23 @@ TEST_F(AccountLoginTest, SavingAnAccountThatNeverSignedInSaysSoAndSavesOnTheSeco
 
 TEST_F(AccountLoginTest, TheStatusLineSaysHowTheSignInEnded) {
     struct Case {
-        SignInReport answer;
+        SignInOutcome outcome;
+        long messages;
+        const char16_t* detail;
         std::u16string status;
     } cases[] = {
-        {{SignInOutcome::SignedIn, 3, {}}, u"登入成功,信箱有 3 封郵件"},
-        {{SignInOutcome::MailboxFailed, -1, u"伺服器拒絕登入"}, u"已登入並儲存授權,但無法收信:伺服器拒絕登入"},
-        {{SignInOutcome::TimedOut, -1, {}}, u"登入逾時:瀏覽器沒有完成登入,請再按「登入...」"},
-        {{SignInOutcome::Failed, -1, u"未設定OAuth2用戶端識別碼(OAuthClientId)"},
+        {SignInOutcome::SignedIn, 3, u"", u"登入成功,信箱有 3 封郵件"},
+        {SignInOutcome::MailboxFailed, -1, u"伺服器拒絕登入", u"已登入並儲存授權,但無法收信:伺服器拒絕登入"},
+        {SignInOutcome::TimedOut, -1, u"", u"登入逾時:瀏覽器沒有完成登入,請再按「登入...」"},
+        {SignInOutcome::Failed, -1, u"未設定OAuth2用戶端識別碼(OAuthClientId)",
          u"登入失敗:未設定OAuth2用戶端識別碼(OAuthClientId)"},
-        {{SignInOutcome::Cancelled, -1, {}}, u"已取消登入"},
+        {SignInOutcome::Cancelled, -1, u"", u"已取消登入"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.status.begin(), c.status.end()));
         view = RecordingView{};
         sign = FakeSignIn{};
-        sign.answer = c.answer;
+        sign.answer = SignInReport{c.outcome, c.messages, c.detail};
         std::u16string captionDuring, statusDuring;
         sign.during = [&](const std::function<bool()>&) {
             captionDuring = view.signInCaption;
