@@ -34,6 +34,18 @@ constexpr char16_t kSignInCancelled[] = u"已取消登入";
 constexpr char16_t kSignInTimedOut[] = u"登入逾時:瀏覽器沒有完成登入,請再按「登入...」";
 constexpr char16_t kSignInFailed[] = u"登入失敗:";
 
+// What the status line says of a login way before any sign-in.
+std::u16string WayGuide(LoginWay way) {
+    switch (way) {
+        case LoginWay::Microsoft:
+            return u"按「登入...」在瀏覽器中以 Microsoft 帳號登入;下方網址與範圍留空即用預設值";
+        case LoginWay::Google: return u"按「登入...」在瀏覽器中以 Google 帳號登入;下方網址與範圍留空即用預設值";
+        case LoginWay::Custom: return u"填入授權伺服器的授權網址與權杖網址,再按「登入...」在瀏覽器中登入";
+        case LoginWay::Password: break;
+    }
+    return {};
+}
+
 // The stored names of the OAuth2 providers, by login way (none for the password).
 const char16_t* ProviderName(LoginWay way) {
     switch (way) {
@@ -110,6 +122,7 @@ void AccountDialog::load(const std::u16string& address) {
     showHint();
     updateCertificateButton();
     updateLoginControls();
+    showWayGuide();
 }
 
 void AccountDialog::setText(AccountField field, const std::u16string& text) {
@@ -165,6 +178,7 @@ void AccountDialog::loginChosen(int position) {
     way_ = static_cast<LoginWay>(position);
     wayChosen_ = true;
     updateLoginControls();
+    showWayGuide();
 }
 
 void AccountDialog::oauthFieldChanged(AccountField field, const std::u16string& text) {
@@ -188,6 +202,10 @@ bool AccountDialog::enabled(AccountField field) const {
         case AccountField::SignIn: return sign_ && (signing_ || way_ != LoginWay::Password);
         default: return true;
     }
+}
+
+void AccountDialog::showWayGuide() {
+    if (!signing_) showSignInStatus(WayGuide(way_));
 }
 
 void AccountDialog::updateLoginControls() {
@@ -243,6 +261,7 @@ void AccountDialog::autoFill() {
             way_ = want;
             view_.setLoginWay(static_cast<int>(way_));
             updateLoginControls();
+            showWayGuide();
         }
     }
     if (!securityChosen_) {

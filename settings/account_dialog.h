@@ -220,6 +220,7 @@ private:
     void updateCertificateButton();
     void updateLoginControls();
     void showSignInStatus(const std::u16string& text);
+    void showWayGuide();
     bool checkOAuth();
 
     SettingsStore& store_;

@@ -775,6 +775,8 @@ TEST_F(AccountLoginTest, TheProviderPicksTheLoginWayUntilTheUserChoosesOne) {
         EXPECT_EQ(shownEnabled(AccountField::ClientId), oauth);
         EXPECT_EQ(view.signInEnabled, oauth);
         EXPECT_EQ(view.signInCaption, kSignInCaption);
+        // The status line tells how to go on with an OAuth2 way.
+        EXPECT_EQ(view.signInStatus.find(u"按「登入...」") != std::u16string::npos, oauth);
     }
     // A way the user chose stays, whatever the address says later.
     view = RecordingView{};
