@@ -34,17 +34,6 @@ constexpr char16_t kSignInCancelled[] = u"已取消登入";
 constexpr char16_t kSignInTimedOut[] = u"登入逾時:瀏覽器沒有完成登入,請再按「登入...」";
 constexpr char16_t kSignInFailed[] = u"登入失敗:";
 
-// What the status line says of a login way before any sign-in.
-std::u16string WayGuide(LoginWay way) {
-    switch (way) {
-        case LoginWay::Microsoft:
-            return u"按「登入...」在瀏覽器中以 Microsoft 帳號登入;下方網址與範圍留空即用預設值";
-        case LoginWay::Google: return u"按「登入...」在瀏覽器中以 Google 帳號登入;下方網址與範圍留空即用預設值";
-        case LoginWay::Custom: return u"填入授權伺服器的授權網址與權杖網址,再按「登入...」在瀏覽器中登入";
-        case LoginWay::Password: break;
-    }
-    return {};
-}
 
 // The stored names of the OAuth2 providers, by login way (none for the password).
 const char16_t* ProviderName(LoginWay way) {
@@ -73,6 +62,16 @@ bool blank(const std::u16string& s) { return TrimBlanks(s).empty(); }
 bool hasAt(const std::u16string& s) { return s.find(u'@') != std::u16string::npos; }
 
 }  // namespace
+
+std::u16string LoginWayGuide(LoginWay way) {
+    switch (way) {
+        case LoginWay::Microsoft: return u"按「登入...」以 Microsoft 帳號登入;網址留空即用預設值";
+        case LoginWay::Google: return u"按「登入...」以 Google 帳號登入;網址留空即用預設值";
+        case LoginWay::Custom: return u"填入授權網址與權杖網址,再按「登入...」";
+        case LoginWay::Password: break;
+    }
+    return {};
+}
 
 AccountDialog::AccountDialog(SettingsStore& store, const platform::CodePage& codePage, settings::ProgramState& module1,
                              AccountRowsOpener& opener, AccountDialogView& view)
@@ -205,7 +204,7 @@ bool AccountDialog::enabled(AccountField field) const {
 }
 
 void AccountDialog::showWayGuide() {
-    if (!signing_) showSignInStatus(WayGuide(way_));
+    if (!signing_) showSignInStatus(LoginWayGuide(way_));
 }
 
 void AccountDialog::updateLoginControls() {

@@ -88,6 +88,8 @@ inline constexpr char16_t kAccountScopeLabel[] = u"授權範圍:";
 inline constexpr char16_t kAccountClientIdLabel[] = u"用戶端 ID:";
 inline constexpr char16_t kSignInCaption[] = u"登入...";
 inline constexpr char16_t kCancelSignInCaption[] = u"取消登入";
+// What the sign-in's status line says of a login way before a sign-in.
+std::u16string LoginWayGuide(LoginWay way);
 
 class AccountDialogView {
 public:

@@ -455,11 +455,15 @@ private:
         {kIdAccountLabelClientId, kIdAccountClientId, settings::kAccountClientIdLabel, settings::AccountField::ClientId},
     };
 
-    // The widest line the hint may show: the example host or any provider's hint.
+    // The widest line the hint may show (the example host or any provider's
+    // hint), or the sign-in's status line before a sign-in.
     int widestHint() const {
         int w = textWidth(settings::kAccountHostHint);
         for (const settings::ProviderPreset& p : settings::ProviderPresets())
             w = std::max(w, textWidth(std::u16string(p.hint)));
+        // The sign-in's status line shares the width.
+        for (int way = 0; way < static_cast<int>(std::size(settings::kLoginChoices)); ++way)
+            w = std::max(w, textWidth(settings::LoginWayGuide(static_cast<settings::LoginWay>(way))));
         return w;
     }
     int certificateButtonWidth() const {
