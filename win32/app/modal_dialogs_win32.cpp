@@ -140,6 +140,13 @@ protected:
         ShowWindow(hwnd_, SW_HIDE);
     }
     bool suppressed() const { return suppress_ > 0 || done_; }
+    // The dialog is to go without a button (abandoned, its window or owner
+    // gone, the program quitting): a wait inside it should end now, since
+    // the modal loop that would notice runs only once the wait returns.
+    bool ending() const {
+        win32::Win32EventLoop* w = win32::asWin32(loop_);
+        return abandoned_ || !IsWindow(hwnd_) || (owner_ && !IsWindow(owner_)) || (w && w->quitRequested());
+    }
 
     HWND hwnd_ = nullptr;
     UINT dpi_ = 96;
@@ -410,7 +417,7 @@ private:
 
 // --- 建立信箱帳號 ----------------------------------------------------------
 
-class AccountWindow final : public DialogWindow, private settings::AccountDialogView {
+class AccountWindow final : public DialogWindow, private settings::AccountDialogView, private settings::AccountSignIn {
 public:
     AccountWindow(const ModalDialogDeps& d, settings::AccountRowsOpener& opener, std::u16string address,
                   OpenAddress open)
@@ -587,7 +594,7 @@ private:
             app::BrowserAccountSignIn::OpenAddress open = openAddress_;
             if (!open) open = [p](const std::u16string& address) { return p->shell.openDocument(address); };
             signIn_ = std::make_unique<app::BrowserAccountSignIn>(*p, profileFolder_, std::move(open));
-            presenter_.setSignIn(signIn_.get());
+            presenter_.setSignIn(this);
         }
         presenter_.load(address_);
     }
@@ -658,6 +665,14 @@ private:
         }
         return w.trusted();
     }
+
+    // AccountSignIn: the browser sign-in, which also ends when the dialog
+    // is going away without a button.
+    settings::SignInReport signIn(const settings::MailAccount& account, const std::function<bool()>& stop,
+                                  const std::function<void(const std::u16string&)>& progress) override {
+        return signIn_->signIn(account, [&] { return stop() || ending(); }, progress);
+    }
+    bool hasTokens(const std::u16string& address) override { return signIn_->hasTokens(address); }
 
     // How long the certificate step waits for the server before it gives up.
     static constexpr double kProbeSeconds = 20;
