@@ -57,7 +57,7 @@ const std::vector<ProviderPreset>& ProviderPresets() {
         // Work and school mailboxes have their organisation's own domains:
         // known by the server alone.
         {u"Microsoft 365", {}, {}, u"outlook.office365.com", false, {}, kTls, 995,
-         u"Microsoft 365:伺服器不收密碼,請以 Microsoft 帳號按「登入...」", 1},
+         u"Microsoft 365:不收密碼,請選 Microsoft 帳號登入", 1},
         {u"Outlook.com",
          {u"outlook.com", u"hotmail.com", u"live.com", u"msn.com", u"hotmail.com.tw", u"hotmail.com.hk"},
          {},
@@ -66,7 +66,7 @@ const std::vector<ProviderPreset>& ProviderPresets() {
          {u"pop-mail.outlook.com"},
          kTls,
          995,
-         u"Outlook/Hotmail:伺服器不收密碼,請以 Microsoft 帳號按「登入...」",
+         u"Outlook/Hotmail:不收密碼,請選 Microsoft 帳號登入",
          1},
         {u"Yahoo奇摩", {u"yahoo.com.tw"}, {}, u"pop.mail.yahoo.com", false, {}, kTls, 995,
          u"Yahoo奇摩:密碼欄請填帳戶安全設定中產生的「應用程式密碼」"},
