@@ -394,10 +394,15 @@ TEST_F(LoopbackSignInTest, RequestSplitAcrossPacketsAndOversizedRequests) {
 
 TEST_F(LoopbackSignInTest, ProviderErrorEndsAsRefusedWithoutAnExchange) {
     begin();
-    auto b = get("/?error=access_denied&error_description=denied&state=" + query("state"));
+    auto b = connect();
+    b->socket->send("GET /?error=access_denied&error_description=denied&state=" + query("state") + " HTTP/1.1\r\n\r\n");
+    // A console program ends as soon as the sign-in is no longer busy: the page must be out by then.
+    ASSERT_TRUE(pumpUntil([&] { return !signIn->busy() && finished.has_value(); }));
+    signIn.reset();
+    Browser* raw = b.get();
+    ASSERT_TRUE(pumpUntil([raw] { return raw->ended; }));
     EXPECT_EQ(b->status(), 200);
     EXPECT_NE(pageText(*b).find(reinterpret_cast<const char*>(u8"未同意")), std::string::npos);
-    ASSERT_TRUE(pumpUntil([&] { return finished.has_value(); }));
     EXPECT_EQ(finished->outcome, SignInOutcome::Refused);
     EXPECT_EQ(finished->providerError, "access_denied");
     EXPECT_EQ(finished->status, RefusedSignInText("access_denied"));
