@@ -4,6 +4,7 @@
 // the code exchange), all on one event loop, as the program runs it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -387,6 +388,33 @@ TEST_F(LoopbackSignInTest, RequestSplitAcrossPacketsAndOversizedRequests) {
     }
     Browser* raw = b.get();
     ASSERT_TRUE(pumpUntil([raw] { return raw->ended; }));
+    EXPECT_EQ(b->status(), 200);
+    ASSERT_TRUE(pumpUntil([&] { return finished.has_value(); }));
+    EXPECT_EQ(finished->outcome, SignInOutcome::SignedIn);
+}
+
+TEST_F(LoopbackSignInTest, StalledAndSurplusConnectionsAreClosed) {
+    LoopbackSignInOptions options;
+    options.connectionSeconds = 1;
+    begin(options);
+    // Eight connections that never finish a request hold every place ...
+    std::vector<std::unique_ptr<Browser>> stalled;
+    for (int i = 0; i < 8; ++i) {
+        stalled.push_back(connect());
+        stalled.back()->socket->send("GET /?code=");
+    }
+    for (int i = 0; i < 5; ++i) loop->pump(Milliseconds(20));
+    // ... so a ninth is closed at once, without a page,
+    auto surplus = connect();
+    Browser* rawSurplus = surplus.get();
+    ASSERT_TRUE(pumpUntil([rawSurplus] { return rawSurplus->ended; }));
+    EXPECT_TRUE(surplus->page.empty());
+    // and the stalled ones are closed at their time limit; the sign-in goes on.
+    ASSERT_TRUE(pumpUntil([&] {
+        return std::all_of(stalled.begin(), stalled.end(), [](const auto& b) { return b->ended; });
+    }));
+    EXPECT_TRUE(signIn->running());
+    auto b = get(redirect(query("state")));
     EXPECT_EQ(b->status(), 200);
     ASSERT_TRUE(pumpUntil([&] { return finished.has_value(); }));
     EXPECT_EQ(finished->outcome, SignInOutcome::SignedIn);
