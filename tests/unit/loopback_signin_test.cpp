@@ -348,6 +348,29 @@ TEST_F(LoopbackSignInTest, SignsInWithPkceAndStoresTheTokens) {
     EXPECT_EQ(finishedCalls, 1);
 }
 
+TEST_F(LoopbackSignInTest, GoogleAsksForOfflineAccessAndSendsItsClientSecret) {
+    OAuthSettings google;
+    google.provider = "google";
+    google.clientId = "desktop-client";
+    OAuthConfig c = ResolveOAuthConfig(google);
+    EXPECT_EQ(c.authorizeUrl.rfind("https://accounts.google.com/", 0), 0u);
+    c.tokenUrl = config().tokenUrl;  // the test's own token endpoint
+    c.clientSecret = "installed-app-secret";
+    signIn = std::make_unique<LoopbackSignIn>(p, c, *tokens, u"me@gmail.com");
+    ASSERT_TRUE(signIn->start([this](const std::string& url) { opened = url; },
+                              [this](const SignInReport& r) { finished = r; }));
+    // A refresh token comes back only with offline access and a fresh consent.
+    EXPECT_EQ(query("access_type"), "offline");
+    EXPECT_EQ(query("prompt"), "consent");
+    EXPECT_EQ(query("scope"), "https://mail.google.com/");
+    auto b = get(redirect(query("state")));
+    ASSERT_TRUE(pumpUntil([&] { return finished.has_value(); }));
+    EXPECT_EQ(finished->outcome, SignInOutcome::SignedIn);
+    ASSERT_EQ(endpoint.forms.size(), 1u);
+    EXPECT_EQ(FormValue(endpoint.forms[0], "client_secret"), "installed-app-secret");
+    EXPECT_EQ(FormValue(endpoint.forms[0], "client_id"), "desktop-client");
+}
+
 TEST_F(LoopbackSignInTest, WrongStateIsRefusedAndTheRightOneStillAccepted) {
     begin();
     const std::string state = query("state");
