@@ -209,6 +209,12 @@ bool LoopbackSignIn::start(OpenBrowser open, Finished finished) {
     return true;
 }
 
+bool LoopbackSignIn::busy() const {
+    if (running()) return true;
+    return std::any_of(connections_.begin(), connections_.end(),
+                       [](const std::unique_ptr<Connection>& c) { return c->answered && !c->dead; });
+}
+
 void LoopbackSignIn::cancel() {
     if (!started_ || report_.outcome != SignInOutcome::Running) return;
     if (client_) client_->cancel();

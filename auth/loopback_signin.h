@@ -112,6 +112,10 @@ public:
     void cancel();
 
     bool running() const { return report_.outcome == SignInOutcome::Running && started_; }
+    // Running, or a page for the browser is still on its way (for at most
+    // the connection time limit). A caller that ends the program right
+    // after the sign-in pumps while busy(), so the browser gets its page.
+    bool busy() const;
     const SignInReport& report() const { return report_; }
     std::uint16_t port() const { return port_; }
     const std::string& authorizeUrl() const { return authorizeUrl_; }

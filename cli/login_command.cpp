@@ -86,7 +86,7 @@ int browserSignIn(platform::Platform& p, auth::OAuthClient& client, auth::TokenS
         write(stderr, p.codePage, u"inkwarden-cli login: " + signIn.report().status + u"\n");
         return 2;
     }
-    while (signIn.running()) p.loop.pump();
+    while (signIn.busy()) p.loop.pump();
     const auth::SignInReport& r = signIn.report();
     if (r.outcome != auth::SignInOutcome::SignedIn) {
         write(stderr, p.codePage, u"inkwarden-cli login: " + r.status + u"\n");

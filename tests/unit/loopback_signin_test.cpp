@@ -4,6 +4,7 @@
 // the code exchange), all on one event loop, as the program runs it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -347,6 +348,29 @@ TEST_F(LoopbackSignInTest, SignsInWithPkceAndStoresTheTokens) {
     EXPECT_EQ(finishedCalls, 1);
 }
 
+TEST_F(LoopbackSignInTest, GoogleAsksForOfflineAccessAndSendsItsClientSecret) {
+    OAuthSettings google;
+    google.provider = "google";
+    google.clientId = "desktop-client";
+    OAuthConfig c = ResolveOAuthConfig(google);
+    EXPECT_EQ(c.authorizeUrl.rfind("https://accounts.google.com/", 0), 0u);
+    c.tokenUrl = config().tokenUrl;  // the test's own token endpoint
+    c.clientSecret = "installed-app-secret";
+    signIn = std::make_unique<LoopbackSignIn>(p, c, *tokens, u"me@gmail.com");
+    ASSERT_TRUE(signIn->start([this](const std::string& url) { opened = url; },
+                              [this](const SignInReport& r) { finished = r; }));
+    // A refresh token comes back only with offline access and a fresh consent.
+    EXPECT_EQ(query("access_type"), "offline");
+    EXPECT_EQ(query("prompt"), "consent");
+    EXPECT_EQ(query("scope"), "https://mail.google.com/");
+    auto b = get(redirect(query("state")));
+    ASSERT_TRUE(pumpUntil([&] { return finished.has_value(); }));
+    EXPECT_EQ(finished->outcome, SignInOutcome::SignedIn);
+    ASSERT_EQ(endpoint.forms.size(), 1u);
+    EXPECT_EQ(FormValue(endpoint.forms[0], "client_secret"), "installed-app-secret");
+    EXPECT_EQ(FormValue(endpoint.forms[0], "client_id"), "desktop-client");
+}
+
 TEST_F(LoopbackSignInTest, WrongStateIsRefusedAndTheRightOneStillAccepted) {
     begin();
     const std::string state = query("state");
@@ -392,12 +416,44 @@ TEST_F(LoopbackSignInTest, RequestSplitAcrossPacketsAndOversizedRequests) {
     EXPECT_EQ(finished->outcome, SignInOutcome::SignedIn);
 }
 
+TEST_F(LoopbackSignInTest, StalledAndSurplusConnectionsAreClosed) {
+    LoopbackSignInOptions options;
+    options.connectionSeconds = 1;
+    begin(options);
+    // Eight connections that never finish a request hold every place ...
+    std::vector<std::unique_ptr<Browser>> stalled;
+    for (int i = 0; i < 8; ++i) {
+        stalled.push_back(connect());
+        stalled.back()->socket->send("GET /?code=");
+    }
+    for (int i = 0; i < 5; ++i) loop->pump(Milliseconds(20));
+    // ... so a ninth is closed at once, without a page,
+    auto surplus = connect();
+    Browser* rawSurplus = surplus.get();
+    ASSERT_TRUE(pumpUntil([rawSurplus] { return rawSurplus->ended; }));
+    EXPECT_TRUE(surplus->page.empty());
+    // and the stalled ones are closed at their time limit; the sign-in goes on.
+    ASSERT_TRUE(pumpUntil([&] {
+        return std::all_of(stalled.begin(), stalled.end(), [](const auto& b) { return b->ended; });
+    }));
+    EXPECT_TRUE(signIn->running());
+    auto b = get(redirect(query("state")));
+    EXPECT_EQ(b->status(), 200);
+    ASSERT_TRUE(pumpUntil([&] { return finished.has_value(); }));
+    EXPECT_EQ(finished->outcome, SignInOutcome::SignedIn);
+}
+
 TEST_F(LoopbackSignInTest, ProviderErrorEndsAsRefusedWithoutAnExchange) {
     begin();
-    auto b = get("/?error=access_denied&error_description=denied&state=" + query("state"));
+    auto b = connect();
+    b->socket->send("GET /?error=access_denied&error_description=denied&state=" + query("state") + " HTTP/1.1\r\n\r\n");
+    // A console program ends as soon as the sign-in is no longer busy: the page must be out by then.
+    ASSERT_TRUE(pumpUntil([&] { return !signIn->busy() && finished.has_value(); }));
+    signIn.reset();
+    Browser* raw = b.get();
+    ASSERT_TRUE(pumpUntil([raw] { return raw->ended; }));
     EXPECT_EQ(b->status(), 200);
     EXPECT_NE(pageText(*b).find(reinterpret_cast<const char*>(u8"未同意")), std::string::npos);
-    ASSERT_TRUE(pumpUntil([&] { return finished.has_value(); }));
     EXPECT_EQ(finished->outcome, SignInOutcome::Refused);
     EXPECT_EQ(finished->providerError, "access_denied");
     EXPECT_EQ(finished->status, RefusedSignInText("access_denied"));
