@@ -86,6 +86,9 @@ settings::SignInReport BrowserAccountSignIn::signIn(const settings::MailAccount&
         }
         p_.loop.pump(platform::Milliseconds(100));
     }
+    // The browser's page on its way still gets out (within the connection's
+    // own time limit) before the sign-in goes.
+    while (flow.busy() && !stop()) p_.loop.pump(platform::Milliseconds(100));
 
     switch (report.outcome) {
         case auth::SignInOutcome::SignedIn: break;
