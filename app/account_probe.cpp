@@ -5,6 +5,7 @@
 
 #include "platform/waits.h"
 #include "platform/tls_socket.h"
+#include "pop3/account_login.h"
 #include "pop3/address.h"
 #include "pop3/connection.h"
 #include "pop3/login.h"
@@ -13,12 +14,10 @@
 namespace iw::app {
 
 auth::OAuthSettings OAuthSettingsOf(const settings::MailAccount& a, const platform::CodePage& cp) {
-    const auto u8 = [&](const std::u16string& v) { return cp.fromUtf16(platform::kUtf8, v); };
-    return {u8(a.Auth),          u8(a.OAuthProvider), u8(a.OAuthTenant),    u8(a.OAuthClientId),
-            u8(a.OAuthAuthorizeUrl), u8(a.OAuthTokenUrl), u8(a.OAuthDeviceUrl), u8(a.OAuthScope)};
+    return pop3::OAuthSettingsOf(a, cp);
 }
 
-std::u16string NotSecuredText() { return u"OAuth2登入須使用加密連線(SSL/TLS),未送出權杖"; }
+std::u16string NotSecuredText() { return pop3::NotSecuredText(); }
 
 namespace {
 
