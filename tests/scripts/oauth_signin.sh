@@ -145,12 +145,12 @@ run_build() {  # label, cli command words...
   mkdir -p "$F"
   local fprof=$F
   [ "$label" = win ] && fprof=$(winepath -w "$F" 2>/dev/null)
-  filter_profile() {  # section, pop3 port, auth port
+  filter_profile() {  # section, pop3 port, auth port, security
     { printf '[U]\r\nOption=011111000100\r\n[U-Mail]\r\n%s=0\r\n[U-BlackList]\r\nspam@junk.tw=0\r\n' "$1"
-      account "$1" test "127.0.0.1:$2" 1 "$3"; } >"$F/set.ini"
+      account "$1" test "127.0.0.1:$2" "${4:-1}" "$3"; } >"$F/set.ini"
   }
   filter_profile good@x "$TLSPORT" "$ASPORT"
-  cp "$C/oauth-good@x.tok" "$F/"
+  cp "$tok" "$F/"  # the profile's copy is the newest: the login tries rotated it
   "$@" filter --profile "$fprof" --user U --json >"$out" 2>&1
   check "$label: filter lists the three messages with the stored token" \
     "[ \$(grep -c '\"type\":\"message\"' '$out') = 3 ] && grep -q '有3封新郵件' '$out'" "$out"
@@ -162,7 +162,8 @@ run_build() {  # label, cli command words...
   check "$label: filter refreshes a revoked token once, lists and deletes" \
     "grep -q '有3封新郵件' '$out' && grep -q '^remaining: 2' '$out'" "$out"
   local dele_after; dele_after=$(grep -c '^deleted 1$' "$ROOT/pop3.log" 2>/dev/null); dele_after=${dele_after:-0}
-  check "$label: the server committed the deletion of the black-listed message only" "[ $dele_after -gt $dele_before ]" "$ROOT/pop3.log"
+  check "$label: the server committed the deletion of the black-listed message only" "[ $dele_after -gt $dele_before ]" "$out"
+  cp "$F/oauth-good@x.tok" "$tok"  # the filter rotated it in turn
   filter_profile short@x "$TLSPORT2" "$ASPORT2"
   cp "$P/old.tok" "$F/oauth-short@x.tok"
   dele_before=$(grep -c '^deleted ' "$ROOT/pop3.log" 2>/dev/null); dele_before=${dele_before:-0}
@@ -171,8 +172,8 @@ run_build() {  # label, cli command words...
     "grep '\"type\":\"account\"' '$out' | grep -q 'short@x登入已失效,請重新登入帳號' && ! grep -q '\"type\":\"message\"' '$out'" "$out"
   dele_after=$(grep -c '^deleted ' "$ROOT/pop3.log" 2>/dev/null); dele_after=${dele_after:-0}
   check "$label: nothing deleted when the sign-in is spent" "[ $dele_after = $dele_before ]" "$ROOT/pop3.log"
-  filter_profile plain@x "$PLAINPORT" "$ASPORT"
-  cp "$C/oauth-good@x.tok" "$F/oauth-plain@x.tok"
+  filter_profile plain@x "$PLAINPORT" "$ASPORT" 0
+  cp "$tok" "$F/oauth-plain@x.tok"
   local plain_before; plain_before=$(grep -c '^plain ' "$ROOT/pop3.log" 2>/dev/null); plain_before=${plain_before:-0}
   "$@" filter --profile "$fprof" --user U --json >"$out" 2>&1
   local plain_after; plain_after=$(grep -c '^plain ' "$ROOT/pop3.log" 2>/dev/null); plain_after=${plain_after:-0}
