@@ -9,6 +9,7 @@
 #include "pop3/address.h"
 #include "pop3/connection.h"
 #include "pop3/login.h"
+#include "pop3/mailbox.h"
 #include "pop3/sasl_mechanisms.h"
 
 namespace iw::app {
@@ -149,18 +150,8 @@ ProbeResult ProbeAccount(platform::Platform& p, const ProbeRequest& r) {
         conn.close();
         return result;
     }
-    // "+OK count size": the count is the second field.
-    const std::size_t sp = statLine.find(' ');
-    long count = 0;
-    bool digits = false;
-    for (std::size_t i = sp == std::string::npos ? statLine.size() : sp + 1; i < statLine.size() && statLine[i] >= '0' &&
-                                                                             statLine[i] <= '9' && count < 100000000;
-         ++i) {
-        count = count * 10 + (statLine[i] - '0');
-        digits = true;
-    }
     result.outcome = ProbeOutcome::LoggedIn;
-    result.messages = digits ? count : 0;
+    result.messages = pop3::ParseStat(statLine).count;
     result.status = u"登入成功,信箱有" + [&] {
         const std::string n = std::to_string(result.messages);
         return std::u16string(n.begin(), n.end());
