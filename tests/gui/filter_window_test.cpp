@@ -304,7 +304,7 @@ TEST_F(FilterWindowOnScreen, AnOAuth2AccountWithoutASignInSaysSo) {
     EXPECT_EQ(SendMessageW(item(kIdListView2), LVM_GETITEMCOUNT, 0, 0), 0);
     settle(300);
     RedrawWindow(win, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    Sleep(300);
+    settle(500);  // the loop handles the paints of the status bar too
     SaveBmp(Grab(screenRect(win)), ScreenshotDir() + L"\\filter_window_oauth" + ShotSuffix() + L".bmp");
 }
 
