@@ -5,20 +5,20 @@
 
 #include "platform/waits.h"
 #include "platform/tls_socket.h"
+#include "pop3/account_login.h"
 #include "pop3/address.h"
 #include "pop3/connection.h"
 #include "pop3/login.h"
+#include "pop3/mailbox.h"
 #include "pop3/sasl_mechanisms.h"
 
 namespace iw::app {
 
 auth::OAuthSettings OAuthSettingsOf(const settings::MailAccount& a, const platform::CodePage& cp) {
-    const auto u8 = [&](const std::u16string& v) { return cp.fromUtf16(platform::kUtf8, v); };
-    return {u8(a.Auth),          u8(a.OAuthProvider), u8(a.OAuthTenant),    u8(a.OAuthClientId),
-            u8(a.OAuthAuthorizeUrl), u8(a.OAuthTokenUrl), u8(a.OAuthDeviceUrl), u8(a.OAuthScope)};
+    return pop3::OAuthSettingsOf(a, cp);
 }
 
-std::u16string NotSecuredText() { return u"OAuth2登入須使用加密連線(SSL/TLS),未送出權杖"; }
+std::u16string NotSecuredText() { return pop3::NotSecuredText(); }
 
 namespace {
 
@@ -150,18 +150,8 @@ ProbeResult ProbeAccount(platform::Platform& p, const ProbeRequest& r) {
         conn.close();
         return result;
     }
-    // "+OK count size": the count is the second field.
-    const std::size_t sp = statLine.find(' ');
-    long count = 0;
-    bool digits = false;
-    for (std::size_t i = sp == std::string::npos ? statLine.size() : sp + 1; i < statLine.size() && statLine[i] >= '0' &&
-                                                                             statLine[i] <= '9' && count < 100000000;
-         ++i) {
-        count = count * 10 + (statLine[i] - '0');
-        digits = true;
-    }
     result.outcome = ProbeOutcome::LoggedIn;
-    result.messages = digits ? count : 0;
+    result.messages = pop3::ParseStat(statLine).count;
     result.status = u"登入成功,信箱有" + [&] {
         const std::string n = std::to_string(result.messages);
         return std::u16string(n.begin(), n.end());

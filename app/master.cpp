@@ -6,17 +6,10 @@
 #include <exception>
 #include <limits>
 
-#include "app/account_probe.h"
+#include "app/check_report.h"
 #include "app/services.h"
 #include "app/clock_correction.h"
 #include "app/tray_texts.h"
-#include "platform/waits.h"
-#include "platform/tls_socket.h"
-#include "pop3/address.h"
-#include "pop3/login.h"
-#include "pop3/mailbox.h"
-#include "pop3/sasl_mechanisms.h"
-#include "pop3/server_memory.h"
 #include "settings/accounts.h"
 
 namespace iw::app {
@@ -84,33 +77,6 @@ void ReadMasterPreferences(settings::SettingsStore& store, settings::ProgramStat
     s.prefs.PopupRatio = store.readNumber(IniFile::Set, user, u"AD-PoP", 75) / 100.0;
 }
 
-// ---------------------------------------------------------------------------
-// The background dialogue of one account on Winsock1.
-
-// The tags of the check's own commands; the login step tags its own.
-enum CheckTag : int { kCheckStat = 1, kCheckQuit };
-
-struct MasterPresenter::BackgroundCheck {
-    // Made at the first check; every account's dialogue reconnects it.
-    std::unique_ptr<pop3::Connection> conn;
-    // The login step of the account in hand.
-    std::unique_ptr<pop3::Login> login;
-    std::string serverKey;  // the account in the program's memory of servers
-    bool CheckDone = false;
-    bool SendDone = false;
-    std::u16string user;
-    std::u16string password;  // stored (scrambled) form
-    // The kind of socket the next connect makes: plain, or TLS checked
-    // against this account's host name and pin.
-    platform::MailSecurity security = platform::MailSecurity::Plain;
-    std::string host;
-    std::string pin;
-    // An OAuth2 account's mechanisms (empty for a password account), and
-    // whether the server refused the token itself.
-    std::vector<std::shared_ptr<pop3::ExchangeMechanism>> mechanisms;
-    bool tokenRefused = false;
-};
-
 MasterPresenter::MasterPresenter(platform::Platform& platform, settings::SettingsStore& store, settings::ProgramState& state,
                                  MasterView& view, FilterWindowOpener* opener, MasterHooks hooks,
                                  MasterConfig config)
@@ -121,13 +87,12 @@ MasterPresenter::MasterPresenter(platform::Platform& platform, settings::Setting
       opener_(opener),
       hooks_(std::move(hooks)),
       config_(std::move(config)),
-      menu_(buildMenu()),
-      check_(std::make_unique<BackgroundCheck>()) {}
+      menu_(buildMenu()) {}
 
 MasterPresenter::~MasterPresenter() {
     if (timer1_) p_.loop.stopTimer(timer1_);
     if (timer2_) p_.loop.stopTimer(timer2_);
-    check_->conn.reset();
+    session_.reset();
     clock_.reset();
 }
 
@@ -194,7 +159,7 @@ void MasterPresenter::unload() {
     }
     loaded_ = false;
     stopping_ = true;  // ends any wait still running
-    if (check_->conn) check_->conn->close();
+    if (session_) session_->cancel();
     view_.unloadAllWindows();
 }
 
@@ -321,91 +286,6 @@ void MasterPresenter::checkTimerFired() {
 // ---------------------------------------------------------------------------
 // The background check.
 
-bool MasterPresenter::waitFor(const std::function<bool()>& done, std::int64_t seconds, bool strictlyMore) {
-    // Unloading ends every wait at once.
-    const platform::WaitOutcome r = platform::waitUntil(p_.loop, p_.clock, static_cast<double>(seconds),
-                                    [&] { return stopping_ || done(); },
-                                    strictlyMore ? platform::LimitRule::Exceeds : platform::LimitRule::AtLeast);
-    return r == platform::WaitOutcome::ConditionMet && !stopping_;
-}
-
-void MasterPresenter::sendCheckLine(const std::string& line, int tag) {
-    BackgroundCheck& c = *check_;
-    c.SendDone = false;
-    c.conn->send({line, pop3::Shape::Line, tag, 0});
-    // WaitSendComplete: up to 10 whole seconds for the send-complete event,
-    // which never comes once the connection has ended (a server that answers
-    // QUIT and closes at once).
-    waitFor([&c] { return c.SendDone || !c.conn || !c.conn->usable(); }, 10, true);
-}
-
-// One whole reply, matched by the connection to the command that asked for it.
-void MasterPresenter::onCheckReply(const pop3::Reply& r) {
-    BackgroundCheck& c = *check_;
-    if (!c.conn) return;
-    if (pop3::IsLoginTag(r.tag)) {
-        if (!c.login) return;
-        c.login->onReply(r);
-        if (!c.login->done()) return;
-        pop3::ServerMemory& memory = pop3::ServerMemory::program();
-        const pop3::LoginOutcome outcome = c.login->outcome();
-        pop3::ExchangeMechanism* used = nullptr;
-        for (const auto& m : c.mechanisms)
-            if (m->name() == c.login->mechanism()) used = m.get();
-        if (used) used->finished(c.login->refusal());
-        // A "+OK" after the server refused the token is no login.
-        if (outcome == pop3::LoginOutcome::LoggedIn && used &&
-            used->exchange().outcome() != auth::SaslOutcome::Succeeded) {
-            c.CheckDone = true;
-            s_.run.StatusText = c.user + u"伺服器回應錯誤..";
-            return;
-        }
-        if (outcome == pop3::LoginOutcome::LoggedIn) {
-            memory.rememberCapabilities(c.serverKey, c.login->capabilities(), c.login->greeting());
-            memory.loggedIn(c.serverKey, pop3::SecondsNow(p_.clock));
-            sendCheckLine("STAT", kCheckStat);
-            return;
-        }
-        memory.forgetCapabilities(c.serverKey);
-        c.CheckDone = true;
-        // A response code says what the user can do; without one, the old texts.
-        const std::u16string coded = pop3::ResponseCodeText(pop3::ParseResponseCode(c.login->refusal()));
-        if (outcome == pop3::LoginOutcome::GreetingRefused)
-            s_.run.StatusText = c.user + u"主機無法連線..";
-        else if (outcome == pop3::LoginOutcome::NoMechanism)
-            s_.run.StatusText = c.user + u"伺服器不提供OAuth2登入";
-        else if (used && used->tokenRefused()) {
-            c.tokenRefused = true;
-            s_.run.StatusText = c.user + auth::SignInAgainText();
-        }
-        else if (!coded.empty())
-            s_.run.StatusText = c.user + coded;
-        else if (outcome == pop3::LoginOutcome::UserRefused)
-            s_.run.StatusText = c.user + u"使用者錯誤..";
-        else
-            s_.run.StatusText = c.user + u"密碼錯誤..";
-        return;
-    }
-    switch (r.tag) {
-    case kCheckStat: {
-        const pop3::StatReply stat = pop3::ParseStat(r.text);
-        if (r.ok && stat.wellFormed) {
-            const std::int64_t sum = static_cast<std::int64_t>(s_.run.NewMailCount) + stat.count;
-            s_.run.NewMailCount = static_cast<std::int32_t>(std::min<std::int64_t>(sum, std::numeric_limits<std::int32_t>::max()));
-            s_.run.StatusText = u"";
-        } else {
-            // Not "+OK count size": nothing is added, and the user is told.
-            s_.run.StatusText = c.user + u"郵件數目無法讀取..";
-        }
-        sendCheckLine("QUIT", kCheckQuit);
-        c.CheckDone = true;
-        break;
-    }
-    case kCheckQuit: c.conn->close(); break;
-    default: break;
-    }
-}
-
 void MasterPresenter::RunBackgroundCheck() {
     if (checkRunning_) return;
     checkRunning_ = true;
@@ -423,134 +303,13 @@ void MasterPresenter::RunBackgroundCheck() {
         item(MenuCommand::Preview)->enabled = false;
         menuChanged();
 
-        BackgroundCheck& c = *check_;
-        if (!c.conn) {
-            c.conn = std::make_unique<pop3::Connection>([this] {
-                const BackgroundCheck& k = *check_;
-                return platform::CreateMailSocket(p_.network.createTcp(), k.security, k.host, k.pin);
-            });
-            // A greeting or a reply line of the background check needs far
-            // less than a header; nothing longer is kept.
-            pop3::Limits limits;
-            limits.line = 4096;
-            c.conn->setLimits(limits);
-            pop3::Connection::Handlers h;
-            h.reply = [this](const pop3::Reply& r) {
-                try {
-                    onCheckReply(r);
-                } catch (...) {
-                    check_->CheckDone = true;
-                }
-            };
-            h.sendComplete = [this] { check_->SendDone = true; };
-            // A refused, broken or closed connection ends the account at
-            // once, with the text of a server that never answers; a server
-            // whose replies are out of step or too long is told apart.
-            h.ended = [this](pop3::End why) {
-                BackgroundCheck& k = *check_;
-                // A TLS failure says what failed; the password was never sent.
-                const platform::TcpSocket* sock = k.conn->socket();
-                const std::u16string tls = platform::MailSocketFailureText(sock, sock ? sock->lastError() : 0);
-                if (!k.CheckDone) {
-                    k.CheckDone = true;
-                    if (why == pop3::End::Closed && !tls.empty())
-                        s_.run.StatusText = k.user + tls;
-                    else if (why == pop3::End::Closed)
-                        s_.run.StatusText = k.user + u"未連上伺服器";
-                    else if (why == pop3::End::OutOfStep && k.login && k.login->lastTag() == pop3::kTagGreeting)
-                        s_.run.StatusText = k.user + u"主機無法連線..";  // a greeting that is no status line
-                    else
-                        s_.run.StatusText = k.user + u"伺服器回應錯誤..";
-                }
-                if (k.login && !k.login->done()) {
-                    k.login->onEnded();
-                    pop3::ServerMemory::program().forgetCapabilities(k.serverKey);
-                }
-                k.SendDone = true;
-            };
-            c.conn->setHandlers(std::move(h));
-        }
-        for (const std::u16string& section : sections) {
-            if (stopping_) break;
-            const settings::MailAccount account = settings::ReadMailAccount(store_, section);
-            const platform::MailSecurity security = platform::ParseMailSecurity(account.Security);
-            const auto address = pop3::ParseServerAddress(account.Pop3Host, security, config_.defaultPop3Port);
-            p_.loop.pump(Milliseconds(0));
-            const platform::ResolveResult found = address ? p_.network.resolve(address->host) : platform::ResolveResult{};
-            if (!found.found || found.address.empty()) {
-                s_.run.StatusText = kLookupFailedText;
-                continue;
-            }
-            const std::string userBytes = p_.codePage.fromUtf16(platform::kBig5, account.User);
-            pop3::ServerMemory& memory = pop3::ServerMemory::program();
-            c.serverKey = pop3::ServerMemory::key(address->host, address->port, userBytes);
-            // A server's LOGIN-DELAY: the account is skipped until it has passed.
-            if (const std::int64_t left = memory.loginDelayLeft(c.serverKey, pop3::SecondsNow(p_.clock))) {
-                s_.run.StatusText = account.User + pop3::LoginDelayText(left);
-                continue;
-            }
-            c.security = security;
-            c.host = address->host;
-            c.pin = p_.codePage.fromUtf16(platform::kBig5, account.CertSha256);
-
-            c.user = account.User;
-            c.password = account.Password;
-            // An OAuth2 account logs in with a bearer token, only over TLS:
-            // without TLS nothing is sent, not even a token request. A token
-            // the server refuses is refreshed once and tried once more; the
-            // check never opens a browser.
-            const auth::OAuthSettings oauth = OAuthSettingsOf(account, p_.codePage);
-            const bool bearer = auth::UsesOAuth(oauth);
-            if (bearer && security == platform::MailSecurity::Plain) {
-                s_.run.StatusText = account.User + NotSecuredText();
-                continue;
-            }
-            for (int attempt = 0; attempt < (bearer ? 2 : 1) && !stopping_; ++attempt) {
-                c.conn->close();
-                c.CheckDone = false;
-                c.SendDone = false;
-                c.tokenRefused = false;
-                c.mechanisms.clear();
-                pop3::LoginRequest request;
-                request.user = userBytes;
-                request.secured = security != platform::MailSecurity::Plain;
-                if (bearer) {
-                    if (!secrets_) secrets_ = platform::createSecretStore();
-                    auth::TokenStore tokens(*secrets_, store_.appPath(), p_.files.separator());
-                    auth::OAuthClient client(p_, auth::ResolveOAuthConfig(oauth));
-                    const auth::AccessToken token = auth::GetAccessToken(
-                        client, tokens, section,
-                        std::chrono::duration_cast<std::chrono::seconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count(),
-                        attempt > 0);
-                    if (!token.ok) {
-                        s_.run.StatusText = account.User + token.status;
-                        break;
-                    }
-                    c.mechanisms = pop3::BearerMechanisms(userBytes, token.token, address->host, address->port);
-                    for (const auto& m : c.mechanisms) request.mechanisms.push_back(m);
-                    request.saslOnly = true;
-                } else {
-                    request.password =
-                        p_.codePage.fromUtf16(platform::kBig5, settings::UnscramblePassword(p_.codePage, c.password));
-                }
-                if (const auto* known = memory.find(c.serverKey); known && known->capsKnown) {
-                    request.remembered = known->caps;
-                    request.rememberedGreeting = known->greeting;
-                }
-                c.login = std::make_unique<pop3::Login>(*c.conn, std::move(request));
-                c.conn->connect(found.address, address->port, pop3::kTagGreeting);
-
-                if (!waitFor([&c] { return c.CheckDone; }, 45, true)) s_.run.StatusText = c.user + u"未連上伺服器";
-                waitFor([&c] { return !c.conn->socket() || c.conn->socket()->state() == platform::SocketState::Closed ||
-                                      c.conn->socket()->state() == platform::SocketState::Error; },
-                        3, false);
-                if (!c.tokenRefused) break;
-            }
-        }
-        // The last account's connection is not left open after an error reply.
-        c.conn->close();
+        // A session of its own for each check: one that unload() cancelled
+        // stays cancelled.
+        session_ = std::make_unique<pop3::Session>(p_, store_.appPath(),
+                                                   pop3::SessionOptions{config_.defaultPop3Port});
+        if (stopping_) session_->cancel();
+        TrayCheckTally tally(s_);
+        session_->countMessages(ReadMailAccounts(store_, sections), tally);
 
         if (!stopping_ && s_.prefs.options.openFilterWindow && s_.run.NewMailCount >= s_.prefs.OpenThreshold && opener_) {
             store_.write(IniFile::Set, s_.identity.UserSection, u"Open-mail", std::u16string(u"Check-Quit"));

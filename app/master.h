@@ -15,9 +15,8 @@
 #include "app/clock_correction.h"
 #include "app/filter_window_opener.h"
 #include "settings/program_state.h"
-#include "pop3/connection.h"
+#include "pop3/session.h"
 #include "platform/platform.h"
-#include "platform/secret_store.h"
 #include "settings/settings_store.h"
 
 namespace iw::app {
@@ -160,8 +159,6 @@ public:
     static int sideBarHeight(int menuItemHeight) { return menuItemHeight * 7 + 18; }
 
 private:
-    struct BackgroundCheck;
-
     MenuItem* item(MenuCommand command);
     void setChecked(MenuCommand command, bool checked);
     void menuChanged();
@@ -171,13 +168,9 @@ private:
     std::u16string lookupHostAddress(const std::string& host);
     void showHideBrowserWindows();
     void closeBrowserWindows();
-    bool waitFor(const std::function<bool()>& done, std::int64_t seconds, bool strictlyMore);
-    void onCheckReply(const pop3::Reply& reply);
-    void sendCheckLine(const std::string& line, int tag);
     void toggleStoredMark(MenuCommand command, const std::u16string& section, const std::u16string& key);
 
     platform::Platform& p_;
-    std::unique_ptr<platform::SecretStore> secrets_;  // made at the first OAuth2 account
     settings::SettingsStore& store_;
     settings::ProgramState& s_;
     MasterView& view_;
@@ -196,7 +189,8 @@ private:
     std::u16string tip_;
     TrayPicture picture_ = TrayPicture::Program;
 
-    std::unique_ptr<BackgroundCheck> check_;
+    // The background check's session; cancelled by unload().
+    std::unique_ptr<pop3::Session> session_;
     std::unique_ptr<ClockCorrection> clock_;  // from the first correction on
 };
 

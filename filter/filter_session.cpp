@@ -8,6 +8,7 @@
 #include "platform/waits.h"
 #include "platform/tls_socket.h"
 #include "filter/header_parser.h"
+#include "auth/oauth_client.h"
 #include "pop3/address.h"
 #include "pop3/mailbox.h"
 #include "pop3/server_memory.h"
@@ -283,11 +284,11 @@ void FilterWindow::loginReply(int i, const pop3::Reply& r) {
     if (!a.login) return;
     a.login->onReply(r);
     if (!a.login->done()) return;
-    const pop3::LoginOutcome outcome = a.login->outcome();
+    const pop3::LoginVerdict verdict = pop3::JudgeLogin(*a.login, a.prepared);
     pop3::ServerMemory& memory = pop3::ServerMemory::program();
-    if (outcome != pop3::LoginOutcome::LoggedIn) memory.forgetCapabilities(a.serverKey);
-    switch (outcome) {
-    case pop3::LoginOutcome::GreetingRefused:
+    if (verdict != pop3::LoginVerdict::LoggedIn) memory.forgetCapabilities(a.serverKey);
+    switch (verdict) {
+    case pop3::LoginVerdict::GreetingRefused:
         // Not a server that lets us in: the account ends at once with the
         // text of a server that cannot be reached.
         a.conn->close();
@@ -297,12 +298,34 @@ void FilterWindow::loginReply(int i, const pop3::Reply& r) {
         tipSection(i, u"未連上郵件主機...");
         statusBar(a.status);
         break;
-    case pop3::LoginOutcome::UserRefused:
-    case pop3::LoginOutcome::PassRefused:
-    case pop3::LoginOutcome::AuthRefused:
+    case pop3::LoginVerdict::NoMechanism:
+    case pop3::LoginVerdict::FalseSuccess: {
+        // No login: an OAuth2 account whose server offers no token login, or
+        // a "+OK" that came after the server had refused the token.
+        a.conn->close();
+        ended_ = true;
+        model_.PhaseDone = true;
+        const std::u16string why =
+            verdict == pop3::LoginVerdict::NoMechanism ? u"伺服器不提供OAuth2登入" : u"伺服器回應錯誤..";
+        a.status = a.section + why;
+        tipSection(i, why);
+        statusBar(a.status);
+        break;
+    }
+    case pop3::LoginVerdict::TokenRefused:
+        // The caller refreshes the token once and tries once more; this
+        // text stays when that does not help.
+        tokenRefused_ = true;
+        model_.PhaseDone = true;
+        a.status = a.section + auth::SignInAgainText();
+        tipSection(i, auth::SignInAgainText());
+        statusBar(a.status);
+        break;
+    case pop3::LoginVerdict::UserRefused:
+    case pop3::LoginVerdict::Refused:
         loginRejected(i, a.login->refusal());
         break;
-    case pop3::LoginOutcome::LoggedIn:
+    case pop3::LoginVerdict::LoggedIn:
         memory.rememberCapabilities(a.serverKey, a.login->capabilities(), a.login->greeting());
         memory.loggedIn(a.serverKey, pop3::SecondsNow(p_.clock));
         a.pipelining = a.login->capabilities().pipelining && !forceWindow_;
@@ -325,7 +348,7 @@ void FilterWindow::loginReply(int i, const pop3::Reply& r) {
         tipSection(i, u"正在取得郵件數...");
         statusBar(a.section + u"正在取得郵件數...");
         break;
-    default: break;
+    case pop3::LoginVerdict::Ended: break;
     }
 }
 
@@ -496,7 +519,11 @@ void FilterWindow::fillWindow(int i) {
     }
 }
 
-void FilterWindow::connectAccount(int i, const std::string& address, std::uint16_t port) {
+// Makes the account's login ready and connects. False when there is no
+// login to make (an OAuth2 account without TLS or without a usable token):
+// the account's status then says why, and nothing was sent.
+bool FilterWindow::connectAccount(int i, const std::string& address, std::uint16_t port,
+                                  const pop3::ServerAddress& server, bool refreshToken) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
     dialogue_ = i;
     // The login flags belong to this account alone, not to the one before.
@@ -504,6 +531,7 @@ void FilterWindow::connectAccount(int i, const std::string& address, std::uint16
     ListingDone_ = false;
     ended_ = false;
     listingFailed_ = false;
+    tokenRefused_ = false;
     a.held = false;
     a.pipelines = false;
     a.pipelining = false;
@@ -512,20 +540,31 @@ void FilterWindow::connectAccount(int i, const std::string& address, std::uint16
     ReplyState_ = 0;
     model_.PhaseDone = false;
     a.conn->setLimits(limits_);
-    // The login step reads the greeting; what the server listed last time
-    // spares the CAPA round trip unless the greeting changed.
-    pop3::LoginRequest request;
-    request.user = p_.codePage.fromUtf16(platform::kBig5, sessionUser_);
-    request.password = p_.codePage.fromUtf16(platform::kBig5, profile_.unscramblePassword(sessionPassword_));
-    request.secured = platform::ParseMailSecurity(profile_.accountValue(a.section, u"Security")) !=
-                      platform::MailSecurity::Plain;
-    if (const auto* known = pop3::ServerMemory::program().find(a.serverKey); known && known->capsKnown) {
-        request.remembered = known->caps;
-        request.rememberedGreeting = known->greeting;
+    a.login.reset();
+    // The password, or the account's stored OAuth2 token; what the server
+    // listed last time spares the CAPA round trip unless the greeting changed.
+    pop3::LoginAccount account;
+    account.address = a.section;
+    account.user = sessionUser_;
+    account.password = profile_.unscramblePassword(sessionPassword_);
+    account.security = platform::ParseMailSecurity(profile_.accountValue(a.section, u"Security"));
+    const auto u8 = [&](const char16_t* key) {
+        return p_.codePage.fromUtf16(platform::kUtf8, profile_.accountValue(a.section, key));
+    };
+    account.oauth = {u8(u"Auth"),          u8(u"OAuthProvider"), u8(u"OAuthTenant"),    u8(u"OAuthClientId"),
+                     u8(u"OAuthAuthorizeUrl"), u8(u"OAuthTokenUrl"), u8(u"OAuthDeviceUrl"), u8(u"OAuthScope")};
+    if (!credentials_) credentials_ = std::make_unique<pop3::AccountCredentials>(p_, m1_.identity.AppPath);
+    a.prepared = credentials_->prepare(account, server, a.serverKey, refreshToken);
+    if (!a.prepared.ok) {
+        ended_ = true;
+        model_.PhaseDone = true;
+        a.status = a.section + a.prepared.status;
+        tipSection(i, a.prepared.status);
+        statusBar(a.status);
+        return false;
     }
-    a.login = std::make_unique<pop3::Login>(*a.conn, std::move(request));
+    a.login = std::make_unique<pop3::Login>(*a.conn, a.prepared.request);
     a.login->setSentHandler([this, i](int tag) {
-        // User names and passwords go out in the ANSI code page, 950.
         if (tag == pop3::kTagUser || tag == pop3::kTagAuth) {
             ReplyState_ = 1;
             const std::u16string t = u"傳送帳號(" + sessionUser_ + u")";
@@ -539,6 +578,7 @@ void FilterWindow::connectAccount(int i, const std::string& address, std::uint16
     });
     a.conn->connect(address, port, pop3::kTagGreeting);
     if (!a.conn->socket()) throw SessionError("no socket");
+    return true;
 }
 
 void FilterWindow::fetchHeaders(int i, bool recheck) {
@@ -658,17 +698,24 @@ void FilterWindow::runAccount(int i, bool recheck) {
     }
     a.count = 0;
     model_.MessageCounts[static_cast<std::size_t>(i)] = 0;
-    connectAccount(i, r.address, port);
-    const int start = WholeSecondsNow(p_.clock);
-    tipSection(i, u"正在連線中...");
-    statusBar(a.section + u"正在連線中...");
-    const bool loggedIn = WaitUntil(p_.loop, p_.clock, [this] { return model_.PhaseDone || closed_; }, 45, [start] { return start; });
-    if (closed_) return;
-    if (!loggedIn) {
-        a.conn->close();  // a greeting that comes later is no part of anything
-        a.status = a.section + u"未連上郵件主機(" + sessionHost_ + u")";
-        tipSection(i, recheck ? u"未連上郵件主機" : u"未連上郵件主機...");
-        statusBar(a.status);
+    // An OAuth2 account whose token the server refused: the token is
+    // refreshed once and the login tried once more.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!connectAccount(i, r.address, port, *address, attempt > 0)) break;
+        const int start = WholeSecondsNow(p_.clock);
+        tipSection(i, u"正在連線中...");
+        statusBar(a.section + u"正在連線中...");
+        const bool loggedIn =
+            WaitUntil(p_.loop, p_.clock, [this] { return model_.PhaseDone || closed_; }, 45, [start] { return start; });
+        if (closed_) return;
+        if (!loggedIn) {
+            a.conn->close();  // a greeting that comes later is no part of anything
+            a.status = a.section + u"未連上郵件主機(" + sessionHost_ + u")";
+            tipSection(i, recheck ? u"未連上郵件主機" : u"未連上郵件主機...");
+            statusBar(a.status);
+        }
+        if (!tokenRefused_) break;
+        a.conn->close();
     }
     fetchHeaders(i, recheck);
 }

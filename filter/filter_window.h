@@ -17,6 +17,7 @@
 
 #include "settings/program_state.h"
 #include "pop3/connection.h"
+#include "pop3/account_login.h"
 #include "pop3/login.h"
 #include "filter/filter_profile.h"
 #include "filter/filter_window_view.h"
@@ -66,6 +67,8 @@ public:
         std::unique_ptr<pop3::Connection> conn;
         // The login step of the connection in hand; null outside a login.
         std::unique_ptr<pop3::Login> login;
+        // What that login offered (an OAuth2 account's token mechanisms).
+        pop3::PreparedLogin prepared;
         // The account's key in the program's memory of servers.
         std::string serverKey;
         // Row r (0-based) of the account's list is message numbers[r] on the
@@ -213,7 +216,8 @@ private:
     void tipSection(int i, const std::u16string& text);
     void applyListLayout();
     void runAccount(int i, bool recheck);
-    void connectAccount(int i, const std::string& address, std::uint16_t port);
+    bool connectAccount(int i, const std::string& address, std::uint16_t port, const pop3::ServerAddress& server,
+                        bool refreshToken);
     void fetchHeaders(int i, bool recheck);
     void sendOn(int i, const std::string& line, int tag, pop3::Shape shape = pop3::Shape::Line);
     bool connected(int i) const;
@@ -285,6 +289,7 @@ private:
     bool ListingDone_ = false;
     bool SendDone_ = false;
     bool ended_ = false;        // the account's connection ended by itself; its status is set
+    bool tokenRefused_ = false; // the server refused the account's token: refresh once, try once more
     bool listingFailed_ = false;
     bool synced_ = false;       // the NOOP after the TOPs was answered  // STAT or LIST refused: no headers for this account
     std::int32_t replyNumber_ = 0;  // TOP replies handed to the parser for this account
@@ -305,6 +310,9 @@ private:
     int clientWidth_ = 8085, clientHeight_ = 5880;
     bool unloaded_ = false;
     std::int32_t remainingAfterRun_ = 0;
+
+    // The accounts' passwords and stored tokens; made at the first login.
+    std::unique_ptr<pop3::AccountCredentials> credentials_;
 
     std::shared_ptr<bool> alive_;
 };

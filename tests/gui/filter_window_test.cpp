@@ -287,6 +287,27 @@ TEST_F(FilterWindowOnScreen, SessionShowsTheRowsWithTheirMarksAndColours) {
 
 // Every row says why it is or is not marked, in a tooltip that follows the
 // mouse from row to row and tells a mark the user changed afterwards.
+// An OAuth2 account that was never signed in: the window says so in the
+// status bar and the account's row, and nothing reaches the server.
+TEST_F(FilterWindowOnScreen, AnOAuth2AccountWithoutASignInSaysSo) {
+    const std::u16string address = u"me@example.com";
+    settings::WriteSetting(*store, IniFile::Set, address, u"Auth", u"1");
+    settings::WriteSetting(*store, IniFile::Set, address, u"OAuthProvider", u"custom");
+    settings::WriteSetting(*store, IniFile::Set, address, u"Security", u"1");
+    opener->showFilterWindow();
+    HWND win = filterWindow();
+    ASSERT_NE(win, nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return sessionEnded(); }));
+    wchar_t text[256] = L"";
+    SendMessageW(item(kIdStatusBar1), SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text));
+    EXPECT_EQ(std::wstring(text), L"me@example.com尚未登入帳號,請在帳號設定中按「登入」");
+    EXPECT_EQ(SendMessageW(item(kIdListView2), LVM_GETITEMCOUNT, 0, 0), 0);
+    settle(300);
+    RedrawWindow(win, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    settle(500);  // the loop handles the paints of the status bar too
+    SaveBmp(Grab(screenRect(win)), ScreenshotDir() + L"\\filter_window_oauth" + ShotSuffix() + L".bmp");
+}
+
 TEST_F(FilterWindowOnScreen, RowsSayWhyInTheirTooltip) {
     opener->showFilterWindow();
     ASSERT_TRUE(pumpUntil([&] { return sessionEnded(); }));

@@ -11,7 +11,10 @@
 # challenge: refresh once, try once more); a wrong user (refused after the
 # one refresh, sign-in needed); a spent refresh token (the rotated one was
 # kept, the old one is refused); an account with Security=0 (nothing is
-# sent, not even a refresh). No token ever reaches the console.
+# sent, not even a refresh). The filter with the stored tokens: listing,
+# a revoked token refreshed once, deletion, a spent refresh token (the
+# account's status asks to sign in again, nothing is deleted), no token
+# without TLS. No token ever reaches the console.
 #
 # The browser sign-in (login without --device): a stand-in browser
 # (tests/support/standin_browser.py) fetches the printed authorize address
@@ -146,6 +149,46 @@ run_build() {  # label, cli command words...
   cp "$P/old.tok" "$C/oauth-short@x.tok"
   "$@" check --profile "$cprof" --user U >"$out" 2>&1
   check "$label: the tray tip asks to sign in again after a spent refresh token" "grep -q '^status: test登入已失效,請重新登入帳號' '$out'" "$out"
+  # The filter (inkwarden-cli filter) with the stored tokens: the listing,
+  # a revoked token refreshed once, a spent refresh token, deletion.
+  local F=$P/filter
+  mkdir -p "$F"
+  local fprof=$F
+  [ "$label" = win ] && fprof=$(winepath -w "$F" 2>/dev/null)
+  filter_profile() {  # section, pop3 port, auth port, security
+    { printf '[U]\r\nOption=011111000100\r\n[U-Mail]\r\n%s=0\r\n[U-BlackList]\r\nspam@junk.tw=0\r\n' "$1"
+      account "$1" test "127.0.0.1:$2" "${4:-1}" "$3"; } >"$F/set.ini"
+  }
+  filter_profile good@x "$TLSPORT" "$ASPORT"
+  cp "$tok" "$F/"  # the profile's copy is the newest: the login tries rotated it
+  "$@" filter --profile "$fprof" --user U --json >"$out" 2>&1
+  check "$label: filter lists the three messages with the stored token" \
+    "[ \$(grep -c '\"type\":\"message\"' '$out') = 3 ] && grep -q '有3封新郵件' '$out'" "$out"
+  check "$label: filter marks the black-listed sender" "grep '\"number\":1,' '$out' | grep -q '\"checked\":true'" "$out"
+  check "$label: no token on the filter's console" "! grep -q 'eyJ\|rt-' '$out'" "$out"
+  http_get "http://127.0.0.1:$ASPORT/admin/revoke-last" >/dev/null
+  local dele_before; dele_before=$(grep -c '^deleted 1$' "$ROOT/pop3.log" 2>/dev/null); dele_before=${dele_before:-0}
+  "$@" filter --profile "$fprof" --user U --delete >"$out" 2>&1
+  check "$label: filter refreshes a revoked token once, lists and deletes" \
+    "grep -q '有3封新郵件' '$out' && grep -q '^remaining: 2' '$out'" "$out"
+  local dele_after; dele_after=$(grep -c '^deleted 1$' "$ROOT/pop3.log" 2>/dev/null); dele_after=${dele_after:-0}
+  check "$label: the server committed the deletion of the black-listed message only" "[ $dele_after -gt $dele_before ]" "$out"
+  cp "$F/oauth-good@x.tok" "$tok"  # the filter rotated it in turn
+  filter_profile short@x "$TLSPORT2" "$ASPORT2"
+  cp "$P/old.tok" "$F/oauth-short@x.tok"
+  dele_before=$(grep -c '^deleted ' "$ROOT/pop3.log" 2>/dev/null); dele_before=${dele_before:-0}
+  "$@" filter --profile "$fprof" --user U --delete --json >"$out" 2>&1
+  check "$label: filter with a spent refresh token asks to sign in again in the account status" \
+    "grep '\"type\":\"account\"' '$out' | grep -q 'short@x登入已失效,請重新登入帳號' && ! grep -q '\"type\":\"message\"' '$out'" "$out"
+  dele_after=$(grep -c '^deleted ' "$ROOT/pop3.log" 2>/dev/null); dele_after=${dele_after:-0}
+  check "$label: nothing deleted when the sign-in is spent" "[ $dele_after = $dele_before ]" "$ROOT/pop3.log"
+  filter_profile plain@x "$PLAINPORT" "$ASPORT" 0
+  cp "$tok" "$F/oauth-plain@x.tok"
+  local plain_before; plain_before=$(grep -c '^plain ' "$ROOT/pop3.log" 2>/dev/null); plain_before=${plain_before:-0}
+  "$@" filter --profile "$fprof" --user U --json >"$out" 2>&1
+  local plain_after; plain_after=$(grep -c '^plain ' "$ROOT/pop3.log" 2>/dev/null); plain_after=${plain_after:-0}
+  check "$label: filter sends no token without TLS (status says so, no connection)" \
+    "grep -q '加密連線' '$out' && [ $plain_before = $plain_after ]" "$out"
   # Wrong user: the token is good but not for this user: refused after one refresh.
   cp "$P/oauth-good@x.tok" "$P/oauth-wrong@x.tok"
   "$@" login --profile "$prof" --user U wrong@x --try >"$out" 2>&1

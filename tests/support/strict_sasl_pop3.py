@@ -14,6 +14,10 @@ Violations are written, one a line, to --violations:
   user-pass-for-oauth      USER or PASS on a connection (the accounts are OAuth2)
 Every command line is logged (verbs only, never the arguments) to --log.
 
+Once logged in it serves a mailbox of three messages (STAT, LIST, TOP, NOOP,
+DELE); DELEs are committed by QUIT, which logs "deleted N ..." and leaves the
+mailbox as it was, so every case sees the same three messages.
+
 It binds free ports and writes "TLSPORT PLAINPORT" to --port-file, and exits
 after --lifetime seconds.
 """
@@ -27,6 +31,14 @@ import sys
 import threading
 import urllib.parse
 import urllib.request
+
+# The three messages' headers: the first comes from the black-listed sender
+# of the filter tests.
+MAILBOX = [
+    "From: spam@junk.tw\r\nTo: test@x\r\nSubject: junk\r\nDate: Thu, 10 Dec 2026 10:00:00 +0800\r\n",
+    "From: friend@ok.tw\r\nTo: test@x\r\nSubject: hello\r\nDate: Thu, 10 Dec 2026 10:01:00 +0800\r\n",
+    "From: news@ok.tw\r\nTo: test@x\r\nSubject: news\r\nDate: Thu, 10 Dec 2026 10:02:00 +0800\r\n",
+]
 
 
 def main():
@@ -73,6 +85,7 @@ def main():
 
         send("+OK strict POP3 ready")
         logged_in = False
+        marked = set()
         while True:
             raw = f.readline(65536)
             if not raw:
@@ -138,7 +151,36 @@ def main():
                 send("-ERR [AUTH] no passwords here")
             elif verb == "STAT":
                 send("+OK 3 4500" if logged_in else "-ERR not logged in")
+            elif verb in ("LIST", "TOP", "NOOP", "DELE") and not logged_in:
+                send("-ERR not logged in")
+            elif verb == "LIST":
+                send("+OK 3 messages\r\n" + "".join("%d 1500\r\n" % (n + 1) for n in range(3)) + ".")
+            elif verb == "TOP":
+                try:
+                    n = int(line.split(" ")[1])
+                except (IndexError, ValueError):
+                    n = 0
+                if 1 <= n <= 3:
+                    send("+OK\r\n" + MAILBOX[n - 1] + "\r\n.")
+                else:
+                    send("-ERR no such message")
+            elif verb == "NOOP":
+                send("+OK")
+            elif verb == "DELE":
+                try:
+                    n = int(line.split(" ")[1])
+                except (IndexError, ValueError):
+                    n = 0
+                if 1 <= n <= 3 and n not in marked:
+                    marked.add(n)
+                    send("+OK marked")
+                else:
+                    send("-ERR no such message")
             elif verb == "QUIT":
+                # The mailbox itself stays as it is (every case sees the same
+                # three messages); a committed deletion is logged.
+                if marked:
+                    log("deleted " + " ".join(str(n) for n in sorted(marked)))
                 send("+OK bye")
                 return
             else:

@@ -187,7 +187,20 @@ TEST_F(FilterFixture, FailureTable) {
         {"plain server where TLS was due",
          [](ScriptedPop3Server&, FakeFilterProfile& p) { p.sections[u"alice@a"][u"Security"] = u"1"; },
          u"alice@a加密連線失敗,未登入", u"alice@a\r\n\r\n加密連線失敗,未登入"},
+        // An OAuth2 account: no token without TLS, and none at all before the sign-in.
+        {"OAuth2 without TLS",
+         [](ScriptedPop3Server&, FakeFilterProfile& p) { p.sections[u"alice@a"][u"Auth"] = u"1"; },
+         u"alice@aOAuth2登入須使用加密連線(SSL/TLS),未送出權杖",
+         u"alice@a\r\n\r\nOAuth2登入須使用加密連線(SSL/TLS),未送出權杖"},
+        {"OAuth2 never signed in",
+         [](ScriptedPop3Server&, FakeFilterProfile& p) {
+             p.sections[u"alice@a"][u"Auth"] = u"1";
+             p.sections[u"alice@a"][u"Security"] = u"1";
+         },
+         u"alice@a尚未登入帳號,請在帳號設定中按「登入」", u"alice@a\r\n\r\n尚未登入帳號,請在帳號設定中按「登入」"},
     };
+    // No token file is ever found here.
+    m1.identity.AppPath = u"/nonexistent-inkwarden-profile/";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedPop3Server s;
@@ -209,6 +222,7 @@ TEST_F(FilterFixture, FailureTable) {
         EXPECT_EQ(w->accountList(1).size(), 1u);
         EXPECT_TRUE(w->enabled(Control::Command1));
         const std::string name = c.name;
+        if (name.rfind("OAuth2", 0) == 0) { EXPECT_TRUE(s.commands.empty()); }  // nothing sent, not even CAPA
         if (name == "-ERR greeting" || name == "STLS refused" || name == "plain server where TLS was due") {
             EXPECT_TRUE(sent(s, "USER").empty());
             EXPECT_TRUE(sent(s, "PASS").empty());

@@ -472,6 +472,26 @@ TEST_F(MasterTest, SilentServerTimesOutAndNextAccountIsTried) {
     EXPECT_EQ(rig.state.run.StatusText, u"");
 }
 
+// Closing the program while the check waits for a silent server ends the
+// wait at once: no account after it is contacted, and the check ends.
+TEST_F(MasterTest, UnloadDuringTheCheckEndsItAtOnce) {
+    TrayPop3Peer silent;
+    silent.silent = true;
+    account(u"amy", 27113, silent);
+    goodAccount(u"bob", 27114, 3);
+    load();
+    rig.loop.startTimer(platform::Milliseconds(5000), false, [this] { master->unload(); });
+    const auto start = rig.clock.nowMs();
+    master->RunBackgroundCheck();
+    EXPECT_LT(rig.clock.nowMs() - start, 10000);
+    EXPECT_EQ(rig.network.peer("127.0.0.1", 27114)->connections, 0);
+    EXPECT_EQ(rig.state.run.NewMailCount, 0);
+    EXPECT_FALSE(rig.state.run.CheckBusy);
+    // A later check (none should come; the program is closing) contacts nobody either.
+    master->RunBackgroundCheck();
+    EXPECT_EQ(rig.network.peer("127.0.0.1", 27114)->connections, 0);
+}
+
 TEST_F(MasterTest, LastFailureStaysInStatus) {
     goodAccount(u"bob", 27114, 3);
     TrayPop3Peer silent;
