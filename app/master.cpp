@@ -370,7 +370,9 @@ void MasterPresenter::onCheckReply(const pop3::Reply& r) {
         c.CheckDone = true;
         // A response code says what the user can do; without one, the old texts.
         const std::u16string coded = pop3::ResponseCodeText(pop3::ParseResponseCode(c.login->refusal()));
-        if (outcome == pop3::LoginOutcome::GreetingRefused)
+        if (outcome == pop3::LoginOutcome::TlsFailed)
+            s_.run.StatusText = c.user + platform::TlsStatusText(c.login->tlsFailure());
+        else if (outcome == pop3::LoginOutcome::GreetingRefused)
             s_.run.StatusText = c.user + u"主機無法連線..";
         else if (outcome == pop3::LoginOutcome::NoMechanism)
             s_.run.StatusText = c.user + u"伺服器不提供OAuth2登入";
@@ -513,7 +515,9 @@ void MasterPresenter::RunBackgroundCheck() {
                 c.mechanisms.clear();
                 pop3::LoginRequest request;
                 request.user = userBytes;
+                request.userUtf8 = p_.codePage.fromUtf16(platform::kUtf8, account.User);
                 request.secured = security != platform::MailSecurity::Plain;
+                request.startTls = security == platform::MailSecurity::StartTls;
                 if (bearer) {
                     if (!secrets_) secrets_ = platform::createSecretStore();
                     auth::TokenStore tokens(*secrets_, store_.appPath(), p_.files.separator());
@@ -532,8 +536,9 @@ void MasterPresenter::RunBackgroundCheck() {
                     for (const auto& m : c.mechanisms) request.mechanisms.push_back(m);
                     request.saslOnly = true;
                 } else {
-                    request.password =
-                        p_.codePage.fromUtf16(platform::kBig5, settings::UnscramblePassword(p_.codePage, c.password));
+                    const std::u16string password = settings::UnscramblePassword(p_.codePage, c.password);
+                    request.password = p_.codePage.fromUtf16(platform::kBig5, password);
+                    request.passwordUtf8 = p_.codePage.fromUtf16(platform::kUtf8, password);
                 }
                 if (const auto* known = memory.find(c.serverKey); known && known->capsKnown) {
                     request.remembered = known->caps;

@@ -287,6 +287,18 @@ void FilterWindow::loginReply(int i, const pop3::Reply& r) {
     pop3::ServerMemory& memory = pop3::ServerMemory::program();
     if (outcome != pop3::LoginOutcome::LoggedIn) memory.forgetCapabilities(a.serverKey);
     switch (outcome) {
+    case pop3::LoginOutcome::TlsFailed: {
+        // STLS refused or bytes injected behind its "+OK": nothing was sent
+        // in plain, and the account ends with what failed.
+        a.conn->close();
+        ended_ = true;
+        model_.PhaseDone = true;
+        const std::u16string tls = platform::TlsStatusText(a.login->tlsFailure());
+        a.status = a.section + tls;
+        tipSection(i, tls);
+        statusBar(a.status);
+        break;
+    }
     case pop3::LoginOutcome::GreetingRefused:
         // Not a server that lets us in: the account ends at once with the
         // text of a server that cannot be reached.
@@ -515,10 +527,14 @@ void FilterWindow::connectAccount(int i, const std::string& address, std::uint16
     // The login step reads the greeting; what the server listed last time
     // spares the CAPA round trip unless the greeting changed.
     pop3::LoginRequest request;
+    const std::u16string password = profile_.unscramblePassword(sessionPassword_);
     request.user = p_.codePage.fromUtf16(platform::kBig5, sessionUser_);
-    request.password = p_.codePage.fromUtf16(platform::kBig5, profile_.unscramblePassword(sessionPassword_));
-    request.secured = platform::ParseMailSecurity(profile_.accountValue(a.section, u"Security")) !=
-                      platform::MailSecurity::Plain;
+    request.password = p_.codePage.fromUtf16(platform::kBig5, password);
+    request.userUtf8 = p_.codePage.fromUtf16(platform::kUtf8, sessionUser_);
+    request.passwordUtf8 = p_.codePage.fromUtf16(platform::kUtf8, password);
+    const platform::MailSecurity security = platform::ParseMailSecurity(profile_.accountValue(a.section, u"Security"));
+    request.secured = security != platform::MailSecurity::Plain;
+    request.startTls = security == platform::MailSecurity::StartTls;
     if (const auto* known = pop3::ServerMemory::program().find(a.serverKey); known && known->capsKnown) {
         request.remembered = known->caps;
         request.rememberedGreeting = known->greeting;
