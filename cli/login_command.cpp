@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 #include "app/account_probe.h"
 #include "platform/waits.h"
+#include "auth/loopback_signin.h"
 #include "auth/oauth_client.h"
 #include "cli/console_platform.h"
 #include "platform/secret_store.h"
@@ -29,7 +31,8 @@ void write(FILE* f, const platform::CodePage& cp, const std::u16string& text) {
 
 int usage(const char* why) {
     std::fprintf(stderr,
-                 "inkwarden-cli login: %s\nusage: inkwarden-cli login [--profile DIR] [--user NAME] ADDRESS [--device]\n",
+                 "inkwarden-cli login: %s\nusage: inkwarden-cli login [--profile DIR] [--user NAME] ADDRESS "
+                 "[--no-browser] [--wait SECONDS | --device | --try]\n",
                  why);
     return 2;
 }
@@ -39,23 +42,94 @@ std::int64_t unixNow() {
 }
 
 // Only printable ASCII of a server's text reaches the console.
-std::string printable(const std::string& s) {
+std::string printable(const std::string& s, std::size_t limit = 200) {
     std::string out;
-    for (const char c : s.substr(0, 200)) out += (c >= 0x20 && c < 0x7F) ? c : '?';
+    for (const char c : s.substr(0, limit)) out += (c >= 0x20 && c < 0x7F) ? c : '?';
     return out;
+}
+
+// Whether a browser can be opened here: always on Windows; elsewhere only in
+// a graphical session (xdg-open on a bare console would start a text browser
+// in the middle of the command's output).
+bool browserAvailable() {
+#ifdef _WIN32
+    return true;
+#else
+    const char* x = std::getenv("DISPLAY");
+    const char* w = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (w && *w);
+#endif
+}
+
+// The sign-in through the system browser and a loopback redirect: prints the
+// address, opens the browser unless told not to, waits for the redirect (or
+// the time limit), stores the tokens and tries the account.
+template <typename Report>
+int browserSignIn(platform::Platform& p, auth::OAuthClient& client, auth::TokenStore& tokens,
+                  const std::u16string& address, const app::ProbeRequest& probe, const std::u16string& user,
+                  bool noBrowser, int waitSeconds, const Report& report) {
+    auth::LoopbackSignInOptions options;
+    options.loginHint = p.codePage.fromUtf16(platform::kUtf8, user);
+    if (waitSeconds > 0) options.limitSeconds = waitSeconds;
+    auth::LoopbackSignIn signIn(p, client.config(), tokens, address, options);
+    const bool started = signIn.start(
+        [&](const std::string& url) {
+            write(stdout, p.codePage, u"請在瀏覽器開啟下列網址登入,完成後回到這裡:\n");
+            std::printf("open: %s\nwaiting: http://localhost:%u/ (%d s)\n", printable(url, url.size()).c_str(),
+                        static_cast<unsigned>(signIn.port()), options.limitSeconds);
+            std::fflush(stdout);
+            if (!noBrowser && browserAvailable() && !p.shell.openDocument(p.codePage.toUtf16(platform::kUtf8, url)))
+                std::fputs("inkwarden-cli login: the browser could not be opened; open the address above\n", stderr);
+        },
+        {});
+    if (!started) {
+        write(stderr, p.codePage, u"inkwarden-cli login: " + signIn.report().status + u"\n");
+        return 2;
+    }
+    while (signIn.busy()) p.loop.pump();
+    const auth::SignInReport& r = signIn.report();
+    if (r.outcome != auth::SignInOutcome::SignedIn) {
+        write(stderr, p.codePage, u"inkwarden-cli login: " + r.status + u"\n");
+        std::printf("sign-in: %s\n", r.outcome == auth::SignInOutcome::Cancelled  ? "cancelled"
+                                     : r.outcome == auth::SignInOutcome::TimedOut ? "timed out"
+                                     : r.outcome == auth::SignInOutcome::Refused  ? "refused"
+                                                                                   : "failed");
+        if (!r.providerError.empty()) std::printf("error: %s\n", printable(r.providerError).c_str());
+        return 1;
+    }
+    if (r.noRefreshToken)
+        std::fputs("inkwarden-cli login: the server gave no refresh token (offline_access missing from the scope?)\n",
+                   stderr);
+    std::puts("signed in: tokens stored");
+    std::fflush(stdout);
+    // The account is tried with the tokens just stored, as the mail check will use them.
+    const app::StoredTokenProbe t = app::ProbeWithStoredTokens(p, client, tokens, address, probe, unixNow());
+    return report(t.result);
 }
 
 }  // namespace
 
 int runLoginCommand(const std::vector<std::u16string>& args) {
     std::optional<std::u16string> profile, user, address;
-    bool device = false, tryOnly = false;
+    bool device = false, tryOnly = false, noBrowser = false;
+    int waitSeconds = 0;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::u16string& a = args[i];
-        if (a == u"--device" || a == u"--try") {
-            bool& flag = a == u"--device" ? device : tryOnly;
+        if (a == u"--device" || a == u"--try" || a == u"--no-browser") {
+            bool& flag = a == u"--device" ? device : a == u"--try" ? tryOnly : noBrowser;
             if (flag) return usage("an option is given twice");
             flag = true;
+            continue;
+        }
+        if (a == u"--wait") {
+            if (i + 1 >= args.size()) return usage("an option needs a value");
+            if (waitSeconds) return usage("an option is given twice");
+            const std::u16string& v = args[++i];
+            for (const char16_t c : v) {
+                if (c < u'0' || c > u'9') return usage("--wait takes 1 to 3600 seconds");
+                waitSeconds = std::min(waitSeconds * 10 + (c - u'0'), 100000);
+            }
+            if (waitSeconds < 1 || waitSeconds > 3600) return usage("--wait takes 1 to 3600 seconds");
             continue;
         }
         std::optional<std::u16string>* target = a == u"--profile" ? &profile : a == u"--user" ? &user : nullptr;
@@ -71,6 +145,8 @@ int runLoginCommand(const std::vector<std::u16string>& args) {
     }
     if (!address) return usage("the account's address is missing");
     if (device && tryOnly) return usage("--device and --try do not go together");
+    if ((noBrowser || waitSeconds) && (device || tryOnly))
+        return usage("--no-browser and --wait belong to the browser sign-in only");
 
     try {
         ConsolePlatform console;
@@ -130,10 +206,8 @@ int runLoginCommand(const std::vector<std::u16string>& args) {
             if (t.signInAgain) std::puts("sign-in: needed");
             return report(t.result);
         }
-        if (!device) {
-            std::fputs("inkwarden-cli login: this build signs in on the console with --device only\n", stderr);
-            return 2;
-        }
+        if (!device)
+            return browserSignIn(p, client, tokens, *address, probe, account.User, noBrowser, waitSeconds, report);
 
         const auth::DeviceCode dc = client.startDevice();
         if (!dc.ok) {

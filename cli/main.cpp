@@ -18,6 +18,7 @@ int dispatch(const std::vector<std::u16string>& words) {
             "usage: inkwarden-cli check [--profile DIR] [--user NAME]\n"
             "       inkwarden-cli filter [--profile DIR] [--user NAME] [--delete] [--json]\n"
             "       inkwarden-cli cert [--profile DIR] [--user NAME] ADDRESS [--trust]\n"
+            "       inkwarden-cli login [--profile DIR] [--user NAME] ADDRESS [--no-browser] [--wait SECONDS]\n"
             "       inkwarden-cli login [--profile DIR] [--user NAME] ADDRESS (--device | --try)\n"
             "       inkwarden-cli scramble < password-file\n"
             "       inkwarden-cli --version\n",

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/tcp_listener.h"
 #include "platform/tcp_socket.h"
 #include "platform/udp_socket.h"
 
@@ -28,6 +29,9 @@ class Network : public Resolver {
 public:
     virtual std::unique_ptr<TcpSocket> createTcp() = 0;
     virtual std::unique_ptr<UdpSocket> createUdp() = 0;
+    // A loopback listener (see tcp_listener.h); null where the platform
+    // (or a fake network in a test) has none.
+    virtual std::unique_ptr<TcpListener> createListener() { return nullptr; }
 };
 
 }  // namespace iw::platform

@@ -54,6 +54,7 @@ public:
 
     std::unique_ptr<platform::TcpSocket> createTcp() override { return createTcpSocket(loop_); }
     std::unique_ptr<platform::UdpSocket> createUdp() override { return createUdpSocket(loop_); }
+    std::unique_ptr<platform::TcpListener> createListener() override { return createTcpListener(loop_); }
 
 private:
     PollLoop& loop_;

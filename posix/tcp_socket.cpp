@@ -89,6 +89,19 @@ public:
 
     std::size_t queued() const { return queue_.size() - sentUpTo_; }
 
+    // Takes over a connected, non-blocking descriptor (one a listener accepted).
+    void adopt(int fd) {
+        close();
+        fd_ = fd;
+        int one = 1;
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        state = SocketState::Connected;
+        std::weak_ptr<TcpCore> weak = weak_from_this();
+        watch_ = loop_.watch(fd_, POLLIN, [weak](short revents) {
+            if (auto self = weak.lock()) self->onReady(revents);
+        });
+    }
+
     void close() {
         drop();
         state = SocketState::Closed;
@@ -239,6 +252,7 @@ private:
 class PosixTcpSocket : public platform::TcpSocket {
 public:
     explicit PosixTcpSocket(PollLoop& loop) : core_(std::make_shared<TcpCore>(loop)) {}
+    void adopt(int fd) { core_->adopt(fd); }
     ~PosixTcpSocket() override { core_->close(); }
 
     void setEvents(platform::TcpSocketEvents events) override { core_->events = std::move(events); }
@@ -264,6 +278,12 @@ std::string describe(int code) { return std::strerror(code); }
 
 std::unique_ptr<platform::TcpSocket> createTcpSocket(PollLoop& loop) {
     return std::make_unique<PosixTcpSocket>(loop);
+}
+
+std::unique_ptr<platform::TcpSocket> adoptTcpSocket(PollLoop& loop, int fd) {
+    auto s = std::make_unique<PosixTcpSocket>(loop);
+    s->adopt(fd);
+    return s;
 }
 
 }  // namespace iw::posix

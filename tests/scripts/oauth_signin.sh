@@ -12,6 +12,14 @@
 # one refresh, sign-in needed); a spent refresh token (the rotated one was
 # kept, the old one is refused); an account with Security=0 (nothing is
 # sent, not even a refresh). No token ever reaches the console.
+#
+# The browser sign-in (login without --device): a stand-in browser
+# (tests/support/standin_browser.py) fetches the printed authorize address
+# from the fake server and follows its redirect to the program's listener:
+# success and a following check that counts the mail; a forged and a missing
+# state refused and the right redirect after them still accepted; consent
+# refused; the time limit; the listener never reachable on a non-loopback
+# address.
 set -u
 IW_ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 . "$IW_ROOT/scripts/lib.sh"
@@ -75,10 +83,12 @@ run_build() {  # label, cli command words...
   mkdir -p "$P"
   {
     printf '[U]\r\nOption=011111000100\r\n[U-Mail]\r\ngood@x=0\r\nshort@x=0\r\nwrong@x=0\r\nplain@x=0\r\n'
+    printf 'web@x=0\r\nweb2@x=0\r\nweb3@x=0\r\nweb4@x=0\r\n'
     account good@x test "127.0.0.1:$TLSPORT" 1 "$ASPORT"
     account short@x test "127.0.0.1:$TLSPORT2" 1 "$ASPORT2"
     account wrong@x other "127.0.0.1:$TLSPORT" 1 "$ASPORT"
     account plain@x test "127.0.0.1:$PLAINPORT" 0 "$ASPORT"
+    for a in web web2 web3 web4; do account "$a@x" test "127.0.0.1:$TLSPORT" 1 "$ASPORT"; done
   } >"$P/set.ini"
   local prof=$P
   [ "$label" = win ] && prof=$(winepath -w "$P" 2>/dev/null)
@@ -151,6 +161,50 @@ run_build() {  # label, cli command words...
   "$@" login --profile "$prof" --user U plain@x --device >"$out" 2>&1
   local rc=$?
   check "$label: no device sign-in for an account without TLS (exit 2)" "[ $rc = 2 ] && grep -q '加密連線' '$out'" "$out"
+  "$@" login --profile "$prof" --user U plain@x --no-browser >"$out" 2>&1
+  rc=$?
+  check "$label: no browser sign-in for an account without TLS (exit 2)" "[ $rc = 2 ] && grep -q '加密連線' '$out'" "$out"
+
+  # The browser sign-in, with the stand-in browser.
+  local web=$P/web.out br=$P/web.browser
+  browser_login() {  # mode, account, cli words... (the login runs in the background, the browser here)
+    local mode=$1 acct=$2; shift 2
+    rm -f "$web" "$br"
+    "$@" login --profile "$prof" --user U "$acct" --no-browser --wait "${WAIT:-120}" >"$web" 2>&1 &
+    local pid=$!
+    python3 "$IW_ROOT/tests/support/standin_browser.py" "$web" "$mode" "$ASPORT" >"$br" 2>&1
+    wait $pid
+    web_rc=$?
+    cat "$br" >>"$web"
+  }
+  browser_login ok web@x "$@"
+  check "$label: browser sign-in and the try (exit 0, count 3)" "[ $web_rc = 0 ] && grep -q '^count: 3' '$web' && grep -q '^signed in: tokens stored' '$web'" "$web"
+  check "$label: the browser's page says the sign-in is done, in UTF-8" "grep -q '^redirect: 200' '$web' && grep -q '^page: done' '$web' && grep -qi 'charset=utf-8' '$web'" "$web"
+  check "$label: the listener is not reachable on a non-loopback address" "grep -q '^non-loopback: refused' '$web'" "$web"
+  check "$label: the authorize address asks for PKCE S256 on a localhost redirect" "grep -q '^open: http://127.0.0.1:$ASPORT/authorize?.*redirect_uri=http%3A%2F%2Flocalhost%3A[0-9]*%2F' '$web' && grep -q 'code_challenge_method=S256' '$web'" "$web"
+  check "$label: no token on the console (browser sign-in)" "! grep -q 'eyJ\|rt-' '$web'" "$web"
+  check "$label: browser sign-in stored the token file" "[ -s '$P/oauth-web@x.tok' ]"
+  local W=$P/webcheck
+  mkdir -p "$W"
+  { printf '[U]\r\n[U-Mail]\r\nweb@x=0\r\n'; account web@x test "127.0.0.1:$TLSPORT" 1 "$ASPORT"; } >"$W/set.ini"
+  cp "$P/oauth-web@x.tok" "$W/"
+  local wprof=$W
+  [ "$label" = win ] && wprof=$(winepath -w "$W" 2>/dev/null)
+  "$@" check --profile "$wprof" --user U >"$out" 2>&1
+  check "$label: the check counts the mail with the browser sign-in's token" "grep -q '^count: 3' '$out' && ! grep -q '^status:' '$out'" "$out"
+
+  browser_login wrongstate web2@x "$@"
+  check "$label: a forged and a missing state are refused, the sign-in goes on" "grep -q '^forged-state: 400' '$web' && grep -q '^no-state: 400' '$web' && grep -q '^favicon: 404' '$web'" "$web"
+  check "$label: the right redirect after them is accepted" "[ $web_rc = 0 ] && grep -q '^redirect: 200' '$web' && grep -q '^count: 3' '$web'" "$web"
+
+  browser_login deny web3@x "$@"
+  check "$label: refused consent ends the sign-in as refused" "[ $web_rc = 1 ] && grep -q '^sign-in: refused' '$web' && grep -q '^error: access_denied' '$web' && grep -q '未同意' '$web'" "$web"
+  check "$label: the browser is told the sign-in was refused" "grep -q '^page: refused' '$web'" "$web"
+  check "$label: nothing stored after a refusal" "[ ! -e '$P/oauth-web3@x.tok' ]"
+
+  WAIT=2 browser_login idle web4@x "$@"
+  check "$label: the sign-in times out when the browser never comes back" "[ $web_rc = 1 ] && grep -q '^sign-in: timed out' '$web' && grep -q '逾時' '$web'" "$web"
+  check "$label: nothing stored after the time limit" "[ ! -e '$P/oauth-web4@x.tok' ]"
 }
 
 if [ -x "$IW_NATIVE/inkwarden-cli" ]; then

@@ -6,8 +6,9 @@ code and state), POST /token (authorization_code, refresh_token and the
 device-code grant), POST /devicecode, GET /device?user_code=X (approves a
 device code, as the user would in the browser), POST /introspect (RFC 7662,
 what Dovecot's oauth2 passdb asks), POST /revoke, GET /admin/stats (what was
-asked, for the tests) and GET /admin/revoke-last (revokes the access token
-issued last). Tokens are HS256 JWTs with sub and exp, padded to
+asked, for the tests), GET /admin/revoke-last (revokes the access token
+issued last) and GET /admin/deny-next (the next /authorize answers with
+error=access_denied, as when the user refuses consent). Tokens are HS256 JWTs with sub and exp, padded to
 --token-length characters. A refresh token works once: every refresh returns
 a new one and the old one is spent.
 
@@ -47,6 +48,7 @@ class State:
         self.revoked = set()  # access tokens
         self.devices = {}     # device_code -> dict(user_code, approved, polls)
         self.last_access = None
+        self.deny_next = False
         self.stats = {"authorize": 0, "token": 0, "refresh": 0, "refresh_spent": 0, "device": 0,
                       "introspect": 0, "introspect_active": 0, "revoke": 0}
 
@@ -130,6 +132,11 @@ class Handler(BaseHTTPRequestHandler):
                         or not q.get("code_challenge") or q.get("client_id") != st.client_id \
                         or not q.get("redirect_uri", "").startswith("http://localhost:"):
                     return self.reply(400, {"error": "invalid_request"})
+                if st.deny_next:
+                    st.deny_next = False
+                    loc = q["redirect_uri"] + "?" + urllib.parse.urlencode(
+                        {"error": "access_denied", "error_description": "The user declined.", "state": q.get("state", "")})
+                    return self.reply(302, None, {"Location": loc})
                 code = "code-" + secrets.token_urlsafe(16)
                 st.codes[code] = {"challenge": q["code_challenge"], "redirect_uri": q["redirect_uri"],
                                   "user": q.get("login_hint") or st.user, "used": False}
@@ -143,6 +150,9 @@ class Handler(BaseHTTPRequestHandler):
                 return self.reply(404, {"error": "unknown_code"})
             if url.path == "/admin/stats":
                 return self.reply(200, st.stats)
+            if url.path == "/admin/deny-next":
+                st.deny_next = True
+                return self.reply(200, {"deny_next": True})
             if url.path == "/admin/revoke-last":
                 # As if the user had revoked the program's access: the access token now fails.
                 st.revoked.add(st.last_access)

@@ -116,6 +116,25 @@ public:
         // Success or "in progress": FD_CONNECT reports the outcome.
     }
 
+    // Takes over a socket a listener accepted: connected, its events on a
+    // message number of its own.
+    void adopt(SOCKET accepted) {
+        close();
+        socket_.reset(accepted);
+        message_ = loop_.allocateMessage();
+        const std::uint64_t gen = generation_;
+        loop_.setMessageHandler(message_, [this, gen](WPARAM w, LPARAM l) -> LRESULT {
+            if (gen == generation_) onSocketMessage(static_cast<SOCKET>(w), l);
+            return 0;
+        });
+        // Winsock posts FD_READ at once for data that arrived before this call.
+        if (WSAAsyncSelect(socket_.get(), loop_.window(), message_, FD_READ | FD_WRITE | FD_CLOSE) != 0)
+            return failLater(WSAGetLastError());
+        BOOL one = TRUE;
+        setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+        state_ = SocketState::Connected;
+    }
+
     void send(std::string_view bytes) override {
         if (bytes.empty()) return;
         if (state_ != SocketState::Connected && state_ != SocketState::Connecting) return;
@@ -363,12 +382,127 @@ private:
     UINT message_ = 0;
 };
 
+// The loopback listener: a socket on 127.0.0.1 and, where there is IPv6, one
+// on ::1 at the same port, both with SO_EXCLUSIVEADDRUSE so no other program
+// can bind the port beside them and catch the browser's redirect.
+class TcpListenerImpl final : public platform::TcpListener {
+public:
+    explicit TcpListenerImpl(Win32EventLoop& loop) : loop_(loop) {}
+    ~TcpListenerImpl() override { close(); }
+
+    void setAcceptReady(std::function<void()> fn) override { ready_ = std::move(fn); }
+
+    bool listenLoopback(std::uint16_t port) override {
+        close();
+        if (!ensureWinsock()) {
+            lastError_ = WSANOTINITIALISED;
+            return false;
+        }
+        sockaddr_in a4{};
+        a4.sin_family = AF_INET;
+        a4.sin_port = htons(port);
+        a4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (!open(v4_, AF_INET, reinterpret_cast<const sockaddr*>(&a4), sizeof a4)) {
+            close();
+            return false;
+        }
+        int len = sizeof a4;
+        if (getsockname(v4_.socket.get(), reinterpret_cast<sockaddr*>(&a4), &len) != 0) {
+            lastError_ = WSAGetLastError();
+            close();
+            return false;
+        }
+        port_ = ntohs(a4.sin_port);
+        sockaddr_in6 a6{};
+        a6.sin6_family = AF_INET6;
+        a6.sin6_port = htons(port_);
+        a6.sin6_addr = in6addr_loopback;
+        const int keep = lastError_;
+        if (!open(v6_, AF_INET6, reinterpret_cast<const sockaddr*>(&a6), sizeof a6)) lastError_ = keep;
+        return true;
+    }
+
+    std::uint16_t port() const override { return port_; }
+
+    std::unique_ptr<platform::TcpSocket> accept() override {
+        for (Side* side : {&v4_, &v6_}) {
+            if (!side->socket) continue;
+            for (;;) {
+                const SOCKET s = ::accept(side->socket.get(), nullptr, nullptr);
+                if (s != INVALID_SOCKET) {
+                    auto socket = std::make_unique<TcpSocketImpl>(loop_);
+                    socket->adopt(s);
+                    return socket;
+                }
+                const int e = WSAGetLastError();
+                if (e == WSAECONNRESET) continue;  // gone before it was taken
+                if (e != WSAEWOULDBLOCK) lastError_ = e;
+                break;
+            }
+        }
+        return nullptr;
+    }
+
+    void close() override {
+        for (Side* side : {&v4_, &v6_}) {
+            if (side->message) loop_.removeMessageHandler(side->message);
+            side->message = 0;
+            side->socket.reset();
+        }
+        port_ = 0;
+    }
+
+    int lastError() const override { return lastError_; }
+    std::string lastErrorText() const override { return describe(lastError_); }
+
+private:
+    struct Side {
+        UniqueSocket socket;
+        UINT message = 0;
+    };
+
+    bool open(Side& side, int family, const sockaddr* addr, int length) {
+        side.socket.reset(::socket(family, SOCK_STREAM, IPPROTO_TCP));
+        if (!side.socket) {
+            lastError_ = WSAGetLastError();
+            return false;
+        }
+        BOOL one = TRUE;
+        setsockopt(side.socket.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
+        if (family == AF_INET6)
+            setsockopt(side.socket.get(), IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&one), sizeof one);
+        side.message = loop_.allocateMessage();
+        const SOCKET s = side.socket.get();
+        loop_.setMessageHandler(side.message, [this, s](WPARAM w, LPARAM l) -> LRESULT {
+            if (static_cast<SOCKET>(w) != s || WSAGETSELECTEVENT(l) != FD_ACCEPT) return 0;
+            if (auto fn = ready_) fn();
+            return 0;
+        });
+        if (bind(s, addr, length) != 0 || listen(s, 16) != 0 ||
+            WSAAsyncSelect(s, loop_.window(), side.message, FD_ACCEPT) != 0) {
+            lastError_ = WSAGetLastError();
+            loop_.removeMessageHandler(side.message);
+            side.message = 0;
+            side.socket.reset();
+            return false;
+        }
+        return true;
+    }
+
+    Win32EventLoop& loop_;
+    std::function<void()> ready_;
+    Side v4_, v6_;
+    std::uint16_t port_ = 0;
+    int lastError_ = 0;
+};
+
 class NetworkImpl final : public platform::Network {
 public:
     explicit NetworkImpl(Win32EventLoop& loop) : loop_(loop) { ensureWinsock(); }
 
     std::unique_ptr<platform::TcpSocket> createTcp() override { return std::make_unique<TcpSocketImpl>(loop_); }
     std::unique_ptr<platform::UdpSocket> createUdp() override { return std::make_unique<UdpSocketImpl>(loop_); }
+    std::unique_ptr<platform::TcpListener> createListener() override { return std::make_unique<TcpListenerImpl>(loop_); }
 
     // A host with both kinds of address counts as IPv4 (its first IPv4
     // address is used, as the old IPv4-only lookup did); a host with IPv6
