@@ -63,6 +63,7 @@ ProbeResult ProbeAccount(platform::Platform& p, const ProbeRequest& r) {
     pop3::LoginRequest login;
     login.user = r.user;
     login.secured = r.security != platform::MailSecurity::Plain;
+    login.startTls = r.security == platform::MailSecurity::StartTls;
     mechanisms = pop3::BearerMechanisms(r.user, r.accessToken, address->host, address->port);
     login.saslOnly = true;
     for (const auto& m : mechanisms) login.mechanisms.push_back(m);
@@ -95,6 +96,12 @@ ProbeResult ProbeAccount(platform::Platform& p, const ProbeRequest& r) {
     const auto tlsText = [&]() -> std::u16string {
         return platform::MailSocketFailureText(conn.socket(), conn.socket() ? conn.socket()->lastError() : 0);
     };
+    if (step->done() && step->outcome() == pop3::LoginOutcome::TlsFailed) {
+        result.outcome = ProbeOutcome::TlsFailed;
+        result.status = platform::TlsStatusText(step->tlsFailure());
+        conn.close();
+        return result;
+    }
     if (!step->done() || step->outcome() == pop3::LoginOutcome::Ended) {
         const std::u16string tls = tlsText();
         result.outcome = tls.empty() ? ProbeOutcome::NoConnection : ProbeOutcome::TlsFailed;

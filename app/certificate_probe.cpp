@@ -4,6 +4,7 @@
 
 #include "platform/waits.h"
 #include "platform/tls_socket.h"
+#include "pop3/connection.h"
 #include "settings/accounts.h"
 
 namespace iw::app {
@@ -35,9 +36,54 @@ CertificateProbe ProbeCertificate(platform::Platform& p, const std::string& host
     o.host = host;
     o.pinSha256 = platform::NormalisePin(pin);
     if (o.pinSha256.empty() && !pin.empty()) o.pinSha256 = pin;
-    platform::TlsSocket sock(std::move(plain), security, o);
+    auto made = std::make_unique<platform::TlsSocket>(std::move(plain), security, o);
+    platform::TlsSocket& sock = *made;
     bool done = false;
     int errorCode = 0;
+    if (security == platform::MailSecurity::StartTls) {
+        // The certificate comes only after POP3's own STLS: greeting, "STLS",
+        // and on "+OK" TLS on the open connection. Nothing else is sent.
+        enum { kGreeting = 1, kStls };
+        pop3::Connection conn([&made] { return std::move(made); });
+        const auto refused = [&] {
+            done = true;
+            errorCode = platform::TlsErrorCode(platform::TlsFailure::StlsRefused);
+        };
+        pop3::Connection::Handlers h;
+        h.reply = [&](const pop3::Reply& reply) {
+            if (reply.tag == kGreeting && reply.ok) {
+                conn.send({"STLS", pop3::Shape::Line, kStls, 0});
+            } else if (reply.tag == kStls && reply.ok && conn.startTls()) {
+                // The handshake's end is the socket's second `connected`.
+            } else if (reply.tag == kStls && reply.ok) {
+                done = true;  // bytes behind the "+OK": no certificate of it is trusted
+                errorCode = platform::TlsErrorCode(platform::TlsFailure::Handshake);
+                conn.close();
+            } else {
+                refused();
+                conn.close();
+            }
+        };
+        h.ended = [&](pop3::End) {
+            done = true;
+            errorCode = sock.lastError();
+        };
+        conn.setHandlers(std::move(h));
+        conn.connect(r.address, port, kGreeting);
+        platform::waitUntil(p.loop, p.clock, limitSeconds,
+                            [&] { return done || sock.secured() || (stop && stop()); });
+        if (sock.secured()) done = true;
+        // The certificate and verdict stay readable after the close.
+        out.certificate = sock.certificate();
+        out.reached = !out.certificate.der.empty();
+        out.checks = sock.chainVerdict();
+        const std::u16string tls = platform::MailSocketFailureText(&sock, errorCode);
+        conn.close();
+        out.verdict = platform::DecideCertificate(out.checks, out.certificate.sha256, o.pinSha256);
+        if (!out.reached)
+            out.problem = !tls.empty() ? tls : done ? u"未連上伺服器" : stop && stop() ? u"已停止" : u"連線逾時";
+        return out;
+    }
     platform::TcpSocketEvents ev;
     ev.connected = [&done] { done = true; };
     ev.closed = [&done] { done = true; };

@@ -7,9 +7,11 @@
 // of the 10,000-message session. Then the same session over TLS from the
 // first byte against a bare pipelined TLS client, side by side, through the
 // same proxy (a throw-away certificate made with openssl, trusted through
-// INKWARDEN_CA_FILE). Prints figures; starts its own Dovecot on
-// 127.0.0.1:28200-28203, 28230-28235 and 28250-28253 and skips when Dovecot
-// is not installed (and in the Windows build, which has no proxy). Optional first argument "--full" runs
+// INKWARDEN_CA_FILE), and over STARTTLS on the same server's plain port.
+// Ends with a table of the turns and of the time against the bare
+// pipelined client, plain, TLS and STARTTLS. Prints figures; every server
+// and proxy it starts takes a free port the system hands out, and it skips
+// when Dovecot is not installed (and in the Windows build, which has no proxy). Optional first argument "--full" runs
 // the one-at-a-time client at 10,000 too (about seven minutes); "--quick"
 // leaves out the one-at-a-time client and the silent server; "--tls" runs
 // the TLS comparison alone.
@@ -21,6 +23,7 @@
 #include <utility>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "settings/program_state.h"
 #include "cli/console_platform.h"
@@ -43,24 +46,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// IW_BENCH_PORT moves every port below by the same offset from 28200 (a
-// machine where another run holds them).
-std::uint16_t Port(int offset) {
-    const char* base = std::getenv("IW_BENCH_PORT");
-    const int b = base ? std::atoi(base) : 28200;
-    return static_cast<std::uint16_t>((b > 0 && b < 65000 ? b : 28200) + offset);
-}
-const std::uint16_t kDovecotSmall = Port(0);  // and +1
-const std::uint16_t kDovecotLarge = Port(2);  // and +3
-const std::uint16_t kProxySmall = Port(10);
-const std::uint16_t kProxyLarge = Port(11);
-const std::uint16_t kSilent = Port(20);
-const std::uint16_t kDovecotDelete = Port(30);  // to +35
-const std::uint16_t kProxyDelete = Port(40);    // to +42
-const std::uint16_t kTlsDovecotSmall = Port(50);  // TLS on +51
-const std::uint16_t kTlsDovecotLarge = Port(52);  // TLS on +53
-const std::uint16_t kTlsProxySmall = Port(60);
-const std::uint16_t kTlsProxyLarge = Port(61);
 constexpr int kDelayMs = 20;
 const std::string kUser = "bench";
 const std::string kPassword = "secret";
@@ -80,6 +65,16 @@ std::string message(int i) {
     for (int k = 0; k < 8; ++k) h += "Body line " + std::to_string(k) + " of message " + n + ".\r\n";
     return h;
 }
+
+// One row of the closing table: a session's turns and its time against
+// the bare pipelined client's, first with CAPA asked, then remembered.
+struct SummaryRow {
+    std::string what;
+    int count = 0;
+    std::uint64_t turns = 0, turnsRemembered = 0;
+    double ratio = 0, ratioRemembered = 0;
+};
+std::vector<SummaryRow> g_summary;
 
 double peakMb() { return static_cast<double>(iw::platform::processStats().peakResidentBytes) / (1024.0 * 1024.0); }
 
@@ -226,37 +221,60 @@ void runTls() {
     }
     ::setenv("INKWARDEN_CA_FILE", cert.c_str(), 1);
     const iw::test::DovecotTls tls{cert, key};
-    std::printf("over TLS from the first byte (port 995 style), through the same proxy:\n");
-    std::printf("  %-8s %16s %28s %16s\n", "messages", "engine session", "bare pipelined TLS client",
+    std::printf("over TLS from the first byte (port 995 style) and over STARTTLS (the plain port), through the same proxy:\n");
+    std::printf("  %-8s %-9s %16s %28s %16s\n", "messages", "security", "engine session", "bare pipelined TLS client",
                 "engine / bare");
     // One TLS Dovecot at a time: a second one beside the first did not start here.
-    for (const auto& [count, server, proxyPort] :
-         {std::tuple{1000, kTlsDovecotSmall, kTlsProxySmall}, std::tuple{10000, kTlsDovecotLarge, kTlsProxyLarge}}) {
-        auto dovecot = iw::test::StartDovecot(server, kUser, kPassword, count, message, tls);
+    for (const int count : {1000, 10000}) {
+        auto dovecot = iw::test::StartDovecot(0, kUser, kPassword, count, message, tls);
         if (!dovecot) {
             std::printf("  %-8d skipped: Dovecot with TLS did not start\n", count);
             continue;
         }
-        raw(server, count, true);
-        iw::test::DelayProxy proxy(proxyPort, server + 1, kDelayMs);
-        const EngineRun engine = runEngine(proxyPort, "1");
-        const iw::test::RawPop3Result bare = iw::test::RunRawPop3TlsClient(proxyPort, kUser, kPassword, count, 0, cert);
-        if (!bare.error.empty() || engine.rows != static_cast<std::size_t>(count)) {
-            std::printf("  %-8d %14.3f s (%zu rows) %26s  %s\n", count, engine.seconds, engine.rows,
-                        bare.error.empty() ? "" : bare.error.c_str(), engine.status.c_str());
-            continue;
+        const std::uint16_t tlsPort = dovecot->secondPort();
+        raw(dovecot->port(), count, true);
+        iw::test::DelayProxy proxy(0, tlsPort, kDelayMs);
+        iw::test::DelayProxy stlsProxy(0, dovecot->port(), kDelayMs);
+        // The bare client over TLS from the first byte is the yardstick of both.
+        const iw::test::RawPop3Result bare =
+            iw::test::RunRawPop3TlsClient(proxy.port(), kUser, kPassword, count, 0, cert);
+        for (const auto& [security, name, proxyPort] :
+             {std::tuple{"1", "TLS", proxy.port()}, std::tuple{"2", "STARTTLS", stlsProxy.port()}}) {
+            iw::pop3::ServerMemory::program().clear();
+            const EngineRun engine = runEngine(proxyPort, security);
+            if (!bare.error.empty() || engine.rows != static_cast<std::size_t>(count)) {
+                std::printf("  %-8d %-9s %14.3f s (%zu rows) %26s  %s\n", count, name, engine.seconds, engine.rows,
+                            bare.error.empty() ? "" : bare.error.c_str(), engine.status.c_str());
+                continue;
+            }
+            std::printf("  %-8d %-9s %14.3f s %26.3f s %16.2f   (goal at most 1.0)\n", count, name, engine.seconds,
+                        bare.seconds, engine.seconds / bare.seconds);
+            // The same account again: its capabilities are remembered, CAPA is spared.
+            const EngineRun again = runEngine(proxyPort, security);
+            std::printf("  %-8d %-9s turns: %llu with CAPA, %llu remembered (%.3f s, ratio %.2f), each + the TLS handshake\n",
+                        count, name, static_cast<unsigned long long>(engine.turns),
+                        static_cast<unsigned long long>(again.turns), again.seconds, again.seconds / bare.seconds);
+            g_summary.push_back({name, count, engine.turns, again.turns, engine.seconds / bare.seconds,
+                                 again.seconds / bare.seconds});
         }
-        std::printf("  %-8d %14.3f s %26.3f s %16.2f   (goal at most 1.0)\n", count, engine.seconds, bare.seconds,
-                    engine.seconds / bare.seconds);
-        // The same account again: its capabilities are remembered, CAPA is spared.
-        const EngineRun again = runEngine(proxyPort, "1");
-        std::printf("  %-8d turns: %llu with CAPA, %llu remembered (%.3f s, ratio %.2f), each + the TLS handshake\n",
-                    count, static_cast<unsigned long long>(engine.turns), static_cast<unsigned long long>(again.turns),
-                    again.seconds, again.seconds / bare.seconds);
     }
     ::unsetenv("INKWARDEN_CA_FILE");
 }
 #endif
+
+// The closing table: turns (the waits for the server; a TLS handshake not
+// counted) and the session's time over the bare pipelined client's.
+void printSummary() {
+    std::printf("summary (turns and time / bare pipelined client, through the %d ms-each-way proxy):\n", kDelayMs);
+    std::printf("  %-22s %8s %12s %18s %14s %20s\n", "session", "messages", "turns, CAPA", "turns, remembered",
+                "ratio, CAPA", "ratio, remembered");
+    for (const SummaryRow& r : g_summary)
+        std::printf("  %-22s %8d %12llu %18llu %14.2f %20.2f\n", r.what.c_str(), r.count,
+                    static_cast<unsigned long long>(r.turns), static_cast<unsigned long long>(r.turnsRemembered),
+                    r.ratio, r.ratioRemembered);
+    std::printf("  (goal: 4 turns plain and 6 over TLS counting its handshake's 2, remembered, with PIPELINING;\n"
+                "   ratio at most 1.0 at 1,000 and 10,000, plain and TLS)\n");
+}
 
 }  // namespace
 
@@ -266,7 +284,7 @@ int main(int argc, char** argv) {
     // "--tls" runs the TLS comparison alone.
     const bool tlsOnly = argc > 1 && std::strcmp(argv[1], "--tls") == 0;
     {
-        iw::test::DelayProxy probe(kProxySmall, kDovecotSmall, kDelayMs);
+        iw::test::DelayProxy probe(0, 1, kDelayMs);
         if (!probe.ok()) {
             std::printf("filter session benchmark skipped: no delaying proxy in this build (POSIX only)\n");
             return 0;
@@ -274,22 +292,25 @@ int main(int argc, char** argv) {
     }
     if (tlsOnly) {
         runTls();
+        printSummary();
         return 0;
     }
     std::printf("Starting Dovecot with 1,000 and 10,000 messages...\n");
-    auto small = iw::test::StartDovecot(kDovecotSmall, kUser, kPassword, 1000, message);
-    auto large = small ? iw::test::StartDovecot(kDovecotLarge, kUser, kPassword, 10000, message) : nullptr;
+    auto small = iw::test::StartDovecot(0, kUser, kPassword, 1000, message);
+    auto large = small ? iw::test::StartDovecot(0, kUser, kPassword, 10000, message) : nullptr;
     if (!small || !large) {
         std::printf("filter session benchmark skipped: Dovecot is not installed or did not start\n");
         return 0;
     }
     // Dovecot builds its index on the first look at a mailbox: one direct
     // pipelined pass each, not timed, so every timed run sees a warm server.
-    raw(kDovecotSmall, 1000, true);
-    raw(kDovecotLarge, 10000, true);
+    raw(small->port(), 1000, true);
+    raw(large->port(), 10000, true);
 
-    iw::test::DelayProxy proxySmall(kProxySmall, kDovecotSmall, kDelayMs);
-    iw::test::DelayProxy proxyLarge(kProxyLarge, kDovecotLarge, kDelayMs);
+    iw::test::DelayProxy proxySmall(0, small->port(), kDelayMs);
+    iw::test::DelayProxy proxyLarge(0, large->port(), kDelayMs);
+    const std::uint16_t kProxySmall = proxySmall.port();
+    const std::uint16_t kProxyLarge = proxyLarge.port();
     std::printf("proxy adds %d ms each way (round trip %d ms)\n", kDelayMs, 2 * kDelayMs);
     std::printf("every client logs in, asks STAT and LIST, fetches TOP n 0 for every message, then QUIT\n");
 
@@ -340,6 +361,13 @@ int main(int argc, char** argv) {
     // treated as one without PIPELINING (a window of commands in flight).
     {
         const EngineRun again = runEngine(kProxySmall);
+        const EngineRun againLarge = runEngine(kProxyLarge);
+        if (pipeSmall.seconds > 0)
+            g_summary.push_back({"plain", 1000, engineSmall.turns, again.turns, engineSmall.seconds / pipeSmall.seconds,
+                                 again.seconds / pipeSmall.seconds});
+        if (pipeLarge.seconds > 0)
+            g_summary.push_back({"plain", 10000, engineLarge.turns, againLarge.turns,
+                                 engineLarge.seconds / pipeLarge.seconds, againLarge.seconds / pipeLarge.seconds});
         iw::pop3::ServerMemory::program().clear();
         const EngineRun windowSmall = runEngine(kProxySmall, "0", true);
         const EngineRun windowLarge = runEngine(kProxyLarge, "0", true);
@@ -350,28 +378,32 @@ int main(int argc, char** argv) {
         std::printf("without PIPELINING (a window of %zu commands in flight, one write each):\n",
                     iw::pop3::kWindowWithoutPipelining);
         for (const auto& [count, run, bare] :
-             {std::tuple{1000, windowSmall, pipeSmall}, std::tuple{10000, windowLarge, pipeLarge}})
+             {std::tuple{1000, windowSmall, pipeSmall}, std::tuple{10000, windowLarge, pipeLarge}}) {
+            if (bare.seconds > 0)
+                g_summary.push_back({"plain, no PIPELINING", count, run.turns, run.turns, run.seconds / bare.seconds,
+                                     run.seconds / bare.seconds});
             std::printf("  %5d messages: %8.3f s (%zu rows), %llu turns counted, / pipelined client = %.2f\n", count,
                         run.seconds, run.rows, static_cast<unsigned long long>(run.turns),
                         bare.seconds > 0 ? run.seconds / bare.seconds : 0.0);
+        }
     }
 
     // The deletion run: each on a mailbox of its own, since it deletes.
     {
         std::printf("deletion run (every seventh sender black-listed), through the same proxy:\n");
-        auto delA = iw::test::StartDovecot(kDovecotDelete, kUser, kPassword, 1000, message);
-        auto delB = delA ? iw::test::StartDovecot(kDovecotDelete + 2, kUser, kPassword, 1000, message) : nullptr;
-        auto delC = delB ? iw::test::StartDovecot(kDovecotDelete + 4, kUser, kPassword, 10000, message) : nullptr;
+        auto delA = iw::test::StartDovecot(0, kUser, kPassword, 1000, message);
+        auto delB = delA ? iw::test::StartDovecot(0, kUser, kPassword, 1000, message) : nullptr;
+        auto delC = delB ? iw::test::StartDovecot(0, kUser, kPassword, 10000, message) : nullptr;
         if (delA && delB && delC) {
-            raw(kDovecotDelete, 1000, true);
-            raw(kDovecotDelete + 2, 1000, true);
-            raw(kDovecotDelete + 4, 10000, true);
-            iw::test::DelayProxy pa(kProxyDelete, kDovecotDelete, kDelayMs);
-            iw::test::DelayProxy pb(kProxyDelete + 1, kDovecotDelete + 2, kDelayMs);
-            iw::test::DelayProxy pc(kProxyDelete + 2, kDovecotDelete + 4, kDelayMs);
-            const DeletionRun piped = runDeletion(kProxyDelete, 1000, true);
-            const DeletionRun single = runDeletion(kProxyDelete + 1, 1000, false);
-            const DeletionRun large = runDeletion(kProxyDelete + 2, 10000, true);
+            raw(delA->port(), 1000, true);
+            raw(delB->port(), 1000, true);
+            raw(delC->port(), 10000, true);
+            iw::test::DelayProxy pa(0, delA->port(), kDelayMs);
+            iw::test::DelayProxy pb(0, delB->port(), kDelayMs);
+            iw::test::DelayProxy pc(0, delC->port(), kDelayMs);
+            const DeletionRun piped = runDeletion(pa.port(), 1000, true);
+            const DeletionRun single = runDeletion(pb.port(), 1000, false);
+            const DeletionRun large = runDeletion(pc.port(), 10000, true);
             printDeletion("1,000, DELEs pipelined", piped);
             printDeletion("1,000, one DELE per trip", single);
             std::printf("  (goal: the pipelined deletion run under 0.3 s; one round trip is %d ms)\n", 2 * kDelayMs);
@@ -384,12 +416,13 @@ int main(int argc, char** argv) {
         }
     }
     runTls();
+    printSummary();
     if (quick) return 0;
 
     // A server that accepts and never says a word: the session waits out
     // its 45-second connect limit.
     iw::test::LoopbackOptions silentOptions;
-    silentOptions.port = kSilent;
+    silentOptions.port = 0;  // a free one
     iw::test::LoopbackServer silent(
         [](iw::test::LoopbackStream& s) {
             while (!s.readSome().empty()) {
@@ -397,10 +430,10 @@ int main(int argc, char** argv) {
         },
         silentOptions);
     if (!silent.listening()) {
-        std::printf("silent server: cannot listen on 127.0.0.1:%u\n", static_cast<unsigned>(kSilent));
+        std::printf("silent server: cannot listen on 127.0.0.1\n");
         return 0;
     }
-    const EngineRun idle = runEngine(kSilent);
+    const EngineRun idle = runEngine(silent.port());
     std::printf("silent server: session took %.1f s wall, %.3f s user+sys CPU = %.3f%% of one core (goal under 1%%)\n",
                 idle.seconds, idle.cpuSeconds, 100.0 * idle.cpuSeconds / idle.seconds);
     std::printf("  last account line: %s\n", idle.status.c_str());

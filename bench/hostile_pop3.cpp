@@ -23,14 +23,13 @@
 #include "platform/native.h"
 #include "platform/process_stats.h"
 #include "tests/support/filter_fakes.h"
+#include "tests/support/local_servers.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/scaled_clock.h"
 
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-constexpr std::uint16_t kPort = 28300;
-constexpr std::uint16_t kNobody = 28301;  // nothing listens here
 std::atomic<bool> gStop{false};           // the case is over: servers stop at once
 
 std::string Header(int i, std::size_t extra = 0) {
@@ -193,15 +192,26 @@ int RunCase(int index) {
     const Case& c = cases.at(static_cast<std::size_t>(index));
     Log log;
     std::unique_ptr<iw::test::LoopbackServer> server;
+    // Every case takes a free port: the server's, or one held where nothing listens.
+    std::unique_ptr<iw::test::LocalServer> nobody;
+    std::uint16_t port = 0;
     if (c.server.listen) {
         iw::test::LoopbackOptions o;
-        o.port = kPort;
+        o.port = 0;
         server = std::make_unique<iw::test::LoopbackServer>(
             [&](iw::test::LoopbackStream& s) { Serve(s, c.server, log); }, o);
         if (!server->listening()) {
-            std::printf("%-48s cannot listen on %u\n", c.name, static_cast<unsigned>(kPort));
+            std::printf("%-48s cannot listen on 127.0.0.1\n", c.name);
             return 1;
         }
+        port = server->port();
+    } else {
+        nobody = iw::test::HoldRefusingPort();
+        if (!nobody) {
+            std::printf("%-48s cannot hold a free port\n", c.name);
+            return 1;
+        }
+        port = nobody->port();
     }
     auto loop = iw::platform::createEventLoop();
     auto real = iw::platform::createSystemClock();
@@ -225,7 +235,7 @@ int RunCase(int index) {
             const std::string a = "s" + std::to_string(i) + "@utf.com";
             profile.listAdd(iw::filter::SenderList::Black, std::u16string(a.begin(), a.end()));
         }
-    const std::string host = "127.0.0.1:" + std::to_string(c.server.listen ? kPort : kNobody);
+    const std::string host = "127.0.0.1:" + std::to_string(port);
     profile.addAccount(u"bench@b", u"bench", u"secret", std::u16string(host.begin(), host.end()));
     const double programStart = clock.secondsSinceMidnight();
     const auto t0 = SteadyClock::now();

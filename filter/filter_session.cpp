@@ -288,6 +288,18 @@ void FilterWindow::loginReply(int i, const pop3::Reply& r) {
     pop3::ServerMemory& memory = pop3::ServerMemory::program();
     if (verdict != pop3::LoginVerdict::LoggedIn) memory.forgetCapabilities(a.serverKey);
     switch (verdict) {
+    case pop3::LoginVerdict::TlsFailed: {
+        // STLS refused or bytes injected behind its "+OK": nothing was sent
+        // in plain, and the account ends with what failed.
+        a.conn->close();
+        ended_ = true;
+        model_.PhaseDone = true;
+        const std::u16string tls = platform::TlsStatusText(a.login->tlsFailure());
+        a.status = a.section + tls;
+        tipSection(i, tls);
+        statusBar(a.status);
+        break;
+    }
     case pop3::LoginVerdict::GreetingRefused:
         // Not a server that lets us in: the account ends at once with the
         // text of a server that cannot be reached.

@@ -70,6 +70,15 @@ public:
 
     // The last error code (platform's own numbering) and its description.
     virtual int lastError() const = 0;
+
+    // Starts TLS on the open connection, after the protocol above has asked
+    // for it in plain text and the server agreed (POP3's STLS). Every later
+    // byte either way is protected. Returns false, and starts nothing, on a
+    // socket that cannot (a plain one) or when the server has sent bytes that
+    // were not taken yet: they came after its agreement and before any
+    // protection, so they can only be injected, and the caller must end the
+    // connection. The handshake's outcome comes as events.
+    virtual bool startTls() { return false; }
 };
 
 }  // namespace iw::platform

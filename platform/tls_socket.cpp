@@ -1,5 +1,5 @@
-// The TLS socket: the STLS exchange in plain text, then the session's
-// records over the wrapped socket. See tls_socket.h.
+// The TLS socket: the session's records over the wrapped socket, from the
+// first byte or once the protocol above asked for STARTTLS. See tls_socket.h.
 #include "platform/tls_socket.h"
 
 #include <utility>
@@ -7,8 +7,8 @@
 namespace iw::platform {
 namespace {
 
-// A greeting or STLS reply longer than this is no POP3 status line.
-constexpr std::size_t kMaxStlsLine = 4096;
+// The one line that may travel in plain text on a STARTTLS connection.
+constexpr std::string_view kStlsLine = "STLS\r\n";
 
 }  // namespace
 
@@ -25,8 +25,6 @@ void TlsSocket::setEvents(TcpSocketEvents events) { events_ = std::move(events);
 void TlsSocket::resetConnection() {
     ++generation_;
     session_.reset();
-    stlsBuf_.clear();
-    greeting_.clear();
     firstRecord_.clear();
     userSendPending_ = false;
 }
@@ -45,16 +43,6 @@ void TlsSocket::connect(const std::string& ipv4, std::uint16_t port) {
     inner_->connect(ipv4, port);
 }
 
-std::unique_ptr<TlsSocket> TlsSocket::OverConnected(std::unique_ptr<TcpSocket> connected, TlsOptions options) {
-    auto s = std::make_unique<TlsSocket>(std::move(connected), MailSecurity::Tls, std::move(options));
-    s->inner_->receive();
-    s->phase_ = Phase::Connecting;
-    s->state_ = SocketState::Connecting;
-    s->wireInner();
-    s->startHandshake();
-    return s;
-}
-
 void TlsSocket::wireInner() {
     TcpSocketEvents ev;
     ev.connected = [this] { onInnerConnected(); };
@@ -66,15 +54,30 @@ void TlsSocket::wireInner() {
 }
 
 void TlsSocket::send(std::string_view bytes) {
+    if (bytes.empty()) return;
+    // Before STARTTLS only the request for it goes out; anything else (a
+    // user name, a password) is dropped, never sent in plain text.
+    if (phase_ == Phase::Plain) {
+        if (bytes == kStlsLine) inner_->send(bytes);
+        return;
+    }
     // Nothing the caller writes travels before the checks have passed: during
-    // the handshake the session holds it; before that (no session, the plain
-    // STLS exchange) it is dropped, as the plain socket drops a send on a
-    // connection that is not made.
-    if (bytes.empty() || !session_ || (phase_ != Phase::Open && phase_ != Phase::Handshaking)) return;
+    // the handshake the session holds it; before that (no session) it is
+    // dropped, as the plain socket drops a send on a connection that is not made.
+    if (!session_ || (phase_ != Phase::Open && phase_ != Phase::Handshaking)) return;
     session_->writePlain(bytes);
     userSendPending_ = true;
     const std::string out = session_->takeCiphertext();
     if (!out.empty()) inner_->send(out);
+}
+
+bool TlsSocket::startTls() {
+    if (mode_ != MailSecurity::StartTls || phase_ != Phase::Plain) return false;
+    // Bytes the server sent after agreeing and before the handshake came
+    // unprotected and unasked: an injection, which ends the connection.
+    if (!plain_.empty() || inner_->bytesAvailable() > 0) return false;
+    startHandshake();
+    return true;
 }
 
 std::string TlsSocket::receive() {
@@ -102,7 +105,10 @@ int TlsSocket::lastError() const { return lastError_; }
 void TlsSocket::onInnerConnected() {
     if (phase_ != Phase::Connecting) return;
     if (mode_ == MailSecurity::StartTls) {
-        phase_ = Phase::StlsGreeting;
+        // Plain until the protocol above asks for TLS.
+        phase_ = Phase::Plain;
+        state_ = SocketState::Connected;
+        if (auto f = events_.connected) f();
         return;
     }
     startHandshake();
@@ -116,47 +122,14 @@ void TlsSocket::startHandshake() {
     drive();
 }
 
-bool TlsSocket::takeStlsLine(std::string& line) {
-    const std::size_t end = stlsBuf_.find("\r\n");
-    if (end == std::string::npos) {
-        if (stlsBuf_.size() > kMaxStlsLine) fail(TlsFailure::StlsRefused, "over-long plain status line");
-        return false;
-    }
-    line = stlsBuf_.substr(0, end + 2);
-    // Whatever came behind the line was not asked for: it is dropped, so no
-    // byte from before the handshake is ever read as TLS or as a reply.
-    stlsBuf_.clear();
-    return true;
-}
-
 void TlsSocket::onInnerData() {
     std::string data = inner_->receive();
     if (data.empty()) return;
     switch (phase_) {
-    case Phase::StlsGreeting: {
-        stlsBuf_ += data;
-        std::string line;
-        if (!takeStlsLine(line)) return;
-        if (line.compare(0, 3, "+OK") != 0) {
-            fail(TlsFailure::StlsRefused, "greeting is not +OK");
-            return;
-        }
-        greeting_ = line;
-        phase_ = Phase::StlsReply;
-        inner_->send("STLS\r\n");
+    case Phase::Plain:
+        plain_ += data;
+        if (auto f = events_.dataArrival) f(plain_.size());
         return;
-    }
-    case Phase::StlsReply: {
-        stlsBuf_ += data;
-        std::string line;
-        if (!takeStlsLine(line)) return;
-        if (line.compare(0, 3, "+OK") != 0) {
-            fail(TlsFailure::StlsRefused, "STLS answered: " + line.substr(0, 80));
-            return;
-        }
-        startHandshake();
-        return;
-    }
     case Phase::Handshaking:
         // A server's first bytes must open a TLS record: a handshake message
         // or an alert, version 3.x. Anything else (a plain greeting, an HTTP
@@ -208,8 +181,6 @@ void TlsSocket::drive() {
         if (st == TlsState::Handshaking) return;
         phase_ = Phase::Open;
         state_ = SocketState::Connected;
-        plain_ = greeting_;
-        greeting_.clear();
         if (auto f = events_.connected) f();
         if (!*alive || gen != generation_) return;
     }
@@ -232,6 +203,10 @@ void TlsSocket::drive() {
 }
 
 void TlsSocket::onInnerSendComplete() {
+    if (phase_ == Phase::Plain) {
+        if (auto f = events_.sendComplete) f();
+        return;
+    }
     if (phase_ != Phase::Open || !userSendPending_) return;
     userSendPending_ = false;
     if (auto f = events_.sendComplete) f();
@@ -240,16 +215,15 @@ void TlsSocket::onInnerSendComplete() {
 void TlsSocket::onInnerClosed() {
     switch (phase_) {
     case Phase::Connecting:
-    case Phase::StlsGreeting: {
-        // Closed before anything was secured or sent: the same as a plain
-        // server that hangs up, with nothing to read.
+    case Phase::Plain: {
+        // Closed before anything was secured: the same as a plain server
+        // that hangs up; what it sent in plain stays readable.
         resetConnection();
         phase_ = Phase::Closed;
         state_ = SocketState::Closed;
         if (auto f = events_.closed) f();
         return;
     }
-    case Phase::StlsReply: fail(TlsFailure::StlsRefused, "closed instead of answering STLS"); return;
     case Phase::Handshaking: fail(TlsFailure::Handshake, "closed during the handshake"); return;
     case Phase::Open: {
         // Without close_notify nobody can tell a cut from an end, so it is

@@ -3,15 +3,16 @@
 // reads and writes plain text exactly as over a plain connection.
 //
 // Two ways in. TLS from the first byte: `connected` fires only once the
-// handshake is done and the certificate has passed the checks. STLS: the
-// socket reads the server's plain greeting, sends "STLS", and on "+OK"
-// starts the handshake; every plain byte after that reply is dropped, never
-// taken as TLS or as a reply. When the connection is secured, `connected`
-// fires and the greeting is delivered as the first data, as if it had come
-// over the secured connection, so the dialogue above runs unchanged and
-// never sends a command in plain text. Any failure (a refused STLS, a bad
-// certificate, a failed handshake, a close without close_notify) is an
-// `error` event whose code is TlsErrorCode(failure()).
+// handshake is done and the certificate has passed the checks. STARTTLS:
+// the connection opens in plain text (`connected` fires when the TCP
+// connection is made) so that the protocol above can greet and ask for TLS
+// itself; the only bytes it may send in plain are "STLS" CR LF, everything
+// else is dropped, so nothing else ever travels unprotected. Once the
+// server agreed, startTls() starts the handshake; sends made meanwhile are
+// held until the checks pass, and `connected` fires a second time when the
+// connection is secured. Any failure (a bad certificate, a failed
+// handshake, a close without close_notify) is an `error` event whose code
+// is TlsErrorCode(failure()).
 //
 // Ownership: the TlsSocket owns the wrapped socket. Events follow the rules
 // of TcpSocket: they come from the event loop, never from a call.
@@ -31,12 +32,6 @@ public:
     TlsSocket(std::unique_ptr<TcpSocket> inner, MailSecurity mode, TlsOptions options);
     ~TlsSocket() override;
 
-    // Starts TLS at once over a socket that is already connected (an STLS
-    // the caller has negotiated itself; every plain byte it has not taken is
-    // dropped). Sends made before the checks pass are held, then sent
-    // encrypted, or dropped if the connection fails.
-    static std::unique_ptr<TlsSocket> OverConnected(std::unique_ptr<TcpSocket> connected, TlsOptions options);
-
     void setEvents(TcpSocketEvents events) override;
     void connect(const std::string& ipv4, std::uint16_t port) override;
     void send(std::string_view bytes) override;
@@ -45,6 +40,7 @@ public:
     void close() override;
     SocketState state() const override;
     int lastError() const override;
+    bool startTls() override;
 
     // Why the last connection failed (None when it did not).
     TlsFailure failure() const { return failure_; }
@@ -54,9 +50,11 @@ public:
     // The checks' verdict on that certificate, leaving any pin aside.
     TlsFailure chainVerdict() const { return chainVerdict_; }
     const TlsOptions& options() const { return options_; }
+    // The handshake is done and the checks passed.
+    bool secured() const { return phase_ == Phase::Open; }
 
 private:
-    enum class Phase { Idle, Connecting, StlsGreeting, StlsReply, Handshaking, Open, Closed, Failed };
+    enum class Phase { Idle, Connecting, Plain, Handshaking, Open, Closed, Failed };
 
     void wireInner();
     void onInnerConnected();
@@ -68,8 +66,6 @@ private:
     void drive();
     void fail(TlsFailure f, std::string detail);
     void resetConnection();
-    // Takes one CR LF line off the plain STLS exchange; false while it is incomplete.
-    bool takeStlsLine(std::string& line);
 
     std::unique_ptr<TcpSocket> inner_;
     MailSecurity mode_;
@@ -79,9 +75,7 @@ private:
     Phase phase_ = Phase::Idle;
     SocketState state_ = SocketState::Closed;
     int lastError_ = 0;
-    std::string plain_;     // decrypted text not yet taken by receive()
-    std::string stlsBuf_;   // the plain greeting and STLS reply as they arrive
-    std::string greeting_;  // the plain greeting, handed on once secured
+    std::string plain_;     // received text (decrypted, or plain before STARTTLS) not yet taken by receive()
     std::string firstRecord_;  // the first two bytes from the server after the TLS start
     bool userSendPending_ = false;
     TlsFailure failure_ = TlsFailure::None;

@@ -38,7 +38,10 @@ PreparedLogin AccountCredentials::prepare(const LoginAccount& account, const Ser
     // User names and passwords go out in the ANSI code page, 950.
     const std::string user = p_.codePage.fromUtf16(platform::kBig5, account.user);
     out.request.user = user;
+    // Once the server accepted UTF8, the login name and the password go out in UTF-8.
+    out.request.userUtf8 = p_.codePage.fromUtf16(platform::kUtf8, account.user);
     out.request.secured = account.security != platform::MailSecurity::Plain;
+    out.request.startTls = account.security == platform::MailSecurity::StartTls;
     out.bearer = auth::UsesOAuth(account.oauth);
     if (out.bearer) {
         if (!out.request.secured) {
@@ -64,6 +67,7 @@ PreparedLogin AccountCredentials::prepare(const LoginAccount& account, const Ser
         out.request.saslOnly = true;
     } else {
         out.request.password = p_.codePage.fromUtf16(platform::kBig5, account.password);
+        out.request.passwordUtf8 = p_.codePage.fromUtf16(platform::kUtf8, account.password);
     }
     if (const auto* known = ServerMemory::program().find(serverKey); known && known->capsKnown) {
         out.request.remembered = known->caps;
@@ -83,6 +87,7 @@ LoginVerdict JudgeLogin(const Login& login, PreparedLogin& prepared) {
         // A "+OK" after the server refused the token is no login.
         if (used && used->exchange().outcome() != auth::SaslOutcome::Succeeded) return LoginVerdict::FalseSuccess;
         return LoginVerdict::LoggedIn;
+    case LoginOutcome::TlsFailed: return LoginVerdict::TlsFailed;
     case LoginOutcome::GreetingRefused: return LoginVerdict::GreetingRefused;
     case LoginOutcome::NoMechanism: return LoginVerdict::NoMechanism;
     case LoginOutcome::UserRefused: return LoginVerdict::UserRefused;

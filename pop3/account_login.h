@@ -62,6 +62,7 @@ struct PreparedLogin {
 enum class LoginVerdict {
     LoggedIn,
     FalseSuccess,     // "+OK" after the SASL exchange had failed: no login
+    TlsFailed,        // STLS refused, or bytes injected behind its "+OK": nothing sent in plain
     GreetingRefused,
     NoMechanism,      // an OAuth2 account and a server offering none of its mechanisms
     TokenRefused,     // the server judged the token and refused it: refresh once, try once more

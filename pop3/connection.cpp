@@ -108,18 +108,15 @@ void Connection::sendAll(const std::vector<Command>& commands) {
     socket_->send(bytes);
 }
 
-void Connection::upgrade(
-    const std::function<std::unique_ptr<platform::TcpSocket>(std::unique_ptr<platform::TcpSocket>)>& wrap) {
-    if (!socket_ || outOfStep_) return;
-    socket_->setEvents({});
-    socket_ = wrap(std::move(socket_));
+bool Connection::startTls() {
+    if (!socket_ || outOfStep_ || !queue_.empty()) return false;
+    if (lineStart_ < buffer_.size()) return false;  // bytes behind the "+OK"
+    if (!socket_->startTls()) return false;
     base_ = received_;
     buffer_.clear();
     lineStart_ = 0;
     scanned_ = 0;
-    ++generation_;
-    framing_ = false;
-    wire();
+    return true;
 }
 
 void Connection::replyMissing() {

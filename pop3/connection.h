@@ -109,11 +109,15 @@ public:
     // Queues several commands and writes them in one send.
     void sendAll(const std::vector<Command>& commands);
 
-    // Replaces the socket with `wrap(current socket)` (the STLS upgrade after
-    // the server's "+OK"). Bytes received and not yet framed are dropped:
-    // nothing sent in plain after that reply may count as part of the
-    // protected dialogue. Only allowed with no command outstanding.
-    void upgrade(const std::function<std::unique_ptr<platform::TcpSocket>(std::unique_ptr<platform::TcpSocket>)>& wrap);
+    // Starts TLS on the open connection once the server agreed to STLS; to
+    // be called from the handler of that "+OK", with no command outstanding.
+    // Bytes that came behind the "+OK" (framed or still in the socket) were
+    // sent unprotected and unasked: they are never framed, and the call
+    // returns false, as it does on a socket that cannot start TLS. The
+    // caller then ends the connection. Commands sent after a true return
+    // travel only once the handshake and the certificate checks passed; a
+    // failure there ends the connection as a socket error.
+    bool startTls();
 
     // The owner's wait for a reply ran out while commands are outstanding: a
     // server that skipped a reply cannot be told from one that answers late,

@@ -1,4 +1,4 @@
-// The login step: greeting, CAPA, USER/PASS or SASL; see login.h.
+// The login step: greeting, STLS, CAPA, USER/PASS or SASL; see login.h.
 #include "pop3/login.h"
 
 namespace iw::pop3 {
@@ -55,18 +55,43 @@ void Login::onReply(const Reply& r) {
     case kTagGreeting: {
         greeting_ = FirstLine(r.text);
         if (!r.ok) {
+            // An account that asked for STLS reports it as STLS not given,
+            // as it always has; the others as a server that does not let us in.
+            if (request_.startTls) {
+                tlsFailure_ = platform::TlsFailure::StlsRefused;
+                conn_.close();
+                finish(LoginOutcome::TlsFailed, &r);
+                return;
+            }
             finish(LoginOutcome::GreetingRefused, &r);
             return;
         }
-        if (request_.remembered && GreetingIdentity(greeting_) == GreetingIdentity(request_.rememberedGreeting)) {
-            caps_ = *request_.remembered;
-            authenticate();
+        if (request_.startTls) {
+            sendLines({{"STLS", Shape::Line, kTagStls, 0}});
             return;
         }
-        askedCapa_ = true;
-        sendLines({{"CAPA", Shape::MultiLine, kTagCapa, 0}});
+        afterSecured();
         return;
     }
+    case kTagStls:
+        if (!r.ok) {
+            tlsFailure_ = platform::TlsFailure::StlsRefused;
+            conn_.close();  // the account asked for TLS: nothing more goes out in plain
+            finish(LoginOutcome::TlsFailed, &r);
+            return;
+        }
+        if (!conn_.startTls()) {
+            // Bytes behind the "+OK": whatever they say, the connection ends.
+            tlsFailure_ = platform::TlsFailure::Handshake;
+            conn_.close();
+            finish(LoginOutcome::TlsFailed, nullptr);
+            return;
+        }
+        tlsStarted_ = true;
+        // CAPA (or the login) goes out now and travels once the handshake
+        // and the certificate checks have passed.
+        afterSecured();
+        return;
     case kTagCapa:
         // "-ERR" or an unknown command: an RFC 1939 server, USER/PASS one at a time.
         caps_ = ParseCapabilities(r.ok, r.text);
@@ -83,8 +108,12 @@ void Login::onReply(const Reply& r) {
         finish(r.ok ? LoginOutcome::LoggedIn : LoginOutcome::PassRefused, &r);
         return;
     case kTagUtf8:
-        // Refused or not, the login goes on; with PIPELINING it is already on its way.
-        if (!caps_.pipelining) authenticate();
+        utf8Accepted_ = r.ok;
+        // Refused or not, the login goes on (unless it is already on its way).
+        if (utf8Awaited_) {
+            utf8Awaited_ = false;
+            authenticate();
+        }
         return;
     case kTagAuth:
         if (r.challenge && mechanism_) {
@@ -101,11 +130,34 @@ void Login::onReply(const Reply& r) {
     }
 }
 
+// After the greeting, or after STLS: the capabilities, asked or remembered.
+void Login::afterSecured() {
+    // Remembered capabilities that list STLS were read before TLS (a server
+    // never lists it after): on an STLS connection they are not used.
+    const bool usable = request_.remembered && !(tlsStarted_ && request_.remembered->stls);
+    if (usable && GreetingIdentity(greeting_) == GreetingIdentity(request_.rememberedGreeting)) {
+        caps_ = *request_.remembered;
+        authenticate();
+        return;
+    }
+    askCapa();
+}
+
+void Login::askCapa() {
+    askedCapa_ = true;
+    sendLines({{"CAPA", Shape::MultiLine, kTagCapa, 0}});
+}
+
 void Login::authenticate() {
     if (caps_.utf8 && !utf8Asked_) {
         utf8Asked_ = true;
         const Command utf8{"UTF8", Shape::Line, kTagUtf8, 0};
-        if (!caps_.pipelining) {
+        // Credentials whose UTF-8 differs from the bytes given wait for the
+        // answer: which of the two to send depends on it.
+        const bool differ = (request_.userUtf8 && *request_.userUtf8 != request_.user) ||
+                            (request_.passwordUtf8 && *request_.passwordUtf8 != request_.password);
+        if (!caps_.pipelining || differ) {
+            utf8Awaited_ = true;
             sendLines({utf8});  // the login goes on at its reply
             return;
         }
@@ -116,7 +168,7 @@ void Login::authenticate() {
         // PLAIN only where the server does not take USER: USER/PASS is what
         // every server that lists both has always been given.
         if (m->name() == "PLAIN" && caps_.user) continue;
-        if (m->needsTls() && !request_.secured) continue;
+        if (m->needsTls() && !(request_.secured && (!request_.startTls || tlsStarted_))) continue;
         const std::optional<std::string> initial = m->initialResponse();
         const std::string name = m->name();
         if (!SafeOnWire(name) || (initial && !SafeOnWire(*initial))) continue;
@@ -134,6 +186,12 @@ void Login::authenticate() {
 
 // The one place in the program that sends USER.
 void Login::userPass() {
+    // UTF-8 once the server accepted UTF8 (and only then: a server that did
+    // not would read them in its own way); the owner's bytes otherwise.
+    if (utf8Accepted_) {
+        if (request_.userUtf8) request_.user = *request_.userUtf8;
+        if (request_.passwordUtf8) request_.password = *request_.passwordUtf8;
+    }
     if (!SafeOnWire(request_.user) || !SafeOnWire(request_.password)) {
         finish(LoginOutcome::UserRefused, nullptr);
         return;

@@ -1,9 +1,19 @@
-// The login step of a POP3 session: the greeting, CAPA, and the login itself,
-// by USER and PASS or by a SASL mechanism (AUTH). It runs over a Connection
+// The login step of a POP3 session: the greeting, STLS where the account
+// asks for it, CAPA, and the login itself, by USER and PASS or by a SASL
+// mechanism (AUTH). It runs over a Connection
 // the owner made and owns; the owner hands it every reply whose tag is a
 // login tag (IsLoginTag) and reads the outcome once done() holds.
 //
-// The turns it costs: the greeting; CAPA, unless the capabilities the
+// STLS (RFC 2595): an account that asks for it sends STLS right after the
+// greeting, before anything else (what CAPA says before TLS could not be
+// trusted and is thrown away anyway). On "+OK" the connection starts TLS on
+// the open stream; bytes the server sent behind its "+OK" are an injection
+// and end the connection. A refusal ends the login as TlsFailed: nothing but
+// "STLS" is ever sent in plain on such an account. After the handshake the
+// login goes on as over TLS from the first byte, with a fresh CAPA unless
+// capabilities remembered from an earlier protected session can be used.
+//
+// The turns it costs: the greeting; STLS where asked; CAPA, unless the capabilities the
 // account's server listed last time are remembered and the greeting has not
 // changed; then USER and PASS in one write where the server lists
 // PIPELINING, one after the other otherwise. Nothing after PASS (or the
@@ -12,7 +22,10 @@
 //
 // A server that lists UTF8 (RFC 6856) is asked for it before the login, so
 // it serves headers with raw 8-bit bytes as they are rather than a notice of
-// its own; a refusal changes nothing.
+// its own. Once it accepted, the user name and password go out in UTF-8
+// (RFC 6856 section 2); before, or after a refusal, in the bytes the owner
+// gave. Where the two differ the login waits for UTF8's answer first; where
+// they are the same (ASCII credentials) UTF8 travels with USER and PASS.
 //
 // SASL mechanisms plug in through SaslMechanism: the owner lists the
 // mechanisms it can offer, best first; the login uses the first one the
@@ -28,6 +41,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/tls.h"
 #include "pop3/capabilities.h"
 #include "pop3/connection.h"
 
@@ -60,9 +74,16 @@ public:
 struct LoginRequest {
     std::string user;      // as sent on the wire (the code page's bytes)
     std::string password;  // unscrambled, as sent on the wire
+    // The same two in UTF-8, sent instead once the server accepted UTF8;
+    // nothing: `user` and `password` are sent then too.
+    std::optional<std::string> userUtf8;
+    std::optional<std::string> passwordUtf8;
+    // The account asks for STLS: nothing is sent before TLS is started.
+    bool startTls = false;
     // Mechanisms the owner offers, best first; empty for USER/PASS only.
     std::vector<std::shared_ptr<SaslMechanism>> mechanisms;
-    // The connection is protected by TLS (from the first byte or after STLS).
+    // The connection is protected by TLS (from the first byte, or after
+    // STLS when `startTls` is set).
     bool secured = false;
     // An OAuth2 account: it logs in by one of `mechanisms` or not at all,
     // never by USER/PASS (it has no password to send).
@@ -82,6 +103,7 @@ enum class LoginOutcome {
     PassRefused,      // PASS answered "-ERR"
     AuthRefused,      // the SASL exchange ended with "-ERR" or was cancelled
     NoMechanism,      // a SASL-only login, and the server offers none of its mechanisms
+    TlsFailed,        // STLS refused, or bytes injected behind its "+OK"; see tlsFailure()
     Ended,            // the connection ended (closed, out of step, too large)
 };
 
@@ -95,6 +117,7 @@ enum LoginTag : int {
     kTagPass,
     kTagAuth,
     kTagUtf8,
+    kTagStls,
     kTagLast,
 };
 inline bool IsLoginTag(int tag) { return tag >= kFirstLoginTag && tag < kTagLast; }
@@ -127,8 +150,14 @@ public:
     const std::string& mechanism() const { return mechanismName_; }
     // The step of the login reached so far, for progress texts.
     int lastTag() const { return lastTag_; }
+    // Why STLS failed (StlsRefused or Handshake) when the outcome is TlsFailed.
+    platform::TlsFailure tlsFailure() const { return tlsFailure_; }
+    // The server accepted UTF8.
+    bool utf8Accepted() const { return utf8Accepted_; }
 
 private:
+    void afterSecured();
+    void askCapa();
     void authenticate();
     void userPass();
     void finish(LoginOutcome outcome, const Reply* reply);
@@ -145,6 +174,10 @@ private:
     bool askedCapa_ = false;
     bool pipelinedPass_ = false;
     bool utf8Asked_ = false;
+    bool utf8Awaited_ = false;  // the login goes on at UTF8's answer
+    bool utf8Accepted_ = false;
+    bool tlsStarted_ = false;
+    platform::TlsFailure tlsFailure_ = platform::TlsFailure::None;
     std::vector<Command> prefix_;  // written with the next login line
     int lastTag_ = kTagGreeting;
     std::function<void(int)> sent_;

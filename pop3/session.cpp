@@ -156,7 +156,10 @@ void Session::runAttempt(Attempt& a) {
             memory.forgetCapabilities(a.serverKey);
             // A response code says what the user can do; without one, the old texts.
             const std::u16string coded = ResponseCodeText(ParseResponseCode(a.login->refusal()));
-            if (verdict == LoginVerdict::GreetingRefused) {
+            if (verdict == LoginVerdict::TlsFailed) {
+                // STLS refused or bytes injected behind its "+OK": nothing was sent in plain.
+                a.set(AccountEnd::NoConnection, user + platform::TlsStatusText(a.login->tlsFailure()));
+            } else if (verdict == LoginVerdict::GreetingRefused) {
                 a.set(AccountEnd::Refused, user + u"主機無法連線..");
             } else if (verdict == LoginVerdict::NoMechanism) {
                 a.set(AccountEnd::Refused, user + u"伺服器不提供OAuth2登入");

@@ -95,7 +95,7 @@ service pop3-login {
   service_count = 0
   process_min_avail = 1
   inet_listener pop3 {
-    address = 127.0.0.1, 127.0.0.2, 127.0.0.7
+    address = 127.0.0.1, 127.0.0.2, 127.0.0.5, 127.0.0.7
     port = $PORT
   }
   inet_listener pop3s {
@@ -208,11 +208,13 @@ else
 fi
 
 # inkwarden-cli cert: shows the refused certificate; --trust pins it, and the
-# next check logs in.
-cert_case() {  # build, path converter, command...
-  local build=$1 conv=$2; shift 2
-  local dir="$ROOT/cert-$build"
-  profile "$dir" "127.0.0.5:$SPORT" 1 ""
+# next check logs in. Over TLS from the first byte and over STLS (the probe
+# greets and asks for STLS itself).
+cert_case() {  # build, PoP3, Security, path converter, command...
+  local build="$1 ($3)" conv=$4
+  local dir="$ROOT/cert-$1-$3"
+  profile "$dir" "$2" "$3" ""
+  shift 4
   INKWARDEN_CA_FILE=$($conv "$CERTS/ca.crt") "$@" cert --profile "$($conv "$dir")" --user U alice@a >"$ROOT/cert.txt" 2>&1
   local rc=$?
   check "$build: cert shows the refused certificate (exit $rc)" \
@@ -226,10 +228,13 @@ cert_case() {  # build, path converter, command...
   "$@" cert --profile "$($conv "$dir")" --user U nobody@x >/dev/null 2>&1
   check "$build: cert for an unknown account exits 2" '[ $? = 2 ]'
 }
-cert_case native same_path "$IW_ROOT/build/native/inkwarden-cli"
-if [ -f "$IW_ROOT/build/win/inkwarden-cli.exe" ]; then
-  cert_case windows win_path iw_wine "$IW_ROOT/build/win/inkwarden-cli.exe"
-fi
+for where in "127.0.0.5:$SPORT 1" "127.0.0.5:$PORT 2"; do
+  set -- $where
+  cert_case native "$1" "$2" same_path "$IW_ROOT/build/native/inkwarden-cli"
+  if [ -f "$IW_ROOT/build/win/inkwarden-cli.exe" ]; then
+    cert_case windows "$1" "$2" win_path iw_wine "$IW_ROOT/build/win/inkwarden-cli.exe"
+  fi
+done
 
 # The account dialog's certificate step on screen: the self-signed server's
 # certificate is fetched, shown and trusted, and the next check logs in.

@@ -12,8 +12,8 @@
 
 namespace iw::test {
 
-// Listens on 127.0.0.1:listenPort and forwards each connection to
-// 127.0.0.1:targetPort. Every chunk read from either side is written to the
+// Listens on 127.0.0.1:listenPort (0: a free port the system hands out;
+// port() tells which) and forwards each connection to 127.0.0.1:targetPort. Every chunk read from either side is written to the
 // other `delayMs` milliseconds after it arrived, in order; nothing else
 // limits throughput. Closing one side closes the other after the delay.
 class DelayProxy {
@@ -24,6 +24,8 @@ public:
     DelayProxy& operator=(const DelayProxy&) = delete;
     // False when the listener could not be set up (or on Windows).
     bool ok() const;
+    // The port it listens on (0 when not listening).
+    std::uint16_t port() const;
 
     class Impl;
 

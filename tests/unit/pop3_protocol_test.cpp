@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -173,6 +174,14 @@ public:
     void close() override { st = platform::SocketState::Closed; }
     platform::SocketState state() const override { return st; }
     int lastError() const override { return 0; }
+    // A socket that can start TLS records how many writes went out before.
+    bool tlsCapable = false;
+    std::optional<std::size_t> writesBeforeTls;
+    bool startTls() override {
+        if (!tlsCapable || !in.empty() || writesBeforeTls) return false;
+        writesBeforeTls = writes.size();
+        return true;
+    }
     void arrive(const std::string& b) {
         in += b;
         if (ev.dataArrival) ev.dataArrival(in.size());
@@ -188,12 +197,18 @@ struct LoginRig {
     }};
     std::unique_ptr<pop3::Login> login;
     std::vector<int> sentTags;
-    explicit LoginRig(pop3::LoginRequest request) {
+    explicit LoginRig(pop3::LoginRequest request, bool tlsCapable = false) {
         login = std::make_unique<pop3::Login>(conn, std::move(request));
         login->setSentHandler([this](int tag) { sentTags.push_back(tag); });
         conn.setHandlers({[this](const pop3::Reply& r) { login->onReply(r); }, {},
                           [this](pop3::End) { login->onEnded(); }});
         conn.connect("127.0.0.1", 110, pop3::kTagGreeting);
+        sock->tlsCapable = tlsCapable;
+    }
+    std::string allWrites() const {
+        std::string out;
+        for (const std::string& w : sock->writes) out += w;
+        return out;
     }
 };
 
@@ -314,6 +329,111 @@ TEST(Pop3Login, AUserNameOrPasswordThatWouldEndTheLineIsNeverSent) {
         EXPECT_EQ(r.sock->writes, std::vector<std::string>{"CAPA\r\n"});
         EXPECT_EQ(r.login->outcome(), pop3::LoginOutcome::UserRefused);
     }
+}
+
+// After the server accepted UTF8 the user name and password go out in
+// UTF-8; before, after a refusal, or where UTF8 is not listed, in the bytes
+// the owner gave (the ANSI code page's). Credentials that differ between
+// the two wait for UTF8's answer even where PIPELINING would allow more.
+TEST(Pop3Login, CredentialsInUtf8OnlyOnceTheServerAcceptedIt) {
+    const std::string big5User = "\xa7\x64\xa9\x6d", utf8User = "\xe7\x8e\x8b\xe5\xb0\x8f";
+    const std::string big5Pw = "pw\xb1\x4b", utf8Pw = "pw\xe5\xaf\x86";
+    struct Case {
+        const char* name;
+        std::string capa;
+        bool ascii;             // credentials the same in both encodings
+        const char* utf8Reply;  // the server's answer to UTF8
+        std::vector<std::string> writes;  // after CAPA, each server answer "+OK" but UTF8's
+    } cases[] = {
+        {"not listed", "+OK\r\nUSER\r\nPIPELINING\r\n.\r\n", false, "",
+         {"USER " + big5User + "\r\nPASS " + big5Pw + "\r\n"}},
+        {"accepted", "+OK\r\nUTF8\r\nPIPELINING\r\n.\r\n", false, "+OK\r\n",
+         {"UTF8\r\n", "USER " + utf8User + "\r\nPASS " + utf8Pw + "\r\n"}},
+        {"refused", "+OK\r\nUTF8\r\nPIPELINING\r\n.\r\n", false, "-ERR no\r\n",
+         {"UTF8\r\n", "USER " + big5User + "\r\nPASS " + big5Pw + "\r\n"}},
+        {"accepted, no pipelining", "+OK\r\nUTF8\r\n.\r\n", false, "+OK\r\n",
+         {"UTF8\r\n", "USER " + utf8User + "\r\n", "PASS " + utf8Pw + "\r\n"}},
+        {"refused, no pipelining", "+OK\r\nUTF8\r\n.\r\n", false, "-ERR\r\n",
+         {"UTF8\r\n", "USER " + big5User + "\r\n", "PASS " + big5Pw + "\r\n"}},
+        {"ASCII credentials ride with UTF8", "+OK\r\nUTF8\r\nPIPELINING\r\n.\r\n", true, "+OK\r\n",
+         {"UTF8\r\nUSER amy\r\nPASS pw\r\n"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        pop3::LoginRequest request;
+        request.user = c.ascii ? "amy" : big5User;
+        request.password = c.ascii ? "pw" : big5Pw;
+        request.userUtf8 = c.ascii ? "amy" : utf8User;
+        request.passwordUtf8 = c.ascii ? "pw" : utf8Pw;
+        LoginRig r(request);
+        r.sock->arrive("+OK hi\r\n");
+        r.sock->arrive(c.capa);
+        // The server answers every command in order: UTF8 as the case says, the rest "+OK".
+        for (std::size_t answered = 1; answered < r.sentTags.size() && !r.login->done(); ++answered)
+            r.sock->arrive(r.sentTags[answered] == pop3::kTagUtf8 ? c.utf8Reply : "+OK\r\n");
+        EXPECT_EQ(r.login->outcome(), pop3::LoginOutcome::LoggedIn);
+        const std::vector<std::string> after(r.sock->writes.begin() + 1, r.sock->writes.end());
+        EXPECT_EQ(after, c.writes);
+    }
+}
+
+// STLS where the account asks for it: right after the greeting, and nothing
+// else in plain. A refusal, bytes behind the "+OK" or a socket that cannot
+// start TLS end the login with nothing more sent; after TLS, CAPA is asked
+// again unless the remembered capabilities were read under TLS too.
+TEST(Pop3Login, StlsComesFirstAndNothingElseTravelsInPlain) {
+    const pop3::Capabilities plainCaps = pop3::ParseCapabilities(true, "+OK\r\nUSER\r\nSTLS\r\nPIPELINING\r\n.\r\n");
+    const pop3::Capabilities tlsCaps = pop3::ParseCapabilities(true, kPipelining);
+    struct Case {
+        const char* name;
+        std::vector<std::string> packets;  // after the greeting
+        bool tlsCapable;
+        std::optional<pop3::Capabilities> remembered;
+        pop3::LoginOutcome outcome;
+        platform::TlsFailure failure;
+        std::string written;  // everything the login wrote
+    } cases[] = {
+        {"secured, CAPA asked again", {"+OK begin\r\n", kPipelining, "+OK\r\n+OK\r\n"}, true, std::nullopt,
+         pop3::LoginOutcome::LoggedIn, platform::TlsFailure::None, "STLS\r\nCAPA\r\nUSER amy\r\nPASS pw\r\n"},
+        {"remembered from a protected session", {"+OK begin\r\n", "+OK\r\n+OK\r\n"}, true, tlsCaps,
+         pop3::LoginOutcome::LoggedIn, platform::TlsFailure::None, "STLS\r\nUSER amy\r\nPASS pw\r\n"},
+        {"remembered from plain text: not used", {"+OK begin\r\n", kPipelining, "+OK\r\n+OK\r\n"}, true,
+         plainCaps, pop3::LoginOutcome::LoggedIn, platform::TlsFailure::None,
+         "STLS\r\nCAPA\r\nUSER amy\r\nPASS pw\r\n"},
+        {"refused", {"-ERR not here\r\n"}, true, std::nullopt, pop3::LoginOutcome::TlsFailed,
+         platform::TlsFailure::StlsRefused, "STLS\r\n"},
+        {"injected behind the +OK", {"+OK begin\r\n+OK\r\n+OK\r\n"}, true, std::nullopt,
+         pop3::LoginOutcome::TlsFailed, platform::TlsFailure::Handshake, "STLS\r\n"},
+        {"a socket that cannot", {"+OK begin\r\n"}, false, std::nullopt, pop3::LoginOutcome::TlsFailed,
+         platform::TlsFailure::Handshake, "STLS\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        pop3::LoginRequest request = Request();
+        request.startTls = true;
+        request.secured = true;
+        request.remembered = c.remembered;
+        request.rememberedGreeting = "+OK hi";
+        LoginRig r(request, c.tlsCapable);
+        r.sock->arrive("+OK hi\r\n");
+        for (const std::string& p : c.packets) r.sock->arrive(p);
+        EXPECT_EQ(r.login->outcome(), c.outcome);
+        EXPECT_EQ(r.allWrites(), c.written);
+        if (c.outcome == pop3::LoginOutcome::LoggedIn) {
+            EXPECT_EQ(r.sock->writesBeforeTls, 1u);  // "STLS" alone went out in plain
+        } else {
+            EXPECT_EQ(r.login->tlsFailure(), c.failure);
+            EXPECT_FALSE(r.conn.usable());
+        }
+    }
+    // A refused greeting: not even STLS, and the account says TLS was not given.
+    pop3::LoginRequest request = Request();
+    request.startTls = true;
+    LoginRig r(request, true);
+    r.sock->arrive("-ERR busy\r\n");
+    EXPECT_EQ(r.login->outcome(), pop3::LoginOutcome::TlsFailed);
+    EXPECT_EQ(r.login->tlsFailure(), platform::TlsFailure::StlsRefused);
+    EXPECT_TRUE(r.sock->writes.empty());
 }
 
 // A mechanism that answers one challenge.

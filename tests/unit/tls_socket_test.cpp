@@ -1,12 +1,13 @@
 // The TLS socket against an in-process OpenSSL server over byte buffers:
 // records cut anywhere, data right behind the handshake, a close without
-// close_notify, alerts, the STLS exchange with bytes injected behind its
-// "+OK", and the certificate decisions. Native build (OpenSSL on both ends).
+// close_notify, alerts, STLS in the login step with bytes injected behind
+// its "+OK", and the certificate decisions. Native build (OpenSSL on both ends).
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
 
 #include "pop3/connection.h"
+#include "pop3/login.h"
 #include "platform/tls_socket.h"
 #include "tests/support/tls_test_server.h"
 
@@ -287,55 +288,33 @@ TEST(TlsSocket, BrokenRecordKeepsTheTextBeforeItThenFails) {
     EXPECT_EQ(r.failure(), TlsFailure::Handshake);
 }
 
-// STLS: plain greeting, "STLS", and bytes a man in the middle slipped in
-// behind the "+OK" (in the same segment and in a segment of their own
-// would break the handshake, never be read as a reply).
-TEST(TlsSocket, StartTlsDropsPlainBytesInjectedBehindTheOk) {
+// A STARTTLS socket opens in plain text for the protocol's own exchange:
+// only "STLS" may leave it unprotected, startTls() refuses while unasked
+// bytes wait, and commands written during the handshake travel encrypted.
+TEST(TlsSocket, StartTlsSocketSendsNothingButStlsInPlain) {
     Rig r(MailSecurity::StartTls);
-    r.sock->send("USER early\r\n");
+    EXPECT_EQ(r.connected, 1);  // the TCP connection, still plain
     r.wire->deliver("+OK plain greeting\r\n");
-    EXPECT_EQ(r.wire->takeSent(), "STLS\r\n");
-    r.wire->deliver("+OK Begin TLS negotiation now.\r\n+OK injected\r\n-ERR injected too\r\n");
-    r.run();
-    ASSERT_EQ(r.connected, 1);
-    EXPECT_EQ(r.errors, 0);
-    // The greeting is handed on once secured; no injected line ever is.
     EXPECT_EQ(r.got, "+OK plain greeting\r\n");
-    r.sock->send("CAPA\r\n");
+    for (const char* early : {"USER someone\r\n", "PASS secret\r\n", "CAPA\r\n", "STLS\r\nUSER x\r\n", "stls\r\n"})
+        r.sock->send(early);
+    EXPECT_EQ(r.wire->takeSent(), "");
+    r.sock->send("STLS\r\n");
+    EXPECT_EQ(r.wire->takeSent(), "STLS\r\n");
+    r.wire->inbox = "+OK injected\r\n";  // arrived, not yet taken
+    EXPECT_FALSE(r.sock->startTls());
+    r.wire->inbox.clear();
+    ASSERT_TRUE(r.sock->startTls());
+    EXPECT_FALSE(r.sock->startTls());  // once only
+    r.sock->send("CAPA\r\n");         // held until the checks pass
     r.run();
+    EXPECT_EQ(r.connected, 2);  // secured
+    EXPECT_TRUE(r.sock->secured());
     EXPECT_EQ(r.server.read(), "CAPA\r\n");
     r.server.write("+OK\r\nUSER\r\n.\r\n");
     r.run();
     EXPECT_EQ(r.got, "+OK plain greeting\r\n+OK\r\nUSER\r\n.\r\n");
-}
-
-TEST(TlsSocket, StartTlsRefusedEndsTheConnectionWithoutAnyCommand) {
-    struct Case {
-        const char* name;
-        std::vector<std::string> server;  // plain lines from the server, one delivery each
-    };
-    const Case cases[] = {
-        {"STLS refused", {"+OK hi\r\n", "-ERR unknown command\r\n"}},
-        {"STLS refused in pieces", {"+OK h", "i\r\n", "-E", "RR no\r\n"}},
-        {"greeting refused", {"-ERR go away\r\n"}},
-        {"endless greeting", {std::string(5000, 'x')}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Rig r(MailSecurity::StartTls);
-        std::string sent;
-        for (const std::string& piece : c.server) {
-            r.wire->deliver(piece);
-            sent += r.wire->takeSent();
-            r.sock->send("USER someone\r\n");
-        }
-        EXPECT_EQ(sent.find("USER"), std::string::npos);
-        EXPECT_EQ(r.connected, 0);
-        EXPECT_EQ(r.errors, 1);
-        EXPECT_EQ(r.failure(), TlsFailure::StlsRefused);
-        EXPECT_EQ(r.wire->st, SocketState::Closed);
-        EXPECT_EQ(r.got, "");
-    }
+    EXPECT_EQ(r.errors, 0);
 }
 
 TEST(TlsSocket, CertificateDecisions) {
@@ -406,61 +385,78 @@ TEST(TlsSocket, ReconnectStartsAFreshSession) {
     EXPECT_EQ(r.got, kGreeting + "+OK again\r\n");
 }
 
-// The POP3 connection's own STLS step: it asks, and on "+OK" wraps its
-// socket; a line injected behind the "+OK" is never framed as a reply, and
-// the commands after the upgrade travel only once the certificate passed.
-TEST(TlsSocket, UpgradeOfAPop3ConnectionAfterItsStls) {
-    for (const bool goodCertificate : {true, false}) {
-        SCOPED_TRACE(goodCertificate);
+// The login step's STLS over the real TLS socket: greeting, "STLS", the
+// handshake, a fresh CAPA and the login, all behind the certificate checks.
+// A line injected behind the "+OK" (in its segment or a segment of its own)
+// and a bad certificate end the connection; no credential ever leaves.
+TEST(TlsSocket, StlsInTheLoginStep) {
+    enum class Fault { None, InjectedSameSegment, InjectedOwnSegment, BadCertificate };
+    struct Case {
+        const char* name;
+        Fault fault;
+        pop3::LoginOutcome outcome;
+        TlsFailure failure;  // the socket's, or the login's for TlsFailed
+    } cases[] = {
+        {"secured", Fault::None, pop3::LoginOutcome::LoggedIn, TlsFailure::None},
+        {"injected in the +OK's segment", Fault::InjectedSameSegment, pop3::LoginOutcome::TlsFailed,
+         TlsFailure::Handshake},
+        {"injected in a segment of its own", Fault::InjectedOwnSegment, pop3::LoginOutcome::Ended,
+         TlsFailure::Handshake},
+        {"certificate for another host", Fault::BadCertificate, pop3::LoginOutcome::Ended, TlsFailure::NameMismatch},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Wire* wire = nullptr;
-        pop3::Connection conn([&wire] {
+        platform::TlsOptions o;
+        o.host = c.fault == Fault::BadCertificate ? "elsewhere.test" : "mail.test";
+        o.caFile = TlsTestServer::certificates().caFile;
+        pop3::Connection conn([&wire, &o] {
             auto w = std::make_unique<Wire>();
             wire = w.get();
-            return w;
+            return std::make_unique<platform::TlsSocket>(std::move(w), MailSecurity::StartTls, o);
         });
-        std::vector<pop3::Reply> replies;
-        int ended = 0;
-        platform::TlsOptions o;
-        o.host = goodCertificate ? "mail.test" : "elsewhere.test";
-        o.caFile = TlsTestServer::certificates().caFile;
-        pop3::Connection::Handlers h;
-        h.reply = [&](const pop3::Reply& r) {
-            replies.push_back(r);
-            if (r.command == "STLS" && r.ok)
-                conn.upgrade([&o](std::unique_ptr<platform::TcpSocket> s) {
-                    return platform::TlsSocket::OverConnected(std::move(s), o);
-                });
-        };
-        h.ended = [&](pop3::End) { ++ended; };
-        conn.setHandlers(h);
-        conn.connect("127.0.0.1", 110);
+        pop3::LoginRequest request;
+        request.user = "amy";
+        request.password = "secret";
+        request.secured = true;
+        request.startTls = true;
+        pop3::Login login(conn, request);
+        conn.setHandlers({[&](const pop3::Reply& r) { login.onReply(r); }, {}, [&](pop3::End) { login.onEnded(); }});
+        conn.connect("127.0.0.1", 110, pop3::kTagGreeting);
         wire->up();
         wire->deliver("+OK plain\r\n");
-        conn.send({"STLS"});
-        EXPECT_EQ(wire->takeSent(), "STLS\r\n");
-        wire->deliver("+OK Begin TLS\r\n+OK injected\r\n");
-        ASSERT_EQ(replies.size(), 2u);
-        conn.send({"CAPA", pop3::Shape::MultiLine});
+        std::string plain = wire->takeSent();
+        EXPECT_EQ(plain, "STLS\r\n");
+        if (c.fault == Fault::InjectedSameSegment) {
+            wire->deliver("+OK Begin TLS\r\n+OK injected\r\n");
+        } else {
+            wire->deliver("+OK Begin TLS\r\n");
+            if (c.fault == Fault::InjectedOwnSegment) wire->deliver("+OK injected\r\n");
+        }
         TlsTestServer server;
-        for (int round = 0; round < 10; ++round) {
+        std::string read;
+        for (int round = 0; round < 20 && !login.done(); ++round) {
             server.feed(wire->takeSent());
+            const std::string got = server.read();
+            read += got;
+            if (got == "CAPA\r\n") server.write("+OK\r\nUSER\r\nPIPELINING\r\n.\r\n");
+            if (got == "USER amy\r\nPASS secret\r\n") server.write("+OK\r\n+OK in\r\n");
             const std::string down = server.take();
-            if (down.empty()) break;
+            if (down.empty() && got.empty()) break;
             wire->deliver(down);
         }
-        if (goodCertificate) {
-            EXPECT_EQ(server.read(), "CAPA\r\n");
-            server.write("+OK\r\nUSER\r\n.\r\n");
-            wire->deliver(server.take());
-            ASSERT_EQ(replies.size(), 3u);
-            EXPECT_EQ(replies[2].command, "CAPA");
-            EXPECT_EQ(replies[2].text, "+OK\r\nUSER\r\n.\r\n");
-            EXPECT_EQ(ended, 0);
+        EXPECT_EQ(login.outcome(), c.outcome);
+        if (c.outcome == pop3::LoginOutcome::LoggedIn) {
+            EXPECT_EQ(read, "CAPA\r\nUSER amy\r\nPASS secret\r\n");
+            EXPECT_TRUE(login.askedCapa());
+            EXPECT_TRUE(login.capabilities().pipelining);
         } else {
-            EXPECT_EQ(server.read(), "");
-            EXPECT_EQ(replies.size(), 2u);
-            EXPECT_EQ(ended, 1);
-            EXPECT_EQ(platform::TlsFailureOfCode(conn.socket()->lastError()), TlsFailure::NameMismatch);
+            EXPECT_EQ(read, "");  // nothing reached the server through TLS
+            EXPECT_FALSE(conn.usable());
+            const TlsFailure f = c.outcome == pop3::LoginOutcome::TlsFailed
+                                     ? login.tlsFailure()
+                                     : platform::TlsFailureOfCode(conn.socket()->lastError());
+            EXPECT_EQ(f, c.failure);
         }
     }
 }

@@ -154,11 +154,15 @@ public:
         int one = 1;
         ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         const sockaddr_in a = loopback(listenPort);
-        if (::bind(listen_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_, 16) != 0) {
+        sockaddr_in bound{};
+        socklen_t len = sizeof bound;
+        if (::bind(listen_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_, 16) != 0 ||
+            ::getsockname(listen_, reinterpret_cast<sockaddr*>(&bound), &len) != 0) {
             ::close(listen_);
             listen_ = -1;
             return;
         }
+        port_ = ntohs(bound.sin_port);
         acceptor_ = std::thread([this] { acceptLoop(); });
     }
     ~Impl() {
@@ -175,6 +179,7 @@ public:
         connections_.clear();
     }
     bool ok() const { return listen_ >= 0; }
+    std::uint16_t port() const { return listen_ >= 0 ? port_ : 0; }
 
 private:
     void acceptLoop() {
@@ -203,6 +208,7 @@ private:
     std::uint16_t target_;
     int delay_;
     int listen_ = -1;
+    std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::thread acceptor_;
     std::mutex m_;
@@ -213,6 +219,7 @@ DelayProxy::DelayProxy(std::uint16_t listenPort, std::uint16_t targetPort, int d
     : impl_(std::make_unique<Impl>(listenPort, targetPort, delayMs)) {}
 DelayProxy::~DelayProxy() = default;
 bool DelayProxy::ok() const { return impl_->ok(); }
+std::uint16_t DelayProxy::port() const { return impl_->port(); }
 
 namespace {
 

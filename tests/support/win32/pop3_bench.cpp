@@ -9,6 +9,7 @@ class DelayProxy::Impl {};
 DelayProxy::DelayProxy(std::uint16_t, std::uint16_t, int) {}
 DelayProxy::~DelayProxy() = default;
 bool DelayProxy::ok() const { return false; }
+std::uint16_t DelayProxy::port() const { return 0; }
 
 RawPop3Result RunRawPop3Client(std::uint16_t, const std::string&, const std::string&, int, int, bool) {
     RawPop3Result r;
