@@ -2,23 +2,18 @@
 #include "app/account_probe.h"
 
 #include <memory>
+#include <optional>
 
-#include "platform/waits.h"
+#include "auth/oauth_client.h"
 #include "platform/tls_socket.h"
+#include "platform/waits.h"
 #include "pop3/account_login.h"
 #include "pop3/address.h"
 #include "pop3/connection.h"
 #include "pop3/login.h"
 #include "pop3/mailbox.h"
-#include "pop3/sasl_mechanisms.h"
 
 namespace iw::app {
-
-auth::OAuthSettings OAuthSettingsOf(const settings::MailAccount& a, const platform::CodePage& cp) {
-    return pop3::OAuthSettingsOf(a, cp);
-}
-
-std::u16string NotSecuredText() { return pop3::NotSecuredText(); }
 
 namespace {
 
@@ -27,47 +22,21 @@ constexpr int kTagQuit = 2;
 
 std::string firstLine(const std::string& text) { return text.substr(0, text.find_first_of("\r\n")); }
 
-}  // namespace
+ProbeResult failed(ProbeOutcome outcome, std::u16string status) {
+    ProbeResult r;
+    r.outcome = outcome;
+    r.status = std::move(status);
+    return r;
+}
 
-ProbeResult ProbeAccount(platform::Platform& p, const ProbeRequest& r) {
+// One connection: the login made ready by `prepared`, then STAT and QUIT.
+ProbeResult tryOnce(platform::Platform& p, const pop3::ServerAddress& server, const std::string& ip,
+                    platform::MailSecurity security, const std::string& pin, pop3::PreparedLogin& prepared,
+                    int limitSeconds) {
     ProbeResult result;
-    if (r.accessToken.empty()) {
-        result.outcome = ProbeOutcome::TokenRefused;
-        result.status = u"尚未登入帳號";
-        return result;
-    }
-    if (r.security == platform::MailSecurity::Plain) {
-        result.outcome = ProbeOutcome::NotSecured;
-        result.status = NotSecuredText();
-        return result;
-    }
-    const std::optional<pop3::ServerAddress> address = pop3::ParseServerAddress(r.pop3Host, r.security);
-    if (!address) {
-        result.outcome = ProbeOutcome::BadAddress;
-        result.status = u"郵件伺服主機設定錯誤";
-        return result;
-    }
-    p.loop.pump(platform::Milliseconds(0));
-    const platform::ResolveResult resolved = p.network.resolve(address->host);
-    if (!resolved.found || resolved.address.empty()) {
-        result.outcome = ProbeOutcome::NoHost;
-        result.status = u"無法查詢主機IP位置";
-        return result;
-    }
-
-    const std::string caHost = address->host;
-    pop3::Connection conn([&] {
-        return platform::CreateMailSocket(p.network.createTcp(), r.security, caHost, r.pin);
-    });
-    std::vector<std::shared_ptr<pop3::ExchangeMechanism>> mechanisms;
-    pop3::LoginRequest login;
-    login.user = r.user;
-    login.secured = r.security != platform::MailSecurity::Plain;
-    login.startTls = r.security == platform::MailSecurity::StartTls;
-    mechanisms = pop3::BearerMechanisms(r.user, r.accessToken, address->host, address->port);
-    login.saslOnly = true;
-    for (const auto& m : mechanisms) login.mechanisms.push_back(m);
-
+    const std::string caHost = server.host;
+    pop3::Connection conn(
+        [&] { return platform::CreateMailSocket(p.network.createTcp(), security, caHost, pin); });
     std::unique_ptr<pop3::Login> step;
     bool ended = false, statDone = false, statOk = false;
     std::string statLine;
@@ -87,82 +56,55 @@ ProbeResult ProbeAccount(platform::Platform& p, const ProbeRequest& r) {
                           ended = true;
                           if (step) step->onEnded();
                       }});
-    conn.connect(resolved.address, address->port, pop3::kTagGreeting);
-    step = std::make_unique<pop3::Login>(conn, std::move(login));
+    conn.connect(ip, server.port, pop3::kTagGreeting);
+    step = std::make_unique<pop3::Login>(conn, prepared.request);
 
-    platform::WaitClock wait(p.clock, r.limitSeconds, platform::LimitRule::Exceeds);
+    platform::WaitClock wait(p.clock, limitSeconds, platform::LimitRule::Exceeds);
     while (!step->done() && !ended && !wait.limitReached()) wait.pump(p.loop);
 
-    const auto tlsText = [&]() -> std::u16string {
-        return platform::MailSocketFailureText(conn.socket(), conn.socket() ? conn.socket()->lastError() : 0);
-    };
     if (step->done() && step->outcome() == pop3::LoginOutcome::TlsFailed) {
-        result.outcome = ProbeOutcome::TlsFailed;
-        result.status = platform::TlsStatusText(step->tlsFailure());
         conn.close();
-        return result;
+        return failed(ProbeOutcome::TlsFailed, platform::TlsStatusText(step->tlsFailure()));
     }
     if (!step->done() || step->outcome() == pop3::LoginOutcome::Ended) {
-        const std::u16string tls = tlsText();
-        result.outcome = tls.empty() ? ProbeOutcome::NoConnection : ProbeOutcome::TlsFailed;
-        result.status = tls.empty() ? std::u16string(u"未連上郵件主機") : tls;
+        const std::u16string tls =
+            platform::MailSocketFailureText(conn.socket(), conn.socket() ? conn.socket()->lastError() : 0);
         conn.close();
-        return result;
+        return tls.empty() ? failed(ProbeOutcome::NoConnection, u"未連上郵件主機")
+                           : failed(ProbeOutcome::TlsFailed, tls);
     }
+    const pop3::LoginVerdict verdict = pop3::JudgeLogin(*step, prepared);
     result.serverLine = step->refusal();
     result.mechanism = step->mechanism();
-    pop3::ExchangeMechanism* used = nullptr;
-    for (const auto& m : mechanisms)
-        if (m->name() == step->mechanism()) used = m.get();
-    if (used) used->finished(step->refusal());
-
-    switch (step->outcome()) {
-    case pop3::LoginOutcome::LoggedIn:
-        // A "+OK" that the exchange does not accept (after an error challenge) is no login.
-        if (used && used->exchange().outcome() != auth::SaslOutcome::Succeeded) {
-            result.outcome = ProbeOutcome::LoginRefused;
-            result.status = u"伺服器回應錯誤,未登入";
-            conn.close();
-            return result;
-        }
-        break;
-    case pop3::LoginOutcome::NoMechanism:
-        result.outcome = ProbeOutcome::NoMechanism;
-        result.status = u"伺服器不提供OAuth2登入(XOAUTH2、OAUTHBEARER)";
+    const auto refuse = [&](ProbeOutcome outcome, std::u16string status) {
+        result.outcome = outcome;
+        result.status = std::move(status);
         conn.close();
         return result;
-    case pop3::LoginOutcome::GreetingRefused:
-        result.outcome = ProbeOutcome::NoConnection;
-        result.status = u"主機無法連線..";
-        conn.close();
-        return result;
-    default:
-        if (used && used->tokenRefused()) {
-            result.outcome = ProbeOutcome::TokenRefused;
-            result.status = u"登入已失效,請重新登入帳號";
-        } else {
-            result.outcome = ProbeOutcome::LoginRefused;
-            result.status = u"伺服器拒絕登入,請稍後再試";
-        }
-        conn.close();
-        return result;
+    };
+    switch (verdict) {
+    case pop3::LoginVerdict::LoggedIn: break;
+    // A "+OK" that the exchange does not accept (after an error challenge) is no login.
+    case pop3::LoginVerdict::FalseSuccess: return refuse(ProbeOutcome::LoginRefused, u"伺服器回應錯誤,未登入");
+    case pop3::LoginVerdict::NoMechanism:
+        return refuse(ProbeOutcome::NoMechanism, u"伺服器不提供OAuth2登入(XOAUTH2、OAUTHBEARER)");
+    case pop3::LoginVerdict::GreetingRefused: return refuse(ProbeOutcome::NoConnection, u"主機無法連線..");
+    case pop3::LoginVerdict::TlsFailed:
+        return refuse(ProbeOutcome::TlsFailed, platform::TlsStatusText(step->tlsFailure()));
+    case pop3::LoginVerdict::TokenRefused: return refuse(ProbeOutcome::TokenRefused, u"登入已失效,請重新登入帳號");
+    case pop3::LoginVerdict::Ended: return refuse(ProbeOutcome::NoConnection, u"未連上郵件主機");
+    case pop3::LoginVerdict::UserRefused:
+    case pop3::LoginVerdict::Refused: return refuse(ProbeOutcome::LoginRefused, u"伺服器拒絕登入,請稍後再試");
     }
 
     conn.send({"STAT", pop3::Shape::Line, kTagStat, 0});
     while (!statDone && !ended && !wait.limitReached()) wait.pump(p.loop);
     result.serverLine = statLine;
-    if (!statDone || !statOk) {
-        result.outcome = ProbeOutcome::StatFailed;
-        result.status = u"登入後無法讀取信箱(STAT)";
-        conn.close();
-        return result;
-    }
+    if (!statDone || !statOk) return refuse(ProbeOutcome::StatFailed, u"登入後無法讀取信箱(STAT)");
     result.outcome = ProbeOutcome::LoggedIn;
     result.messages = pop3::ParseStat(statLine).count;
-    result.status = u"登入成功,信箱有" + [&] {
-        const std::string n = std::to_string(result.messages);
-        return std::u16string(n.begin(), n.end());
-    }() + u"封郵件";
+    const std::string n = std::to_string(result.messages);
+    result.status = u"登入成功,信箱有" + std::u16string(n.begin(), n.end()) + u"封郵件";
     conn.send({"QUIT", pop3::Shape::Line, kTagQuit, 0});
     bool quitDone = false;
     platform::WaitClock quitWait(p.clock, 3, platform::LimitRule::Exceeds);
@@ -172,36 +114,44 @@ ProbeResult ProbeAccount(platform::Platform& p, const ProbeRequest& r) {
     return result;
 }
 
-StoredTokenProbe ProbeWithStoredTokens(platform::Platform& p, auth::OAuthClient& client, auth::TokenStore& store,
-                                       const std::u16string& address, const ProbeRequest& request, std::int64_t now) {
-    StoredTokenProbe out;
-    if (request.security == platform::MailSecurity::Plain) {
-        // Nothing is sent anywhere, not even a refresh.
-        out.result.outcome = ProbeOutcome::NotSecured;
-        out.result.status = NotSecuredText();
-        return out;
-    }
+}  // namespace
+
+ProbeResult ProbeAccount(platform::Platform& p, const std::u16string& profileFolder,
+                         const settings::MailAccount& account, int limitSeconds) {
+    const pop3::LoginAccount login = pop3::LoginAccountOf(account, p.codePage);
+    const std::optional<pop3::ServerAddress> server = pop3::ParseServerAddress(account.Pop3Host, login.security);
+    if (!server) return failed(ProbeOutcome::BadAddress, u"郵件伺服主機設定錯誤");
+    const std::string pin = p.codePage.fromUtf16(platform::kBig5, account.CertSha256);
+    pop3::AccountCredentials credentials(p, profileFolder);
+    int refreshes = 0;
+    ProbeResult result;
+    // A token the server refuses is refreshed once and tried once more.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        platform::SecretProblem why = platform::SecretProblem::None;
-        const std::optional<auth::StoredTokens> before = store.load(address, why);
-        const auth::AccessToken token = auth::GetAccessToken(client, store, address, now, attempt > 0);
-        const std::optional<auth::StoredTokens> after = store.load(address, why);
-        if (before && after && before->refreshToken != after->refreshToken) ++out.refreshes;
-        if (!token.ok) {
-            out.signInAgain = token.signInAgain;
-            out.result.outcome = ProbeOutcome::TokenRefused;
-            out.result.status = token.status;
-            return out;
+        // No remembered capabilities (empty key): a try always asks CAPA.
+        pop3::PreparedLogin prepared = credentials.prepare(login, *server, std::string(), attempt > 0);
+        if (prepared.refreshed) ++refreshes;
+        if (!prepared.ok) {
+            result = failed(prepared.notSecured ? ProbeOutcome::NotSecured : ProbeOutcome::TokenRefused,
+                            prepared.status);
+            result.signInAgain = prepared.signInAgain;
+            result.refreshes = refreshes;
+            return result;
         }
-        ProbeRequest r = request;
-        r.accessToken = token.token;
-        out.result = ProbeAccount(p, r);
-        if (out.result.outcome != ProbeOutcome::TokenRefused) return out;
+        p.loop.pump(platform::Milliseconds(0));
+        const platform::ResolveResult resolved = p.network.resolve(server->host);
+        if (!resolved.found || resolved.address.empty()) {
+            result = failed(ProbeOutcome::NoHost, u"無法查詢主機IP位置");
+            result.refreshes = refreshes;
+            return result;
+        }
+        result = tryOnce(p, *server, resolved.address, login.security, pin, prepared, limitSeconds);
+        result.refreshes = refreshes;
+        if (result.outcome != ProbeOutcome::TokenRefused || !prepared.bearer) return result;
     }
     // Refreshed once and refused again: only the user can mend it.
-    out.signInAgain = true;
-    out.result.status = auth::SignInAgainText();
-    return out;
+    result.signInAgain = true;
+    result.status = auth::SignInAgainText();
+    return result;
 }
 
 }  // namespace iw::app

@@ -1,34 +1,23 @@
 // Tries an account once, as the account dialog does after a sign-in and as
 // `inkwarden-cli login` does after storing a token: connect (TLS as the
-// account says), greeting, CAPA, the login (a bearer token by XOAUTH2 or
-// OAUTHBEARER), STAT, QUIT. STAT must answer "+OK" before
-// the login counts: a server has been seen to say "+OK" to a token of
-// another user and refuse the mailbox after.
+// account says), greeting, CAPA, the login, STAT, QUIT. STAT must answer
+// "+OK" before the login counts: a server has been seen to say "+OK" to a
+// token of another user and refuse the mailbox after.
 //
-// A bearer token is never sent over a connection without TLS: with
-// MailSecurity::Plain the probe makes no connection at all.
+// The login is the mail check's own (pop3::AccountCredentials): an OAuth2
+// account uses its stored access token while it is good (else a refresh
+// first); a token the server refuses is refreshed once and tried once more;
+// a refresh token that is refused, expired or revoked gives the status that
+// asks the user to sign in again. Never opens a browser, and never sends or
+// requests a token for an account whose connection has no TLS.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
-#include "auth/oauth_client.h"
-#include "auth/oauth_config.h"
-#include "auth/token_store.h"
 #include "platform/platform.h"
-#include "platform/tls.h"
 #include "settings/accounts.h"
 
 namespace iw::app {
-
-struct ProbeRequest {
-    std::u16string pop3Host;  // the PoP3 setting: "host" or "host:port"
-    platform::MailSecurity security = platform::MailSecurity::Tls;
-    std::string pin;          // CertSha256
-    std::string user;         // the login name as sent
-    std::string accessToken;  // OAuth2: the bearer token
-    int limitSeconds = 45;    // for the whole dialogue
-};
 
 enum class ProbeOutcome {
     LoggedIn,      // STAT answered "+OK"
@@ -37,7 +26,7 @@ enum class ProbeOutcome {
     NoHost,        // the host name does not resolve
     NoConnection,  // refused, closed or timed out before the login ended
     TlsFailed,     // certificate or handshake; `status` says which
-    TokenRefused,  // the server judged the token and refused it: refresh and try again
+    TokenRefused,  // no usable token, or the server refused it after one refresh
     LoginRefused,  // refused for another reason ([SYS/TEMP], [IN-USE], ...)
     NoMechanism,   // the server offers neither XOAUTH2 nor OAUTHBEARER
     StatFailed,    // the login was accepted but STAT was not
@@ -49,27 +38,13 @@ struct ProbeResult {
     std::string mechanism;     // "XOAUTH2", "OAUTHBEARER", "" for USER/PASS
     std::u16string status;     // the program's text for the user (never a token)
     std::string serverLine;    // the server's last status line, for the console
+    bool signInAgain = false;  // only a new sign-in can mend it
+    int refreshes = 0;         // token refreshes made (and stored)
 };
 
-ProbeResult ProbeAccount(platform::Platform& p, const ProbeRequest& request);
-
-// Tries an OAuth2 account with its stored tokens, as the mail check uses
-// them: the stored access token while it is good (else a refresh first); a
-// token the server refuses is refreshed once and tried once more; a refresh
-// token that is refused, expired or revoked gives the status that asks the
-// user to sign in again (`signInAgain`). Never opens a browser.
-struct StoredTokenProbe {
-    ProbeResult result;
-    bool signInAgain = false;
-    int refreshes = 0;  // token requests made
-};
-StoredTokenProbe ProbeWithStoredTokens(platform::Platform& p, auth::OAuthClient& client, auth::TokenStore& store,
-                                       const std::u16string& address, const ProbeRequest& request, std::int64_t now);
-
-// The OAuth2 keys of an account, as UTF-8.
-auth::OAuthSettings OAuthSettingsOf(const settings::MailAccount& a, const platform::CodePage& cp);
-
-// The status text of an OAuth2 account whose security setting is plain.
-std::u16string NotSecuredText();
+// `profileFolder` holds the token files (the folder of set.ini, with its
+// trailing separator). `limitSeconds` bounds each connection's dialogue.
+ProbeResult ProbeAccount(platform::Platform& p, const std::u16string& profileFolder,
+                         const settings::MailAccount& account, int limitSeconds = 45);
 
 }  // namespace iw::app

@@ -1,14 +1,12 @@
 // The account dialog's browser sign-in; see account_signin.h.
 #include "app/account_signin.h"
 
-#include <chrono>
-
 #include "app/account_probe.h"
 #include "auth/loopback_signin.h"
-#include "auth/oauth_client.h"
 #include "auth/oauth_config.h"
 #include "auth/token_store.h"
 #include "platform/waits.h"
+#include "pop3/account_login.h"
 
 namespace iw::app {
 
@@ -17,11 +15,6 @@ namespace {
 constexpr char16_t kWaitingForBrowser[] = u"已開啟瀏覽器:請在瀏覽器中登入並允許存取,完成後回到這裡";
 constexpr char16_t kNoBrowser[] = u"無法開啟瀏覽器:請自行在瀏覽器開啟下列網址登入:";
 constexpr char16_t kTrying[] = u"已取得授權,正在試收信...";
-
-std::int64_t UnixNow() {
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 }  // namespace
 
@@ -47,7 +40,7 @@ settings::SignInReport BrowserAccountSignIn::signIn(const settings::MailAccount&
                                                     const std::function<void(const std::u16string&)>& progress) {
     using settings::SignInOutcome;
     settings::SignInReport out;
-    const auth::OAuthSettings oauth = OAuthSettingsOf(account, p_.codePage);
+    const auth::OAuthSettings oauth = pop3::OAuthSettingsOf(account, p_.codePage);
     const auth::OAuthConfig config = auth::ResolveOAuthConfig(oauth);
     if (std::u16string problem = auth::OAuthConfigProblem(config); !problem.empty()) {
         out.status = std::move(problem);
@@ -55,7 +48,7 @@ settings::SignInReport BrowserAccountSignIn::signIn(const settings::MailAccount&
     }
     const platform::MailSecurity security = platform::ParseMailSecurity(account.Security);
     if (security == platform::MailSecurity::Plain) {  // a token never travels in the clear
-        out.status = NotSecuredText();
+        out.status = pop3::NotSecuredText();
         return out;
     }
 
@@ -106,19 +99,13 @@ settings::SignInReport BrowserAccountSignIn::signIn(const settings::MailAccount&
 
     // The try, with the tokens just stored (none passes through here).
     progress(kTrying);
-    ProbeRequest request;
-    request.pop3Host = account.Pop3Host;
-    request.security = security;
-    request.pin = p_.codePage.fromUtf16(platform::kBig5, account.CertSha256);
-    request.user = p_.codePage.fromUtf16(platform::kBig5, account.User);
-    auth::OAuthClient client(p_, config);
-    const StoredTokenProbe tried = ProbeWithStoredTokens(p_, client, tokens, account.Address, request, UnixNow());
-    if (tried.result.outcome == ProbeOutcome::LoggedIn) {
+    const ProbeResult tried = ProbeAccount(p_, folder_, account);
+    if (tried.outcome == ProbeOutcome::LoggedIn) {
         out.outcome = SignInOutcome::SignedIn;
-        out.messages = tried.result.messages;
+        out.messages = tried.messages;
     } else {
         out.outcome = SignInOutcome::MailboxFailed;
-        out.status = tried.result.status;
+        out.status = tried.status;
     }
     return out;
 }

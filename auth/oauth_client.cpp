@@ -200,6 +200,7 @@ AccessToken GetAccessToken(OAuthClient& client, TokenStore& store, const std::u1
         return a;
     }
     a.ok = true;
+    a.refreshed = true;
     a.token = r.accessToken;
     return a;
 }

@@ -80,6 +80,7 @@ struct AccessToken {
     bool ok = false;
     std::string token;
     bool signInAgain = false;  // no tokens stored, or the refresh token was refused
+    bool refreshed = false;    // a refresh was made and its tokens stored
     std::u16string status;     // the program's text when not ok (never holds a token)
 };
 

@@ -99,10 +99,14 @@ OAuthConfig ResolveOAuthConfig(const OAuthSettings& s) {
     over(c.tokenUrl, s.tokenUrl);
     over(c.deviceUrl, s.deviceUrl);
     over(c.scope, s.scope);
+    // A client secret belongs to its client ID: the account's own secret
+    // goes with the account's own ID, the build's with the build's.
     c.clientId = trimmed(s.clientId);
     if (c.clientId.empty()) {
         c.clientId = BuildDefaultClientId(c.provider);
         c.clientSecret = BuildDefaultClientSecret(c.provider);
+    } else {
+        c.clientSecret = trimmed(s.clientSecret);
     }
     return c;
 }

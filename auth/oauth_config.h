@@ -8,6 +8,10 @@
 // default for the provider), and for custom providers and tests
 // `OAuthAuthorizeUrl`, `OAuthTokenUrl`, `OAuthDeviceUrl`, `OAuthScope`,
 // which also override a named provider's values when set.
+// `OAuthClientSecret` is the "client secret" of the account's own client ID
+// (Google's desktop clients have one and its token endpoint wants it). An
+// installed program cannot keep it secret, but it is still sent only to
+// the token endpoint, never put in an address, a status or a log.
 #pragma once
 
 #include <string>
@@ -22,6 +26,7 @@ struct OAuthSettings {
     std::string provider;      // "OAuthProvider"
     std::string tenant;        // "OAuthTenant"
     std::string clientId;      // "OAuthClientId"
+    std::string clientSecret;  // "OAuthClientSecret": goes with the account's own client ID only
     std::string authorizeUrl;  // "OAuthAuthorizeUrl"
     std::string tokenUrl;      // "OAuthTokenUrl"
     std::string deviceUrl;     // "OAuthDeviceUrl"

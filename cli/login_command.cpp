@@ -13,6 +13,7 @@
 #include "auth/oauth_client.h"
 #include "cli/console_platform.h"
 #include "platform/secret_store.h"
+#include "pop3/account_login.h"
 #include "settings/accounts.h"
 #include "settings/settings_store.h"
 
@@ -65,13 +66,14 @@ bool browserAvailable() {
 // address, opens the browser unless told not to, waits for the redirect (or
 // the time limit), stores the tokens and tries the account.
 template <typename Report>
-int browserSignIn(platform::Platform& p, auth::OAuthClient& client, auth::TokenStore& tokens,
-                  const std::u16string& address, const app::ProbeRequest& probe, const std::u16string& user,
-                  bool noBrowser, int waitSeconds, const Report& report) {
+int browserSignIn(platform::Platform& p, const auth::OAuthConfig& config, auth::TokenStore& tokens,
+                  const std::u16string& folder, const settings::MailAccount& account, bool noBrowser,
+                  int waitSeconds, const Report& report) {
+    const std::u16string& address = account.Address;
     auth::LoopbackSignInOptions options;
-    options.loginHint = p.codePage.fromUtf16(platform::kUtf8, user);
+    options.loginHint = p.codePage.fromUtf16(platform::kUtf8, account.User);
     if (waitSeconds > 0) options.limitSeconds = waitSeconds;
-    auth::LoopbackSignIn signIn(p, client.config(), tokens, address, options);
+    auth::LoopbackSignIn signIn(p, config, tokens, address, options);
     const bool started = signIn.start(
         [&](const std::string& url) {
             write(stdout, p.codePage, u"請在瀏覽器開啟下列網址登入,完成後回到這裡:\n");
@@ -103,8 +105,7 @@ int browserSignIn(platform::Platform& p, auth::OAuthClient& client, auth::TokenS
     std::puts("signed in: tokens stored");
     std::fflush(stdout);
     // The account is tried with the tokens just stored, as the mail check will use them.
-    const app::StoredTokenProbe t = app::ProbeWithStoredTokens(p, client, tokens, address, probe, unixNow());
-    return report(t.result);
+    return report(app::ProbeAccount(p, folder, account));
 }
 
 }  // namespace
@@ -167,7 +168,7 @@ int runLoginCommand(const std::vector<std::u16string>& args) {
             return 2;
         }
         const settings::MailAccount account = settings::ReadMailAccount(store, *address);
-        const auth::OAuthSettings oauthSettings = app::OAuthSettingsOf(account, p.codePage);
+        const auth::OAuthSettings oauthSettings = pop3::OAuthSettingsOf(account, p.codePage);
         if (!auth::UsesOAuth(oauthSettings)) {
             std::fputs("inkwarden-cli login: the account logs in with a password (Auth is not 1)\n", stderr);
             return 2;
@@ -179,17 +180,11 @@ int runLoginCommand(const std::vector<std::u16string>& args) {
         }
         const platform::MailSecurity security = platform::ParseMailSecurity(account.Security);
         if (security == platform::MailSecurity::Plain && !tryOnly) {
-            write(stderr, p.codePage, u"inkwarden-cli login: " + app::NotSecuredText() + u" (Security=0)\n");
+            write(stderr, p.codePage, u"inkwarden-cli login: " + pop3::NotSecuredText() + u" (Security=0)\n");
             return 2;
         }
         std::unique_ptr<platform::SecretStore> secrets = platform::createSecretStore();
         auth::TokenStore tokens(*secrets, folder, p.files.separator());
-        auth::OAuthClient client(p, config);
-        app::ProbeRequest probe;
-        probe.pop3Host = account.Pop3Host;
-        probe.security = security;
-        probe.pin = p.codePage.fromUtf16(platform::kBig5, account.CertSha256);
-        probe.user = p.codePage.fromUtf16(platform::kBig5, account.User);
         const auto report = [&](const app::ProbeResult& r) {
             write(stdout, p.codePage, u"status: " + account.User + r.status + u"\n");
             if (!r.mechanism.empty()) std::printf("mechanism: %s\n", printable(r.mechanism).c_str());
@@ -201,14 +196,15 @@ int runLoginCommand(const std::vector<std::u16string>& args) {
             return 1;
         };
         if (tryOnly) {
-            const app::StoredTokenProbe t = app::ProbeWithStoredTokens(p, client, tokens, *address, probe, unixNow());
+            const app::ProbeResult t = app::ProbeAccount(p, folder, account);
             std::printf("refreshed: %d\n", t.refreshes);
             if (t.signInAgain) std::puts("sign-in: needed");
-            return report(t.result);
+            return report(t);
         }
         if (!device)
-            return browserSignIn(p, client, tokens, *address, probe, account.User, noBrowser, waitSeconds, report);
+            return browserSignIn(p, config, tokens, folder, account, noBrowser, waitSeconds, report);
 
+        auth::OAuthClient client(p, config);
         const auth::DeviceCode dc = client.startDevice();
         if (!dc.ok) {
             std::fprintf(stderr, "inkwarden-cli login: the device code was refused: %s%s\n",
@@ -257,8 +253,8 @@ int runLoginCommand(const std::vector<std::u16string>& args) {
         std::puts("signed in: tokens stored");
         std::fflush(stdout);
 
-        probe.accessToken = reply.accessToken;
-        return report(app::ProbeAccount(p, probe));
+        // Tried with the tokens just stored, as the mail check will use them.
+        return report(app::ProbeAccount(p, folder, account));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "inkwarden-cli login: %s\n", e.what());
         return 2;

@@ -563,8 +563,9 @@ bool FilterWindow::connectAccount(int i, const std::string& address, std::uint16
     const auto u8 = [&](const char16_t* key) {
         return p_.codePage.fromUtf16(platform::kUtf8, profile_.accountValue(a.section, key));
     };
-    account.oauth = {u8(u"Auth"),          u8(u"OAuthProvider"), u8(u"OAuthTenant"),    u8(u"OAuthClientId"),
-                     u8(u"OAuthAuthorizeUrl"), u8(u"OAuthTokenUrl"), u8(u"OAuthDeviceUrl"), u8(u"OAuthScope")};
+    account.oauth = {u8(u"Auth"),          u8(u"OAuthProvider"),     u8(u"OAuthTenant"),
+                     u8(u"OAuthClientId"), u8(u"OAuthClientSecret"), u8(u"OAuthAuthorizeUrl"),
+                     u8(u"OAuthTokenUrl"), u8(u"OAuthDeviceUrl"),    u8(u"OAuthScope")};
     if (!credentials_) credentials_ = std::make_unique<pop3::AccountCredentials>(p_, m1_.identity.AppPath);
     a.prepared = credentials_->prepare(account, server, a.serverKey, refreshToken);
     if (!a.prepared.ok) {

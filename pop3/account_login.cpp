@@ -11,8 +11,9 @@ namespace iw::pop3 {
 
 auth::OAuthSettings OAuthSettingsOf(const settings::MailAccount& a, const platform::CodePage& cp) {
     const auto u8 = [&](const std::u16string& v) { return cp.fromUtf16(platform::kUtf8, v); };
-    return {u8(a.Auth),          u8(a.OAuthProvider), u8(a.OAuthTenant),    u8(a.OAuthClientId),
-            u8(a.OAuthAuthorizeUrl), u8(a.OAuthTokenUrl), u8(a.OAuthDeviceUrl), u8(a.OAuthScope)};
+    return {u8(a.Auth),           u8(a.OAuthProvider),     u8(a.OAuthTenant),
+            u8(a.OAuthClientId),  u8(a.OAuthClientSecret), u8(a.OAuthAuthorizeUrl),
+            u8(a.OAuthTokenUrl),  u8(a.OAuthDeviceUrl),    u8(a.OAuthScope)};
 }
 
 LoginAccount LoginAccountOf(const settings::MailAccount& a, const platform::CodePage& cp) {
@@ -57,6 +58,7 @@ PreparedLogin AccountCredentials::prepare(const LoginAccount& account, const Ser
             std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
                 .count();
         const auth::AccessToken token = auth::GetAccessToken(client, tokens, account.address, now, forceRefresh);
+        out.refreshed = token.refreshed;
         if (!token.ok) {
             out.signInAgain = token.signInAgain;
             out.status = token.status;

@@ -51,6 +51,7 @@ struct PreparedLogin {
     bool bearer = false;       // an OAuth2 account
     bool notSecured = false;   // OAuth2 without TLS: nothing was sent or requested
     bool signInAgain = false;  // no usable tokens: the user must sign in again
+    bool refreshed = false;    // the tokens were refreshed (and stored) for this login
     std::u16string status;     // when not ok: the program's text (never holds a token)
     LoginRequest request;
     // The bearer mechanisms offered (empty for a password account); read

@@ -117,6 +117,8 @@ void AccountDialog::load(const std::u16string& address) {
     setText(AccountField::ClientId, stored.OAuthClientId);
     tenant_ = stored.OAuthTenant;
     deviceUrl_ = stored.OAuthDeviceUrl;
+    clientSecret_ = stored.OAuthClientSecret;
+    secretsClientId_ = stored.OAuthClientId;
     loading_ = false;
     showHint();
     updateCertificateButton();
@@ -377,6 +379,8 @@ MailAccount AccountDialog::accountToSave() const {
     a.OAuthProvider = ProviderName(way_);
     a.OAuthTenant = tenant_;
     a.OAuthClientId = clientId_;
+    // A client secret belongs to its client ID: another ID typed in drops it.
+    if (clientId_ == secretsClientId_) a.OAuthClientSecret = clientSecret_;
     a.OAuthAuthorizeUrl = authorizeUrl_;
     a.OAuthTokenUrl = tokenUrl_;
     a.OAuthDeviceUrl = deviceUrl_;
@@ -393,6 +397,8 @@ bool AccountDialog::writeAccount(const std::u16string& address) {
     auto optional = [&](const char16_t* key, const std::u16string& value) {
         return value.empty() || WriteSetting(store_, IniFile::Set, address, key, value);
     };
+    // A section written over may hold another client ID's secret.
+    if (a.OAuthClientSecret.empty()) DeleteSettingKey(store_, IniFile::Set, address, u"OAuthClientSecret");
     return WriteSetting(store_, IniFile::Set, RosterSection(m_.identity.UserSection), address, u"0") &&
            WriteSetting(store_, IniFile::Set, address, u"Account", a.User) &&
            WriteSetting(store_, IniFile::Set, address, u"PassWord", a.Password) &&
@@ -401,7 +407,8 @@ bool AccountDialog::writeAccount(const std::u16string& address) {
            optional(u"CertSha256", a.CertSha256) &&
            (!writeAuth || WriteSetting(store_, IniFile::Set, address, u"Auth", a.Auth)) &&
            optional(u"OAuthProvider", a.OAuthProvider) && optional(u"OAuthTenant", a.OAuthTenant) &&
-           optional(u"OAuthClientId", a.OAuthClientId) && optional(u"OAuthAuthorizeUrl", a.OAuthAuthorizeUrl) &&
+           optional(u"OAuthClientId", a.OAuthClientId) && optional(u"OAuthClientSecret", a.OAuthClientSecret) &&
+           optional(u"OAuthAuthorizeUrl", a.OAuthAuthorizeUrl) &&
            optional(u"OAuthTokenUrl", a.OAuthTokenUrl) && optional(u"OAuthDeviceUrl", a.OAuthDeviceUrl) &&
            optional(u"OAuthScope", a.OAuthScope);
 }

@@ -262,11 +262,13 @@ private:
     std::u16string trustedPin_, trustedHost_;
     int trustedSecurity_ = 0;
 
-    // The login way and the OAuth2 keys. Tenant and device address have no
-    // box: an edited account keeps what set.ini holds.
+    // The login way and the OAuth2 keys. Tenant, device address and client
+    // secret have no box: an edited account keeps what set.ini holds (the
+    // secret only while the client ID it belongs to stays).
     LoginWay way_ = LoginWay::Password;
     bool wayChosen_ = false;
     std::u16string authorizeUrl_, tokenUrl_, scope_, clientId_, tenant_, deviceUrl_;
+    std::u16string clientSecret_, secretsClientId_;
     AccountSignIn* sign_ = nullptr;
     bool signing_ = false;
     bool stopSign_ = false;

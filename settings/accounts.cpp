@@ -24,6 +24,7 @@ MailAccount ReadMailAccount(SettingsStore& s, const std::u16string& address) {
     a.OAuthProvider = ReadSetting(s, address, u"OAuthProvider", u"");
     a.OAuthTenant = ReadSetting(s, address, u"OAuthTenant", u"");
     a.OAuthClientId = ReadSetting(s, address, u"OAuthClientId", u"");
+    a.OAuthClientSecret = ReadSetting(s, address, u"OAuthClientSecret", u"");
     a.OAuthAuthorizeUrl = ReadSetting(s, address, u"OAuthAuthorizeUrl", u"");
     a.OAuthTokenUrl = ReadSetting(s, address, u"OAuthTokenUrl", u"");
     a.OAuthDeviceUrl = ReadSetting(s, address, u"OAuthDeviceUrl", u"");

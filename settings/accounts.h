@@ -30,6 +30,7 @@ struct MailAccount {
     std::u16string OAuthProvider;      // "microsoft", "google" or "custom"
     std::u16string OAuthTenant;        // Microsoft's tenant; empty means "common"
     std::u16string OAuthClientId;      // empty: the build's default
+    std::u16string OAuthClientSecret;  // the own client ID's "client secret" (Google's desktop clients)
     std::u16string OAuthAuthorizeUrl;  // override of the provider's endpoints and scope
     std::u16string OAuthTokenUrl;
     std::u16string OAuthDeviceUrl;

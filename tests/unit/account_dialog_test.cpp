@@ -1011,6 +1011,30 @@ TEST_F(AccountLoginTest, ModifyShowsTheStoredWayAndKeepsTheKeysWithoutABox) {
     EXPECT_EQ(value(u"me@home.tw", u"Auth"), u"<missing>");
 }
 
+// The client secret has no box: it stays with an edited account while its
+// client ID stays, and goes when another client ID is typed in.
+TEST_F(AccountLoginTest, TheClientSecretGoesWithItsClientIdOnly) {
+    for (const bool newId : {false, true}) {
+        SCOPED_TRACE(newId ? "another client ID" : "same client ID");
+        storeAccount(u"me@gmail.com", u"me@gmail.com", u"", u"pop.gmail.com", u"1");
+        for (auto [key, v] : {std::pair{u"Auth", u"1"}, {u"OAuthProvider", u"google"},
+                              {u"OAuthClientId", u"own-id"}, {u"OAuthClientSecret", u"own-secret"}})
+            WriteSetting(store, IniFile::Set, u"me@gmail.com", key, v);
+        sign.signedIn = {u"me@gmail.com"};
+        rows.rows = {{u"me@gmail.com", u"me@gmail.com"}};
+        rows.selected = 0;
+        m.dialog.EditMode = true;
+        openSigning(u"me@gmail.com");
+        if (newId) dialog->oauthFieldChanged(AccountField::ClientId, u"other-id");
+        dialog->signIn();
+        ASSERT_FALSE(sign.calls.empty());
+        EXPECT_EQ(sign.calls.back().OAuthClientSecret, newId ? u"" : u"own-secret");
+        dialog->confirm();
+        ASSERT_TRUE(dialog->closed());
+        EXPECT_EQ(value(u"me@gmail.com", u"OAuthClientSecret"), newId ? u"<missing>" : u"own-secret");
+    }
+}
+
 TEST_F(AccountLoginTest, APasswordAccountWrittenOverAnOAuthSectionLogsInWithThePassword) {
     WriteSetting(store, IniFile::Set, u"me@pop.x.tw", u"Auth", u"1");
     openSigning();

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/account_probe.h"
+#include "pop3/account_login.h"
 #include "app/account_signin.h"
 #include "auth/token_store.h"
 #include "platform/native.h"
@@ -105,7 +105,7 @@ TEST_F(BrowserAccountSignInTest, EndsWithoutTokensWhenItCannotOrMayNotComplete) 
             [&](const std::u16string& step) { steps.push_back(step); });
         EXPECT_EQ(r.outcome, c.outcome);
         EXPECT_EQ(r.status.empty(), c.outcome != SignInOutcome::Failed);
-        EXPECT_EQ(r.status == NotSecuredText(), c.notSecured);
+        EXPECT_EQ(r.status == pop3::NotSecuredText(), c.notSecured);
         ASSERT_EQ(opened.size(), c.browserAsked ? 1u : 0u);
         if (c.browserAsked) {
             // The authorize address, with the account's user as the hint.

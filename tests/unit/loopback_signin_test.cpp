@@ -352,10 +352,10 @@ TEST_F(LoopbackSignInTest, GoogleAsksForOfflineAccessAndSendsItsClientSecret) {
     OAuthSettings google;
     google.provider = "google";
     google.clientId = "desktop-client";
+    google.clientSecret = "installed-app-secret";  // the account's own client's
     OAuthConfig c = ResolveOAuthConfig(google);
     EXPECT_EQ(c.authorizeUrl.rfind("https://accounts.google.com/", 0), 0u);
     c.tokenUrl = config().tokenUrl;  // the test's own token endpoint
-    c.clientSecret = "installed-app-secret";
     signIn = std::make_unique<LoopbackSignIn>(p, c, *tokens, u"me@gmail.com");
     ASSERT_TRUE(signIn->start([this](const std::string& url) { opened = url; },
                               [this](const SignInReport& r) { finished = r; }));
@@ -363,6 +363,8 @@ TEST_F(LoopbackSignInTest, GoogleAsksForOfflineAccessAndSendsItsClientSecret) {
     EXPECT_EQ(query("access_type"), "offline");
     EXPECT_EQ(query("prompt"), "consent");
     EXPECT_EQ(query("scope"), "https://mail.google.com/");
+    // The secret goes to the token endpoint only, never into the browser's address.
+    EXPECT_EQ(opened.find("installed-app-secret"), std::string::npos);
     auto b = get(redirect(query("state")));
     ASSERT_TRUE(pumpUntil([&] { return finished.has_value(); }));
     EXPECT_EQ(finished->outcome, SignInOutcome::SignedIn);

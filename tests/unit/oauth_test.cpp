@@ -79,6 +79,30 @@ TEST(OAuthConfig, ProvidersTenantsAndOverrides) {
     EXPECT_FALSE(OAuthConfigProblem(c).empty());  // no authorize address
     custom.authorizeUrl = "http://127.0.0.1:9/authorize";
     EXPECT_TRUE(OAuthConfigProblem(ResolveOAuthConfig(custom)).empty());
+    // A client secret goes with its client ID: the account's own with the
+    // account's own ID, never with the build's.
+    struct SecretCase {
+        const char* provider;
+        const char* clientId;
+        const char* clientSecret;
+        const char* wantSecret;  // nullptr: the build's default for the provider
+    } secrets[] = {
+        {"google", "own-id", " own-secret ", "own-secret"},
+        {"google", "own-id", "", ""},
+        {"google", "", "own-secret", nullptr},
+        {"custom", "own-id", "s", "s"},
+        {"microsoft", "", "s", nullptr},
+    };
+    for (const SecretCase& sc : secrets) {
+        OAuthSettings s;
+        s.provider = sc.provider;
+        s.clientId = sc.clientId;
+        s.clientSecret = sc.clientSecret;
+        const OAuthConfig r = ResolveOAuthConfig(s);
+        EXPECT_EQ(r.clientSecret, sc.wantSecret ? std::string(sc.wantSecret)
+                                                : BuildDefaultClientSecret(ParseOAuthProvider(sc.provider)))
+            << sc.provider << " id=" << sc.clientId << " secret=" << sc.clientSecret;
+    }
     // No client ID in the source: an account without one, in a build without one, cannot sign in.
     if (BuildDefaultClientId(OAuthProvider::Microsoft).empty()) {
         EXPECT_FALSE(OAuthConfigProblem(ResolveOAuthConfig(OAuthSettings{})).empty());
