@@ -49,14 +49,17 @@ wait_file() { for _ in $(seq 100); do [ -s "$1" ] && return 0; sleep 0.1; done; 
 
 # One authorization server per access-token lifetime: 3600 s (good for the
 # whole test) and 30 s (less than the minute of margin: always refreshed).
-start_auth() {  # name, lifetime (not in a subshell: the server must outlive the call)
+start_auth() {  # name, lifetime, [client secret] (not in a subshell: the server must outlive the call)
   python3 "$IW_ROOT/tests/support/fake_oauth_server.py" --port-file "$ROOT/$1.port" --auto-approve \
-    --token-length 4448 --access-lifetime "$2" --lifetime 900 --log "$ROOT/$1.log" &
+    --token-length 4448 --access-lifetime "$2" --lifetime 900 --log "$ROOT/$1.log" ${3:+--client-secret "$3"} &
   PIDS+=($!)
   wait_file "$ROOT/$1.port" || { echo "FAIL: the fake authorization server did not start"; exit 1; }
 }
 start_auth long 3600
-start_auth short 30
+# The short-lived one also wants a client secret at its token endpoint, as
+# Google's does for desktop clients: its accounts carry OAuthClientSecret.
+SECRET2='desk top+s3cr/t=&x'
+start_auth short 30 "$SECRET2"
 ASPORT=$(cat "$ROOT/long.port")
 ASPORT2=$(cat "$ROOT/short.port")
 python3 "$IW_ROOT/tests/support/strict_sasl_pop3.py" --cert "$ROOT/certs/good.crt" --key "$ROOT/certs/good.key" \
@@ -73,10 +76,12 @@ PIDS+=($!)
 wait_file "$ROOT/pop3s.port" || { echo "FAIL: the second strict POP3 server did not start"; exit 1; }
 read -r TLSPORT2 _ <"$ROOT/pop3s.port"
 
-account() {  # section, user, pop3, security, auth port
+account() {  # section, user, pop3, security, auth port, [no secret]
   printf '[%s]\r\nAccount=%s\r\nPoP3=%s\r\nSecurity=%s\r\nAuth=1\r\nOAuthProvider=custom\r\nOAuthClientId=inkwarden-test\r\nOAuthAuthorizeUrl=http://127.0.0.1:%s/authorize\r\nOAuthTokenUrl=http://127.0.0.1:%s/token\r\nOAuthDeviceUrl=http://127.0.0.1:%s/devicecode\r\nOAuthScope=mail offline_access\r\n' \
     "$1" "$2" "$3" "$4" "$5" "$5" "$5"
+  if [ "$5" = "$ASPORT2" ] && [ -z "${6:-}" ]; then printf 'OAuthClientSecret=%s\r\n' "$SECRET2"; fi
 }
+no_secret() { ! grep -qF -- "$SECRET2" "$1"; }
 http_get() { python3 -c "import sys,urllib.request; print(urllib.request.urlopen(sys.argv[1], timeout=10).read().decode())" "$1"; }
 stat_of() { http_get "http://127.0.0.1:$1/admin/stats" | python3 -c "import json,sys; print(json.load(sys.stdin)['$2'])"; }
 
@@ -85,10 +90,11 @@ run_build() {  # label, cli command words...
   local P="$ROOT/$label"
   mkdir -p "$P"
   {
-    printf '[U]\r\nOption=011111000100\r\n[U-Mail]\r\ngood@x=0\r\nshort@x=0\r\nwrong@x=0\r\nplain@x=0\r\n'
+    printf '[U]\r\nOption=011111000100\r\n[U-Mail]\r\ngood@x=0\r\nshort@x=0\r\nwrong@x=0\r\nplain@x=0\r\nnosecret@x=0\r\n'
     printf 'web@x=0\r\nweb2@x=0\r\nweb3@x=0\r\nweb4@x=0\r\n'
     account good@x test "127.0.0.1:$TLSPORT" 1 "$ASPORT"
     account short@x test "127.0.0.1:$TLSPORT2" 1 "$ASPORT2"
+    account nosecret@x test "127.0.0.1:$TLSPORT2" 1 "$ASPORT2" no
     account wrong@x other "127.0.0.1:$TLSPORT" 1 "$ASPORT"
     account plain@x test "127.0.0.1:$PLAINPORT" 0 "$ASPORT"
     for a in web web2 web3 web4; do account "$a@x" test "127.0.0.1:$TLSPORT" 1 "$ASPORT"; done
@@ -140,6 +146,12 @@ run_build() {  # label, cli command words...
   check "$label: an expired access token is refreshed, then logs in" "grep -q '^count: 3' '$out' && grep -q '^refreshed: 1' '$out'" "$out"
   "$@" login --profile "$prof" --user U short@x --try >"$out" 2>&1
   check "$label: the rotated refresh token was kept and works" "grep -q '^count: 3' '$out' && grep -q '^refreshed: 1' '$out'" "$out"
+  check "$label: the client secret never reaches the console" "no_secret '$out'" "$out"
+  # The same token endpoint without the account's client secret refuses the client.
+  "$@" login --profile "$prof" --user U nosecret@x --device >"$out" 2>&1
+  check "$label: without OAuthClientSecret the token endpoint refuses the client" \
+    "grep -q 'invalid_client' '$out' && ! grep -q '^count:' '$out' && [ ! -e '$P/oauth-nosecret@x.tok' ]" "$out"
+  check "$label: the client secret went to the token endpoint only" "[ \$(stat_of $ASPORT2 secret_elsewhere) = 0 ]"
   local spent_before; spent_before=$(stat_of "$ASPORT2" refresh_spent)
   cp "$P/old.tok" "$P/oauth-short@x.tok"
   "$@" login --profile "$prof" --user U short@x --try >"$out" 2>&1

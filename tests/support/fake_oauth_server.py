@@ -42,6 +42,7 @@ class State:
         self.access_lifetime = args.access_lifetime
         self.user = args.user
         self.client_id = args.client_id
+        self.client_secret = args.client_secret  # when set, /token wants it, as Google's does
         self.auto_approve = args.auto_approve
         self.codes = {}       # code -> dict(challenge, redirect_uri, user, used)
         self.refresh = {}     # refresh token -> dict(user, spent)
@@ -50,7 +51,8 @@ class State:
         self.last_access = None
         self.deny_next = False
         self.stats = {"authorize": 0, "token": 0, "refresh": 0, "refresh_spent": 0, "device": 0,
-                      "introspect": 0, "introspect_active": 0, "revoke": 0}
+                      "introspect": 0, "introspect_active": 0, "revoke": 0,
+                      "secret_elsewhere": 0}  # a client_secret sent anywhere but /token
 
     def jwt(self, user):
         header = b64url(json.dumps({"alg": "HS256", "typ": "JWT"}).encode())
@@ -128,6 +130,8 @@ class Handler(BaseHTTPRequestHandler):
         with st.lock:
             if url.path == "/authorize":
                 st.stats["authorize"] += 1
+                if "client_secret" in q:
+                    st.stats["secret_elsewhere"] += 1
                 if q.get("response_type") != "code" or q.get("code_challenge_method") != "S256" \
                         or not q.get("code_challenge") or q.get("client_id") != st.client_id \
                         or not q.get("redirect_uri", "").startswith("http://localhost:"):
@@ -166,10 +170,14 @@ class Handler(BaseHTTPRequestHandler):
             return self.reply(413, {"error": "too_large"})
         path = urllib.parse.urlsplit(self.path).path
         with st.lock:
+            if path != "/token" and "client_secret" in f:
+                st.stats["secret_elsewhere"] += 1
             if path == "/token":
                 st.stats["token"] += 1
                 grant = f.get("grant_type")
                 if f.get("client_id") != st.client_id:
+                    return self.reply(401, {"error": "invalid_client"})
+                if st.client_secret and f.get("client_secret") != st.client_secret:
                     return self.reply(401, {"error": "invalid_client"})
                 if grant == "authorization_code":
                     c = st.codes.get(f.get("code", ""))
@@ -238,6 +246,7 @@ def main():
     ap.add_argument("--key-file", help="write the HMAC key here, base64, for Dovecot's local check")
     ap.add_argument("--user", default="test")
     ap.add_argument("--client-id", default="inkwarden-test")
+    ap.add_argument("--client-secret", default="")
     ap.add_argument("--token-length", type=int, default=600)
     ap.add_argument("--access-lifetime", type=int, default=3600)
     ap.add_argument("--auto-approve", action="store_true")
