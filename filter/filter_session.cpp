@@ -591,6 +591,7 @@ bool FilterWindow::connectAccount(int i, const std::string& address, std::uint16
     });
     a.conn->connect(address, port, pop3::kTagGreeting);
     if (!a.conn->socket()) throw SessionError("no socket");
+    a.login->start();  // over TLS the login may go out before the greeting
     return true;
 }
 

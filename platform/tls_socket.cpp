@@ -26,6 +26,7 @@ void TlsSocket::resetConnection() {
     ++generation_;
     session_.reset();
     firstRecord_.clear();
+    heldBeforeSession_.clear();
     userSendPending_ = false;
 }
 
@@ -61,9 +62,16 @@ void TlsSocket::send(std::string_view bytes) {
         if (bytes == kStlsLine) inner_->send(bytes);
         return;
     }
-    // Nothing the caller writes travels before the checks have passed: during
-    // the handshake the session holds it; before that (no session) it is
-    // dropped, as the plain socket drops a send on a connection that is not made.
+    // Nothing the caller writes travels before the checks have passed. While
+    // the TCP connection of a TLS-from-the-first-byte socket is still being
+    // made it is kept here, and handed to the session when the handshake
+    // starts; during the handshake the session holds it. After a close or a
+    // failure it is dropped, as a plain socket drops a send on a connection
+    // that is not made.
+    if (phase_ == Phase::Connecting && mode_ == MailSecurity::Tls) {
+        heldBeforeSession_.append(bytes);
+        return;
+    }
     if (!session_ || (phase_ != Phase::Open && phase_ != Phase::Handshaking)) return;
     session_->writePlain(bytes);
     userSendPending_ = true;
@@ -119,6 +127,12 @@ void TlsSocket::startHandshake() {
     if (o.caFile.empty()) o.caFile = CaFileFromEnvironment();
     session_ = createTlsSession(o);
     phase_ = Phase::Handshaking;
+    if (!heldBeforeSession_.empty()) {
+        // Sent while connecting: the session keeps it until the checks passed.
+        session_->writePlain(heldBeforeSession_);
+        heldBeforeSession_.clear();
+        userSendPending_ = true;
+    }
     drive();
 }
 

@@ -3,7 +3,9 @@
 // reads and writes plain text exactly as over a plain connection.
 //
 // Two ways in. TLS from the first byte: `connected` fires only once the
-// handshake is done and the certificate has passed the checks. STARTTLS:
+// handshake is done and the certificate has passed the checks; what is
+// sent before (while the TCP connection is made or during the handshake) is
+// held and travels, encrypted, only once the checks passed. STARTTLS:
 // the connection opens in plain text (`connected` fires when the TCP
 // connection is made) so that the protocol above can greet and ask for TLS
 // itself; the only bytes it may send in plain are "STLS" CR LF, everything
@@ -77,6 +79,7 @@ private:
     int lastError_ = 0;
     std::string plain_;     // received text (decrypted, or plain before STARTTLS) not yet taken by receive()
     std::string firstRecord_;  // the first two bytes from the server after the TLS start
+    std::string heldBeforeSession_;  // sent while the TCP connection was being made (TLS from the first byte)
     bool userSendPending_ = false;
     TlsFailure failure_ = TlsFailure::None;
     TlsFailure chainVerdict_ = TlsFailure::None;

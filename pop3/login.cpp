@@ -36,6 +36,11 @@ void Login::sendLines(const std::vector<Command>& lines) {
     commands.insert(commands.end(), lines.begin(), lines.end());
     conn_.sendAll(commands);
     for (const Command& c : commands) {
+        if (!greetingSeen_) {
+            // Queued before the greeting (start()): told once the greeting came.
+            earlyTags_.push_back(c.tag);
+            continue;
+        }
         lastTag_ = c.tag;
         if (sent_) sent_(c.tag);
     }
@@ -49,12 +54,34 @@ void Login::finish(LoginOutcome outcome, const Reply* reply) {
 
 void Login::onEnded() { finish(LoginOutcome::Ended, nullptr); }
 
+void Login::start() {
+    if (done() || greetingSeen_ || early_) return;
+    const LoginRequest& r = request_;
+    // Only over TLS from the first byte (the certificate proves the server
+    // before anything travels), only for a password login, and only with
+    // capabilities remembered from a protected session of this account.
+    if (!r.secured || r.startTls || r.saslOnly || !r.remembered) return;
+    const Capabilities& known = *r.remembered;
+    if (!known.pipelining || !known.user || known.stls) return;
+    for (const std::shared_ptr<SaslMechanism>& m : r.mechanisms)
+        if (m && known.offersSasl(m->name())) return;  // the login might take that mechanism
+    // Credentials whose UTF-8 differs must wait for UTF8's answer.
+    if (known.utf8 && ((r.userUtf8 && *r.userUtf8 != r.user) || (r.passwordUtf8 && *r.passwordUtf8 != r.password)))
+        return;
+    caps_ = known;
+    early_ = true;
+    authenticate();
+}
+
 void Login::onReply(const Reply& r) {
     if (done()) return;
     switch (r.tag) {
     case kTagGreeting: {
         greeting_ = FirstLine(r.text);
+        greetingSeen_ = true;
         if (!r.ok) {
+            // The login already went out: nothing more is read or sent.
+            if (early_) conn_.close();
             // An account that asked for STLS reports it as STLS not given,
             // as it always has; the others as a server that does not let us in.
             if (request_.startTls) {
@@ -64,6 +91,17 @@ void Login::onReply(const Reply& r) {
                 return;
             }
             finish(LoginOutcome::GreetingRefused, &r);
+            return;
+        }
+        if (early_) {
+            for (const int tag : earlyTags_) {
+                lastTag_ = tag;
+                if (sent_) sent_(tag);
+            }
+            earlyTags_.clear();
+            // Another greeting may be another server behind the same name:
+            // what it offers is asked once the login is answered.
+            capaAfterLogin_ = GreetingIdentity(greeting_) != GreetingIdentity(request_.rememberedGreeting);
             return;
         }
         if (request_.startTls) {
@@ -95,6 +133,13 @@ void Login::onReply(const Reply& r) {
     case kTagCapa:
         // "-ERR" or an unknown command: an RFC 1939 server, USER/PASS one at a time.
         caps_ = ParseCapabilities(r.ok, r.text);
+        if (capaAfterLogin_) {
+            // Asked after the login: the login is done.
+            capaAfterLogin_ = false;
+            outcome_ = LoginOutcome::LoggedIn;
+            refusal_ = passReply_;
+            return;
+        }
         authenticate();
         return;
     case kTagUser:
@@ -105,6 +150,11 @@ void Login::onReply(const Reply& r) {
         if (!pipelinedPass_) sendLines({{"PASS " + request_.password, Shape::Line, kTagPass, 0}});
         return;
     case kTagPass:
+        if (r.ok && capaAfterLogin_) {
+            passReply_ = FirstLine(r.text);
+            askCapa();
+            return;
+        }
         finish(r.ok ? LoginOutcome::LoggedIn : LoginOutcome::PassRefused, &r);
         return;
     case kTagUtf8:

@@ -20,6 +20,18 @@
 // last AUTH line) is ever sent in the same write: some servers drop
 // commands that arrive with the end of the login.
 //
+// Over TLS from the first byte, the greeting's wait and the login can share
+// one turn: when the capabilities remembered for the account list
+// PIPELINING and USER and the login is by password, start() queues USER and
+// PASS as soon as the connection is made. The socket holds them until the
+// handshake and the certificate checks have passed, so they reach only the
+// server the certificate proves. Replies are still matched in order:
+// greeting, USER, PASS. A greeting that is not "+OK" ends the login and the
+// connection (nothing more is sent); a greeting that differs from the
+// remembered one (beyond its APOP timestamp) means the capabilities may
+// have changed, so CAPA is asked after PASS was answered and the login ends
+// only with its answer. Nothing is ever sent with PASS.
+//
 // A server that lists UTF8 (RFC 6856) is asked for it before the login, so
 // it serves headers with raw 8-bit bytes as they are rather than a notice of
 // its own. Once it accepted, the user name and password go out in UTF-8
@@ -128,7 +140,15 @@ public:
     // with `kTagGreeting` as its greeting tag and not yet have answered.
     Login(Connection& connection, LoginRequest request);
 
+    // To be called right after Connection::connect: over TLS from the first
+    // byte, with usable remembered capabilities, sends the login at once
+    // (see above); otherwise does nothing and the login starts at the greeting.
+    void start();
+    // The login was sent before the greeting arrived.
+    bool sentEarly() const { return early_; }
+
     // Called after each login command is written, with its tag (progress texts).
+    // Commands sent before the greeting arrived are told once it has come.
     void setSentHandler(std::function<void(int tag)> sent) { sent_ = std::move(sent); }
 
     // A reply with a login tag. Sends what comes next.
@@ -177,6 +197,11 @@ private:
     bool utf8Awaited_ = false;  // the login goes on at UTF8's answer
     bool utf8Accepted_ = false;
     bool tlsStarted_ = false;
+    bool greetingSeen_ = false;
+    bool early_ = false;           // the login went out before the greeting (start())
+    bool capaAfterLogin_ = false;  // the greeting changed: CAPA after PASS, then logged in
+    std::vector<int> earlyTags_;   // sent before the greeting, told to sent_ once it came
+    std::string passReply_;        // PASS's "+OK" line while CAPA is asked after it
     platform::TlsFailure tlsFailure_ = platform::TlsFailure::None;
     std::vector<Command> prefix_;  // written with the next login line
     int lastTag_ = kTagGreeting;

@@ -113,6 +113,7 @@ AccountOutcome Session::countOne(const settings::MailAccount& settingsAccount) {
         runAttempt(a);
         if (cancelled_) break;
         conn_->connect(found.address, address->port, kTagGreeting);
+        if (a.login) a.login->start();  // over TLS the login may go out before the greeting
         if (!waitFor([&a] { return a.done; }, 45, true)) a.set(AccountEnd::NoConnection, user + u"未連上伺服器");
         waitFor([this] {
             return !conn_->socket() || conn_->socket()->state() == platform::SocketState::Closed ||

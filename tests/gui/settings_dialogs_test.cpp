@@ -403,7 +403,25 @@ std::string HttpGet(const std::string& url, std::string* location) {
 // IW_OAUTH_TEST_USER; started by tests/scripts/oauth_dialog.sh): typed and
 // chosen in the dialog, signed in through a stand-in browser, tried, saved,
 // and the next check counts the mailbox.
-TEST_F(SettingsDialogsOnScreen, AccountDialogSignsInWithOAuthAndTheCheckCounts) {
+// The newcomer's path for each OAuth2 way: the way chosen in the dialog, the
+// provider's addresses pointed at the local test bed through the boxes, the
+// sign-in through a stand-in browser, the save, and the tray's count.
+struct OAuthWayCase {
+    const char* name;
+    int downs;             // arrow presses from 密碼 in the login way's list
+    const char16_t* provider;
+    const wchar_t* picture;
+};
+
+class OAuthDialogOnScreen : public SettingsDialogsOnScreen, public ::testing::WithParamInterface<OAuthWayCase> {};
+
+INSTANTIATE_TEST_SUITE_P(Ways, OAuthDialogOnScreen,
+                         ::testing::Values(OAuthWayCase{"Microsoft", 1, u"microsoft", L"account_signed_in_microsoft"},
+                                           OAuthWayCase{"Other", 3, u"custom", L"account_signed_in"}),
+                         [](const ::testing::TestParamInfo<OAuthWayCase>& info) { return std::string(info.param.name); });
+
+TEST_P(OAuthDialogOnScreen, AccountDialogSignsInWithOAuthAndTheCheckCounts) {
+    const OAuthWayCase& way = GetParam();
     wchar_t authBase[128] = L"", pop3[128] = L"", user[64] = L"";
     if (!GetEnvironmentVariableW(L"IW_OAUTH_TEST_AUTH", authBase, 128) ||
         !GetEnvironmentVariableW(L"IW_OAUTH_TEST_POP3", pop3, 128) ||
@@ -429,7 +447,9 @@ TEST_F(SettingsDialogsOnScreen, AccountDialogSignsInWithOAuthAndTheCheckCounts) 
            key(VK_TAB), key(VK_TAB), key(VK_DOWN),  // SSL/TLS
            key(VK_TAB), key(VK_TAB),                // past 檢視憑證 to the login way
            check([&] { EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdAccountLogin)); }),
-           key(VK_DOWN), key(VK_DOWN), key(VK_DOWN),  // 其他 OAuth2
+           check([&] {
+               for (int n = 0; n < way.downs; ++n) PressKey(VK_DOWN);
+           }),
            [&] { return !IsWindowEnabled(GetDlgItem(dlg, kIdAccountPassword)); },
            key(VK_TAB), key(VK_TAB), type(base + L"/authorize"), key(VK_TAB), type(base + L"/token"), key(VK_TAB),
            type(L"mail offline_access"), key(VK_TAB), type(L"inkwarden-test"),
@@ -446,7 +466,7 @@ TEST_F(SettingsDialogsOnScreen, AccountDialogSignsInWithOAuthAndTheCheckCounts) 
            check([&] {
                status = WindowText(GetDlgItem(dlg, kIdAccountSignInStatus));
                ExpectCleanLayout(dlg);
-               Shoot(dlg, L"account_signed_in");
+               Shoot(dlg, way.picture);
                ClickButton(GetDlgItem(dlg, IDOK));
            }),
            noBox()},
@@ -461,7 +481,7 @@ TEST_F(SettingsDialogsOnScreen, AccountDialogSignsInWithOAuthAndTheCheckCounts) 
     const std::u16string address = accountRows.rows[0].address;
     const settings::MailAccount a = settings::ReadMailAccount(*store, address);
     EXPECT_EQ(a.Auth, u"1");
-    EXPECT_EQ(a.OAuthProvider, u"custom");
+    EXPECT_EQ(a.OAuthProvider, way.provider);
     EXPECT_EQ(a.OAuthClientId, u"inkwarden-test");
     EXPECT_EQ(a.Password, u"");
     EXPECT_EQ(a.Security, u"1");

@@ -461,6 +461,178 @@ TEST(TlsSocket, StlsInTheLoginStep) {
     }
 }
 
+// What is sent while the TCP connection is being made travels once the
+// handshake passed, and belongs to that connection only: a close or a new
+// connect drops it.
+TEST(TlsSocket, SendWhileConnectingIsHeldForThatConnectionOnly) {
+    struct Case {
+        const char* name;
+        bool reconnect;
+        std::string read;
+    } cases[] = {
+        {"held until the checks passed", false, "USER amy\r\nNOOP\r\n"},
+        {"dropped by a new connect", true, "NOOP\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto w = std::make_unique<Wire>();
+        Wire* wire = w.get();
+        platform::TlsOptions o;
+        o.host = "mail.test";
+        o.caFile = TlsTestServer::certificates().caFile;
+        platform::TlsSocket sock(std::move(w), MailSecurity::Tls, o);
+        sock.connect("127.0.0.1", 995);
+        sock.send("USER amy\r\n");
+        if (c.reconnect) sock.connect("127.0.0.1", 995);
+        wire->up();
+        EXPECT_EQ(wire->toServer.find("USER"), std::string::npos);
+        TlsTestServer server;
+        std::string read;
+        for (int round = 0; round < 20; ++round) {
+            server.feed(wire->takeSent());
+            read += server.read();
+            const std::string down = server.take();
+            if (down.empty()) break;
+            wire->deliver(down);
+        }
+        ASSERT_TRUE(sock.secured());
+        sock.send("NOOP\r\n");
+        server.feed(wire->takeSent());
+        read += server.read();
+        EXPECT_EQ(read, c.read);
+    }
+}
+
+// Over TLS from the first byte with remembered capabilities, USER and PASS
+// are queued as soon as the connection is made and share the greeting's
+// wait. They are held until the certificate passed (a send while the TCP
+// connection is still being made is kept, not dropped), replies are matched
+// greeting, USER, PASS, and the connection ends in step. A changed greeting
+// asks CAPA after PASS; a refused greeting or a bad certificate ends it with
+// nothing more sent. Without what makes it safe, the login waits for the
+// greeting as before.
+TEST(TlsSocket, LoginSentBeforeTheGreetingOverTls) {
+    enum class Server { Same, ChangedGreeting, RefusedGreeting, BadCertificate, NoPipelining, NothingRemembered };
+    struct Case {
+        const char* name;
+        Server server;
+        pop3::LoginOutcome outcome;
+        bool early;
+        std::string read;  // what the server read, in order
+        bool askedCapa;
+    } cases[] = {
+        {"same greeting", Server::Same, pop3::LoginOutcome::LoggedIn, true, "USER amy\r\nPASS secret\r\n", false},
+        {"greeting changed", Server::ChangedGreeting, pop3::LoginOutcome::LoggedIn, true,
+         "USER amy\r\nPASS secret\r\nCAPA\r\n", true},
+        {"greeting refused", Server::RefusedGreeting, pop3::LoginOutcome::GreetingRefused, true,
+         "USER amy\r\nPASS secret\r\n", false},
+        {"certificate for another host", Server::BadCertificate, pop3::LoginOutcome::Ended, true, "", false},
+        {"no PIPELINING remembered", Server::NoPipelining, pop3::LoginOutcome::LoggedIn, false,
+         "USER amy\r\nPASS secret\r\n", false},
+        {"nothing remembered", Server::NothingRemembered, pop3::LoginOutcome::LoggedIn, false,
+         "CAPA\r\nUSER amy\r\nPASS secret\r\n", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Wire* wire = nullptr;
+        platform::TlsOptions o;
+        o.host = c.server == Server::BadCertificate ? "elsewhere.test" : "mail.test";
+        o.caFile = TlsTestServer::certificates().caFile;
+        pop3::Connection conn([&wire, &o] {
+            auto w = std::make_unique<Wire>();
+            wire = w.get();
+            return std::make_unique<platform::TlsSocket>(std::move(w), MailSecurity::Tls, o);
+        });
+        pop3::LoginRequest request;
+        request.user = "amy";
+        request.password = "secret";
+        request.userUtf8 = "amy";
+        request.passwordUtf8 = "secret";
+        request.secured = true;
+        if (c.server != Server::NothingRemembered) {
+            pop3::Capabilities known;
+            known.listed = true;
+            known.user = true;
+            known.pipelining = c.server != Server::NoPipelining;
+            request.remembered = known;
+            request.rememberedGreeting = "+OK ready <1.2@mail.test>";
+        }
+        pop3::Login login(conn, request);
+        std::vector<int> told;
+        login.setSentHandler([&](int tag) { told.push_back(tag); });
+        std::vector<int> order;
+        conn.setHandlers({[&](const pop3::Reply& r) {
+                              order.push_back(r.tag);
+                              login.onReply(r);
+                          },
+                          {},
+                          [&](pop3::End) { login.onEnded(); }});
+        conn.connect("127.0.0.1", 995, pop3::kTagGreeting);
+        login.start();
+        EXPECT_EQ(login.sentEarly(), c.early);
+        EXPECT_TRUE(told.empty());  // nothing is told as sent before the greeting came
+        wire->up();
+        const std::string hello = wire->takeSent();
+        EXPECT_EQ(hello.find("USER"), std::string::npos);  // only the ClientHello travels
+        TlsTestServer server;
+        server.feed(hello);
+        switch (c.server) {
+        case Server::ChangedGreeting: server.write("+OK another server <3.4@mail.test>\r\n"); break;
+        case Server::RefusedGreeting: server.write("-ERR go away\r\n"); break;
+        default: server.write("+OK ready <9.9@mail.test>\r\n"); break;  // only the timestamp differs
+        }
+        std::string read;
+        for (int round = 0; round < 30 && !login.done(); ++round) {
+            const std::string down = server.take();
+            wire->deliver(down);
+            const std::string up = wire->takeSent();
+            server.feed(up);
+            const std::string got = server.read();
+            read += got;
+            std::string answer;
+            for (std::size_t at = 0; at < got.size();) {
+                const std::size_t end = got.find("\r\n", at);
+                const std::string line = got.substr(at, end - at);
+                at = end + 2;
+                if (line == "CAPA") answer += "+OK\r\nUSER\r\nUIDL\r\n.\r\n";
+                if (line == "USER amy") answer += "+OK\r\n";
+                if (line == "PASS secret") answer += "+OK in\r\n";
+            }
+            if (!answer.empty()) server.write(answer);
+            if (down.empty() && up.empty() && got.empty()) break;
+        }
+        EXPECT_EQ(login.outcome(), c.outcome);
+        EXPECT_EQ(read, c.read);
+        EXPECT_EQ(login.askedCapa(), c.askedCapa);
+        if (c.early && c.outcome == pop3::LoginOutcome::LoggedIn) {
+            // Told once the greeting came, in the order they went out.
+            ASSERT_GE(told.size(), 2u);
+            EXPECT_EQ(told[0], pop3::kTagUser);
+            EXPECT_EQ(told[1], pop3::kTagPass);
+        }
+        switch (c.outcome) {
+        case pop3::LoginOutcome::LoggedIn:
+            // In step: every reply taken in order, nothing outstanding.
+            EXPECT_TRUE(conn.usable());
+            EXPECT_EQ(conn.outstanding(), 0u);
+            EXPECT_EQ(login.lastTag(), c.askedCapa && c.early ? pop3::kTagCapa : pop3::kTagPass);
+            if (c.server == Server::ChangedGreeting) {
+                // The new server's list replaces the remembered one.
+                EXPECT_FALSE(login.capabilities().pipelining);
+                EXPECT_TRUE(login.capabilities().uidl);
+            }
+            break;
+        case pop3::LoginOutcome::GreetingRefused:
+            EXPECT_FALSE(conn.connected());  // nothing more is read or sent
+            EXPECT_EQ(order, std::vector<int>{pop3::kTagGreeting});
+            break;
+        default:
+            EXPECT_EQ(platform::TlsFailureOfCode(conn.socket()->lastError()), TlsFailure::NameMismatch);
+            break;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace iw::test
 
