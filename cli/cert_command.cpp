@@ -7,6 +7,7 @@
 
 #include "app/certificate_probe.h"
 #include "cli/console_platform.h"
+#include "cli/roster_account.h"
 #include "settings/accounts.h"
 #include "settings/settings_store.h"
 
@@ -58,22 +59,11 @@ int runCertCommand(const std::vector<std::u16string>& args) {
         ConsolePlatform console;
         platform::Platform& p = console.p;
         const std::u16string folder = console.profileFolder(profile);
-        const std::u16string iniPath = folder + u"set.ini";
-        if (!p.files.readAll(iniPath)) {
-            std::fputs("inkwarden-cli cert: cannot read the profile's set.ini: ", stderr);
-            write(stderr, p.codePage, iniPath);
-            std::fputs("\n", stderr);
-            return 2;
-        }
+        const std::optional<settings::MailAccount> named =
+            ReadRosterAccount(p, "cert", folder, user ? *user : p.shell.userName(), *address);
+        if (!named) return 2;
+        const settings::MailAccount& account = *named;
         settings::SettingsStore store(p.files, p.codePage, folder);
-        const std::u16string userSection = user ? *user : p.shell.userName();
-        const std::vector<std::u16string> roster = settings::ReadRoster(store, userSection);
-        if (std::find(roster.begin(), roster.end(), *address) == roster.end()) {
-            std::fputs("inkwarden-cli cert: no such account in the user's roster: ", stderr);
-            write(stderr, p.codePage, *address + u"\n");
-            return 2;
-        }
-        const settings::MailAccount account = settings::ReadMailAccount(store, *address);
         if (platform::ParseMailSecurity(account.Security) == platform::MailSecurity::Plain) {
             std::fputs("inkwarden-cli cert: the account does not use TLS (Security is 0)\n", stderr);
             return 2;

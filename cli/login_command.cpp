@@ -12,6 +12,7 @@
 #include "auth/loopback_signin.h"
 #include "auth/oauth_client.h"
 #include "cli/console_platform.h"
+#include "cli/roster_account.h"
 #include "platform/secret_store.h"
 #include "pop3/account_login.h"
 #include "settings/accounts.h"
@@ -153,21 +154,10 @@ int runLoginCommand(const std::vector<std::u16string>& args) {
         ConsolePlatform console;
         platform::Platform& p = console.p;
         const std::u16string folder = console.profileFolder(profile);
-        const std::u16string iniPath = folder + u"set.ini";
-        if (!p.files.readAll(iniPath)) {
-            std::fputs("inkwarden-cli login: cannot read the profile's set.ini: ", stderr);
-            write(stderr, p.codePage, iniPath + u"\n");
-            return 2;
-        }
-        settings::SettingsStore store(p.files, p.codePage, folder);
-        const std::u16string userSection = user ? *user : p.shell.userName();
-        const std::vector<std::u16string> roster = settings::ReadRoster(store, userSection);
-        if (std::find(roster.begin(), roster.end(), *address) == roster.end()) {
-            std::fputs("inkwarden-cli login: no such account in the user's roster: ", stderr);
-            write(stderr, p.codePage, *address + u"\n");
-            return 2;
-        }
-        const settings::MailAccount account = settings::ReadMailAccount(store, *address);
+        const std::optional<settings::MailAccount> named =
+            ReadRosterAccount(p, "login", folder, user ? *user : p.shell.userName(), *address);
+        if (!named) return 2;
+        const settings::MailAccount& account = *named;
         const auth::OAuthSettings oauthSettings = pop3::OAuthSettingsOf(account, p.codePage);
         if (!auth::UsesOAuth(oauthSettings)) {
             std::fputs("inkwarden-cli login: the account logs in with a password (Auth is not 1)\n", stderr);
