@@ -25,15 +25,8 @@ using settings::SignInOutcome;
 
 class BrowserAccountSignInTest : public ::testing::Test {
 protected:
-    std::unique_ptr<platform::EventLoop> loop = platform::createEventLoop();
-    std::unique_ptr<platform::SystemClock> clock = platform::createSystemClock();
-    std::unique_ptr<platform::Network> network = platform::createNetwork(*loop);
-    std::unique_ptr<platform::CodePage> codePage = platform::createCodePage();
-    std::unique_ptr<platform::Registry> registry = platform::createRegistry();
-    std::unique_ptr<platform::Desktop> desktop = platform::createDesktop();
-    std::unique_ptr<platform::Shell> shell = platform::createShell();
-    std::unique_ptr<platform::FileStore> files = platform::createFileStore();
-    platform::Platform p{*loop, *clock, *network, *codePage, *registry, *desktop, *shell, *files};
+    platform::NativePlatform native;
+    platform::Platform& p = native.get();
     std::filesystem::path dir;
     std::u16string folder;
     char16_t sep = static_cast<char16_t>(std::filesystem::path::preferred_separator);

@@ -162,15 +162,8 @@ struct Browser {
 
 class LoopbackSignInTest : public ::testing::Test {
 protected:
-    std::unique_ptr<platform::EventLoop> loop = platform::createEventLoop();
-    std::unique_ptr<platform::SystemClock> clock = platform::createSystemClock();
-    std::unique_ptr<platform::Network> network = platform::createNetwork(*loop);
-    std::unique_ptr<platform::CodePage> codePage = platform::createCodePage();
-    std::unique_ptr<platform::Registry> registry = platform::createRegistry();
-    std::unique_ptr<platform::Desktop> desktop = platform::createDesktop();
-    std::unique_ptr<platform::Shell> shell = platform::createShell();
-    std::unique_ptr<platform::FileStore> files = platform::createFileStore();
-    platform::Platform p{*loop, *clock, *network, *codePage, *registry, *desktop, *shell, *files};
+    platform::NativePlatform native;
+    platform::Platform& p = native.get();
     std::filesystem::path dir;
     std::unique_ptr<platform::SecretStore> secrets = platform::createSecretStore();
     std::unique_ptr<TokenStore> tokens;
@@ -186,7 +179,7 @@ protected:
         std::filesystem::create_directories(dir);
         tokens = std::make_unique<TokenStore>(*secrets, dir.u16string(),
                                               static_cast<char16_t>(std::filesystem::path::preferred_separator));
-        endpoint.start(*network);
+        endpoint.start(p.network);
         endpoint.body = R"({"access_token":"at-secret","refresh_token":"rt-secret","expires_in":3600,"token_type":"Bearer"})";
     }
     void TearDown() override {
@@ -221,13 +214,13 @@ protected:
 
     bool pumpUntil(const std::function<bool()>& done, Milliseconds guard = Milliseconds(20000)) {
         const auto end = steady_clock::now() + guard;
-        while (!done() && steady_clock::now() < end) loop->pump(Milliseconds(50));
+        while (!done() && steady_clock::now() < end) p.loop.pump(Milliseconds(50));
         return done();
     }
 
     std::unique_ptr<Browser> connect(const std::string& address = "127.0.0.1") {
         auto b = std::make_unique<Browser>();
-        b->socket = network->createTcp();
+        b->socket = p.network.createTcp();
         Browser* raw = b.get();
         platform::TcpSocketEvents e;
         e.connected = [raw] { raw->connected = true; };
@@ -335,7 +328,7 @@ TEST_F(LoopbackSignInTest, SignsInWithPkceAndStoresTheTokens) {
     EXPECT_TRUE(idle->page.empty());
     // And the listener is closed: a new connection is refused.
     const std::uint16_t port = signIn->port();
-    auto late = network->createTcp();
+    auto late = p.network.createTcp();
     bool failed = false, connected = false;
     platform::TcpSocketEvents e;
     e.error = [&](int, const std::string&) { failed = true; };
@@ -406,7 +399,7 @@ TEST_F(LoopbackSignInTest, RequestSplitAcrossPacketsAndOversizedRequests) {
     const std::vector<std::string> pieces = {whole.substr(0, 9), whole.substr(9, 20), whole.substr(29)};
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         b->socket->send(pieces[i]);
-        for (int n = 0; n < 4; ++n) loop->pump(Milliseconds(20));
+        for (int n = 0; n < 4; ++n) p.loop.pump(Milliseconds(20));
         if (i + 1 < pieces.size()) {
             EXPECT_TRUE(b->page.empty()) << "answered before the request was whole";
         }
@@ -428,7 +421,7 @@ TEST_F(LoopbackSignInTest, StalledAndSurplusConnectionsAreClosed) {
         stalled.push_back(connect());
         stalled.back()->socket->send("GET /?code=");
     }
-    for (int i = 0; i < 5; ++i) loop->pump(Milliseconds(20));
+    for (int i = 0; i < 5; ++i) p.loop.pump(Milliseconds(20));
     // ... so a ninth is closed at once, without a page,
     auto surplus = connect();
     Browser* rawSurplus = surplus.get();
@@ -495,7 +488,7 @@ TEST_F(LoopbackSignInTest, TokenEndpointOutcomes) {
         EXPECT_EQ(pageText(*b).find(reinterpret_cast<const char*>(u8"登入完成")), std::string::npos) << c.name;
         EXPECT_NE(pageText(*b).find(reinterpret_cast<const char*>(u8"登入未完成")), std::string::npos) << c.name;
         EXPECT_FALSE(hasTokens()) << c.name;
-        if (!c.reachable) endpoint.start(*network);
+        if (!c.reachable) endpoint.start(p.network);
     }
 }
 
@@ -507,7 +500,7 @@ TEST_F(LoopbackSignInTest, TimeLimitAndCancel) {
     ASSERT_TRUE(pumpUntil([&] { return finished.has_value(); }));
     EXPECT_EQ(finished->outcome, SignInOutcome::TimedOut);
     EXPECT_FALSE(signIn->running());
-    auto late = network->createTcp();
+    auto late = p.network.createTcp();
     bool failed = false;
     platform::TcpSocketEvents e;
     e.error = [&](int, const std::string&) { failed = true; };
@@ -527,13 +520,13 @@ TEST_F(LoopbackSignInTest, TimeLimitAndCancel) {
     signIn->cancel();
     ASSERT_TRUE(pumpUntil([&] { return finished.has_value(); }));
     EXPECT_EQ(finished->outcome, SignInOutcome::Cancelled);
-    for (int i = 0; i < 3; ++i) loop->pump(Milliseconds(10));
+    for (int i = 0; i < 3; ++i) p.loop.pump(Milliseconds(10));
     EXPECT_EQ(finishedCalls, 1);
 }
 
 TEST_F(LoopbackSignInTest, CancelDuringTheExchangeStoresNothing) {
     endpoint.silent = true;
-    endpoint.onForm = [&] { loop->post([&] { signIn->cancel(); }); };
+    endpoint.onForm = [&] { p.loop.post([&] { signIn->cancel(); }); };
     begin();
     auto b = get(redirect(query("state")));
     ASSERT_TRUE(pumpUntil([&] { return finished.has_value(); }));
@@ -558,7 +551,7 @@ TEST_F(LoopbackSignInTest, DestroyedInsideItsOwnWaits) {
 
     // From inside the nested wait of the code exchange (a dialog closed meanwhile).
     endpoint.silent = true;
-    endpoint.onForm = [&] { loop->post([&] { signIn.reset(); }); };
+    endpoint.onForm = [&] { p.loop.post([&] { signIn.reset(); }); };
     begin();
     auto b = get(redirect(query("state")));
     EXPECT_FALSE(signIn);
