@@ -33,7 +33,10 @@ int usage(const char* why) {
 }  // namespace
 
 int runCertCommand(const std::vector<std::u16string>& args) {
-    std::optional<std::u16string> profile, user, address;
+    AccountWords words;
+    std::optional<std::u16string>& profile = words.profile;
+    std::optional<std::u16string>& user = words.user;
+    std::optional<std::u16string>& address = words.address;
     bool trust = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::u16string& a = args[i];
@@ -42,16 +45,7 @@ int runCertCommand(const std::vector<std::u16string>& args) {
             trust = true;
             continue;
         }
-        std::optional<std::u16string>* target = a == u"--profile" ? &profile : a == u"--user" ? &user : nullptr;
-        if (!target) {
-            if (a.empty() || a[0] == u'-') return usage("unknown argument");
-            if (address) return usage("one account address only");
-            address = a;
-            continue;
-        }
-        if (i + 1 >= args.size() || args[i + 1].empty()) return usage("an option needs a value");
-        if (*target) return usage("an option is given twice");
-        *target = args[++i];
+        if (const char* wrong = TakeAccountWord(args, i, words)) return usage(wrong);
     }
     if (!address) return usage("the account's address is missing");
 

@@ -112,7 +112,10 @@ int browserSignIn(platform::Platform& p, const auth::OAuthConfig& config, auth::
 }  // namespace
 
 int runLoginCommand(const std::vector<std::u16string>& args) {
-    std::optional<std::u16string> profile, user, address;
+    AccountWords words;
+    std::optional<std::u16string>& profile = words.profile;
+    std::optional<std::u16string>& user = words.user;
+    std::optional<std::u16string>& address = words.address;
     bool device = false, tryOnly = false, noBrowser = false;
     int waitSeconds = 0;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -134,16 +137,7 @@ int runLoginCommand(const std::vector<std::u16string>& args) {
             if (waitSeconds < 1 || waitSeconds > 3600) return usage("--wait takes 1 to 3600 seconds");
             continue;
         }
-        std::optional<std::u16string>* target = a == u"--profile" ? &profile : a == u"--user" ? &user : nullptr;
-        if (!target) {
-            if (a.empty() || a[0] == u'-') return usage("unknown argument");
-            if (address) return usage("one account address only");
-            address = a;
-            continue;
-        }
-        if (i + 1 >= args.size() || args[i + 1].empty()) return usage("an option needs a value");
-        if (*target) return usage("an option is given twice");
-        *target = args[++i];
+        if (const char* wrong = TakeAccountWord(args, i, words)) return usage(wrong);
     }
     if (!address) return usage("the account's address is missing");
     if (device && tryOnly) return usage("--device and --try do not go together");

@@ -40,4 +40,19 @@ std::optional<settings::MailAccount> ReadRosterAccount(platform::Platform& p, co
     return settings::ReadMailAccount(store, address);
 }
 
+const char* TakeAccountWord(const std::vector<std::u16string>& args, std::size_t& i, AccountWords& out) {
+    const std::u16string& a = args[i];
+    std::optional<std::u16string>* target = a == u"--profile" ? &out.profile : a == u"--user" ? &out.user : nullptr;
+    if (!target) {
+        if (a.empty() || a[0] == u'-') return "unknown argument";
+        if (out.address) return "one account address only";
+        out.address = a;
+        return nullptr;
+    }
+    if (i + 1 >= args.size() || args[i + 1].empty()) return "an option needs a value";
+    if (*target) return "an option is given twice";
+    *target = args[++i];
+    return nullptr;
+}
+
 }  // namespace iw::cli

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "settings/accounts.h"
@@ -17,5 +18,15 @@ namespace iw::cli {
 std::optional<settings::MailAccount> ReadRosterAccount(platform::Platform& p, const char* command,
                                                        const std::u16string& folder, const std::u16string& userSection,
                                                        const std::u16string& address);
+
+// The words every account command takes: --profile DIR, --user NAME and
+// one account address.
+struct AccountWords {
+    std::optional<std::u16string> profile, user, address;
+};
+
+// Takes args[i] (and the value after it) as one of those words, moving `i`
+// past what it took. Returns nullptr when taken, otherwise what is wrong.
+const char* TakeAccountWord(const std::vector<std::u16string>& args, std::size_t& i, AccountWords& out);
 
 }  // namespace iw::cli
