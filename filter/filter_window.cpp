@@ -65,12 +65,12 @@ FilterWindow::FilterWindow(platform::Platform& platform, FilterProfile& profile,
                            MainWindowLink& mainWindow, FilterWindowView& view, SenderLists& senderLists,
                            const platform::DateFormat& dateFormat)
     : p_(platform), profile_(profile), m1_(module1), main_(mainWindow), view_(view), senderLists_(senderLists), dateFormat_(dateFormat),
-      alive_(std::make_shared<bool>(true)) {}
+      session_(platform), alive_(std::make_shared<bool>(true)) {}
 
 FilterWindow::~FilterWindow() {
     *alive_ = false;
     stopTimer();
-    for (auto& a : accounts_) a.conn.reset();
+    session_.cancel();
 }
 
 bool FilterWindow::enabled(Control c) const { return enabled_[static_cast<int>(c)]; }
@@ -277,8 +277,7 @@ void FilterWindow::unload() {
     profile_.writeOption(u"ColumnWidth", text);
     m1_.run.NewMailCount = 0;
     view_.setTopmost(false);
-    for (auto& a : accounts_)
-        if (a.conn) a.conn->close();
+    session_.cancel();
 }
 
 void FilterWindow::openMailProgramClicked(bool on) {

@@ -9,16 +9,13 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "settings/program_state.h"
-#include "pop3/connection.h"
-#include "pop3/account_login.h"
-#include "pop3/login.h"
+#include "pop3/fetch_session.h"
 #include "filter/filter_profile.h"
 #include "filter/filter_window_view.h"
 #include "filter/classify.h"
@@ -34,11 +31,6 @@ namespace iw::filter {
 // of 10,000 messages needs a few MiB; a server sending absurd headers ends its
 // account when this is reached.
 inline constexpr std::size_t kMaxRowBytes = 64u * 1024 * 1024;
-
-// The header phase of one account ends after this many seconds in all, however
-// steadily a server trickles its replies, plus this much per message asked for.
-inline constexpr int kHeaderPhaseSeconds = 120;
-inline constexpr double kHeaderPhaseSecondsPerMessage = 0.05;
 
 inline constexpr char16_t kMailProgramKey[] = u"SOFTWARE\\CLASSES\\mailto\\shell\\open\\command";
 
@@ -56,40 +48,25 @@ struct AccountDialogHooks {
     std::function<bool(const std::u16string& address)> remove;
 };
 
-class FilterWindow : private ParseReporter {
+class FilterWindow : private ParseReporter, private pop3::FetchReport {
 public:
+    // What the window knows of an account of the session; the connection
+    // itself belongs to the POP3 session.
     struct Account {
         std::u16string section;
         std::u16string user;
         std::int32_t count = 0;
         std::int32_t size = 0;
         std::u16string status;
-        std::unique_ptr<pop3::Connection> conn;
-        // The login step of the connection in hand; null outside a login.
-        std::unique_ptr<pop3::Login> login;
-        // What that login offered (an OAuth2 account's token mechanisms).
-        pop3::PreparedLogin prepared;
-        // The account's key in the program's memory of servers.
-        std::string serverKey;
         // Row r (0-based) of the account's list is message numbers[r] on the
         // server: the messages LIST named, in ascending order.
         std::vector<std::int32_t> numbers;
         // The replies went out of step: the rows stay visible but are never
         // checked, and no DELE is sent for this account.
         bool held = false;
-        // Its TOP replies, sent back to back, all came back in step: the
-        // deletion run pipelines its DELEs too.
-        bool pipelines = false;
-        // The server listed PIPELINING: batches go in one write; otherwise
-        // a window of commands in flight (see fillWindow).
-        bool pipelining = false;
-        // Commands waiting for room in the window.
-        std::deque<pop3::Command> window;
         // Messages whose deletion the server confirmed, DELE and QUIT both "+OK".
         std::int32_t deleted = 0;
         bool deleteFailed = false;  // some checked message is still on the server
-        // The socket, for its state; null before the session made it.
-        platform::TcpSocket* socket() const { return conn ? conn->socket() : nullptr; }
     };
     struct AccountRow {
         std::u16string user, address;
@@ -138,8 +115,6 @@ public:
 
     // The session, the deletion run, the countdown and the re-check.
     void RunFilterSession();
-    void sendComplete(int index);
-    void WaitSendComplete();
     void runDeletion();
     void countdownTick();
     void checkAll();
@@ -162,6 +137,8 @@ public:
     int comboPosition() const { return comboPos_; }
     int accountCount() const { return AccountCount_; }
     const Account& account(int i) const { return accounts_.at(static_cast<std::size_t>(i)); }
+    // Account i's socket, for its state; null before the session made it.
+    platform::TcpSocket* socket(int i) const;
     // Account i's message list (row n is message n).
     const MessageList& accountList(int i) const { return model_.AccountLists.at(static_cast<std::size_t>(i)); }
     const std::vector<AccountRow>& accountRows() const { return accountRows_; }
@@ -177,14 +154,14 @@ public:
     const std::u16string& statusText() const { return status_; }
 
     // The limits on what a server may send, and on the rows' memory (tests lower them).
-    void setLimits(pop3::Limits limits) { limits_ = limits; }
+    void setLimits(pop3::Limits limits) { session_.setLimits(limits); }
     void setMaxRowBytes(std::size_t n) { maxRowBytes_ = n; }
     // Off: every DELE waits for the reply of the one before (the benchmark
     // compares the two).
-    void setPipelinedDeletions(bool on) { pipelineDeletions_ = on; }
+    void setPipelinedDeletions(bool on) { session_.setPipelinedDeletions(on); }
     // On: every server is treated as one that does not list PIPELINING (the
     // benchmark measures the window with it).
-    void setWindowOnly(bool on) { forceWindow_ = on; }
+    void setWindowOnly(bool on) { session_.setWindowOnly(on); }
 
     // Test hook: the state of a check box changed by the user through the view.
     void setCheckState(Control c, bool checked);
@@ -200,7 +177,6 @@ private:
     void messageBox(const std::u16string& text);
     // `refused`: the reply is a TOP's error line; its row is never checked.
     void parseReply(int account, const std::string& reply, bool refused = false);
-    void touchActivity();
 
     void setEnabledState(Control c, bool enabled);
     void setMenuEnabledState(MenuEntry e, bool enabled);
@@ -215,31 +191,24 @@ private:
     void tip(const std::u16string& text);  // only when UseProgressTip
     void tipSection(int i, const std::u16string& text);
     void applyListLayout();
+    // pop3::FetchReport
+    void step(int account, pop3::FetchStep step) override;
+    std::int32_t counted(int account, std::int32_t count, std::int32_t size) override;
+    void listed(int account, const pop3::Listing& listing) override;
+    bool received(int account, int row, std::int32_t number, const std::string& reply, bool refused) override;
+    void held(int account) override;
+    void trouble(int account, pop3::FetchTrouble trouble, const std::u16string& detail) override;
+
+    pop3::FetchAccount fetchAccount(const Account& a) const;
     void runAccount(int i, bool recheck);
-    bool connectAccount(int i, const std::string& address, std::uint16_t port, const pop3::ServerAddress& server,
-                        bool refreshToken);
-    void fetchHeaders(int i, bool recheck);
-    void sendOn(int i, const std::string& line, int tag, pop3::Shape shape = pop3::Shape::Line);
-    bool connected(int i) const;
-    void makeConnection(int i);
-    std::unique_ptr<platform::TcpSocket> makeSocket(int i);
-    void onReply(int i, const pop3::Reply& r);
-    void onEnded(int i, pop3::End why);
-    void loginRejected(int i, const std::string& refusal);
-    void loginReply(int i, const pop3::Reply& r);
-    void statusReply(int i, const std::string& data);
-    void listingReply(int i, const pop3::Reply& r);
-    void topReply(int i, const pop3::Reply& r);
     void holdRows(int i);
-    void fillWindow(int i);
-    void sendDeletions(int i, int limitSeconds, bool testEach);
-    void quitAccount(int i, int limitSeconds);
-    void reportDeletion(int i);
+    pop3::FetchSession::Deletions sendDeletions(int i, int limitSeconds, bool testEach);
+    void quitAccount(int i, int limitSeconds, pop3::FetchSession::Deletions asked);
+    void reportDeletion(int i, int asked);
     void abandonSession();
     bool shownHeld() const;  // the visible list shows an account out of step
     void copyAccountToVisible(int list);
     void remarkSame(const std::function<bool(const MessageEntry&)>& match, bool mark);
-    bool waitPhase(int limitSeconds);
     bool selectedSender(std::u16string& text, std::u16string& address) const;
     void startMailProgram();
     void logOutAll();
@@ -283,36 +252,20 @@ private:
     int AccountCount_ = 0;
     bool SessionStarted_ = false;
     int dialogue_ = -1;  // the account whose replies are awaited
-    std::u16string sessionUser_, sessionPassword_, sessionHost_;
-    int ReplyState_ = 0;
-    bool LoggedIn_ = false;
-    bool ListingDone_ = false;
-    bool SendDone_ = false;
-    bool ended_ = false;        // the account's connection ended by itself; its status is set
-    bool tokenRefused_ = false; // the server refused the account's token: refresh once, try once more
-    bool listingFailed_ = false;
-    bool synced_ = false;       // the NOOP after the TOPs was answered  // STAT or LIST refused: no headers for this account
-    std::int32_t replyNumber_ = 0;  // TOP replies handed to the parser for this account
-    std::int32_t statCount_ = 0;    // what STAT announced (halved in batch mode): an upper bound
-    int deleOks_ = 0;           // DELE replies "+OK" on the account in hand
-    int deleAsked_ = 0;         // DELEs sent on it
-    int deleReplies_ = 0;       // DELE replies received on it
-    int lastDeleReply_ = 0;     // whole seconds since midnight of the last one
-    bool quitOk_ = false;
+    bool recheck_ = false;  // the session's account in hand is being re-checked
+    std::u16string sessionHost_, sessionUser_;  // of the account in hand
     bool sessionRunning_ = false;  // a session or a re-check is fetching
     bool deletionRunning_ = false;
-    pop3::Limits limits_;
     std::size_t maxRowBytes_ = kMaxRowBytes;
     std::size_t rowBytes_ = 0;  // what the rows of this session hold
-    bool pipelineDeletions_ = true;
-    bool forceWindow_ = false;
     int selectedMessage_ = -1;
     int clientWidth_ = 8085, clientHeight_ = 5880;
     bool unloaded_ = false;
     std::int32_t remainingAfterRun_ = 0;
 
-    // The accounts' passwords and stored tokens; made at the first login.
-    std::unique_ptr<pop3::AccountCredentials> credentials_;
+    // The POP3 session over the roster; its connections outlive the fetch
+    // until the deletion run or the log-out.
+    pop3::FetchSession session_;
 
     std::shared_ptr<bool> alive_;
 };

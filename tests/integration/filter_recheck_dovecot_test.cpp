@@ -142,7 +142,7 @@ TEST_F(RecheckDovecot, RecheckDeletesThenListsTheChangedMailboxFromOne) {
     EXPECT_TRUE(w.enabled(Control::Command1));
     EXPECT_TRUE(w.menuEnabled(filter::MenuEntry::Recheck));
     EXPECT_EQ(view.tipClosed, view.tipShown);
-    EXPECT_EQ(w.account(0).socket()->state(), platform::SocketState::Connected);
+    EXPECT_EQ(w.socket(0)->state(), platform::SocketState::Connected);
 
     // The deletion run removes the one row checked now: message 2, m5.
     w.messageChecked(1, true);

@@ -168,9 +168,9 @@ TEST_F(SocketFaults, FailureRowsBecomeStatusTexts) {
         const auto seen = server.commands();
         EXPECT_EQ(seen.empty() ? std::string() : seen.back().substr(0, seen.back().find(' ')), c.lastVerb);
         if (c.stillConnected) {
-            EXPECT_EQ(w->account(0).socket()->state(), platform::SocketState::Connected);
+            EXPECT_EQ(w->socket(0)->state(), platform::SocketState::Connected);
         } else {
-            EXPECT_NE(w->account(0).socket()->state(), platform::SocketState::Connected);
+            EXPECT_NE(w->socket(0)->state(), platform::SocketState::Connected);
         }
         expectBobFetched();
         // The deletion run deletes nothing on alice's server: nothing was checked.

@@ -90,7 +90,7 @@ TEST_F(FilterFixture, SessionFetchesEveryAccountAndLeavesConnectionsOpen) {
     EXPECT_EQ(w->account(0).status.rfind(u"信箱(alice@a)有2封新郵件,共有", 0), 0u);
     EXPECT_EQ(sent(a, "TOP"), (std::vector<std::string>{"TOP 1 0", "TOP 2 0"}));
     EXPECT_TRUE(sent(a, "QUIT").empty());
-    EXPECT_EQ(w->account(0).socket()->state(), platform::SocketState::Connected);
+    EXPECT_EQ(w->socket(0)->state(), platform::SocketState::Connected);
     EXPECT_TRUE(w->enabled(Control::Command1));
     EXPECT_TRUE(w->menuEnabled(filter::MenuEntry::Recheck));
     EXPECT_EQ(w->shownList(), 2);
