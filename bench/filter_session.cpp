@@ -29,7 +29,7 @@
 #include "cli/console_platform.h"
 #include "filter/classify.h"
 #include "filter/filter_window.h"
-#include "filter/headless_run.h"
+#include "filter/console_filter.h"
 #include "filter/settings_profile.h"
 #include "platform/native.h"
 #include "platform/process_stats.h"
@@ -87,7 +87,7 @@ struct EngineRun {
 };
 
 // One session through the CLI's path: a profile folder with set.ini holding
-// one account at 127.0.0.1:port, RunFilterHeadless, QUIT without deleting.
+// one account at 127.0.0.1:port, RunConsoleFilter, QUIT without deleting.
 EngineRun runEngine(std::uint16_t port, const char* security = "0", bool windowOnly = false) {
     iw::cli::ConsolePlatform console;  // the CLI's own platform bundle
     iw::platform::Platform& p = console.p;
@@ -120,7 +120,7 @@ EngineRun runEngine(std::uint16_t port, const char* security = "0", bool windowO
     std::string lastStatus;
     const double cpu0 = iw::platform::processStats().cpuSeconds;
     const auto t0 = SteadyClock::now();
-    iw::filter::RunFilterHeadless(
+    iw::filter::RunConsoleFilter(
         p, profile, state, lists, *dates, options,
         [&](const std::u16string& line) {
             if (line.find(u"\"type\":\"message\"") != std::u16string::npos) ++run.rows;

@@ -7,7 +7,7 @@
 #include "settings/program_state.h"
 #include "app/startup.h"
 #include "filter/classify.h"
-#include "filter/headless_run.h"
+#include "filter/console_filter.h"
 #include "filter/settings_profile.h"
 #include "platform/date_format.h"
 #include "cli/console_platform.h"
@@ -73,7 +73,7 @@ int runFilterCommand(const std::vector<std::u16string>& args) {
 
         filter::SettingsProfile profile(store, p.codePage, state.identity.UserSection);
         filter::StoreSenderLists lists(store, state.identity.UserSection);
-        return filter::RunFilterHeadless(
+        return filter::RunConsoleFilter(
             p, profile, state, lists, *dates, options, [&](const std::u16string& line) { write(stdout, p.codePage, line); },
             [&](const std::u16string& line) { write(stderr, p.codePage, oneLine(line)); });
     } catch (const std::exception& e) {

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "filter/filter_window.h"
+#include "filter/fetch_report.h"
 #include "filter/header_parser.h"
 #include "platform/waits.h"
 
@@ -22,34 +23,6 @@ std::u16string Num(std::int64_t n) {
     return std::u16string(s.begin(), s.end());
 }
 
-// size / 1024 to one decimal, a half to the even neighbour, shortest form.
-std::u16string KbText(std::int64_t size) {
-    const std::int64_t num = size * 10;
-    std::int64_t q = num / 1024, r = num % 1024;
-    if (r < 0) {
-        r += 1024;
-        --q;
-    }
-    if (r * 2 > 1024 || (r * 2 == 1024 && (q & 1))) ++q;
-    const bool neg = q < 0;
-    const std::int64_t a = neg ? -q : q;
-    std::u16string t = (neg ? u"-" : u"") + Num(a / 10);
-    if (a % 10) t += u"." + Num(a % 10);
-    return t;
-}
-
-// The texts of an account whose connection ended by itself.
-const char16_t kOutOfStepText[] = u"郵件主機回應錯亂,已中斷連線,本信箱不刪除郵件";
-const char16_t kTooLargeText[] = u"郵件主機傳送資料過大,已中斷連線";
-const char16_t kDeleteFailedText[] = u"刪除郵件失敗,郵件仍在主機上";
-const char16_t kNotJudgedText[] = u"伺服器沒有送出信件標頭,不判斷";
-
-std::size_t RowBytes(const MessageEntry& e) {
-    return 2 * (e.SenderText.size() + e.Subject.size() + e.SizeText.size() + e.ReceivedText.size() +
-                e.PreviewText.size() + e.Reason.size()) +
-           sizeof(MessageEntry);
-}
-
 }  // namespace
 
 // Hands one complete TOP reply to the header parser, which appends row n of
@@ -57,26 +30,10 @@ std::size_t RowBytes(const MessageEntry& e) {
 // the view.
 void FilterWindow::parseReply(int i, const std::string& reply, bool refused) {
     const std::size_t shown = model_.VisibleList.size();
-    const std::size_t rows = list(i).size();
     const ParseServices services{p_.codePage, p_.clock, dateFormat_,
                                  ClassifyContext{senderLists_, m1_.prefs.options, SizeLimitKB_}, *this};
-    ParseMessageHeader(model_, services, i, reply);
-    if (refused && list(i).size() > rows) {
-        // No header was seen, so nothing is judged: the row is never junk.
-        list(i).back().Checked = false;
-        list(i).back().TextColor = RowColor::Default;
-        list(i).back().Reason = kNotJudgedText;
-        if (model_.VisibleList.size() > shown) {
-            model_.VisibleList.back().Checked = false;
-            model_.VisibleList.back().TextColor = RowColor::Default;
-            model_.VisibleList.back().Reason = kNotJudgedText;
-        }
-    }
-    for (std::size_t k = rows; k < list(i).size(); ++k) rowBytes_ += RowBytes(list(i)[k]);
-    for (std::size_t k = shown; k < model_.VisibleList.size(); ++k) {
-        rowBytes_ += RowBytes(model_.VisibleList[k]);
-        view_.addMessageRow(model_.VisibleList[k]);
-    }
+    rowBytes_ += AddFetchedRow(model_, services, i, reply, refused);
+    for (std::size_t k = shown; k < model_.VisibleList.size(); ++k) view_.addMessageRow(model_.VisibleList[k]);
 }
 
 void FilterWindow::reportRunError(const char16_t* tag, int number, const std::u16string& description) {
@@ -87,79 +44,38 @@ platform::TcpSocket* FilterWindow::socket(int i) const {
     return i >= 0 && i < session_.accountCount() ? session_.socket(i) : nullptr;
 }
 
-// The account's settings as the profile holds them now.
-pop3::FetchAccount FilterWindow::fetchAccount(const Account& a) const {
-    pop3::FetchAccount f;
-    pop3::LoginAccount& login = f.login;
-    login.address = a.section;
-    login.user = profile_.accountValue(a.section, u"Account");
-    login.password = profile_.unscramblePassword(profile_.accountValue(a.section, u"PassWord"));
-    login.security = platform::ParseMailSecurity(profile_.accountValue(a.section, u"Security"));
-    const auto u8 = [&](const char16_t* key) {
-        return p_.codePage.fromUtf16(platform::kUtf8, profile_.accountValue(a.section, key));
-    };
-    login.oauth = {u8(u"Auth"),          u8(u"OAuthProvider"),     u8(u"OAuthTenant"),
-                   u8(u"OAuthClientId"), u8(u"OAuthClientSecret"), u8(u"OAuthAuthorizeUrl"),
-                   u8(u"OAuthTokenUrl"), u8(u"OAuthDeviceUrl"),    u8(u"OAuthScope")};
-    f.server = profile_.accountValue(a.section, u"PoP3");
-    const std::u16string pin = profile_.accountValue(a.section, u"CertSha256");
-    f.certPin.assign(pin.begin(), pin.end());  // hexadecimal digits; anything else matches no certificate
-    return f;
+// Texts of the session on the status bar and the tip; a trouble's text is
+// the account's line from then on.
+void FilterWindow::show(int i, const FetchTexts& t, bool accountLine) {
+    Account& a = accounts_[static_cast<std::size_t>(i)];
+    if (!t.tip.empty()) {
+        if (t.tipAlways)
+            view_.setTipLabel(a.section + u"\r\n\r\n" + t.tip);
+        else if (t.tipAlone)
+            tip(t.tip);
+        else
+            tipSection(i, t.tip);
+    }
+    if (t.status.empty()) return;
+    if (accountLine) a.status = t.status;
+    statusBar(t.status);
 }
 
-// The steps of the login and the fetch, on the status bar and the tip.
 void FilterWindow::step(int i, pop3::FetchStep step) {
-    const Account& a = accounts_[static_cast<std::size_t>(i)];
-    switch (step) {
-    case pop3::FetchStep::Connecting:
-        tipSection(i, u"正在連線中...");
-        statusBar(a.section + u"正在連線中...");
-        break;
-    case pop3::FetchStep::SendingUser: {
-        const std::u16string t = u"傳送帳號(" + sessionUser_ + u")";
-        statusBar(t);
-        tipSection(i, t);
-        break;
-    }
-    case pop3::FetchStep::SendingPassword:
-        statusBar(u"傳送密碼...");
-        tipSection(i, u"傳送密碼...");
-        break;
-    case pop3::FetchStep::Counting:
-        tipSection(i, u"正在取得郵件數...");
-        statusBar(a.section + u"正在取得郵件數...");
-        break;
-    case pop3::FetchStep::Fetching:
-        tipSection(i, u"接收郵件資料中...");
-        break;
-    }
+    show(i, StepTexts(accounts_[static_cast<std::size_t>(i)].section, sessionUser_, step), false);
 }
 
-// STAT answered: the account's line says how much waits. With the option to
-// fetch in batches, a mailbox of more than 500 messages is fetched half now.
+// STAT answered: the account's line says how much waits.
 std::int32_t FilterWindow::counted(int i, std::int32_t count, std::int32_t size) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
     model_.clearListing();
-    // A count below zero is no count: nothing waits.
+    const CountedTexts c = CountTexts(a.section, count, size, m1_.prefs.options.fetchInBatches);
     a.count = std::max<std::int32_t>(0, count);
     model_.MessageCounts[static_cast<std::size_t>(i)] = a.count;
     a.size = size;
-    if (a.count < 1) {
-        tipSection(i, u"沒有新郵件...");
-        a.status = u"信箱(" + a.section + u")沒有新郵件... ";
-        statusBar(a.status);
-        return 0;
-    }
-    a.status = u"信箱(" + a.section + u")有" + Num(a.count) + u"封新郵件,共有" + KbText(a.size) + u"KB...";
-    if (m1_.prefs.options.fetchInBatches && a.count > 500) {
-        a.status += u"先下載前" + Num(a.count / 2) + u"封";
-        a.count /= 2;
-    }
-    // The LIST went out with the STAT; its reply follows.
-    tipSection(i, u"正在接收郵件資料...");
-    statusBar(a.section + u"正在接收郵件資料...");
-    statusBar(a.status);
-    return a.count;
+    a.count = c.toFetch;
+    show(i, c.texts, true);
+    return c.toFetch;
 }
 
 // LIST read: the parser takes the size of row n from a line "n size".
@@ -183,56 +99,8 @@ bool FilterWindow::received(int i, int, std::int32_t, const std::string& reply, 
 
 void FilterWindow::held(int i) { holdRows(i); }
 
-// What went wrong on an account becomes its status line (and the tip).
 void FilterWindow::trouble(int i, pop3::FetchTrouble trouble, const std::u16string& detail) {
-    Account& a = accounts_[static_cast<std::size_t>(i)];
-    // The account's line and the tip say the same.
-    const auto say = [&](const std::u16string& text) {
-        a.status = a.section + text;
-        tipSection(i, text);
-        statusBar(a.status);
-    };
-    switch (trouble) {
-    case pop3::FetchTrouble::NoHost:
-        if (recheck_) {
-            a.status = u"無法查詢主機" + sessionHost_;
-            view_.setTipLabel(a.status);
-        } else {
-            a.status = u"無法查詢主機IP位置";
-            tip(a.status);
-        }
-        statusBar(a.status);
-        break;
-    case pop3::FetchTrouble::LoginDelay:
-    case pop3::FetchTrouble::NoLogin:
-    case pop3::FetchTrouble::Tls:
-    case pop3::FetchTrouble::NoMechanism:
-    case pop3::FetchTrouble::FalseSuccess:
-    case pop3::FetchTrouble::TokenRefused:
-        say(detail);
-        break;
-    case pop3::FetchTrouble::NotConnected:
-    case pop3::FetchTrouble::ConnectTimedOut:
-        a.status = a.section + u"未連上郵件主機(" + sessionHost_ + u")";
-        tipSection(i, trouble == pop3::FetchTrouble::ConnectTimedOut && recheck_ ? u"未連上郵件主機"
-                                                                                : u"未連上郵件主機...");
-        statusBar(a.status);
-        break;
-    case pop3::FetchTrouble::LoginRefused:
-        // A response code says what the user can do; without one, the old text.
-        a.status = detail.empty() ? u"使用者名稱或密碼錯誤!" : a.section + detail;
-        tipSection(i, detail.empty() ? a.status : detail);
-        statusBar(a.status);
-        break;
-    case pop3::FetchTrouble::ListingFailed:
-        a.status = a.section + u"接收郵件資料錯誤";
-        statusBar(a.status);
-        break;
-    case pop3::FetchTrouble::OutOfStep: say(kOutOfStepText); break;
-    case pop3::FetchTrouble::TooLarge: say(kTooLargeText); break;
-    case pop3::FetchTrouble::ReceiveError: say(u"接收郵件資料錯誤"); break;
-    case pop3::FetchTrouble::TimedOut: say(u"接收郵件資料逾時"); break;
-    }
+    show(i, TroubleTexts(accounts_[static_cast<std::size_t>(i)].section, sessionHost_, recheck_, trouble, detail), true);
 }
 
 // The rows of an account whose replies went out of step stay visible, but
@@ -263,7 +131,7 @@ void FilterWindow::runAccount(int i, bool recheck) {
     sessionHost_ = profile_.accountValue(a.section, u"PoP3");
     recheck_ = recheck;
     dialogue_ = i;
-    pop3::FetchAccount settings = fetchAccount(a);
+    pop3::FetchAccount settings = FetchAccountOf(profile_, p_.codePage, a.section);
     sessionUser_ = settings.login.user;
     session_.setAccount(i, std::move(settings));
     session_.fetch(i, model_.PreviewLines);
@@ -304,7 +172,7 @@ void FilterWindow::RunFilterSession() {
             std::vector<pop3::FetchAccount> settings;
             for (std::size_t k = 0; k < roster.size(); ++k) {
                 accounts_[k].section = roster[k];
-                settings.push_back(fetchAccount(accounts_[k]));
+                settings.push_back(FetchAccountOf(profile_, p_.codePage, roster[k]));
             }
             session_.begin(m1_.identity.AppPath, std::move(settings), *this);
             p_.loop.pump(platform::Milliseconds(0));
@@ -349,34 +217,23 @@ void FilterWindow::RunFilterSession() {
     }
 }
 
-// DELE for every checked row of account i, as the POP3 session sends them.
-pop3::FetchSession::Deletions FilterWindow::sendDeletions(int i, int limitSeconds, bool testEach) {
+// The rows of account i the user checked.
+std::vector<int> FilterWindow::checkedRows(int i) {
     std::vector<int> rows;
     const MessageList& l = list(i);
     for (std::size_t p = 0; p < l.size(); ++p)
         if (l[p].Checked) rows.push_back(static_cast<int>(p));
-    return session_.deleteRows(i, rows, limitSeconds, testEach);
-}
-
-// QUIT on account i when its connection is still usable, then closes it.
-// The messages count as deleted only when the server answered every DELE
-// and the QUIT that commits them with "+OK".
-void FilterWindow::quitAccount(int i, int limitSeconds, pop3::FetchSession::Deletions asked) {
-    Account& a = accounts_[static_cast<std::size_t>(i)];
-    const bool quitOk = session_.quit(i, limitSeconds);
-    a.deleted = quitOk ? asked.confirmed : 0;
-    reportDeletion(i, asked.asked);
+    return rows;
 }
 
 // A deletion that the server did not confirm is said so, on the status bar
-// and on the tray tip, for that account.
-void FilterWindow::reportDeletion(int i, int asked) {
+// and on the tray tip, for that account. `wanted`: the rows checked when the
+// deletion began (an account that goes out of step meanwhile unchecks them).
+void FilterWindow::reportDeletion(int i, int asked, int wanted) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
-    const int wanted = static_cast<int>(std::count_if(list(i).begin(), list(i).end(),
-                                                      [](const MessageEntry& e) { return e.Checked; }));
     a.deleteFailed = a.deleted < wanted || a.deleted < asked;
     if (!a.deleteFailed) return;
-    a.status = a.section + kDeleteFailedText;
+    a.status = DeleteFailedText(a.section);
     m1_.run.StatusText = a.status;
     statusBar(a.status);
 }
@@ -388,24 +245,13 @@ void FilterWindow::runDeletion() {
     if (AccountCount_ > 0) {
         deletionRunning_ = true;
         view_.showTip();
-        std::vector<pop3::FetchSession::Deletions> asked(accounts_.size());
-        for (int i = 0; i < AccountCount_ && i < static_cast<int>(accounts_.size()); ++i) {
-            Account& a = accounts_[static_cast<std::size_t>(i)];
-            dialogue_ = i;
-            statusBar(a.section + u"執行過濾中...");
-            view_.setTipLabel(a.section + u"\r\n\r\n執行過濾中...");
-            asked[static_cast<std::size_t>(i)] = sendDeletions(i, 8, true);
-        }
-        if (SessionStarted_) {
-            for (int i = 0; i < AccountCount_ && i < static_cast<int>(accounts_.size()); ++i) {
-                Account& a = accounts_[static_cast<std::size_t>(i)];
-                dialogue_ = i;
-                if (session_.usable(i)) {
-                    statusBar(u"切斷信箱(" + a.section + u")的連線中....");
-                    view_.setTipLabel(a.section + u"\r\n\r\n結束連線中...");
-                }
-                quitAccount(i, 8, asked[static_cast<std::size_t>(i)]);
-            }
+        std::vector<std::vector<int>> rows(accounts_.size());
+        for (std::size_t i = 0; i < accounts_.size(); ++i) rows[i] = checkedRows(static_cast<int>(i));
+        const auto outcome = session_.deleteEverywhere(rows, 8);
+        for (int i = 0; i < AccountCount_ && i < static_cast<int>(outcome.size()); ++i) {
+            accounts_[static_cast<std::size_t>(i)].deleted = outcome[static_cast<std::size_t>(i)].deleted();
+            reportDeletion(i, outcome[static_cast<std::size_t>(i)].dele.asked,
+                           static_cast<int>(rows[static_cast<std::size_t>(i)].size()));
         }
         // What remains on the servers: every fetched message whose deletion
         // the server did not confirm.
@@ -454,24 +300,9 @@ void FilterWindow::abandonSession() {
     unload();
 }
 
-void FilterWindow::logOutAll() {
-    for (int i = 0; i < AccountCount_ && i < session_.accountCount(); ++i) {
-        Account& a = accounts_[static_cast<std::size_t>(i)];
-        if (!session_.usable(i)) {
-            session_.close(i);
-            continue;
-        }
-        dialogue_ = i;
-        statusBar(u"切斷信箱(" + a.section + u")的連線中....");
-        view_.setTipLabel(a.section + u"\r\n\r\n結束連線中...");
-        session_.quit(i, 8);
-    }
-    dialogue_ = -1;
-}
-
 void FilterWindow::LogOutWithoutDeleting() {
     stopTimer();
-    logOutAll();
+    session_.logOutAll(8);
 }
 
 void FilterWindow::startMailProgram() {
@@ -541,11 +372,12 @@ void FilterWindow::RecheckAccount(int ai) {
         dialogue_ = ai;
         sessionRunning_ = true;
         if (session_.usable(ai) && !a.held) {
-            statusBar(a.section + u"執行過濾中...");
-            view_.setTipLabel(a.section + u"\r\n\r\n執行過濾中...");
+            show(ai, StepTexts(a.section, a.user, pop3::FetchStep::Deleting), false);
             deletionRunning_ = true;
-            const pop3::FetchSession::Deletions asked = sendDeletions(ai, 5, false);
-            quitAccount(ai, 10, asked);
+            const std::vector<int> rows = checkedRows(ai);
+            const pop3::FetchSession::Deletions asked = session_.deleteRows(ai, rows, 5, false);
+            a.deleted = session_.quit(ai, 10) ? asked.confirmed : 0;
+            reportDeletion(ai, asked.asked, static_cast<int>(rows.size()));
             deletionRunning_ = false;
         } else {
             session_.close(ai);

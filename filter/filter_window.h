@@ -16,6 +16,7 @@
 
 #include "settings/program_state.h"
 #include "pop3/fetch_session.h"
+#include "filter/fetch_report.h"
 #include "filter/filter_profile.h"
 #include "filter/filter_window_view.h"
 #include "filter/classify.h"
@@ -25,12 +26,6 @@
 #include "platform/platform.h"
 
 namespace iw::filter {
-
-// What the rows of one session may hold in memory, over all accounts (the
-// texts of the account lists and the visible list, in bytes). A real mailbox
-// of 10,000 messages needs a few MiB; a server sending absurd headers ends its
-// account when this is reached.
-inline constexpr std::size_t kMaxRowBytes = 64u * 1024 * 1024;
 
 inline constexpr char16_t kMailProgramKey[] = u"SOFTWARE\\CLASSES\\mailto\\shell\\open\\command";
 
@@ -199,19 +194,17 @@ private:
     void held(int account) override;
     void trouble(int account, pop3::FetchTrouble trouble, const std::u16string& detail) override;
 
-    pop3::FetchAccount fetchAccount(const Account& a) const;
+    void show(int account, const FetchTexts& texts, bool accountLine);
     void runAccount(int i, bool recheck);
     void holdRows(int i);
-    pop3::FetchSession::Deletions sendDeletions(int i, int limitSeconds, bool testEach);
-    void quitAccount(int i, int limitSeconds, pop3::FetchSession::Deletions asked);
-    void reportDeletion(int i, int asked);
+    std::vector<int> checkedRows(int i);
+    void reportDeletion(int i, int asked, int wanted);
     void abandonSession();
     bool shownHeld() const;  // the visible list shows an account out of step
     void copyAccountToVisible(int list);
     void remarkSame(const std::function<bool(const MessageEntry&)>& match, bool mark);
     bool selectedSender(std::u16string& text, std::u16string& address) const;
     void startMailProgram();
-    void logOutAll();
     void reportRunError(const char16_t* tag, int number, const std::u16string& description);
 
     platform::Platform& p_;

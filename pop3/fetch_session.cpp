@@ -628,6 +628,32 @@ FetchSession::Deletions FetchSession::deleteRows(int i, const std::vector<int>& 
     return {deleOks_, deleAsked_};
 }
 
+std::vector<FetchSession::AccountDeletion> FetchSession::deleteEverywhere(const std::vector<std::vector<int>>& rows,
+                                                                          int limitSeconds) {
+    std::vector<AccountDeletion> out(accounts_.size());
+    for (int i = 0; i < accountCount(); ++i) {
+        report_->step(i, FetchStep::Deleting);
+        const std::size_t k = static_cast<std::size_t>(i);
+        out[k].dele = deleteRows(i, k < rows.size() ? rows[k] : std::vector<int>{}, limitSeconds, true);
+    }
+    for (int i = 0; i < accountCount(); ++i) {
+        if (usable(i)) report_->step(i, FetchStep::LoggingOut);
+        out[static_cast<std::size_t>(i)].committed = quit(i, limitSeconds);
+    }
+    return out;
+}
+
+void FetchSession::logOutAll(int limitSeconds) {
+    for (int i = 0; i < accountCount(); ++i) {
+        if (!usable(i)) {
+            close(i);
+            continue;
+        }
+        report_->step(i, FetchStep::LoggingOut);
+        quit(i, limitSeconds);
+    }
+}
+
 bool FetchSession::quit(int i, int limitSeconds) {
     Account& a = at(i);
     quitOk_ = false;

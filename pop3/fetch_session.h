@@ -50,6 +50,8 @@ enum class FetchStep {
     SendingPassword,  // PASS went out
     Counting,         // logged in: STAT and LIST went out
     Fetching,         // every TOP went out; the replies are awaited
+    Deleting,         // the account's DELEs are about to go out
+    LoggingOut,       // QUIT is about to go out
 };
 
 // What went wrong on an account. `detail` in FetchReport::trouble is the
@@ -138,6 +140,20 @@ public:
     // connection is gone). Nothing is sent on a held or unusable account. A
     // DELE left unanswered leaves the account out of step: no QUIT follows.
     Deletions deleteRows(int account, const std::vector<int>& rows, int limitSeconds, bool testEach);
+    // What deleting on one account came to. The messages are gone only when
+    // the server answered QUIT "+OK" too.
+    struct AccountDeletion {
+        Deletions dele;
+        bool committed = false;
+        int deleted() const { return committed ? dele.confirmed : 0; }
+    };
+    // The deletion run: for every account in turn the DELEs of its rows
+    // (`rows[account]`, each awaited as deleteRows says with `testEach`),
+    // then QUIT on every account. Reports Deleting and LoggingOut steps.
+    std::vector<AccountDeletion> deleteEverywhere(const std::vector<std::vector<int>>& rows, int limitSeconds);
+    // QUIT on every account whose connection is usable, deleting nothing.
+    void logOutAll(int limitSeconds);
+
     // QUIT when the connection is usable and not held, awaited up to
     // `limitSeconds`; then the connection is closed. True when QUIT was
     // answered "+OK" (which commits the deletions).

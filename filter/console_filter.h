@@ -1,8 +1,8 @@
-// The filter session without a window, for the console front end: the
-// arguments of "inkwarden-cli filter", a view that reports each status and
-// tip text as it changes, and the run itself with its JSON-lines or table
-// output. The console's bytes are the caller's business: every line is
-// handed over as text.
+// The filter for the console front end ("inkwarden-cli filter"): its
+// arguments, and the run itself over the POP3 session, which reports each
+// status and tip text as it changes and ends with JSON lines or a table.
+// The console's bytes are the caller's business: every line is handed over
+// as text.
 #pragma once
 
 #include <functional>
@@ -43,11 +43,12 @@ std::u16string TableText(const std::u16string& text);
 
 using LineSink = std::function<void(const std::u16string& line)>;
 
-// Runs the session over the roster as a window opened by the user would,
-// then either the deletion run (deleteChecked; the mail program is never
-// started) or a QUIT on every account. Progress goes to `progress` (one
-// line per status or tip text as it changes), results to `out`. Returns 0.
-int RunFilterHeadless(platform::Platform& platform, FilterProfile& profile, settings::ProgramState& module1,
+// Runs the session over the roster as the filter window would, then either
+// the deletion run (deleteChecked) or a QUIT on every account; it never
+// starts the mail program and changes no option. Progress goes to
+// `progress` (one line per status or tip text as it changes), results to
+// `out`. Returns 0.
+int RunConsoleFilter(platform::Platform& platform, FilterProfile& profile, settings::ProgramState& module1,
                       SenderLists& senderLists, const platform::DateFormat& dateFormat, const FilterRunOptions& options, const LineSink& out,
                       const LineSink& progress);
 

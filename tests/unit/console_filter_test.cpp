@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "filter/filter_window.h"
-#include "filter/headless_run.h"
+#include "filter/console_filter.h"
 #include "platform/native.h"
 #include "tests/support/fake_network.h"
 #include "tests/support/filter_fakes.h"
@@ -60,7 +60,7 @@ TEST(TableTextTest, EscapesWhatCouldBreakALineOrReachTheTerminal) {
     for (const auto& [in, shown] : cases) EXPECT_EQ(filter::TableText(in), shown);
 }
 
-struct HeadlessFixture : ::testing::Test {
+struct ConsoleFilterFixture : ::testing::Test {
     FakeClock clock;
     FakeEventLoop loop{clock};
     FakeNetwork net{loop, clock};
@@ -77,7 +77,7 @@ struct HeadlessFixture : ::testing::Test {
     ScriptedPop3Server server;
     std::vector<std::u16string> out, progress;
 
-    HeadlessFixture() {
+    ConsoleFilterFixture() {
         net.addHost("mail.a", "127.0.0.1");
         net.addServer("127.0.0.1", 26112, server);
         server.user = "alice";
@@ -92,7 +92,7 @@ struct HeadlessFixture : ::testing::Test {
         filter::FilterRunOptions o;
         o.deleteChecked = del;
         o.json = json;
-        return filter::RunFilterHeadless(plat, profile, m1, senderLists, dates, o,
+        return filter::RunConsoleFilter(plat, profile, m1, senderLists, dates, o,
                                          [&](const std::u16string& l) { out.push_back(l); },
                                          [&](const std::u16string& l) { progress.push_back(l); });
     }
@@ -103,7 +103,7 @@ struct HeadlessFixture : ::testing::Test {
     }
 };
 
-TEST_F(HeadlessFixture, JsonLinesWithoutDeleteQuitsAndDeletesNothing) {
+TEST_F(ConsoleFilterFixture, JsonLinesWithoutDeleteQuitsAndDeletesNothing) {
     EXPECT_EQ(run(false, true), 0);
     ASSERT_EQ(out.size(), 4u);
     EXPECT_EQ(out[0], u"{\"type\":\"account\",\"index\":0,\"section\":\"alice@a\",\"user\":\"alice\",\"status\":\"" +
@@ -120,7 +120,7 @@ TEST_F(HeadlessFixture, JsonLinesWithoutDeleteQuitsAndDeletesNothing) {
     EXPECT_EQ(progress[0], u"status: 查詢主機IP位置中...");
 }
 
-TEST_F(HeadlessFixture, DeleteRemovesCheckedOnlyAndNeverStartsMailProgram) {
+TEST_F(ConsoleFilterFixture, DeleteRemovesCheckedOnlyAndNeverStartsMailProgram) {
     EXPECT_EQ(run(true, false), 0);
     EXPECT_EQ(server.removed, (std::vector<std::size_t>{0}));
     EXPECT_EQ(out.back(), u"remaining: 1");
@@ -132,7 +132,7 @@ TEST_F(HeadlessFixture, DeleteRemovesCheckedOnlyAndNeverStartsMailProgram) {
 // The connection cut in the middle of the TOP replies: no DELE goes out,
 // `remaining` counts the rows fetched (as the README defines it, not the
 // server's total), and a line names the account that was cut.
-TEST_F(HeadlessFixture, ACutAccountIsNamedAndRemainingCountsWhatWasFetched) {
+TEST_F(ConsoleFilterFixture, ACutAccountIsNamedAndRemainingCountsWhatWasFetched) {
     server.messages = {"From: s <s@x>\r\nSubject: a\r\n\r\nb\r\n", "From: f@x\r\nSubject: b\r\n\r\nb\r\n",
                        "From: s <s@x>\r\nSubject: c\r\n\r\nb\r\n", "From: f@x\r\nSubject: d\r\n\r\nb\r\n"};
     server.behaviour.dropAfterTops = 2;
@@ -155,7 +155,7 @@ TEST_F(HeadlessFixture, ACutAccountIsNamedAndRemainingCountsWhatWasFetched) {
 
 // A DELE the server refuses: the message stays, `remaining` counts it, and
 // the account's line says the deletion failed.
-TEST_F(HeadlessFixture, ARefusedDeletionIsCountedAndSaid) {
+TEST_F(ConsoleFilterFixture, ARefusedDeletionIsCountedAndSaid) {
     server.behaviour.deleErr = true;
     EXPECT_EQ(run(true, true), 0);
     EXPECT_TRUE(server.removed.empty());
@@ -166,7 +166,7 @@ TEST_F(HeadlessFixture, ARefusedDeletionIsCountedAndSaid) {
 
 // A decoded subject holding a line break and an escape sequence stays on its
 // own row of the table and reaches the terminal as plain characters.
-TEST_F(HeadlessFixture, TableRowOfAHostileSubjectStaysOneLine) {
+TEST_F(ConsoleFilterFixture, TableRowOfAHostileSubjectStaysOneLine) {
     server.messages = {"From: f@x\r\nSubject: =?utf-8?B?b2sNCiAgW3hdIDIgIDFLQiAgYkB4ICBmYWtlG1sySg==?=\r\n\r\nb\r\n"};
     EXPECT_EQ(run(false, false), 0);
     ASSERT_EQ(out.size(), 3u);
