@@ -324,7 +324,12 @@ void FetchSession::onEnded(int i, End why) {
     }
     if (cancelled_) return;
     if (why == End::OutOfStep) hold(i);
-    if (i != dialogue_) return;
+    if (i != dialogue_) {
+        // An account at rest whose server spoke out of turn: its rows are
+        // held, and its line says why nothing will be deleted there.
+        if (why == End::OutOfStep) report_->trouble(i, FetchTrouble::OutOfStep, {});
+        return;
+    }
     phaseDone_ = true;
     if (deleting_) return;  // the deletion tells its own outcome
     ended_ = true;
@@ -457,8 +462,12 @@ bool FetchSession::connectAccount(int i, const std::string& address, std::uint16
 }
 
 void FetchSession::fetch(int i, bool previewLines) {
-    Account& a = at(i);
     dialogue_ = i;
+    struct Done {
+        int& dialogue;
+        ~Done() { dialogue = -1; }
+    } done{dialogue_};
+    Account& a = at(i);
     a.count = 0;
     a.numbers.clear();
     a.held = false;

@@ -151,6 +151,10 @@ struct ScriptedPop3Server::Session {
             // delayed) go first.
             extraDelay = b.topGapMs * tops;
             out(held + (b.noopErr ? "-ERR unknown command\r\n" : "+OK\r\n"));
+            if (!b.strayAfterNoop.empty()) {
+                extraDelay += b.strayAfterNoopMs;
+                out(b.strayAfterNoop);
+            }
             extraDelay = 0;
             held.clear();
             heldCount = 0;

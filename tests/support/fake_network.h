@@ -40,6 +40,9 @@ struct Pop3Behaviour {
     // Reads only the first command line of each packet and drops the rest,
     // as a server without PIPELINING may (it lists no PIPELINING then).
     bool firstLinePerPacket = false;
+    // A line nobody asked for, sent this long after the NOOP's reply (none when empty).
+    std::string strayAfterNoop;
+    int strayAfterNoopMs = 0;
 };
 
 // One mailbox on one address and port. Messages are whole RFC 822 texts with

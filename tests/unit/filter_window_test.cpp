@@ -474,6 +474,32 @@ TEST_F(FilterFixture, DeletionRunSkipsAfterDropAndCountsRemaining) {
     EXPECT_EQ(b.removed, (std::vector<std::size_t>{0}));
 }
 
+// A server that speaks out of turn while the window waits for the user: the
+// account is held at once, its line says so, and the deletion run sends it
+// no DELE and claims nothing for it.
+TEST_F(FilterFixture, ALineNobodyAskedForWhileTheWindowWaitsHoldsTheAccount) {
+    addA();
+    addB();
+    junk({u"u@x"});
+    a.messages = {Message(1, "u@x", "[junk]"), Message(2, "ok@x", "hi")};
+    b.messages = {Message(3, "u@x", "[junk]")};
+    a.behaviour.strayAfterNoop = "+OK DELE 2\r\n";
+    a.behaviour.strayAfterNoopMs = 5000;
+    runSession();
+    ASSERT_EQ(w->accountList(0).size(), 2u);
+    EXPECT_TRUE(w->accountList(0)[0].Checked);
+    loop.runUntil([] { return false; }, platform::Milliseconds(10000));
+    EXPECT_TRUE(w->account(0).held);
+    EXPECT_EQ(w->account(0).status, u"alice@a郵件主機回應錯亂,已中斷連線,本信箱不刪除郵件");
+    for (const auto& row : w->accountList(0)) EXPECT_FALSE(row.Checked);
+    w->runDeletion();
+    EXPECT_TRUE(sent(a, "DELE").empty());
+    EXPECT_TRUE(a.removed.empty());
+    EXPECT_FALSE(w->account(0).deleteFailed);
+    EXPECT_EQ(b.removed, (std::vector<std::size_t>{0}));  // the other account is untouched by it
+    EXPECT_EQ(w->remainingAfterRun(), 2);
+}
+
 // A server without PIPELINING that reads only the first command line of each
 // packet and loses the rest. The session keeps a window of commands in
 // flight, each in a write of its own, so nothing is lost: every row is the
