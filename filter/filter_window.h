@@ -1,6 +1,7 @@
-// The filter window's presenter: the window state, the POP3 filter session
-// over every account, the deletion run with its countdown, the re-check of
-// one account and the list actions of the two pop-up menus. The view
+// The filter window's presenter: the window state, the filter session over
+// every account (the protocol is pop3::FetchSession; the window implements
+// its report), the deletion run with its countdown, the re-check of one
+// account and the list actions of the two pop-up menus. The view
 // (FilterWindowView) mirrors the state and forwards the user's actions to
 // the handlers below; all run on the UI thread, and the long procedures
 // (RunFilterSession, runDeletion, RecheckAccount) pump the event loop
@@ -244,7 +245,7 @@ private:
     std::vector<Account> accounts_;
     int AccountCount_ = 0;
     bool SessionStarted_ = false;
-    int dialogue_ = -1;  // the account whose replies are awaited
+    int dialogue_ = -1;  // the account the session is fetching
     bool recheck_ = false;  // the session's account in hand is being re-checked
     std::u16string sessionHost_, sessionUser_;  // of the account in hand
     bool sessionRunning_ = false;  // a session or a re-check is fetching
