@@ -591,10 +591,13 @@ FetchSession::Deletions FetchSession::deleteRows(int i, const std::vector<int>& 
     // asked for puts the account out of step before any DELE goes out.
     p_.loop.pump(platform::Milliseconds(0));
     if (a.held || !a.conn || !a.conn->usable() || cancelled_) return {};
-    std::vector<std::int32_t> numbers;
+    // Rows name messages LIST named, each once, in the order of the list.
+    std::vector<bool> wanted(a.numbers.size(), false);
     for (int row : rows)
-        if (row >= 0 && static_cast<std::size_t>(row) < a.numbers.size())
-            numbers.push_back(a.numbers[static_cast<std::size_t>(row)]);
+        if (row >= 0 && static_cast<std::size_t>(row) < a.numbers.size()) wanted[static_cast<std::size_t>(row)] = true;
+    std::vector<std::int32_t> numbers;
+    for (std::size_t r = 0; r < wanted.size(); ++r)
+        if (wanted[r]) numbers.push_back(a.numbers[r]);
     if (numbers.empty()) return {};
     const auto waitReplies = [&] {
         lastDeleReply_ = WholeSecondsNow(p_.clock);
