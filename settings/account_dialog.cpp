@@ -61,6 +61,16 @@ bool blank(const std::u16string& s) { return TrimBlanks(s).empty(); }
 
 bool hasAt(const std::u16string& s) { return s.find(u'@') != std::u16string::npos; }
 
+// A status text with the client secret sent masked, should a provider's
+// answer repeat it. A secret of a few characters could only be found by
+// chance in the words around it, and masking it would spoil them.
+std::u16string WithoutSecret(std::u16string text, const std::u16string& secret) {
+    if (secret.size() < 4) return text;
+    for (std::size_t at = 0; (at = text.find(secret, at)) != std::u16string::npos; at += 3)
+        text.replace(at, secret.size(), u"***");
+    return text;
+}
+
 }  // namespace
 
 std::u16string LoginWayGuide(LoginWay way) {
@@ -117,8 +127,11 @@ void AccountDialog::load(const std::u16string& address) {
     setText(AccountField::ClientId, stored.OAuthClientId);
     tenant_ = stored.OAuthTenant;
     deviceUrl_ = stored.OAuthDeviceUrl;
+    // A stored secret belongs to the stored client ID; without one it is
+    // nobody's (the build's ID has its own) and is neither shown nor kept.
     clientSecret_ = stored.OAuthClientSecret;
-    secretsClientId_ = stored.OAuthClientId;
+    secretsClientId_ = TrimBlanks(stored.OAuthClientId);
+    showSecret();
     loading_ = false;
     showHint();
     updateCertificateButton();
@@ -136,7 +149,8 @@ void AccountDialog::setText(AccountField field, const std::u16string& text) {
         case AccountField::AuthorizeUrl:
         case AccountField::TokenUrl:
         case AccountField::Scope:
-        case AccountField::ClientId: oauthFieldChanged(field, text); break;
+        case AccountField::ClientId:
+        case AccountField::ClientSecret: oauthFieldChanged(field, text); break;
         default: break;
     }
 }
@@ -187,9 +201,34 @@ void AccountDialog::oauthFieldChanged(AccountField field, const std::u16string& 
         case AccountField::AuthorizeUrl: authorizeUrl_ = text; break;
         case AccountField::TokenUrl: tokenUrl_ = text; break;
         case AccountField::Scope: scope_ = text; break;
-        case AccountField::ClientId: clientId_ = text; break;
+        case AccountField::ClientId:
+            clientId_ = text;
+            showSecret();
+            break;
+        case AccountField::ClientSecret:
+            // Typed under the client ID in its box, the secret is that ID's.
+            if (!secretUsable()) break;
+            clientSecret_ = text;
+            secretsClientId_ = TrimBlanks(clientId_);
+            secretShown_ = text;
+            break;
         default: break;
     }
+}
+
+bool AccountDialog::secretUsable() const { return way_ != LoginWay::Password && !blank(clientId_); }
+
+// The secret box shows the secret only under the client ID it belongs to
+// (blanks around the ID aside, as the sign-in reads it), and is usable only
+// with an ID of the account's own.
+void AccountDialog::showSecret() {
+    const std::u16string want =
+        !blank(clientId_) && TrimBlanks(clientId_) == secretsClientId_ ? clientSecret_ : std::u16string();
+    if (want != secretShown_) {
+        secretShown_ = want;
+        view_.setText(AccountField::ClientSecret, secretShown_);
+    }
+    view_.setEnabled(AccountField::ClientSecret, enabled(AccountField::ClientSecret));
 }
 
 bool AccountDialog::enabled(AccountField field) const {
@@ -200,6 +239,7 @@ bool AccountDialog::enabled(AccountField field) const {
         case AccountField::TokenUrl:
         case AccountField::Scope:
         case AccountField::ClientId: return way_ != LoginWay::Password;
+        case AccountField::ClientSecret: return secretUsable();
         case AccountField::SignIn: return sign_ && (signing_ || way_ != LoginWay::Password);
         default: return true;
     }
@@ -211,7 +251,7 @@ void AccountDialog::showWayGuide() {
 
 void AccountDialog::updateLoginControls() {
     for (AccountField f : {AccountField::Password, AccountField::AuthorizeUrl, AccountField::TokenUrl,
-                           AccountField::Scope, AccountField::ClientId})
+                           AccountField::Scope, AccountField::ClientId, AccountField::ClientSecret})
         view_.setEnabled(f, enabled(f));
     view_.setSignInButton(enabled(AccountField::SignIn), signing_ ? kCancelSignInCaption : kSignInCaption);
 }
@@ -355,6 +395,7 @@ const std::u16string& AccountDialog::text(AccountField field) const {
         case AccountField::TokenUrl: return tokenUrl_;
         case AccountField::Scope: return scope_;
         case AccountField::ClientId: return clientId_;
+        case AccountField::ClientSecret: return secretShown_;
         default: return none;
     }
 }
@@ -379,8 +420,8 @@ MailAccount AccountDialog::accountToSave() const {
     a.OAuthProvider = ProviderName(way_);
     a.OAuthTenant = tenant_;
     a.OAuthClientId = clientId_;
-    // A client secret belongs to its client ID: another ID typed in drops it.
-    if (clientId_ == secretsClientId_) a.OAuthClientSecret = clientSecret_;
+    // Only the secret its box shows: the one of the client ID in its box.
+    if (!blank(secretShown_)) a.OAuthClientSecret = secretShown_;
     a.OAuthAuthorizeUrl = authorizeUrl_;
     a.OAuthTokenUrl = tokenUrl_;
     a.OAuthDeviceUrl = deviceUrl_;
@@ -427,6 +468,7 @@ bool AccountDialog::checkOAuth() {
         {AccountField::TokenUrl, tokenUrl_, kAccountTokenUrlLabel, way_ == LoginWay::Custom},
         {AccountField::Scope, scope_, kAccountScopeLabel, false},
         {AccountField::ClientId, clientId_, kAccountClientIdLabel, false},
+        {AccountField::ClientSecret, secretShown_, kAccountClientSecretLabel, false},
     };
     for (const auto& b : boxes) {
         if (b.required && blank(b.text)) return refuse(b.field, std::u16string(b.label) + kEmptySuffix);
@@ -467,6 +509,7 @@ void AccountDialog::signIn() {
         return (void)refuse(AccountField::User, std::u16string(kAccountUserLabel) + kNoLineBreaks);
     if (!checkOAuth()) return;
     const MailAccount account = accountToSave();
+    const std::u16string secret = TrimBlanks(account.OAuthClientSecret);
     signing_ = true;
     stopSign_ = false;
     updateLoginControls();
@@ -475,8 +518,8 @@ void AccountDialog::signIn() {
     // button all run inside it.
     const SignInReport report = sign_->signIn(
         account, [this] { return stopSign_ || closed_; },
-        [this](const std::u16string& step) {
-            if (!closed_) showSignInStatus(step);
+        [this, &secret](const std::u16string& step) {
+            if (!closed_) showSignInStatus(WithoutSecret(step, secret));
         });
     signing_ = false;
     if (closed_) return;
@@ -487,10 +530,10 @@ void AccountDialog::signIn() {
             showSignInStatus(kSignedIn + std::u16string(n.begin(), n.end()) + kSignedInMessages);
             break;
         }
-        case SignInOutcome::MailboxFailed: showSignInStatus(kMailboxFailed + report.status); break;
+        case SignInOutcome::MailboxFailed: showSignInStatus(kMailboxFailed + WithoutSecret(report.status, secret)); break;
         case SignInOutcome::Cancelled: showSignInStatus(kSignInCancelled); break;
         case SignInOutcome::TimedOut: showSignInStatus(kSignInTimedOut); break;
-        case SignInOutcome::Failed: showSignInStatus(kSignInFailed + report.status); break;
+        case SignInOutcome::Failed: showSignInStatus(kSignInFailed + WithoutSecret(report.status, secret)); break;
     }
 }
 

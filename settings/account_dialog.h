@@ -28,6 +28,13 @@
 // in the event loop like the certificate step; the same button cancels it.
 // After the tokens are stored the account is tried and the dialog's status
 // line says what came of it.
+//
+// The client secret ("用戶端密碼") belongs to the client ID it was stored or
+// typed with: its box is usable only while the client ID box holds an ID of
+// the account's own (the build's ID has its own secret), and it empties when
+// the client ID changes to another one, so a secret never travels to
+// another client; changed back, the ID gets its secret back. The secret is
+// never shown in the status line.
 #pragma once
 
 #include <cstdint>
@@ -46,7 +53,8 @@ namespace iw::settings {
 // The fields in tab order (the choice list of the connection security after
 // the address), then the two buttons; then the login way's controls (on
 // screen between the security and the buttons): its choice list, the OAuth2
-// provider's addresses, scope and client ID, and the sign-in button.
+// provider's addresses, scope, client ID and that client ID's secret, and
+// the sign-in button.
 enum class AccountField {
     User,
     Password,
@@ -60,6 +68,7 @@ enum class AccountField {
     TokenUrl,
     Scope,
     ClientId,
+    ClientSecret,
     SignIn,
 };
 
@@ -86,6 +95,7 @@ inline constexpr char16_t kAccountAuthorizeUrlLabel[] = u"授權網址:";
 inline constexpr char16_t kAccountTokenUrlLabel[] = u"權杖網址:";
 inline constexpr char16_t kAccountScopeLabel[] = u"授權範圍:";
 inline constexpr char16_t kAccountClientIdLabel[] = u"用戶端 ID:";
+inline constexpr char16_t kAccountClientSecretLabel[] = u"用戶端密碼(選填):";
 inline constexpr char16_t kSignInCaption[] = u"登入...";
 inline constexpr char16_t kCancelSignInCaption[] = u"取消登入";
 // What the sign-in's status line says of a login way before a sign-in.
@@ -224,6 +234,8 @@ private:
     void showSignInStatus(const std::u16string& text);
     void showWayGuide();
     bool checkOAuth();
+    bool secretUsable() const;
+    void showSecret();
 
     SettingsStore& store_;
     const platform::CodePage& cp_;
@@ -262,13 +274,14 @@ private:
     std::u16string trustedPin_, trustedHost_;
     int trustedSecurity_ = 0;
 
-    // The login way and the OAuth2 keys. Tenant, device address and client
-    // secret have no box: an edited account keeps what set.ini holds (the
-    // secret only while the client ID it belongs to stays).
+    // The login way and the OAuth2 keys. Tenant and device address have no
+    // box: an edited account keeps what set.ini holds.
     LoginWay way_ = LoginWay::Password;
     bool wayChosen_ = false;
     std::u16string authorizeUrl_, tokenUrl_, scope_, clientId_, tenant_, deviceUrl_;
-    std::u16string clientSecret_, secretsClientId_;
+    // The client secret, the client ID it belongs to (trimmed), and what its
+    // box shows: the secret while the client ID box names that ID, else "".
+    std::u16string clientSecret_, secretsClientId_, secretShown_;
     AccountSignIn* sign_ = nullptr;
     bool signing_ = false;
     bool stopSign_ = false;

@@ -349,6 +349,8 @@ TEST_F(SettingsDialogsOnScreen, AccountDialogShowsEachLoginWay) {
             SCOPED_TRACE(way);
             for (int id : {kIdAccountAuthorizeUrl, kIdAccountTokenUrl, kIdAccountScope, kIdAccountClientId})
                 EXPECT_EQ(IsWindowEnabled(GetDlgItem(dlg, id)) != FALSE, way != 0);
+            // No client ID of the account's own: its secret box waits for one.
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dlg, kIdAccountClientSecret)));
             EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountSignIn)), L"登入...");
             ExpectCleanLayout(dlg);
             Shoot(dlg, names[way]);
@@ -357,6 +359,52 @@ TEST_F(SettingsDialogsOnScreen, AccountDialogShowsEachLoginWay) {
     steps.push_back(key(VK_ESCAPE));
     drive([&] { dialogs->openAccount(accountRows, u""); }, std::move(steps));
     EXPECT_TRUE(accountRows.rows.empty());
+}
+
+// The client secret's box under the client ID: masked, filled from set.ini,
+// next in tab order after the client ID and before 確定; another client ID
+// typed in empties it, and the secret typed for that ID is saved with it.
+TEST_F(SettingsDialogsOnScreen, AccountDialogKeepsTheClientSecretMaskedWithItsClientId) {
+    const std::u16string address = u"me@gmail.com";
+    WriteSetting(*store, IniFile::Set, settings::RosterSection(kUser), address, u"0");
+    for (auto [key, v] : {std::pair{u"Account", u"me@gmail.com"}, {u"PoP3", u"pop.gmail.com"}, {u"Security", u"1"},
+                          {u"Auth", u"1"}, {u"OAuthProvider", u"google"}, {u"OAuthClientId", u"own-id"},
+                          {u"OAuthClientSecret", u"own-secret"}})
+        WriteSetting(*store, IniFile::Set, address, key, v);
+    accountRows.rows = {{u"me@gmail.com", address}};
+    accountRows.selected = 0;
+    state.dialog.EditMode = true;
+    HWND dlg = nullptr;
+    std::wstring notSignedIn, secretAfterNewId = L"<unread>";
+    auto focusOn = [&dlg](int id) {
+        return check([&dlg, id] {
+            SendMessageW(dlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dlg, id)), TRUE);
+        });
+    };
+    drive([&] { dialogs->openAccount(accountRows, address); },
+          {waitFor(L"建立信箱帳號", dlg),
+           check([&] {
+               HWND secret = GetDlgItem(dlg, kIdAccountClientSecret);
+               EXPECT_EQ(SendMessageW(secret, EM_GETPASSWORDCHAR, 0, 0), L'*');
+               EXPECT_EQ(WindowText(secret), L"own-secret");
+               EXPECT_TRUE(IsWindowEnabled(secret));
+               EXPECT_EQ(WindowText(GetDlgItem(dlg, kIdAccountLabelClientSecret)), L"用戶端密碼(選填):");
+               ExpectCleanLayout(dlg);
+               Shoot(dlg, L"account_client_secret");
+           }),
+           focusOn(kIdAccountClientId), key(VK_TAB),
+           check([&] { EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdAccountClientSecret)); }), key(VK_TAB),
+           check([&] { EXPECT_EQ(GetFocus(), GetDlgItem(dlg, IDOK)); }),
+           // Another client ID over the selected one: the box empties.
+           focusOn(kIdAccountClientId), type(L"other-id"),
+           check([&] { secretAfterNewId = WindowText(GetDlgItem(dlg, kIdAccountClientSecret)); }), key(VK_TAB),
+           type(L"other-secret"), key(VK_RETURN), answerBox(notSignedIn), noBox(),
+           check([&] { ClickButton(GetDlgItem(dlg, IDOK)); })});
+    EXPECT_EQ(secretAfterNewId, L"");
+    EXPECT_NE(notSignedIn.find(L"尚未登入"), std::wstring::npos) << notSignedIn;
+    const settings::MailAccount a = settings::ReadMailAccount(*store, address);
+    EXPECT_EQ(a.OAuthClientId, u"other-id");
+    EXPECT_EQ(a.OAuthClientSecret, u"other-secret");
 }
 
 // The stand-in browser: one HTTP GET, with the redirect's target when the

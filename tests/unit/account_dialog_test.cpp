@@ -24,7 +24,9 @@ namespace iw::settings {
 namespace {
 
 struct RecordingView : AccountDialogView {
-    std::u16string shown[13];
+    static constexpr int kFields = static_cast<int>(AccountField::SignIn) + 1;
+    RecordingView() { std::fill(std::begin(enabledOf), std::end(enabledOf), true); }
+    std::u16string shown[kFields];
     int security = -1;
     bool userEnabled = true;
     std::optional<AccountField> focused;
@@ -38,7 +40,7 @@ struct RecordingView : AccountDialogView {
         enabledOf[static_cast<int>(f)] = e;
     }
     // The login way and the sign-in.
-    bool enabledOf[13] = {true, true, true, true, true, true, true, true, true, true, true, true, true};
+    bool enabledOf[kFields];
     int loginWay = -1;
     bool signInEnabled = false;
     std::u16string signInCaption, signInStatus;
@@ -853,6 +855,9 @@ TEST_F(AccountLoginTest, AnOAuthWayWithoutWhatItNeedsIsRefusedBeforeAnythingIsSe
          u"權杖網址:不能空白", AccountField::TokenUrl},
         {"a line break", [](AccountDialog& d) { d.oauthFieldChanged(AccountField::Scope, u"mail\r\nx"); },
          u"授權範圍:不能含有換行", AccountField::Scope},
+        {"a line break in the secret",
+         [](AccountDialog& d) { d.oauthFieldChanged(AccountField::ClientSecret, u"s3cr\nt"); },
+         u"用戶端密碼(選填):不能含有換行", AccountField::ClientSecret},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1011,27 +1016,134 @@ TEST_F(AccountLoginTest, ModifyShowsTheStoredWayAndKeepsTheKeysWithoutABox) {
     EXPECT_EQ(value(u"me@home.tw", u"Auth"), u"<missing>");
 }
 
-// The client secret has no box: it stays with an edited account while its
-// client ID stays, and goes when another client ID is typed in.
-TEST_F(AccountLoginTest, TheClientSecretGoesWithItsClientIdOnly) {
-    for (const bool newId : {false, true}) {
-        SCOPED_TRACE(newId ? "another client ID" : "same client ID");
+// The client secret's box: filled from set.ini, sent to the sign-in and
+// saved as typed, beside the client ID it belongs to.
+TEST_F(AccountLoginTest, TheClientSecretIsLoadedSentAndSavedWithItsClientId) {
+    // A new account: typed under its own client ID.
+    openSigning();
+    fillCustom();
+    EXPECT_TRUE(shownEnabled(AccountField::ClientSecret));
+    dialog->oauthFieldChanged(AccountField::ClientSecret, u"typed-secret");
+    dialog->signIn();
+    ASSERT_EQ(sign.calls.size(), 1u);
+    EXPECT_EQ(sign.calls[0].OAuthClientId, u"my-client");
+    EXPECT_EQ(sign.calls[0].OAuthClientSecret, u"typed-secret");
+    dialog->confirm();
+    ASSERT_TRUE(dialog->closed());
+    EXPECT_EQ(value(u"me@mail.home.tw", u"OAuthClientSecret"), u"typed-secret");
+
+    // Opened again: the box shows it, and an untouched save keeps it.
+    view = RecordingView{};
+    rows.rows = {{u"me", u"me@mail.home.tw"}};
+    rows.selected = 0;
+    m.dialog.EditMode = true;
+    openSigning(u"me@mail.home.tw");
+    EXPECT_EQ(view.shown[static_cast<int>(AccountField::ClientSecret)], u"typed-secret");
+    EXPECT_EQ(dialog->text(AccountField::ClientSecret), u"typed-secret");
+    EXPECT_TRUE(shownEnabled(AccountField::ClientSecret));
+    // Another secret typed over it replaces it; an emptied box removes the key.
+    dialog->oauthFieldChanged(AccountField::ClientSecret, u"second-secret");
+    dialog->confirm();
+    ASSERT_TRUE(dialog->closed());
+    EXPECT_EQ(value(u"me@mail.home.tw", u"OAuthClientSecret"), u"second-secret");
+    view = RecordingView{};
+    m.dialog.EditMode = true;
+    openSigning(u"me@mail.home.tw");
+    dialog->oauthFieldChanged(AccountField::ClientSecret, u"");
+    dialog->confirm();
+    ASSERT_TRUE(dialog->closed());
+    EXPECT_EQ(value(u"me@mail.home.tw", u"OAuthClientSecret"), u"<missing>");
+    EXPECT_EQ(value(u"me@mail.home.tw", u"OAuthClientId"), u"my-client");
+}
+
+// A secret belongs to the client ID it was stored or typed with. When the
+// ID in its box changes the box empties (the secret never travels to
+// another client), and the ID changed back gets it back; without an ID of
+// the account's own the box is unusable and nothing is written (the build's
+// ID has its own secret).
+TEST_F(AccountLoginTest, TheClientSecretStaysWithTheClientIdItBelongsTo) {
+    using Edit = std::function<void(AccountDialog&)>;
+    auto id = [](const char16_t* text) -> Edit {
+        return [text](AccountDialog& d) { d.oauthFieldChanged(AccountField::ClientId, text); };
+    };
+    // Typed into the box, which holds what was typed (a disabled box takes nothing).
+    auto secret = [this](const char16_t* text) -> Edit {
+        return [this, text](AccountDialog& d) {
+            if (shownEnabled(AccountField::ClientSecret)) view.shown[static_cast<int>(AccountField::ClientSecret)] = text;
+            d.oauthFieldChanged(AccountField::ClientSecret, text);
+        };
+    };
+    struct Case {
+        const char* what;
+        const char16_t* storedId;  // with "own-secret" stored beside it
+        std::vector<Edit> edits;
+        std::u16string box;    // what the box shows at the end
+        std::u16string saved;  // what the sign-in gets and 確定 writes
+        bool usable;
+    } cases[] = {
+        {"untouched", u"own-id", {}, u"own-secret", u"own-secret", true},
+        {"blanks around the same ID", u"own-id", {id(u" own-id ")}, u"own-secret", u"own-secret", true},
+        {"another ID", u"own-id", {id(u"other-id")}, u"", u"", true},
+        {"another ID, then the old one again", u"own-id", {id(u"own-i"), id(u"own-id")}, u"own-secret",
+         u"own-secret", true},
+        {"the ID cleared", u"own-id", {id(u"")}, u"", u"", false},
+        {"the ID cleared, typed again", u"own-id", {id(u""), id(u"own-id")}, u"own-secret", u"own-secret", true},
+        {"another ID with its own secret", u"own-id", {id(u"other-id"), secret(u"other-secret")}, u"other-secret",
+         u"other-secret", true},
+        {"the first ID again after another's secret", u"own-id",
+         {id(u"other-id"), secret(u"other-secret"), id(u"own-id")}, u"", u"", true},
+        {"a blank secret", u"own-id", {secret(u"  ")}, u"  ", u"", true},
+        {"a secret stored without an ID", u"", {}, u"", u"", false},
+        {"a secret typed without an ID", u"", {secret(u"stray")}, u"", u"", false},
+        {"an ID typed over a stored secret without one", u"", {id(u"new-id")}, u"", u"", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        files.remove(u"C:\\P\\set.ini");
+        view = RecordingView{};
+        sign = FakeSignIn{};
         storeAccount(u"me@gmail.com", u"me@gmail.com", u"", u"pop.gmail.com", u"1");
         for (auto [key, v] : {std::pair{u"Auth", u"1"}, {u"OAuthProvider", u"google"},
-                              {u"OAuthClientId", u"own-id"}, {u"OAuthClientSecret", u"own-secret"}})
+                              {u"OAuthClientId", c.storedId}, {u"OAuthClientSecret", u"own-secret"}})
             WriteSetting(store, IniFile::Set, u"me@gmail.com", key, v);
         sign.signedIn = {u"me@gmail.com"};
         rows.rows = {{u"me@gmail.com", u"me@gmail.com"}};
         rows.selected = 0;
         m.dialog.EditMode = true;
         openSigning(u"me@gmail.com");
-        if (newId) dialog->oauthFieldChanged(AccountField::ClientId, u"other-id");
+        for (const Edit& e : c.edits) e(*dialog);
+        EXPECT_EQ(dialog->text(AccountField::ClientSecret), c.box);
+        EXPECT_EQ(view.shown[static_cast<int>(AccountField::ClientSecret)], c.box);
+        EXPECT_EQ(shownEnabled(AccountField::ClientSecret), c.usable);
         dialog->signIn();
-        ASSERT_FALSE(sign.calls.empty());
-        EXPECT_EQ(sign.calls.back().OAuthClientSecret, newId ? u"" : u"own-secret");
+        ASSERT_EQ(sign.calls.size(), 1u);
+        EXPECT_EQ(sign.calls[0].OAuthClientSecret, c.saved);
         dialog->confirm();
         ASSERT_TRUE(dialog->closed());
-        EXPECT_EQ(value(u"me@gmail.com", u"OAuthClientSecret"), newId ? u"<missing>" : u"own-secret");
+        EXPECT_EQ(value(u"me@gmail.com", u"OAuthClientSecret"), c.saved.empty() ? u"<missing>" : c.saved);
+    }
+}
+
+// The status line never shows the secret, should the provider's answer or
+// a step of the sign-in repeat it.
+TEST_F(AccountLoginTest, TheStatusLineNeverShowsTheClientSecret) {
+    for (SignInOutcome outcome : {SignInOutcome::Failed, SignInOutcome::MailboxFailed}) {
+        SCOPED_TRACE(static_cast<int>(outcome));
+        view = RecordingView{};
+        sign = FakeSignIn{};
+        sign.steps = {u"echo s3cr3t-value"};
+        sign.answer = SignInReport{outcome, -1, u"invalid_client: s3cr3t-value/s3cr3t-value"};
+        std::u16string statusDuring;
+        sign.during = [&](const std::function<bool()>&) { statusDuring = view.signInStatus; };
+        openSigning();
+        fillCustom();
+        dialog->oauthFieldChanged(AccountField::ClientSecret, u"s3cr3t-value");
+        dialog->signIn();
+        ASSERT_EQ(sign.calls.size(), 1u);
+        EXPECT_EQ(sign.calls[0].OAuthClientSecret, u"s3cr3t-value");
+        EXPECT_EQ(statusDuring, u"echo ***");
+        EXPECT_EQ(view.signInStatus.find(u"s3cr3t"), std::u16string::npos) << "shown";
+        EXPECT_NE(view.signInStatus.find(u"invalid_client: ***/***"), std::u16string::npos);
     }
 }
 

@@ -444,22 +444,29 @@ private:
             case settings::AccountField::TokenUrl: return kIdAccountTokenUrl;
             case settings::AccountField::Scope: return kIdAccountScope;
             case settings::AccountField::ClientId: return kIdAccountClientId;
+            case settings::AccountField::ClientSecret: return kIdAccountClientSecret;
             case settings::AccountField::SignIn: return kIdAccountSignIn;
         }
         return 0;
     }
-    // The OAuth2 boxes, their labels and fields, in tab order.
+    // The OAuth2 boxes, their labels and fields, in tab order; the client
+    // secret is masked like the password.
     struct OAuthBox {
         int label, edit;
         const char16_t* text;
         settings::AccountField field;
+        bool masked;
     };
     static constexpr OAuthBox kOAuthBoxes[] = {
         {kIdAccountLabelAuthorizeUrl, kIdAccountAuthorizeUrl, settings::kAccountAuthorizeUrlLabel,
-         settings::AccountField::AuthorizeUrl},
-        {kIdAccountLabelTokenUrl, kIdAccountTokenUrl, settings::kAccountTokenUrlLabel, settings::AccountField::TokenUrl},
-        {kIdAccountLabelScope, kIdAccountScope, settings::kAccountScopeLabel, settings::AccountField::Scope},
-        {kIdAccountLabelClientId, kIdAccountClientId, settings::kAccountClientIdLabel, settings::AccountField::ClientId},
+         settings::AccountField::AuthorizeUrl, false},
+        {kIdAccountLabelTokenUrl, kIdAccountTokenUrl, settings::kAccountTokenUrlLabel, settings::AccountField::TokenUrl,
+         false},
+        {kIdAccountLabelScope, kIdAccountScope, settings::kAccountScopeLabel, settings::AccountField::Scope, false},
+        {kIdAccountLabelClientId, kIdAccountClientId, settings::kAccountClientIdLabel, settings::AccountField::ClientId,
+         false},
+        {kIdAccountLabelClientSecret, kIdAccountClientSecret, settings::kAccountClientSecretLabel,
+         settings::AccountField::ClientSecret, true},
     };
 
     // The widest line the hint may show (the example host or any provider's
@@ -509,7 +516,8 @@ private:
 
     void createControls() override {
         setCaption(settings::kAccountCaption);
-        // Tab order: user, password, host, address, security, 檢視憑證, 確定, 取消.
+        // Tab order: user, password, host, address, security, 檢視憑證, the
+        // login way, 登入..., the OAuth2 boxes, 確定, 取消.
         addLabel(settings::kAccountUserLabel, kIdAccountLabelUser);
         addEdit(kIdAccountUser, false);
         addLabel(settings::kAccountPasswordLabel, kIdAccountLabelPassword);
@@ -530,7 +538,7 @@ private:
         EnableWindow(sign, FALSE);
         for (const OAuthBox& b : kOAuthBoxes) {
             addLabel(b.text, b.label);
-            addEdit(b.edit, false);
+            addEdit(b.edit, b.masked);
         }
         addLabel(u"", kIdAccountSignInStatus);
         addButtons();

@@ -74,6 +74,9 @@ enum ModalControlId : int {
     kIdAccountLabelScope,
     kIdAccountLabelClientId,
     kIdAccountSignInStatus,
+    // The client ID's secret (masked) and its label, under the client ID.
+    kIdAccountClientSecret,
+    kIdAccountLabelClientSecret,
     // The certificate window: the description and its lead line.
     kIdCertificateText = 251,
     kIdCertificateLead,
