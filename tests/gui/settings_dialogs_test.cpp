@@ -470,11 +470,13 @@ INSTANTIATE_TEST_SUITE_P(Ways, OAuthDialogOnScreen,
 
 TEST_P(OAuthDialogOnScreen, AccountDialogSignsInWithOAuthAndTheCheckCounts) {
     const OAuthWayCase& way = GetParam();
-    wchar_t authBase[128] = L"", pop3[128] = L"", user[64] = L"";
+    wchar_t authBase[128] = L"", pop3[128] = L"", user[64] = L"", secret[64] = L"";
     if (!GetEnvironmentVariableW(L"IW_OAUTH_TEST_AUTH", authBase, 128) ||
         !GetEnvironmentVariableW(L"IW_OAUTH_TEST_POP3", pop3, 128) ||
         !GetEnvironmentVariableW(L"IW_OAUTH_TEST_USER", user, 64))
         GTEST_SKIP() << "no IW_OAUTH_TEST_AUTH (run by tests/scripts/oauth_dialog.sh)";
+    // The client secret the token endpoint wants, when it wants one.
+    GetEnvironmentVariableW(L"IW_OAUTH_TEST_SECRET", secret, 64);
     const std::wstring base(authBase);
     std::thread browser;
     std::string opened, answer;
@@ -501,8 +503,9 @@ TEST_P(OAuthDialogOnScreen, AccountDialogSignsInWithOAuthAndTheCheckCounts) {
            [&] { return !IsWindowEnabled(GetDlgItem(dlg, kIdAccountPassword)); },
            key(VK_TAB), key(VK_TAB), type(base + L"/authorize"), key(VK_TAB), type(base + L"/token"), key(VK_TAB),
            type(L"mail offline_access"), key(VK_TAB), type(L"inkwarden-test"),
+           check([&] { EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdAccountClientId)); }), key(VK_TAB), type(secret),
            check([&] {
-               EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdAccountClientId));
+               EXPECT_EQ(GetFocus(), GetDlgItem(dlg, kIdAccountClientSecret));
                ClickButton(GetDlgItem(dlg, kIdAccountSignIn));
            }),
            [&] {
@@ -531,6 +534,7 @@ TEST_P(OAuthDialogOnScreen, AccountDialogSignsInWithOAuthAndTheCheckCounts) {
     EXPECT_EQ(a.Auth, u"1");
     EXPECT_EQ(a.OAuthProvider, way.provider);
     EXPECT_EQ(a.OAuthClientId, u"inkwarden-test");
+    EXPECT_EQ(a.OAuthClientSecret, std::u16string(secret, secret + std::wcslen(secret)));
     EXPECT_EQ(a.Password, u"");
     EXPECT_EQ(a.Security, u"1");
 

@@ -5,7 +5,8 @@
 # which records a violation for an AUTH line over 255 octets, a token without
 # TLS or a USER/PASS login of an OAuth2 account). The GUI test types the
 # account, chooses Microsoft 帳號 (then, in a second run, 其他 OAuth2) with
-# the fake server's addresses in the dialog's boxes, signs in
+# the fake server's addresses in the dialog's boxes and the client secret
+# the fake token endpoint wants typed in its box, signs in
 # with a stand-in browser that follows the redirect, sees the success status,
 # saves, and the next check counts the mailbox. At 96 DPI, and at 150% when
 # the prefix of tests/scripts/win32_dpi150.sh exists (pictures get _150).
@@ -35,8 +36,9 @@ win_path() { winepath -w "$1" 2>/dev/null || echo "Z:${1//\//\\}"; }
 
 mkdir -p "$ROOT/certs"
 iw_make_test_certs "$ROOT/certs" || { echo "FAIL: test certificates"; exit 1; }
+SECRET=dialog-typed-secret
 python3 "$IW_ROOT/tests/support/fake_oauth_server.py" --port-file "$ROOT/as.port" --auto-approve \
-  --token-length 4448 --lifetime 900 --log "$ROOT/as.log" &
+  --client-secret "$SECRET" --token-length 4448 --lifetime 900 --log "$ROOT/as.log" &
 PIDS+=($!)
 wait_file "$ROOT/as.port" || { echo "FAIL: the fake authorization server did not start"; exit 1; }
 ASPORT=$(cat "$ROOT/as.port")
@@ -51,7 +53,7 @@ iw_xvfb >/dev/null 2>&1 || true
 dialog_case() {  # label, prefix, picture suffix
   local rc
   IW_WINEPREFIX=$2 IW_SHOT_SUFFIX=$3 IW_ROOT=$IW_ROOT IW_OAUTH_TEST_AUTH="http://127.0.0.1:$ASPORT" \
-    IW_OAUTH_TEST_POP3="127.0.0.1:$TLSPORT" IW_OAUTH_TEST_USER=test \
+    IW_OAUTH_TEST_POP3="127.0.0.1:$TLSPORT" IW_OAUTH_TEST_USER=test IW_OAUTH_TEST_SECRET=$SECRET \
     INKWARDEN_CA_FILE=$(win_path "$ROOT/certs/ca.crt") \
     bash -c '. "$IW_ROOT/scripts/lib.sh"; iw_wine "$IW_ROOT/build/win/tests/gui_tests.exe" --gtest_brief=1 \
       --gtest_filter=*OAuthDialogOnScreen.AccountDialogSignsInWithOAuthAndTheCheckCounts*' >"$ROOT/gui.txt" 2>&1
@@ -67,6 +69,8 @@ fi
 for f in "$IW_BUILD"/screenshots/account_signed_in*.bmp; do
   [ -f "$f" ] && command -v convert >/dev/null && convert "$f" "${f%.bmp}.png" && rm -f "$f"
 done
+secret_elsewhere=$(python3 -c "import json,urllib.request; print(json.load(urllib.request.urlopen('http://127.0.0.1:$ASPORT/admin/stats'))['secret_elsewhere'])" 2>/dev/null)
+check "the typed client secret went to the token endpoint only" '[ "$secret_elsewhere" = 0 ]'
 check "strict server: no AUTH line over 255 octets, no token without TLS, no USER/PASS" \
   "[ ! -s '$ROOT/violations' ]" "$ROOT/violations"
 check "strict server: the dialog's try and the check logged in with 4,448-character tokens" \
