@@ -15,6 +15,7 @@ constexpr char16_t kAddressUnusable[] = u"不能含有「=」或「]」,也不�
 constexpr char16_t kNoLineBreaks[] = u"不能含有換行";
 constexpr char16_t kPasswordUnusable[] =
     u"無法照原樣儲存:請只用英文字母、數字、空格與一般符號,不要用 % 、中文字或開頭的 {";
+constexpr char16_t kSecretUnusable[] = u"只能含有英文字母、數字與一般符號";
 constexpr char16_t kWriteFailed[] = u"無法寫入設定檔 set.ini,帳號沒有儲存。";
 
 constexpr char16_t kNoSecurity[] = u"請先選擇連線加密(SSL/TLS 或 STARTTLS)";
@@ -474,6 +475,11 @@ bool AccountDialog::checkOAuth() {
         if (b.required && blank(b.text)) return refuse(b.field, std::u16string(b.label) + kEmptySuffix);
         if (!IniDocument::validValue(b.text)) return refuse(b.field, std::u16string(b.label) + kNoLineBreaks);
     }
+    // A client secret is printable ASCII; anything else would not come back
+    // from set.ini as typed, and no token endpoint would take it.
+    for (char16_t c : secretShown_)
+        if (c < 0x20 || c > 0x7E)
+            return refuse(AccountField::ClientSecret, std::u16string(kAccountClientSecretLabel) + kSecretUnusable);
     return true;
 }
 

@@ -858,6 +858,9 @@ TEST_F(AccountLoginTest, AnOAuthWayWithoutWhatItNeedsIsRefusedBeforeAnythingIsSe
         {"a line break in the secret",
          [](AccountDialog& d) { d.oauthFieldChanged(AccountField::ClientSecret, u"s3cr\nt"); },
          u"用戶端密碼(選填):不能含有換行", AccountField::ClientSecret},
+        {"a secret set.ini cannot hold as typed",
+         [](AccountDialog& d) { d.oauthFieldChanged(AccountField::ClientSecret, u"密碼s3cret"); },
+         u"用戶端密碼(選填):只能含有英文字母、數字與一般符號", AccountField::ClientSecret},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
