@@ -35,6 +35,18 @@ bool BrowserAccountSignIn::hasTokens(const std::u16string& address) {
     return tokens.load(address, why).has_value();
 }
 
+bool BrowserAccountSignIn::moveTokens(const std::u16string& from, const std::u16string& to) {
+    auth::TokenStore tokens(secrets(), folder_, p_.files.separator());
+    return tokens.move(from, to);
+}
+
+bool ForgetAccountTokens(platform::Platform& p, const std::u16string& profileFolder, const std::u16string& address) {
+    const std::unique_ptr<platform::SecretStore> secrets = platform::createSecretStore();
+    if (!secrets) return false;
+    auth::TokenStore tokens(*secrets, profileFolder, p.files.separator());
+    return tokens.forget(address);
+}
+
 settings::SignInReport BrowserAccountSignIn::signIn(const settings::MailAccount& account,
                                                     const std::function<bool()>& stop,
                                                     const std::function<void(const std::u16string&)>& progress) {

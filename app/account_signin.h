@@ -28,6 +28,7 @@ public:
     settings::SignInReport signIn(const settings::MailAccount& account, const std::function<bool()>& stop,
                                   const std::function<void(const std::u16string&)>& progress) override;
     bool hasTokens(const std::u16string& address) override;
+    bool moveTokens(const std::u16string& from, const std::u16string& to) override;
 
 private:
     platform::SecretStore& secrets();
@@ -38,5 +39,10 @@ private:
     int limitSeconds_;
     std::unique_ptr<platform::SecretStore> secrets_;
 };
+
+// The account `address` left the roster: its stored OAuth2 tokens (if any)
+// are deleted from `profileFolder`, so a refresh token never outlives its
+// account. False when a token file is there and could not be deleted.
+bool ForgetAccountTokens(platform::Platform& p, const std::u16string& profileFolder, const std::u16string& address);
 
 }  // namespace iw::app

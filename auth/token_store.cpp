@@ -117,6 +117,19 @@ bool TokenStore::forget(const std::u16string& address) {
     return secrets_.remove(TokenFilePath(folder_, sep_, address));
 }
 
+bool TokenStore::move(const std::u16string& from, const std::u16string& to) {
+    const auto folded = [](std::u16string s) {
+        for (char16_t& c : s)
+            if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+        return s;
+    };
+    if (folded(TokenFilePath(folder_, sep_, from)) == folded(TokenFilePath(folder_, sep_, to))) return true;
+    platform::SecretProblem why = platform::SecretProblem::None;
+    const std::optional<StoredTokens> tokens = load(from, why);
+    if (!tokens) return why == platform::SecretProblem::Missing;
+    return save(to, *tokens) && forget(from);
+}
+
 std::u16string TokenProblemText(platform::SecretProblem why) {
     switch (why) {
     case platform::SecretProblem::None: return {};

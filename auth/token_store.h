@@ -41,6 +41,12 @@ public:
     std::optional<StoredTokens> load(const std::u16string& address, platform::SecretProblem& why) const;
     bool save(const std::u16string& address, const StoredTokens& tokens);
     bool forget(const std::u16string& address);
+    // The account moved from `from` to `to`: its tokens go with it. True
+    // when there were none or they now live under `to` alone. Tokens that
+    // cannot be read, or not written anew, stay where they are. Addresses
+    // that differ only in letter case name one file where the file system
+    // ignores case, so nothing moves between them.
+    bool move(const std::u16string& from, const std::u16string& to);
 
 private:
     platform::SecretStore& secrets_;

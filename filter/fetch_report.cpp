@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "settings/accounts.h"
+
 namespace iw::filter {
 
 namespace {
@@ -33,20 +35,17 @@ void MarkNotJudged(MessageEntry& e) {
 
 pop3::FetchAccount FetchAccountOf(FilterProfile& profile, const platform::CodePage& codePage,
                                   const std::u16string& section) {
+    const settings::MailAccount account =
+        settings::ReadMailAccount(section, [&](const char16_t* key, const char16_t* defaultValue) {
+            std::u16string v = profile.accountValue(section, key);
+            return v.empty() ? std::u16string(defaultValue) : v;
+        });
     pop3::FetchAccount f;
-    pop3::LoginAccount& login = f.login;
-    login.address = section;
-    login.user = profile.accountValue(section, u"Account");
-    login.password = profile.unscramblePassword(profile.accountValue(section, u"PassWord"));
-    login.security = platform::ParseMailSecurity(profile.accountValue(section, u"Security"));
-    const auto u8 = [&](const char16_t* key) {
-        return codePage.fromUtf16(platform::kUtf8, profile.accountValue(section, key));
-    };
-    login.oauth = {u8(u"Auth"),          u8(u"OAuthProvider"),     u8(u"OAuthTenant"),
-                   u8(u"OAuthClientId"), u8(u"OAuthClientSecret"), u8(u"OAuthAuthorizeUrl"),
-                   u8(u"OAuthTokenUrl"), u8(u"OAuthDeviceUrl"),    u8(u"OAuthScope")};
-    f.server = profile.accountValue(section, u"PoP3");
-    f.certPin = codePage.fromUtf16(platform::kBig5, profile.accountValue(section, u"CertSha256"));
+    f.login = pop3::LoginAccountOf(account, codePage);
+    // The profile knows how its passwords are kept.
+    f.login.password = profile.unscramblePassword(account.Password);
+    f.server = account.Pop3Host;
+    f.certPin = codePage.fromUtf16(platform::kBig5, account.CertSha256);
     return f;
 }
 

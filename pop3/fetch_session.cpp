@@ -468,6 +468,7 @@ void FetchSession::fetch(int i, bool previewLines) {
         ~Done() { dialogue = -1; }
     } done{dialogue_};
     Account& a = at(i);
+    if (!a.conn) throw FetchError("socket missing");
     a.count = 0;
     a.numbers.clear();
     a.held = false;

@@ -26,6 +26,8 @@ constexpr char16_t kTokenNeedsTls[] =
     u"以 OAuth2 登入時必須加密連線:請將「連線加密」選為 SSL/TLS 或 STARTTLS(授權不會以明文送出)";
 constexpr char16_t kNotSignedIn[] =
     u"此帳號尚未登入:請按「登入...」在瀏覽器中登入。\n若要先儲存、稍後再登入,請再按一次「確定」。";
+constexpr char16_t kTokensNotMoved[] =
+    u"帳號已儲存,但登入授權無法移到新的信箱地址:請再開啟此帳號,按「登入...」重新登入。";
 constexpr char16_t kSignInBusy[] = u"登入尚未完成:請先在瀏覽器中完成登入,或按「取消登入」";
 constexpr char16_t kSigningIn[] = u"正在開啟瀏覽器,請在瀏覽器中登入...";
 constexpr char16_t kSignedIn[] = u"登入成功,信箱有 ";
@@ -577,7 +579,10 @@ void AccountDialog::confirm() {
     if (oauth) {
         if (!checkOAuth()) return;
         // Saving without a sign-in is allowed, but only when asked twice.
-        if (sign_ && !warnedNotSignedIn_ && !sign_->hasTokens(address_)) {
+        // An account moved to another address takes its tokens along.
+        const bool signedIn =
+            sign_ && (sign_->hasTokens(address_) || (editing_ && sign_->hasTokens(oldAddress_)));
+        if (sign_ && !warnedNotSignedIn_ && !signedIn) {
             warnedNotSignedIn_ = true;
             return (void)refuse(AccountField::SignIn, kNotSignedIn);
         }
@@ -597,6 +602,10 @@ void AccountDialog::confirm() {
         if (!writeAccount(address_)) return (void)refuse(AccountField::Address, kWriteFailed);
         if (!same) removeOld();
         if (oldRow_ >= 0) opener_.setRowAddress(oldRow_, address_);
+        // The account's OAuth2 tokens are filed under its address; they move
+        // with it, or the user would have to sign in again.
+        if (sign_ && oldAddress_ != address_ && !sign_->moveTokens(oldAddress_, address_))
+            view_.messageBox(kTokensNotMoved, kAccountCaption);
     } else {
         if (!writeAccount(address_)) return (void)refuse(AccountField::Address, kWriteFailed);
         opener_.addRow(user_, address_);

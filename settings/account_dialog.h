@@ -170,6 +170,9 @@ public:
                                 const std::function<void(const std::u16string&)>& progress) = 0;
     // Tokens are stored for this address.
     virtual bool hasTokens(const std::u16string& address) = 0;
+    // The account was saved under another address: its tokens follow it.
+    // False when they could not be moved (they stay under `from`).
+    virtual bool moveTokens(const std::u16string& /*from*/, const std::u16string& /*to*/) { return true; }
 };
 
 class AccountDialog {

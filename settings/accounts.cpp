@@ -12,24 +12,30 @@ std::vector<std::u16string> ReadRoster(SettingsStore& s, const std::u16string& u
     return ListSectionKeys(s, RosterSection(userSection));
 }
 
-MailAccount ReadMailAccount(SettingsStore& s, const std::u16string& address) {
+MailAccount ReadMailAccount(const std::u16string& address, const AccountValue& value) {
     MailAccount a;
     a.Address = address;
-    a.User = ReadSetting(s, address, u"Account", u"");
-    a.Password = ReadSetting(s, address, u"PassWord", u"");
-    a.Pop3Host = ReadSetting(s, address, u"PoP3", u"");
-    a.Security = ReadSetting(s, address, u"Security", u"0");
-    a.CertSha256 = ReadSetting(s, address, u"CertSha256", u"");
-    a.Auth = ReadSetting(s, address, u"Auth", u"0");
-    a.OAuthProvider = ReadSetting(s, address, u"OAuthProvider", u"");
-    a.OAuthTenant = ReadSetting(s, address, u"OAuthTenant", u"");
-    a.OAuthClientId = ReadSetting(s, address, u"OAuthClientId", u"");
-    a.OAuthClientSecret = ReadSetting(s, address, u"OAuthClientSecret", u"");
-    a.OAuthAuthorizeUrl = ReadSetting(s, address, u"OAuthAuthorizeUrl", u"");
-    a.OAuthTokenUrl = ReadSetting(s, address, u"OAuthTokenUrl", u"");
-    a.OAuthDeviceUrl = ReadSetting(s, address, u"OAuthDeviceUrl", u"");
-    a.OAuthScope = ReadSetting(s, address, u"OAuthScope", u"");
+    a.User = value(u"Account", u"");
+    a.Password = value(u"PassWord", u"");
+    a.Pop3Host = value(u"PoP3", u"");
+    a.Security = value(u"Security", u"0");
+    a.CertSha256 = value(u"CertSha256", u"");
+    a.Auth = value(u"Auth", u"0");
+    a.OAuthProvider = value(u"OAuthProvider", u"");
+    a.OAuthTenant = value(u"OAuthTenant", u"");
+    a.OAuthClientId = value(u"OAuthClientId", u"");
+    a.OAuthClientSecret = value(u"OAuthClientSecret", u"");
+    a.OAuthAuthorizeUrl = value(u"OAuthAuthorizeUrl", u"");
+    a.OAuthTokenUrl = value(u"OAuthTokenUrl", u"");
+    a.OAuthDeviceUrl = value(u"OAuthDeviceUrl", u"");
+    a.OAuthScope = value(u"OAuthScope", u"");
     return a;
+}
+
+MailAccount ReadMailAccount(SettingsStore& s, const std::u16string& address) {
+    return ReadMailAccount(address, [&](const char16_t* key, const char16_t* defaultValue) {
+        return ReadSetting(s, address, key, defaultValue);
+    });
 }
 
 bool IsTrusted(SettingsStore& s, const std::u16string& userSection, const std::u16string& address) {

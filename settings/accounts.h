@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,10 @@ std::u16string DomainListSection(const std::u16string& userSection); // <user>-D
 
 // Every account of the roster in file order, however many there are.
 std::vector<std::u16string> ReadRoster(SettingsStore& s, const std::u16string& userSection);
+// An account's keys as `value(key, default)` gives them; every reading of
+// an account's section goes through the one list of keys here.
+using AccountValue = std::function<std::u16string(const char16_t* key, const char16_t* defaultValue)>;
+MailAccount ReadMailAccount(const std::u16string& address, const AccountValue& value);
 MailAccount ReadMailAccount(SettingsStore& s, const std::u16string& address);
 
 // Sender-list membership, one keyed read each (names match without regard

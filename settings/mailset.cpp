@@ -422,9 +422,18 @@ void MailsetPresenter::removeAccount() {
     const int row = selectedRow(MailsetList::Accounts);
     if (row < 0) return;
     const std::u16string address = rows(MailsetList::Accounts)[static_cast<std::size_t>(row)].second;
-    DeleteSettingKey(store_, IniFile::Set, RosterSection(s_.identity.UserSection), address);
+    const std::u16string roster = RosterSection(s_.identity.UserSection);
+    DeleteSettingKey(store_, IniFile::Set, roster, address);
     DeleteSettingSection(store_, IniFile::Set, address);
+    // Removed means gone from the roster; a file that cannot be written
+    // keeps the account, and its row says so by staying.
+    if (store_.find(IniFile::Set, roster, address)) {
+        view_.showMessage(u"無法寫入設定檔 set.ini,帳號沒有刪除。", u"信箱設定");
+        return;
+    }
     removeRow(MailsetList::Accounts, row);
+    // What belongs to the account goes with it.
+    if (hooks_.accountRemoved) hooks_.accountRemoved(address);
 }
 
 // ---------------------------------------------------------------------------

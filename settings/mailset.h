@@ -118,6 +118,8 @@ struct MailsetHooks {
     std::function<void()> loadMaster;
     // The dialog of a first run closed without saving: the program ends.
     std::function<void()> endProgram;
+    // An account left the roster (its key and section are gone).
+    std::function<void(const std::u16string& address)> accountRemoved;
 };
 
 class MailsetPresenter {

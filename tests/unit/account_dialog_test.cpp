@@ -727,6 +727,14 @@ struct FakeSignIn : AccountSignIn {
     bool hasTokens(const std::u16string& address) override {
         return std::find(signedIn.begin(), signedIn.end(), address) != signedIn.end();
     }
+    std::vector<std::pair<std::u16string, std::u16string>> moves;
+    bool moveFails = false;
+    bool moveTokens(const std::u16string& from, const std::u16string& to) override {
+        moves.emplace_back(from, to);
+        if (moveFails) return false;
+        std::replace(signedIn.begin(), signedIn.end(), from, to);
+        return true;
+    }
 };
 
 class AccountLoginTest : public AccountDialogTest {
@@ -1017,6 +1025,49 @@ TEST_F(AccountLoginTest, ModifyShowsTheStoredWayAndKeepsTheKeysWithoutABox) {
     EXPECT_EQ(moved.OAuthTokenUrl, u"http://a/token");
     EXPECT_EQ(moved.Security, u"2");
     EXPECT_EQ(value(u"me@home.tw", u"Auth"), u"<missing>");
+}
+
+// An OAuth2 account moved to another address takes its tokens along, so it
+// needs no new sign-in (and is not called unsigned on the way); when they
+// cannot be moved the account is still saved and the user is told.
+TEST_F(AccountLoginTest, AnAccountMovedToAnotherAddressTakesItsTokens) {
+    for (const bool fails : {false, true}) {
+        SCOPED_TRACE(fails ? "the move fails" : "the move works");
+        files.remove(u"C:\\P\\set.ini");
+        storeAccount(u"me@home.tw", u"me", u"", u"mail.home.tw", u"1");
+        for (auto [key, v] : {std::pair{u"Auth", u"1"}, {u"OAuthProvider", u"Custom"},
+                              {u"OAuthAuthorizeUrl", u"http://a/authorize"}, {u"OAuthTokenUrl", u"http://a/token"},
+                              {u"OAuthScope", u"mail"}, {u"OAuthClientId", u"c"}})
+            WriteSetting(store, IniFile::Set, u"me@home.tw", key, v);
+        sign = FakeSignIn{};
+        sign.signedIn = {u"me@home.tw"};
+        sign.moveFails = fails;
+        rows.rows = {{u"me", u"me@home.tw"}};
+        rows.selected = 0;
+        view = RecordingView{};
+        m.dialog.EditMode = true;
+        openSigning(u"me@home.tw");
+        dialog->addressChanged(u"me2@home.tw");
+        dialog->confirm();
+        ASSERT_TRUE(dialog->closed());
+        EXPECT_EQ(value(u"me2@home.tw", u"Auth"), u"1");
+        EXPECT_EQ(sign.moves, (std::vector<std::pair<std::u16string, std::u16string>>{{u"me@home.tw", u"me2@home.tw"}}));
+        if (fails) {
+            ASSERT_EQ(view.boxes.size(), 1u);
+            EXPECT_NE(view.boxes[0].first.find(u"重新登入"), std::u16string::npos);
+        } else {
+            EXPECT_TRUE(view.boxes.empty());
+            EXPECT_TRUE(sign.hasTokens(u"me2@home.tw"));
+        }
+    }
+    // Saved under the same address: nothing moves.
+    sign = FakeSignIn{};
+    sign.signedIn = {u"me2@home.tw"};
+    m.dialog.EditMode = true;
+    openSigning(u"me2@home.tw");
+    dialog->confirm();
+    ASSERT_TRUE(dialog->closed());
+    EXPECT_TRUE(sign.moves.empty());
 }
 
 // The client secret's box: filled from set.ini, sent to the sign-in and

@@ -9,6 +9,7 @@
 #include "filter/filter_window.h"
 #include "filter/console_filter.h"
 #include "platform/native.h"
+#include "tests/support/fake_mail_platform.h"
 #include "tests/support/fake_network.h"
 #include "tests/support/filter_fakes.h"
 
@@ -60,16 +61,7 @@ TEST(TableTextTest, EscapesWhatCouldBreakALineOrReachTheTerminal) {
     for (const auto& [in, shown] : cases) EXPECT_EQ(filter::TableText(in), shown);
 }
 
-struct ConsoleFilterFixture : ::testing::Test {
-    FakeClock clock;
-    FakeEventLoop loop{clock};
-    FakeNetwork net{loop, clock};
-    std::unique_ptr<platform::CodePage> cp = platform::createCodePage();
-    StubRegistry registry;
-    StubDesktop desktop;
-    StubShell shell;
-    StubFileStore files;
-    platform::Platform plat{loop, clock, net, *cp, registry, desktop, shell, files};
+struct ConsoleFilterFixture : ::testing::Test, FakeMailPlatform {
     FakeFilterProfile profile;
     ProfileSenderLists senderLists{profile};
     platform::FixedDateFormat dates;

@@ -10,6 +10,7 @@
 #include "platform/native.h"
 #include "pop3/fetch_session.h"
 #include "pop3/server_memory.h"
+#include "tests/support/fake_mail_platform.h"
 #include "tests/support/fake_network.h"
 #include "tests/support/filter_fakes.h"
 
@@ -35,16 +36,7 @@ struct RecordingReport : pop3::FetchReport {
     void trouble(int, pop3::FetchTrouble t, const std::u16string&) override { troubles.push_back(t); }
 };
 
-struct FetchFixture : ::testing::Test {
-    FakeClock clock;
-    FakeEventLoop loop{clock};
-    FakeNetwork net{loop, clock};
-    std::unique_ptr<platform::CodePage> cp = platform::createCodePage();
-    StubRegistry registry;
-    StubDesktop desktop;
-    StubShell shell;
-    StubFileStore files;
-    platform::Platform plat{loop, clock, net, *cp, registry, desktop, shell, files};
+struct FetchFixture : ::testing::Test, FakeMailPlatform {
     ScriptedPop3Server server;
     RecordingReport report;
     pop3::FetchSession session{plat};

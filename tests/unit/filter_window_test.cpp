@@ -9,6 +9,7 @@
 #include "filter/filter_window.h"
 #include "pop3/server_memory.h"
 #include "platform/native.h"
+#include "tests/support/fake_mail_platform.h"
 #include "tests/support/fake_network.h"
 #include "tests/support/filter_fakes.h"
 
@@ -24,16 +25,7 @@ std::string Message(int id, const std::string& from, const std::string& subject,
            "@test>\r\n\r\n" + body;
 }
 
-struct FilterFixture : ::testing::Test {
-    FakeClock clock;
-    FakeEventLoop loop{clock};
-    FakeNetwork net{loop, clock};
-    std::unique_ptr<platform::CodePage> cp = platform::createCodePage();
-    StubRegistry registry;
-    StubDesktop desktop;
-    StubShell shell;
-    StubFileStore files;
-    platform::Platform plat{loop, clock, net, *cp, registry, desktop, shell, files};
+struct FilterFixture : ::testing::Test, FakeMailPlatform {
     FakeFilterProfile profile;
     ProfileSenderLists senderLists{profile};
     platform::FixedDateFormat dates;

@@ -25,6 +25,7 @@ protected:
     FakeModalDialogs dialogs;
     std::unique_ptr<MailsetPresenter> set;
     int masterLoads = 0, programEnds = 0;
+    std::vector<std::u16string> removedAccounts;  // what the hook was told
 
     MailsetTest() {
         rig.state.identity.AppPath = u"C:\\Prog\\";
@@ -35,6 +36,7 @@ protected:
         MailsetHooks hooks;
         hooks.loadMaster = [this] { ++masterLoads; };
         hooks.endProgram = [this] { ++programEnds; };
+        hooks.accountRemoved = [this](const std::u16string& a) { removedAccounts.push_back(a); };
         set = std::make_unique<MailsetPresenter>(rig.platform, rig.store, rig.state, view, dialogs, hooks);
         set->load();
     }
@@ -342,6 +344,23 @@ TEST_F(MailsetTest, AccountListAddModifyRemove) {
     EXPECT_TRUE(ini(IniFile::Set, u"tester-BlackList", u"s@s.tw"));
     EXPECT_EQ(texts(L::Accounts), (std::vector<std::u16string>{u"bee", u"c"}));
     EXPECT_EQ(set->selectedRow(L::Accounts), -1);
+    EXPECT_EQ(removedAccounts, (std::vector<std::u16string>{u"a@x.tw"}));  // its tokens go with it
+}
+
+// A set.ini that cannot be written keeps the account: its row stays, the
+// user is told, and nothing that belongs to it (its tokens) is let go.
+TEST_F(MailsetTest, RemovingAnAccountThatCannotBeWrittenKeepsIt) {
+    rig.addAccount(u"a@x.tw", u"a", u"pa", u"pop.x.tw");
+    load();
+    select(L::Accounts, {0});
+    rig.files.setFailWrites(true);
+    set->removeAccount();
+    EXPECT_EQ(texts(L::Accounts), (std::vector<std::u16string>{u"a"}));
+    ASSERT_FALSE(view.messages.empty());
+    EXPECT_EQ(view.messages.back().first, u"無法寫入設定檔 set.ini,帳號沒有刪除。");
+    EXPECT_TRUE(removedAccounts.empty());
+    rig.files.setFailWrites(false);
+    EXPECT_TRUE(ini(IniFile::Set, u"tester-Mail", u"a@x.tw"));
 }
 
 // ---------------------------------------------------------------------------

@@ -249,6 +249,32 @@ TEST_F(SecretStoreTest, RoundTripsAndKeepsTheSecretOutOfTheFile) {
 #endif
 }
 
+// An account that moves takes its tokens along; nothing is lost on the way.
+TEST_F(SecretStoreTest, TokensMoveWithTheirAccount) {
+    TokenStore store(*secrets, dir.u16string(), static_cast<char16_t>(std::filesystem::path::preferred_separator));
+    platform::SecretProblem why = platform::SecretProblem::None;
+    // Nothing to move is no failure.
+    EXPECT_TRUE(store.move(u"none@x.tw", u"other@x.tw"));
+    EXPECT_FALSE(store.load(u"other@x.tw", why));
+    // Moved: under the new address only.
+    ASSERT_TRUE(store.save(u"me@x.tw", {"refresh", "access", 7}));
+    EXPECT_TRUE(store.move(u"me@x.tw", u"me2@x.tw"));
+    EXPECT_FALSE(store.load(u"me@x.tw", why));
+    ASSERT_TRUE(store.load(u"me2@x.tw", why));
+    EXPECT_EQ(store.load(u"me2@x.tw", why)->refreshToken, "refresh");
+    // Letter case alone: one file where case is ignored, so it stays put.
+    EXPECT_TRUE(store.move(u"me2@x.tw", u"ME2@x.tw"));
+    EXPECT_TRUE(store.load(u"me2@x.tw", why));
+    // A file that is no token file stays where it is.
+    ASSERT_TRUE(secrets->write(TokenFilePath(dir.u16string(),
+                                             static_cast<char16_t>(std::filesystem::path::preferred_separator),
+                                             u"bad@x.tw"),
+                               "not tokens"));
+    EXPECT_FALSE(store.move(u"bad@x.tw", u"good@x.tw"));
+    EXPECT_FALSE(store.load(u"good@x.tw", why));
+    EXPECT_TRUE(std::filesystem::exists(dir / "oauth-bad@x.tw.tok"));
+}
+
 TEST_F(SecretStoreTest, RefusesFilesItCannotTrust) {
     platform::SecretProblem why = platform::SecretProblem::None;
 #ifdef _WIN32

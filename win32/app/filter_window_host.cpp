@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "app/account_signin.h"
 #include "filter/classify.h"
 #include "filter/filter_window.h"
 #include "filter/message_model.h"
@@ -52,6 +53,7 @@ struct LoadedWindow {
                   view.window()) {
         settings::SettingsStore& store = deps.store;
         settings::ProgramState& state = deps.state;
+        platform::Platform& plat = deps.platform;
         presenter.setAccountDialogHooks(filter::AccountDialogHooks{
             [this] { dialogs.openAccount(rows, u""); },
             [this, &state](int row) {
@@ -60,12 +62,16 @@ struct LoadedWindow {
                 state.dialog.EditMode = true;
                 dialogs.openAccount(rows, all[static_cast<std::size_t>(row)].address);
             },
-            [this, &store, &state](const std::u16string& address) {
+            [this, &store, &state, &plat](const std::u16string& address) {
                 const std::u16string roster = settings::RosterSection(state.identity.UserSection);
                 settings::DeleteSettingKey(store, settings::IniFile::Set, roster, address);
                 settings::DeleteSettingSection(store, settings::IniFile::Set, address);
-                // Removed means gone from the roster, whoever removed it.
-                if (!store.find(settings::IniFile::Set, roster, address)) return true;
+                // Removed means gone from the roster, whoever removed it;
+                // its stored tokens go with it.
+                if (!store.find(settings::IniFile::Set, roster, address)) {
+                    app::ForgetAccountTokens(plat, state.identity.AppPath, address);
+                    return true;
+                }
                 view.messageBox(u"無法寫入設定檔 set.ini,帳號沒有刪除。");
                 return false;
             },

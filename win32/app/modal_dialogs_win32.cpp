@@ -681,6 +681,9 @@ private:
         return signIn_->signIn(account, [&] { return stop() || ending(); }, progress);
     }
     bool hasTokens(const std::u16string& address) override { return signIn_->hasTokens(address); }
+    bool moveTokens(const std::u16string& from, const std::u16string& to) override {
+        return signIn_->moveTokens(from, to);
+    }
 
     // How long the certificate step waits for the server before it gives up.
     static constexpr double kProbeSeconds = 20;

@@ -4,6 +4,7 @@
 // the main window), and the message loop until no window is left.
 #include <utility>
 
+#include "app/account_signin.h"
 #include "app/services.h"
 #include "app/startup.h"
 #include "platform/native.h"
@@ -54,6 +55,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             master = std::make_unique<win32app::MasterWindow>(p, store, state);
             master->setSettingsDialog(settingsHost);
             if (!master->load()) masterFailed = true;
+        };
+        // An account removed in the settings dialog takes its stored tokens along.
+        hooks.accountRemoved = [&](const std::u16string& address) {
+            app::ForgetAccountTokens(p, state.identity.AppPath, address);
         };
         auto dialogs = [&](HWND owner) -> std::unique_ptr<settings::ModalDialogs> {
             return std::make_unique<win32app::Win32ModalDialogs>(
