@@ -1,5 +1,8 @@
 // Fuzzes the filter's POP3 session with a server that says whatever the
-// input says. The first byte sets a few switches; the rest is split on NUL
+// input says. The first byte sets a few switches (bit 0: every server is
+// treated as one without PIPELINING; bit 1: one DELE at a time; bit 2: TOP
+// asks for three body lines; bits 3-4: the report is full after that many
+// rows, 0: never). The rest is split on NUL
 // bytes into chunks: the first chunk is the greeting, and every write the
 // client makes is answered with the next chunk (possibly empty). When the
 // chunks run out the server hangs up at the client's next write.
