@@ -2,6 +2,9 @@
 #include "auth/json.h"
 
 #include <cstdint>
+#include <string>
+
+#include "platform/unicode_forms.h"
 
 namespace iw::auth {
 namespace {
@@ -69,23 +72,6 @@ private:
         }
         return true;
     }
-    static void utf8(std::string& out, std::uint32_t c) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
     bool string(std::string& out) {
         if (!take('"')) return false;
         while (p_ < t_.size()) {
@@ -110,14 +96,15 @@ private:
             case 'u': {
                 std::uint32_t v;
                 if (!hex4(v)) return false;
+                std::u16string units(1, static_cast<char16_t>(v));
                 if (v >= 0xD800 && v <= 0xDBFF) {
                     std::uint32_t lo;
                     if (!take('\\') || !take('u') || !hex4(lo) || lo < 0xDC00 || lo > 0xDFFF) return false;
-                    v = 0x10000 + ((v - 0xD800) << 10) + (lo - 0xDC00);
+                    units.push_back(static_cast<char16_t>(lo));
                 } else if (v >= 0xDC00 && v <= 0xDFFF) {
                     return false;
                 }
-                utf8(out, v);
+                out += platform::utf16ToUtf8(units);
                 break;
             }
             default: return false;

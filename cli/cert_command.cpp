@@ -15,14 +15,6 @@ namespace iw::cli {
 
 namespace {
 
-void write(FILE* f, const platform::CodePage& cp, const std::u16string& text) {
-    std::u16string lf;
-    for (char16_t c : text)
-        if (c != u'\r') lf.push_back(c);
-    const std::string bytes = cp.fromUtf16(platform::kUtf8, lf);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-}
-
 int usage(const char* why) {
     std::fprintf(stderr,
                  "inkwarden-cli cert: %s\nusage: inkwarden-cli cert [--profile DIR] [--user NAME] ADDRESS [--trust]\n",
@@ -64,7 +56,7 @@ int runCertCommand(const std::vector<std::u16string>& args) {
         }
 
         const app::CertificateProbe probe = app::ProbeAccountCertificate(p, store, *address);
-        write(stdout, p.codePage, app::DescribeCertificate(probe, p.codePage) + u"\n");
+        WriteUtf8(stdout, p.codePage, app::DescribeCertificate(probe, p.codePage) + u"\n");
         std::fflush(stdout);
         if (!probe.reached) return 2;
         if (probe.verdict == platform::TlsFailure::None) {

@@ -12,11 +12,6 @@ namespace iw::cli {
 
 namespace {
 
-void write(FILE* f, const platform::CodePage& cp, const std::u16string& text) {
-    const std::string bytes = cp.fromUtf16(platform::kUtf8, text);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-}
-
 // The usage text needs no code page: it is plain ASCII.
 int usage(const char* why) {
     std::fprintf(stderr, "inkwarden-cli check: %s\nusage: inkwarden-cli check [--profile DIR] [--user NAME]\n", why);
@@ -44,7 +39,7 @@ int runCheckCommand(const std::vector<std::u16string>& args) {
         const platform::FileProblem why = p.files.problem(iniPath);
         if (why != platform::FileProblem::None) {
             std::fprintf(stderr, "inkwarden-cli check: cannot read the profile's set.ini (%s): ", FileProblemWords(why));
-            write(stderr, p.codePage, iniPath);
+            WriteUtf8(stderr, p.codePage, iniPath);
             std::fputs("\n", stderr);
             return 2;
         }
@@ -60,11 +55,11 @@ int runCheckCommand(const std::vector<std::u16string>& args) {
         std::u16string tip;
         for (char16_t c : report.tip)
             if (c != u'\r') tip.push_back(c);
-        write(stdout, p.codePage, tip + u"\n");
+        WriteUtf8(stdout, p.codePage, tip + u"\n");
         std::printf("count: %d\n", static_cast<int>(report.count));
         // The whole status line: the tip is cut to its field, and a refused
         // certificate's text names two fingerprints.
-        if (!report.status.empty()) write(stdout, p.codePage, u"status: " + report.status + u"\n");
+        if (!report.status.empty()) WriteUtf8(stdout, p.codePage, u"status: " + report.status + u"\n");
         std::fflush(stdout);
         return 0;
     } catch (const std::exception& e) {

@@ -4,6 +4,7 @@
 // names or the program's folder.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,17 @@ struct ConsolePlatform {
         return folder;
     }
 };
+
+// Writes `text` to `f` as UTF-8 with bare LF line ends (the C library adds
+// what the system wants) and flushes, so lines reach a pipe in order.
+inline void WriteUtf8(std::FILE* f, const platform::CodePage& cp, const std::u16string& text) {
+    std::u16string lf;
+    for (char16_t c : text)
+        if (c != u'\r') lf.push_back(c);
+    const std::string bytes = cp.fromUtf16(platform::kUtf8, lf);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fflush(f);
+}
 
 // Why a command cannot use its set.ini, in the words of its messages.
 inline const char* FileProblemWords(platform::FileProblem p) {

@@ -17,12 +17,6 @@ namespace iw::cli {
 
 namespace {
 
-void write(FILE* f, const platform::CodePage& cp, const std::u16string& text) {
-    const std::string bytes = cp.fromUtf16(platform::kUtf8, text + u"\n");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fflush(f);
-}
-
 // One output line per text line: CR LF inside a status or tip becomes " / ".
 std::u16string oneLine(const std::u16string& text) {
     std::u16string out;
@@ -60,7 +54,7 @@ int runFilterCommand(const std::vector<std::u16string>& args) {
         const platform::FileProblem why = p.files.problem(iniPath);
         if (why != platform::FileProblem::None) {
             std::fprintf(stderr, "inkwarden-cli filter: cannot read the profile's set.ini (%s): ", FileProblemWords(why));
-            write(stderr, p.codePage, iniPath);
+            WriteUtf8(stderr, p.codePage, iniPath + u"\n");
             return 2;
         }
 
@@ -74,8 +68,8 @@ int runFilterCommand(const std::vector<std::u16string>& args) {
         filter::SettingsProfile profile(store, p.codePage, state.identity.UserSection);
         filter::StoreSenderLists lists(store, state.identity.UserSection);
         return filter::RunConsoleFilter(
-            p, profile, state, lists, *dates, options, [&](const std::u16string& line) { write(stdout, p.codePage, line); },
-            [&](const std::u16string& line) { write(stderr, p.codePage, oneLine(line)); });
+            p, profile, state, lists, *dates, options, [&](const std::u16string& line) { WriteUtf8(stdout, p.codePage, line + u"\n"); },
+            [&](const std::u16string& line) { WriteUtf8(stderr, p.codePage, oneLine(line) + u"\n"); });
     } catch (const std::exception& e) {
         std::fprintf(stderr, "inkwarden-cli filter: %s\n", e.what());
         return 2;

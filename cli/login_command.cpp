@@ -22,15 +22,6 @@ namespace iw::cli {
 
 namespace {
 
-void write(FILE* f, const platform::CodePage& cp, const std::u16string& text) {
-    std::u16string lf;
-    for (char16_t c : text)
-        if (c != u'\r') lf.push_back(c);
-    const std::string bytes = cp.fromUtf16(platform::kUtf8, lf);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fflush(f);
-}
-
 int usage(const char* why) {
     std::fprintf(stderr,
                  "inkwarden-cli login: %s\nusage: inkwarden-cli login [--profile DIR] [--user NAME] ADDRESS "
@@ -77,7 +68,7 @@ int browserSignIn(platform::Platform& p, const auth::OAuthConfig& config, auth::
     auth::LoopbackSignIn signIn(p, config, tokens, address, options);
     const bool started = signIn.start(
         [&](const std::string& url) {
-            write(stdout, p.codePage, u"請在瀏覽器開啟下列網址登入,完成後回到這裡:\n");
+            WriteUtf8(stdout, p.codePage, u"請在瀏覽器開啟下列網址登入,完成後回到這裡:\n");
             std::printf("open: %s\nwaiting: http://localhost:%u/ (%d s)\n", printable(url, url.size()).c_str(),
                         static_cast<unsigned>(signIn.port()), options.limitSeconds);
             std::fflush(stdout);
@@ -86,13 +77,13 @@ int browserSignIn(platform::Platform& p, const auth::OAuthConfig& config, auth::
         },
         {});
     if (!started) {
-        write(stderr, p.codePage, u"inkwarden-cli login: " + signIn.report().status + u"\n");
+        WriteUtf8(stderr, p.codePage, u"inkwarden-cli login: " + signIn.report().status + u"\n");
         return 2;
     }
     while (signIn.busy()) p.loop.pump();
     const auth::SignInReport& r = signIn.report();
     if (r.outcome != auth::SignInOutcome::SignedIn) {
-        write(stderr, p.codePage, u"inkwarden-cli login: " + r.status + u"\n");
+        WriteUtf8(stderr, p.codePage, u"inkwarden-cli login: " + r.status + u"\n");
         std::printf("sign-in: %s\n", r.outcome == auth::SignInOutcome::Cancelled  ? "cancelled"
                                      : r.outcome == auth::SignInOutcome::TimedOut ? "timed out"
                                      : r.outcome == auth::SignInOutcome::Refused  ? "refused"
@@ -159,18 +150,18 @@ int runLoginCommand(const std::vector<std::u16string>& args) {
         }
         const auth::OAuthConfig config = auth::ResolveOAuthConfig(oauthSettings);
         if (const std::u16string problem = auth::OAuthConfigProblem(config); !problem.empty()) {
-            write(stderr, p.codePage, u"inkwarden-cli login: " + problem + u"\n");
+            WriteUtf8(stderr, p.codePage, u"inkwarden-cli login: " + problem + u"\n");
             return 2;
         }
         const platform::MailSecurity security = platform::ParseMailSecurity(account.Security);
         if (security == platform::MailSecurity::Plain && !tryOnly) {
-            write(stderr, p.codePage, u"inkwarden-cli login: " + pop3::NotSecuredText() + u" (Security=0)\n");
+            WriteUtf8(stderr, p.codePage, u"inkwarden-cli login: " + pop3::NotSecuredText() + u" (Security=0)\n");
             return 2;
         }
         std::unique_ptr<platform::SecretStore> secrets = platform::createSecretStore();
         auth::TokenStore tokens(*secrets, folder, p.files.separator());
         const auto report = [&](const app::ProbeResult& r) {
-            write(stdout, p.codePage, u"status: " + account.User + r.status + u"\n");
+            WriteUtf8(stdout, p.codePage, u"status: " + account.User + r.status + u"\n");
             if (!r.mechanism.empty()) std::printf("mechanism: %s\n", printable(r.mechanism).c_str());
             if (r.outcome == app::ProbeOutcome::LoggedIn) {
                 std::printf("count: %ld\n", r.messages);
@@ -196,7 +187,7 @@ int runLoginCommand(const std::vector<std::u16string>& args) {
                          dc.transport != auth::HttpError::None ? auth::HttpErrorName(dc.transport) : "");
             return 1;
         }
-        write(stdout, p.codePage,
+        WriteUtf8(stdout, p.codePage,
               u"請在瀏覽器開啟下列網址並輸入代碼:\n" + p.codePage.toUtf16(platform::kUtf8, dc.verificationUri) +
                   u"\n代碼: " + p.codePage.toUtf16(platform::kUtf8, dc.userCode) + u"\n");
         std::printf("open: %s\ncode: %s\n", printable(dc.verificationUri).c_str(), printable(dc.userCode).c_str());

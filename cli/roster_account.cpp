@@ -5,21 +5,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "cli/console_platform.h"
 #include "settings/settings_store.h"
 
 namespace iw::cli {
-
-namespace {
-
-void writeError(const platform::CodePage& cp, const std::u16string& text) {
-    std::u16string lf;
-    for (char16_t c : text)
-        if (c != u'\r') lf.push_back(c);
-    const std::string bytes = cp.fromUtf16(platform::kUtf8, lf);
-    std::fwrite(bytes.data(), 1, bytes.size(), stderr);
-}
-
-}  // namespace
 
 std::optional<settings::MailAccount> ReadRosterAccount(platform::Platform& p, const char* command,
                                                        const std::u16string& folder, const std::u16string& userSection,
@@ -27,14 +16,14 @@ std::optional<settings::MailAccount> ReadRosterAccount(platform::Platform& p, co
     const std::u16string iniPath = folder + u"set.ini";
     if (!p.files.readAll(iniPath)) {
         std::fprintf(stderr, "inkwarden-cli %s: cannot read the profile's set.ini: ", command);
-        writeError(p.codePage, iniPath + u"\n");
+        WriteUtf8(stderr, p.codePage, iniPath + u"\n");
         return std::nullopt;
     }
     settings::SettingsStore store(p.files, p.codePage, folder);
     const std::vector<std::u16string> roster = settings::ReadRoster(store, userSection);
     if (std::find(roster.begin(), roster.end(), address) == roster.end()) {
         std::fprintf(stderr, "inkwarden-cli %s: no such account in the user's roster: ", command);
-        writeError(p.codePage, address + u"\n");
+        WriteUtf8(stderr, p.codePage, address + u"\n");
         return std::nullopt;
     }
     return settings::ReadMailAccount(store, address);

@@ -272,6 +272,12 @@ void FilterWindow::runDeletion() {
     if (closed_) return;
     remainingAfterRun_ = m1_.run.NewMailCount;
     startMailProgram();
+    closeAfterRun();
+}
+
+// The window closes after a run: the tray's menu works again, the program
+// is no longer busy checking.
+void FilterWindow::closeAfterRun() {
     main_.setTrayMenuEnabled(TrayMenuEntry::Exit, true);
     if (m1_.run.Online) main_.setTrayMenuEnabled(TrayMenuEntry::CheckNow, true);
     m1_.run.AutoOpened = false;
@@ -291,13 +297,7 @@ void FilterWindow::abandonSession() {
     m1_.run.NewMailCount = static_cast<std::int32_t>(std::min<std::int64_t>(fetched, 0x7FFFFFFF));
     remainingAfterRun_ = m1_.run.NewMailCount;
     if (UseProgressTip_) view_.closeTip();
-    main_.setTrayMenuEnabled(TrayMenuEntry::Exit, true);
-    if (m1_.run.Online) main_.setTrayMenuEnabled(TrayMenuEntry::CheckNow, true);
-    m1_.run.AutoOpened = false;
-    m1_.run.CheckBusy = false;
-    closed_ = true;
-    view_.closeWindow();
-    unload();
+    closeAfterRun();
 }
 
 void FilterWindow::LogOutWithoutDeleting() {

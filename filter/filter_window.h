@@ -201,6 +201,7 @@ private:
     std::vector<int> checkedRows(int i);
     void reportDeletion(int i, int asked, int wanted);
     void abandonSession();
+    void closeAfterRun();
     bool shownHeld() const;  // the visible list shows an account out of step
     void copyAccountToVisible(int list);
     void remarkSame(const std::function<bool(const MessageEntry&)>& match, bool mark);
