@@ -151,20 +151,12 @@ private:
         show(i, StepTexts(accounts_[static_cast<std::size_t>(i)].section, user_, step), false);
     }
     std::int32_t counted(int i, std::int32_t count, std::int32_t size) override {
-        model_.clearListing();
-        const CountedTexts c =
-            CountTexts(accounts_[static_cast<std::size_t>(i)].section, count, size, state_.prefs.options.fetchInBatches);
-        model_.MessageCounts[static_cast<std::size_t>(i)] = std::max<std::int32_t>(0, count);
+        const CountedTexts c = CountInModel(model_, i, accounts_[static_cast<std::size_t>(i)].section, count, size,
+                                            state_.prefs.options.fetchInBatches);
         show(i, c.texts, true);
         return c.toFetch;
     }
-    void listed(int i, const pop3::Listing& listing) override {
-        std::string text;
-        for (std::size_t k = 0; k < listing.entries.size(); ++k)
-            text += std::to_string(k + 1) + " " + listing.entries[k].second + "\r\n";
-        model_.MessageCounts[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(listing.entries.size());
-        model_.setListing(std::move(text));
-    }
+    void listed(int i, const pop3::Listing& listing) override { ListInModel(model_, i, listing); }
     bool received(int i, int, std::int32_t, const std::string& reply, bool refused) override {
         const ParseServices services{p_.codePage, p_.clock, dates_,
                                      ClassifyContext{lists_, state_.prefs.options, sizeLimitKB_}, *this};

@@ -147,6 +147,21 @@ CountedTexts CountTexts(const std::u16string& section, std::int32_t count, std::
     return c;
 }
 
+CountedTexts CountInModel(FilterModel& model, int account, const std::u16string& section, std::int32_t count,
+                          std::int32_t size, bool fetchInBatches) {
+    model.clearListing();
+    model.MessageCounts.at(static_cast<std::size_t>(account)) = std::max<std::int32_t>(0, count);
+    return CountTexts(section, count, size, fetchInBatches);
+}
+
+void ListInModel(FilterModel& model, int account, const pop3::Listing& listing) {
+    std::string text;
+    for (std::size_t k = 0; k < listing.entries.size(); ++k)
+        text += std::to_string(k + 1) + " " + listing.entries[k].second + "\r\n";
+    model.MessageCounts.at(static_cast<std::size_t>(account)) = static_cast<std::int32_t>(listing.entries.size());
+    model.setListing(std::move(text));
+}
+
 std::u16string DeleteFailedText(const std::u16string& section) { return section + u"刪除郵件失敗,郵件仍在主機上"; }
 
 }  // namespace iw::filter

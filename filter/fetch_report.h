@@ -60,6 +60,15 @@ struct CountedTexts {
 };
 CountedTexts CountTexts(const std::u16string& section, std::int32_t count, std::int32_t size, bool fetchInBatches);
 
+// STAT answered: the model forgets the account's last listing and holds its
+// count; returns the texts and how many messages to fetch.
+CountedTexts CountInModel(FilterModel& model, int account, const std::u16string& section, std::int32_t count,
+                          std::int32_t size, bool fetchInBatches);
+
+// LIST was read: the model holds the listing the header parser reads row n's
+// size from (a line "n size" per listed message) and the count of rows to come.
+void ListInModel(FilterModel& model, int account, const pop3::Listing& listing);
+
 // The account's line when some checked message is still on the server.
 std::u16string DeleteFailedText(const std::u16string& section);
 

@@ -68,28 +68,20 @@ void FilterWindow::step(int i, pop3::FetchStep step) {
 // STAT answered: the account's line says how much waits.
 std::int32_t FilterWindow::counted(int i, std::int32_t count, std::int32_t size) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
-    model_.clearListing();
-    const CountedTexts c = CountTexts(a.section, count, size, m1_.prefs.options.fetchInBatches);
-    a.count = std::max<std::int32_t>(0, count);
-    model_.MessageCounts[static_cast<std::size_t>(i)] = a.count;
+    const CountedTexts c = CountInModel(model_, i, a.section, count, size, m1_.prefs.options.fetchInBatches);
     a.size = size;
     a.count = c.toFetch;
     show(i, c.texts, true);
     return c.toFetch;
 }
 
-// LIST read: the parser takes the size of row n from a line "n size".
+// LIST read: row r of the account is the r-th message LIST named.
 void FilterWindow::listed(int i, const pop3::Listing& listing) {
     Account& a = accounts_[static_cast<std::size_t>(i)];
     a.numbers.clear();
-    std::string text;
-    for (std::size_t k = 0; k < listing.entries.size(); ++k) {
-        a.numbers.push_back(static_cast<std::int32_t>(listing.entries[k].first));
-        text += std::to_string(k + 1) + " " + listing.entries[k].second + "\r\n";
-    }
+    for (const auto& e : listing.entries) a.numbers.push_back(static_cast<std::int32_t>(e.first));
     a.count = static_cast<std::int32_t>(a.numbers.size());
-    model_.MessageCounts[static_cast<std::size_t>(i)] = a.count;
-    model_.setListing(std::move(text));
+    ListInModel(model_, i, listing);
 }
 
 bool FilterWindow::received(int i, int, std::int32_t, const std::string& reply, bool refused) {

@@ -65,6 +65,19 @@ public:
     }
 };
 
+// Sockets for a POP3 connection: TLS (`mode`) over a fresh Wire each,
+// checked against `host` and the test certificates; `wire` names the newest.
+pop3::Connection::SocketFactory TlsOverWire(Wire*& wire, MailSecurity mode, std::string host) {
+    platform::TlsOptions o;
+    o.host = std::move(host);
+    o.caFile = TlsTestServer::certificates().caFile;
+    return [&wire, mode, o]() -> std::unique_ptr<platform::TcpSocket> {
+        auto w = std::make_unique<Wire>();
+        wire = w.get();
+        return std::make_unique<platform::TlsSocket>(std::move(w), mode, o);
+    };
+}
+
 struct Rig {
     Wire* wire;
     std::unique_ptr<platform::TlsSocket> sock;
@@ -407,14 +420,7 @@ TEST(TlsSocket, StlsInTheLoginStep) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Wire* wire = nullptr;
-        platform::TlsOptions o;
-        o.host = c.fault == Fault::BadCertificate ? "elsewhere.test" : "mail.test";
-        o.caFile = TlsTestServer::certificates().caFile;
-        pop3::Connection conn([&wire, &o] {
-            auto w = std::make_unique<Wire>();
-            wire = w.get();
-            return std::make_unique<platform::TlsSocket>(std::move(w), MailSecurity::StartTls, o);
-        });
+        pop3::Connection conn(TlsOverWire(wire, MailSecurity::StartTls, c.fault == Fault::BadCertificate ? "elsewhere.test" : "mail.test"));
         pop3::LoginRequest request;
         request.user = "amy";
         request.password = "secret";
@@ -535,14 +541,7 @@ TEST(TlsSocket, LoginSentBeforeTheGreetingOverTls) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Wire* wire = nullptr;
-        platform::TlsOptions o;
-        o.host = c.server == Server::BadCertificate ? "elsewhere.test" : "mail.test";
-        o.caFile = TlsTestServer::certificates().caFile;
-        pop3::Connection conn([&wire, &o] {
-            auto w = std::make_unique<Wire>();
-            wire = w.get();
-            return std::make_unique<platform::TlsSocket>(std::move(w), MailSecurity::Tls, o);
-        });
+        pop3::Connection conn(TlsOverWire(wire, MailSecurity::Tls, c.server == Server::BadCertificate ? "elsewhere.test" : "mail.test"));
         pop3::LoginRequest request;
         request.user = "amy";
         request.password = "secret";
